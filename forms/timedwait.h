@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QtGlobal>
+
+namespace nx7 {
+
+// Waits whole seconds while the event loop keeps running (painting, clicks, timers).
+// 0 or less returns after one pass of event processing.
+void TimedWait(qint32 seconds);
+// The same wait in milliseconds.
+void waitMilliseconds(qint64 milliseconds);
+
+// The wait as a collaborator, so that callers can be tested without waiting.
+class Waiter
+{
+public:
+    virtual ~Waiter() = default;
+    virtual void wait(qint32 seconds) = 0;
+};
+
+class EventLoopWaiter final : public Waiter
+{
+public:
+    void wait(qint32 seconds) override { TimedWait(seconds); }
+};
+
+} // namespace nx7

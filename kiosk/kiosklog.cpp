@@ -1,0 +1,3 @@
+#include "kiosklog.h"
+
+Q_LOGGING_CATEGORY(lcKiosk, "nx7.kiosk")

@@ -1,0 +1,496 @@
+#include "database.h"
+
+#include "storelog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include <atomic>
+#include <cmath>
+#include <limits>
+
+namespace nx7 {
+
+struct Database::Connection
+{
+    QString name;
+    QString path;
+    ~Connection()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+};
+
+namespace {
+
+constexpr int kSharedBusyTimeoutMs = 5000;
+
+QString nextConnectionName()
+{
+    static std::atomic<int> counter{0};
+    return QStringLiteral("nx7-%1").arg(++counter);
+}
+
+// The old kiosk's Access files begin with the Jet or ACE signature.
+bool isAccessFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(32);
+    return head.contains("Standard Jet DB") || head.contains("Standard ACE DB");
+}
+
+Error sqlError(const QSqlError &error, const QString &what)
+{
+    const QString text = error.text().trimmed();
+    qCWarning(lcStore).noquote() << what << ":" << text;
+    if (text.contains(QStringLiteral("no such table"), Qt::CaseInsensitive))
+        return Error::make(ErrorNumber::TableNotFound,
+                           QStringLiteral("Impossibile trovare la tabella: %1").arg(what));
+    if (text.contains(QStringLiteral("no such column"), Qt::CaseInsensitive) ||
+        text.contains(QStringLiteral("has no column"), Qt::CaseInsensitive))
+        return Error::make(ErrorNumber::ItemNotFound);
+    return Error::make(ErrorNumber::DatabaseOperationFailed,
+                       QStringLiteral("Operazione sul database non riuscita: %1").arg(text));
+}
+
+bool isNumber(const QVariant &value)
+{
+    switch (value.metaType().id()) {
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Numbers compare as numbers, anything else as text; Null matches nothing.
+bool sameValue(const QVariant &stored, const QVariant &wanted)
+{
+    if (Value::isNull(stored) || Value::isNull(wanted))
+        return false;
+    if (isNumber(stored) && isNumber(wanted))
+        return stored.toDouble() == wanted.toDouble();
+    return stored.toString() == wanted.toString();
+}
+
+} // namespace
+
+Database::Database(std::shared_ptr<Connection> connection) : m_connection(std::move(connection)) {}
+
+Result<Database> Database::open(const QString &path, Sharing sharing)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || info.isDir()) {
+        if (!info.absoluteDir().exists())
+            return Error::make(ErrorNumber::NotValidPath,
+                               QStringLiteral("'%1' non è un percorso valido. Verificare che il "
+                                              "percorso sia corretto e che il server sia "
+                                              "raggiungibile.")
+                                   .arg(QDir::toNativeSeparators(info.absolutePath())));
+        return Error::make(ErrorNumber::DatabaseFileNotFound,
+                           QStringLiteral("Impossibile trovare il file '%1'.")
+                               .arg(QDir::toNativeSeparators(info.absoluteFilePath())));
+    }
+    if (isAccessFile(path))
+        return Error::make(ErrorNumber::UnrecognizedDatabaseFormat,
+                           QStringLiteral("Il file '%1' è un database Access del vecchio totem e "
+                                          "non può essere usato: crearne uno nuovo con nx7setup.")
+                               .arg(QDir::toNativeSeparators(info.absoluteFilePath())));
+
+    auto connection = std::make_shared<Connection>();
+    connection->name = nextConnectionName();
+    connection->path = path;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection->name);
+        db.setDatabaseName(path);
+        if (sharing == Sharing::Shared)
+            db.setConnectOptions(
+                QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kSharedBusyTimeoutMs));
+        if (!db.open())
+            return Error::make(ErrorNumber::CannotOpenDatabase,
+                               QStringLiteral("Impossibile aprire il database '%1': %2")
+                                   .arg(QDir::toNativeSeparators(path), db.lastError().text()));
+    }
+    Database database(std::move(connection));
+    // Any other file is refused here: SQLite reports it on the first read.
+    if (!database.select(QStringLiteral("PRAGMA schema_version")))
+        return Error::make(ErrorNumber::UnrecognizedDatabaseFormat,
+                           QStringLiteral("Il file '%1' non è un database riconosciuto.")
+                               .arg(QDir::toNativeSeparators(info.absoluteFilePath())));
+    return database;
+}
+
+QString Database::path() const
+{
+    return m_connection ? m_connection->path : QString();
+}
+
+QString Database::connectionName() const
+{
+    return m_connection ? m_connection->name : QString();
+}
+
+QString Database::quoted(const QString &identifier)
+{
+    QString escaped = identifier;
+    escaped.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + escaped + u'"';
+}
+
+Result<QSqlQuery> Database::run(const QString &sql, const QVariantList &binds)
+{
+    if (!m_connection)
+        return Error::make(ErrorNumber::CannotOpenDatabase);
+    QSqlQuery query(QSqlDatabase::database(m_connection->name, false));
+    query.setForwardOnly(true);
+    if (!query.prepare(sql))
+        return sqlError(query.lastError(), sql);
+    for (const QVariant &value : binds)
+        query.addBindValue(value);
+    if (!query.exec())
+        return sqlError(query.lastError(), sql);
+    return query;
+}
+
+Status Database::exec(const QString &sql, const QVariantList &binds)
+{
+    auto query = run(sql, binds);
+    if (!query)
+        return query.error();
+    return {};
+}
+
+Result<QList<QVariantList>> Database::select(const QString &sql, const QVariantList &binds)
+{
+    auto query = run(sql, binds);
+    if (!query)
+        return query.error();
+    QList<QVariantList> rows;
+    const int columnCount = query->record().count();
+    while (query->next()) {
+        QVariantList row;
+        row.reserve(columnCount);
+        for (int i = 0; i < columnCount; ++i)
+            row.append(query->value(i));
+        rows.append(row);
+    }
+    return rows;
+}
+
+Status Database::beginTransaction()
+{
+    return exec(QStringLiteral("BEGIN IMMEDIATE"));
+}
+
+Status Database::commit()
+{
+    return exec(QStringLiteral("COMMIT"));
+}
+
+void Database::rollback()
+{
+    if (const Status status = exec(QStringLiteral("ROLLBACK")); !status)
+        qCWarning(lcStore) << "rollback failed:" << status.error().description;
+}
+
+bool Database::hasTable(const QString &table)
+{
+    auto rows = select(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type IN ('table','view') "
+                                      "AND name = ? COLLATE NOCASE"),
+                       {table});
+    return rows && !rows->isEmpty();
+}
+
+Result<QList<std::pair<QString, QString>>> Database::columns(const QString &table)
+{
+    if (!hasTable(table))
+        return Error::make(ErrorNumber::TableNotFound,
+                           QStringLiteral("Impossibile trovare la tabella '%1'.").arg(table));
+    auto rows = select(QStringLiteral("SELECT name, type FROM pragma_table_info(?) ORDER BY cid"),
+                       {table});
+    if (!rows)
+        return rows.error();
+    QList<std::pair<QString, QString>> result;
+    for (const QVariantList &row : *rows)
+        result.append({row.at(0).toString(), row.at(1).toString().toUpper()});
+    return result;
+}
+
+Status Database::addColumn(const QString &table, const QString &column,
+                           const QString &declaredType)
+{
+    return exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                    .arg(quoted(table), quoted(column), declaredType));
+}
+
+Status Database::deleteAllRows(const QString &table)
+{
+    return exec(QStringLiteral("DELETE FROM %1").arg(quoted(table)));
+}
+
+Status Database::insert(const QString &table, const FieldValues &fields)
+{
+    QStringList names;
+    QStringList marks;
+    QVariantList values;
+    for (const auto &[name, value] : fields) {
+        names.append(quoted(name));
+        marks.append(QStringLiteral("?"));
+        values.append(value);
+    }
+    return exec(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                    .arg(quoted(table), names.join(u','), marks.join(u',')),
+                values);
+}
+
+// ---------------------------------------------------------------------------
+
+Result<RecordSet> RecordSet::openTable(Database &db, const QString &table, const QString &column,
+                                       const QVariant &value)
+{
+    auto columns = db.columns(table);
+    if (!columns)
+        return columns.error();
+    RecordSet set;
+    set.m_db = db;
+    set.m_table = table;
+    QStringList selected{QStringLiteral("rowid")};
+    for (const auto &[name, type] : *columns) {
+        set.m_fields.append(name);
+        set.m_types.append(type);
+        selected.append(Database::quoted(name));
+    }
+    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(selected.join(u','), Database::quoted(table));
+    QVariantList binds;
+    if (!column.isEmpty()) {
+        if (set.fieldIndex(column) < 0)
+            return Error::make(ErrorNumber::ItemNotFound);
+        sql += QStringLiteral(" WHERE %1 = ?").arg(Database::quoted(column));
+        binds.append(value);
+    }
+    sql += QStringLiteral(" ORDER BY rowid");
+    auto query = db.run(sql, binds);
+    if (!query)
+        return query.error();
+    while (query->next()) {
+        set.m_rowids.append(query->value(0).toLongLong());
+        QVariantList row;
+        for (int i = 0; i < set.m_fields.size(); ++i)
+            row.append(query->value(i + 1));
+        set.m_rows.append(row);
+    }
+    return set;
+}
+
+Result<RecordSet> RecordSet::openQuery(Database &db, const QString &sql, const QVariantList &binds)
+{
+    auto query = db.run(sql, binds);
+    if (!query)
+        return query.error();
+    RecordSet set;
+    set.m_db = db;
+    const QSqlRecord record = query->record();
+    for (int i = 0; i < record.count(); ++i) {
+        set.m_fields.append(record.fieldName(i));
+        set.m_types.append(QString::fromLatin1(record.field(i).metaType().name()).toUpper());
+    }
+    while (query->next()) {
+        QVariantList row;
+        for (int i = 0; i < record.count(); ++i)
+            row.append(query->value(i));
+        set.m_rows.append(row);
+    }
+    return set;
+}
+
+void RecordSet::moveNext()
+{
+    if (m_current < m_rows.size())
+        ++m_current;
+}
+
+int RecordSet::fieldIndex(const QString &name) const
+{
+    for (int i = 0; i < m_fields.size(); ++i) {
+        if (m_fields.at(i).compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+Result<QVariant> RecordSet::value(const QString &field) const
+{
+    const int index = fieldIndex(field);
+    if (index < 0)
+        return Error::make(ErrorNumber::ItemNotFound,
+                           QStringLiteral("Elemento non trovato in questo insieme: %1.").arg(field));
+    if (m_mode != Mode::Browse)
+        return m_buffer.at(index);
+    if (eof())
+        return Error::make(ErrorNumber::NoCurrentRecord);
+    return m_rows.at(m_current).at(index);
+}
+
+QVariant RecordSet::value(int index) const
+{
+    if (m_mode != Mode::Browse)
+        return m_buffer.value(index);
+    return eof() ? QVariant() : m_rows.at(m_current).value(index);
+}
+
+Result<bool> RecordSet::findFirst(const QString &field, const QVariant &value)
+{
+    const int index = fieldIndex(field);
+    if (index < 0)
+        return Error::make(ErrorNumber::ItemNotFound);
+    for (qsizetype row = 0; row < m_rows.size(); ++row) {
+        if (sameValue(m_rows.at(row).at(index), value)) {
+            m_current = row;
+            return true;
+        }
+    }
+    m_current = m_rows.size();
+    return false;
+}
+
+Status RecordSet::edit()
+{
+    if (m_table.isEmpty())
+        return Error::make(ErrorNumber::DatabaseOperationFailed,
+                           QStringLiteral("Il recordset non è aggiornabile."));
+    if (eof())
+        return Error::make(ErrorNumber::NoCurrentRecord);
+    m_mode = Mode::Edit;
+    m_buffer = m_rows.at(m_current);
+    m_dirty = QList<bool>(m_fields.size(), false);
+    return {};
+}
+
+Status RecordSet::addNew()
+{
+    if (m_table.isEmpty())
+        return Error::make(ErrorNumber::DatabaseOperationFailed,
+                           QStringLiteral("Il recordset non è aggiornabile."));
+    m_mode = Mode::Add;
+    m_buffer = QVariantList(m_fields.size());
+    m_dirty = QList<bool>(m_fields.size(), false);
+    return {};
+}
+
+Status RecordSet::setValue(const QString &field, const QVariant &value)
+{
+    const int index = fieldIndex(field);
+    if (index < 0)
+        return Error::make(ErrorNumber::ItemNotFound,
+                           QStringLiteral("Elemento non trovato in questo insieme: %1.").arg(field));
+    if (m_mode == Mode::Browse)
+        return Error::make(ErrorNumber::DatabaseOperationFailed,
+                           QStringLiteral("Aggiornamento senza Edit o AddNew."));
+    m_buffer[index] = value;
+    m_dirty[index] = true;
+    return {};
+}
+
+Status RecordSet::update()
+{
+    if (m_mode == Mode::Browse)
+        return Error::make(ErrorNumber::DatabaseOperationFailed,
+                           QStringLiteral("Aggiornamento senza Edit o AddNew."));
+    FieldValues changed;
+    for (int i = 0; i < m_fields.size(); ++i) {
+        if (m_dirty.at(i))
+            changed.append({m_fields.at(i), m_buffer.at(i)});
+    }
+    Status status;
+    if (m_mode == Mode::Add) {
+        status = changed.isEmpty()
+                     ? m_db.exec(QStringLiteral("INSERT INTO %1 DEFAULT VALUES")
+                                     .arg(Database::quoted(m_table)))
+                     : m_db.insert(m_table, changed);
+    } else if (!changed.isEmpty()) {
+        QStringList sets;
+        QVariantList binds;
+        for (const auto &[name, value] : changed) {
+            sets.append(Database::quoted(name) + QStringLiteral(" = ?"));
+            binds.append(value);
+        }
+        binds.append(m_rowids.at(m_current));
+        status = m_db.exec(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
+                               .arg(Database::quoted(m_table), sets.join(u',')),
+                           binds);
+    }
+    if (!status)
+        return status;
+    if (m_mode == Mode::Edit)
+        m_rows[m_current] = m_buffer;
+    m_mode = Mode::Browse;
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+
+bool Value::isNull(const QVariant &value)
+{
+    return !value.isValid() || value.isNull();
+}
+
+bool Value::isTrue(const QVariant &value)
+{
+    if (isNull(value))
+        return false;
+    switch (value.metaType().id()) {
+    case QMetaType::Bool:
+        return value.toBool();
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        return value.toLongLong() != 0;
+    case QMetaType::Double:
+        return value.toDouble() != 0.0;
+    default:
+        return false;
+    }
+}
+
+Result<qint32> Value::toInt32(const QVariant &value)
+{
+    if (isNull(value))
+        return Error::make(ErrorNumber::InvalidUseOfNull);
+    double number = 0;
+    if (value.metaType().id() == QMetaType::QString) {
+        bool ok = false;
+        number = value.toString().trimmed().toDouble(&ok);
+        if (!ok)
+            return Error::make(ErrorNumber::TypeMismatch);
+    } else {
+        bool ok = false;
+        number = value.toDouble(&ok);
+        if (!ok)
+            return Error::make(ErrorNumber::TypeMismatch);
+    }
+    const double rounded = std::nearbyint(number); // half to even in the default mode
+    if (!std::isfinite(rounded) || rounded > std::numeric_limits<qint32>::max() ||
+        rounded < std::numeric_limits<qint32>::min())
+        return Error::make(ErrorNumber::Overflow);
+    return static_cast<qint32>(rounded);
+}
+
+} // namespace nx7

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "errors.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace nx7 {
+
+// Creates new installations from the schema shipped with the program.
+namespace Installation {
+
+struct ServerOptions
+{
+    int activeServices = 6;  // the first N of the twenty services are active
+    int resolutionCode = 0;  // "RisoluzioneTotem"
+    int initialNumber = 1;   // written into the twenty numbering files
+    QString title = QStringLiteral("Scegli il Servizio");
+};
+
+// The SQL statements of a shipped schema ("local" or "server").
+QStringList schemaStatements(const QString &name);
+
+// A station folder: "TotemNX7PRO.mdb" and "percorsiT.txt" naming the server folder.
+Status createStation(const QString &folder, const QString &serverPath);
+
+// A server folder: "NX7PRO.mdb" with twenty services, "FraseTTS.txt" and "NrAll" with
+// the twenty numbering files.
+Status createServer(const QString &folder, const ServerOptions &options = {});
+
+// A database file made from a schema; refuses to replace an existing file.
+Status createDatabase(const QString &path, const QString &schema);
+
+} // namespace Installation
+} // namespace nx7

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+namespace nx7 {
+
+// Slots tie a service button, a column "Pn" and a numbering file together.
+constexpr int kSlotCount = 20;
+
+// The process-wide values of the kiosk, handed to the forms that use them.
+struct StationState
+{
+    QString serverPath;
+    bool waitMessageEnabled = false;
+    qint32 waitSeconds = 0;
+    // Index 1..20; element 0 is unused so that slot n is serviceCounters[n].
+    std::array<qint32, kSlotCount + 1> serviceCounters{};
+    bool restartRequested = false;
+    bool unattendedRestart = false; // never cleared once set
+};
+
+} // namespace nx7

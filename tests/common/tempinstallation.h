@@ -1,0 +1,37 @@
+#pragma once
+
+#include "installation.h"
+
+#include <QDir>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace nx7::test {
+
+// A station folder and a server folder made by the installation tool in a temporary
+// directory; the station folder is the current directory while the object lives.
+class TempInstallation
+{
+public:
+    explicit TempInstallation(const Installation::ServerOptions &options = {});
+    ~TempInstallation();
+
+    bool ok() const { return m_ok; }
+    QString error() const { return m_error; }
+    QString stationPath() const;
+    QString serverPath() const;
+    QString localDatabase() const;
+    QString serverDatabase() const;
+    QString numberingFile(int slot) const;
+
+private:
+    QTemporaryDir m_root;
+    QString m_previousCurrent;
+    bool m_ok = false;
+    QString m_error;
+};
+
+// Reads a whole file's bytes (empty when missing).
+QByteArray fileBytes(const QString &path);
+
+} // namespace nx7::test

@@ -1,0 +1,178 @@
+#include "database.h"
+#include "tempinstallation.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace nx7;
+
+class TestDatabase : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void missingFileAndFolderHaveTheirNumbers();
+    void refusesAccessFilesAndWritesNothing();
+    void refusesFilesThatAreNoDatabase();
+    void tableOrderEditAndAdd();
+    void missingColumnIs3265AndTableNamesIgnoreCase();
+    void findFirstBindsTheValue();
+    void valueRules_data();
+    void valueRules();
+    void installationMatchesTheContract();
+};
+
+void TestDatabase::missingFileAndFolderHaveTheirNumbers()
+{
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("NX7PRO.mdb"));
+    QCOMPARE(Database::open(missing).errorNumber(), ErrorNumber::DatabaseFileNotFound);
+    QVERIFY(!QFile::exists(missing)); // opening never creates the file
+    QCOMPARE(Database::open(dir.filePath(QStringLiteral("gone/NX7PRO.mdb"))).errorNumber(),
+             ErrorNumber::NotValidPath);
+}
+
+void TestDatabase::refusesAccessFilesAndWritesNothing()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("TotemNX7PRO.mdb"));
+    QByteArray jet("\x00\x01\x00\x00Standard Jet DB\x00", 20);
+    jet.append(QByteArray(2048, '\x11'));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(jet);
+    file.close();
+    const auto db = Database::open(path);
+    QCOMPARE(db.errorNumber(), ErrorNumber::UnrecognizedDatabaseFormat);
+    QVERIFY(db.error().description.contains(QStringLiteral("Access")));
+    QVERIFY(db.error().description.contains(QStringLiteral("TotemNX7PRO.mdb")));
+    QCOMPARE(test::fileBytes(path), jet);
+}
+
+void TestDatabase::refusesFilesThatAreNoDatabase()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("NX7PRO.mdb"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, 'x'));
+    file.close();
+    QCOMPARE(Database::open(path).errorNumber(), ErrorNumber::UnrecognizedDatabaseFormat);
+}
+
+void TestDatabase::tableOrderEditAndAdd()
+{
+    test::TempInstallation inst;
+    QVERIFY2(inst.ok(), qPrintable(inst.error()));
+    auto db = Database::open(inst.serverDatabase(), Database::Sharing::Shared);
+    QVERIFY(db);
+    // Table order is the order of the rows, not of any value in them.
+    QVERIFY(db->insert(QStringLiteral("configurazioneTotem"), {{QStringLiteral("RisoluzioneTotem"), 9}}));
+    auto config = RecordSet::openTable(*db, QStringLiteral("configurazioneTotem"));
+    QCOMPARE(config->recordCount(), 2);
+    QCOMPARE(config->value(QStringLiteral("RisoluzioneTotem"))->toInt(), 0);
+    auto set = RecordSet::openTable(*db, QStringLiteral("servizi"));
+    QVERIFY(set);
+    QCOMPARE(set->recordCount(), 20);
+    QCOMPARE(set->value(QStringLiteral("ID"))->toInt(), 1);
+    set->moveNext();
+    QVERIFY(set->edit());
+    QVERIFY(set->setValue(QStringLiteral("Attesa"), 7));
+    QVERIFY(set->update());
+
+    auto queue = RecordSet::openTable(*db, QStringLiteral("Codafromtotem"));
+    QVERIFY(queue);
+    QVERIFY(queue->eof());
+    QCOMPARE(queue->value(QStringLiteral("Ora")).errorNumber(), ErrorNumber::NoCurrentRecord);
+    QVERIFY(queue->addNew());
+    QVERIFY(queue->setValue(QStringLiteral("SErvizio"), QStringLiteral("Anagrafe ")));
+    QVERIFY(queue->setValue(QStringLiteral("NrDaChiamare"), 5));
+    QVERIFY(queue->update());
+
+    auto again = RecordSet::openTable(*db, QStringLiteral("Servizi"), QStringLiteral("ID"), 2);
+    QCOMPARE(again->value(QStringLiteral("Attesa"))->toInt(), 7);
+    auto rows = db->select(QStringLiteral("SELECT SErvizio, NrDaChiamare, SeChiamato FROM Codafromtotem"));
+    QCOMPARE(rows->size(), 1);
+    QCOMPARE(rows->first().at(0).toString(), QStringLiteral("Anagrafe "));
+    QCOMPARE(rows->first().at(1).toInt(), 5);
+    QVERIFY(rows->first().at(2).isNull()); // no other column is set
+}
+
+void TestDatabase::missingColumnIs3265AndTableNamesIgnoreCase()
+{
+    test::TempInstallation inst;
+    auto db = Database::open(inst.localDatabase());
+    QVERIFY(db);
+    auto set = RecordSet::openTable(*db, QStringLiteral("Configurazionetotem"));
+    QVERIFY(set);
+    QCOMPARE(set->value(QStringLiteral("Nessuno")).errorNumber(), ErrorNumber::ItemNotFound);
+    QVERIFY(set->value(QStringLiteral("attesasn")));
+    QCOMPARE(RecordSet::openTable(*db, QStringLiteral("Manca")).errorNumber(), ErrorNumber::TableNotFound);
+}
+
+void TestDatabase::findFirstBindsTheValue()
+{
+    test::TempInstallation inst;
+    auto db = Database::open(inst.serverDatabase());
+    auto set = RecordSet::openTable(*db, QStringLiteral("Servizi"));
+    QVERIFY(*set->findFirst(QStringLiteral("ID"), 12));
+    QCOMPARE(set->value(QStringLiteral("Servizio"))->toString(), QStringLiteral("Servizio 12"));
+    QVERIFY(!*set->findFirst(QStringLiteral("ID"), QStringLiteral("1 OR 1=1")));
+    QVERIFY(set->eof());
+    QCOMPARE(set->edit().errorNumber(), ErrorNumber::NoCurrentRecord);
+}
+
+void TestDatabase::valueRules_data()
+{
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<bool>("isTrue");
+    QTest::addColumn<int>("int32");
+    QTest::addColumn<int>("error");
+    QTest::addRow("minus one is true") << QVariant(qlonglong(-1)) << true << -1 << 0;
+    QTest::addRow("zero is false") << QVariant(0) << false << 0 << 0;
+    QTest::addRow("null") << QVariant() << false << 0 << ErrorNumber::InvalidUseOfNull;
+    QTest::addRow("text is false") << QVariant(QStringLiteral("12")) << false << 12 << 0;
+    QTest::addRow("half to even down") << QVariant(2.5) << true << 2 << 0;
+    QTest::addRow("half to even up") << QVariant(3.5) << true << 4 << 0;
+    QTest::addRow("overflow") << QVariant(qlonglong(2147483648LL)) << true << 0 << ErrorNumber::Overflow;
+    QTest::addRow("not a number") << QVariant(QStringLiteral("abc")) << false << 0 << ErrorNumber::TypeMismatch;
+}
+
+void TestDatabase::valueRules()
+{
+    QFETCH(QVariant, value);
+    QFETCH(bool, isTrue);
+    QFETCH(int, int32);
+    QFETCH(int, error);
+    QCOMPARE(Value::isTrue(value), isTrue);
+    const auto converted = Value::toInt32(value);
+    QCOMPARE(converted.errorNumber(), error);
+    if (converted)
+        QCOMPARE(*converted, int32);
+}
+
+void TestDatabase::installationMatchesTheContract()
+{
+    test::TempInstallation inst;
+    QVERIFY2(inst.ok(), qPrintable(inst.error()));
+    auto local = Database::open(inst.localDatabase());
+    auto columns = local->columns(QStringLiteral("ConfigurazioneTotem"));
+    QCOMPARE(columns->at(0), (std::pair{QStringLiteral("AttesaSN"), QStringLiteral("BOOLEAN")}));
+    QCOMPARE(columns->at(1), (std::pair{QStringLiteral("AttesaSecondi"), QStringLiteral("SMALLINT")}));
+    for (const QString &table : {QStringLiteral("Numerazione"), QStringLiteral("NumerazioneIniziale"),
+                                QStringLiteral("DatiDaStampare"), QStringLiteral("ConfigurazioneTotem")}) {
+        auto set = RecordSet::openTable(*local, table);
+        QVERIFY2(set && set->recordCount() == 1, qPrintable(table));
+    }
+    auto server = Database::open(inst.serverDatabase());
+    auto config = RecordSet::openTable(*server, QStringLiteral("configurazioneTotem"));
+    QCOMPARE(config->fieldCount(), 20);
+    QVERIFY(config->hasField(QStringLiteral("FontBoldTItolo")));
+    QVERIFY(config->hasField(QStringLiteral("Fontitalic")));
+    for (int slot = 1; slot <= 20; ++slot)
+        QCOMPARE(test::fileBytes(inst.numberingFile(slot)), QByteArray("1\r\n"));
+    QVERIFY(QFile::exists(QDir(inst.serverPath()).filePath(QStringLiteral("FraseTTS.txt"))));
+}
+
+QTEST_GUILESS_MAIN(TestDatabase)
+#include "test_database.moc"

@@ -1,0 +1,145 @@
+#include "filenames.h"
+#include "tempinstallation.h"
+#include "textrecord.h"
+
+#include <QFile>
+#include <unistd.h>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace nx7;
+
+class TestTextRecord : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void firstField_data();
+    void firstField();
+    void leadingNumber_data();
+    void leadingNumber();
+    void decodesWindows1252AndUtf8();
+    void writtenRecordsReadBack();
+    void readErrorsCarryTheirNumbers();
+    void failedWriteKeepsThePreviousFile();
+    void namesMatchWithoutRegardToCase();
+    void serverPathWithTrailingSeparator();
+};
+
+void TestTextRecord::firstField_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("field");
+    QTest::addRow("quoted with CR LF") << "\"\\\\server\\totem\"\r\n" << "\\\\server\\totem";
+    QTest::addRow("quoted keeps commas") << "\"/srv/a,b\"\r\n" << "/srv/a,b";
+    QTest::addRow("leading blanks skipped") << "   \"/srv/x\"\n" << "/srv/x";
+    QTest::addRow("bare path") << "/srv/totem\n" << "/srv/totem";
+    QTest::addRow("bare path cut at comma") << "/srv/a,b\r\n" << "/srv/a";
+    QTest::addRow("bare trailing blanks dropped") << "  42   \r\n" << "42";
+    QTest::addRow("quoted keeps inner blanks") << "\" a b \"\r\n" << " a b ";
+    QTest::addRow("only the first line") << "7\r\n9\r\n" << "7";
+    QTest::addRow("empty") << "" << "";
+    QTest::addRow("unterminated quote ends at line end") << "\"abc\r\ndef" << "abc";
+}
+
+void TestTextRecord::firstField()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, field);
+    QCOMPARE(TextRecord::firstField(text), field);
+}
+
+void TestTextRecord::leadingNumber_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<int>("error");
+    QTest::addRow("plain") << "17" << 17 << 0;
+    QTest::addRow("negative") << "-3" << -3 << 0;
+    QTest::addRow("digits then text") << "12abc" << 12 << 0;
+    QTest::addRow("text") << "abc" << 0 << 0;
+    QTest::addRow("empty") << "" << 0 << 0;
+    QTest::addRow("maximum") << "2147483647" << 2147483647 << 0;
+    QTest::addRow("too large") << "2147483648" << 0 << ErrorNumber::Overflow;
+}
+
+void TestTextRecord::leadingNumber()
+{
+    QFETCH(QString, field);
+    QFETCH(int, number);
+    QFETCH(int, error);
+    const auto result = TextRecord::leadingNumber(field);
+    QCOMPARE(result.errorNumber(), error);
+    if (result)
+        QCOMPARE(*result, number);
+}
+
+void TestTextRecord::decodesWindows1252AndUtf8()
+{
+    QCOMPARE(TextRecord::decode("\"C:\\Citt\xe0\"\r\n"), QStringLiteral("\"C:\\Città\"\r\n"));
+    QCOMPARE(TextRecord::decode("\x80"), QStringLiteral("€"));
+    QCOMPARE(TextRecord::decode("Citt\xc3\xa0"), QStringLiteral("Città"));
+}
+
+void TestTextRecord::writtenRecordsReadBack()
+{
+    QTemporaryDir dir;
+    const QString text = dir.filePath(QStringLiteral("percorsiT.txt"));
+    QVERIFY(TextRecord::writeText(text, QStringLiteral("/srv/a,b")));
+    QCOMPARE(test::fileBytes(text), QByteArray("\"/srv/a,b\"\r\n"));
+    QCOMPARE(*TextRecord::readFirstField(text), QStringLiteral("/srv/a,b"));
+
+    const QString number = dir.filePath(QStringLiteral("NrAllS1.txt"));
+    QVERIFY(TextRecord::writeInteger(number, -12));
+    QCOMPARE(test::fileBytes(number), QByteArray("-12\r\n"));
+    QCOMPARE(*TextRecord::leadingNumber(*TextRecord::readFirstField(number)), -12);
+}
+
+void TestTextRecord::readErrorsCarryTheirNumbers()
+{
+    QTemporaryDir dir;
+    QCOMPARE(TextRecord::readFile(dir.filePath(QStringLiteral("none.txt"))).errorNumber(),
+             ErrorNumber::FileNotFound);
+    QCOMPARE(TextRecord::readFile(dir.filePath(QStringLiteral("no/none.txt"))).errorNumber(),
+             ErrorNumber::PathNotFound);
+    QCOMPARE(TextRecord::writeInteger(dir.filePath(QStringLiteral("no/x.txt")), 1).errorNumber(),
+             ErrorNumber::PathNotFound);
+}
+
+void TestTextRecord::failedWriteKeepsThePreviousFile()
+{
+    if (geteuid() == 0)
+        QSKIP("root writes into read-only folders");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("percorsiT.txt"));
+    QVERIFY(TextRecord::writeText(path, QStringLiteral("/old")));
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+    const Status status = TextRecord::writeText(path, QStringLiteral("/new"));
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY(!status);
+    QCOMPARE(*TextRecord::readFirstField(path), QStringLiteral("/old"));
+}
+
+void TestTextRecord::namesMatchWithoutRegardToCase()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("nrall")));
+    QFile file(dir.filePath(QStringLiteral("nrall/NRALLS7.TXT")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QCOMPARE(FilePath::numberingFile(dir.path(), 7), dir.filePath(QStringLiteral("nrall/NRALLS7.TXT")));
+    // Names not on disk keep the spelling used to create them.
+    QCOMPARE(FilePath::numberingFile(dir.path(), 10), dir.filePath(QStringLiteral("nrall/NrAllS10.txt")));
+    QCOMPARE(FilePath::server(dir.path(), QStringLiteral("NX7PRO.mdb")),
+             dir.filePath(QStringLiteral("NX7PRO.mdb")));
+}
+
+void TestTextRecord::serverPathWithTrailingSeparator()
+{
+    QCOMPARE(FilePath::server(QStringLiteral("/nonexistent/srv/"), QStringLiteral("FraseTTS.txt")),
+             QStringLiteral("/nonexistent/srv/FraseTTS.txt"));
+    QCOMPARE(FilePath::numberingFile(QStringLiteral("/nonexistent/srv"), 20),
+             QStringLiteral("/nonexistent/srv/NrAll/NrAllS20.txt"));
+}
+
+QTEST_GUILESS_MAIN(TestTextRecord)
+#include "test_textrecord.moc"

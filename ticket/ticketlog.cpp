@@ -1,0 +1,3 @@
+#include "ticketlog.h"
+
+Q_LOGGING_CATEGORY(lcTicket, "nx7.ticket")

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+#include <array>
+
+class QWidget;
+
+namespace nx7 {
+
+// The state of the kiosk screen that a ticket issue reads and writes; the screen owns it
+// and discards it when it closes.
+struct TicketContext
+{
+    std::array<qint32, 21> slotNextNumber{}; // slots 1..20
+    std::array<QVariant, 21> slotServiceId{}; // "ID" of "Servizi" as read
+    QString screenDateText;
+    // The ticket in progress, left in place after the issue.
+    QString issuedServiceName;
+    QString issuedTime;
+    qint32 issuedNumber = 0;
+    qint32 peopleAhead = 0;
+};
+
+// What a ticket issue needs of the kiosk screen.
+class TicketScreen
+{
+public:
+    virtual ~TicketScreen() = default;
+    virtual TicketContext &ticketContext() = 0;
+    virtual QString buttonCaption(int slot) const = 0;
+    // Shown centred and painted before any database work starts.
+    virtual void showWaitingPanel() = 0;
+    virtual void hideWaitingPanel() = 0;
+    virtual void setScreenEnabled(bool enabled) = 0;
+    virtual QWidget *screenWindow() = 0;
+};
+
+// Issues a ticket for a slot of a screen; one issue at a time.
+class TicketIssuer
+{
+public:
+    virtual ~TicketIssuer() = default;
+    virtual void IssueTicket(TicketScreen &screen, int slot) = 0;
+    virtual bool issuing() const = 0;
+};
+
+} // namespace nx7

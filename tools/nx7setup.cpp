@@ -1,0 +1,69 @@
+// Creates a new station folder or a new server folder for the kiosk.
+#include "installation.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+using namespace nx7;
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("nx7setup"));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Crea una nuova cartella di postazione o una nuova cartella server del totem.\n"
+        "  nx7setup server CARTELLA [--servizi N] [--risoluzione R]\n"
+        "  nx7setup postazione CARTELLA --server CARTELLA_SERVER"));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("tipo"), QStringLiteral("server o postazione"));
+    parser.addPositionalArgument(QStringLiteral("cartella"), QStringLiteral("cartella da creare"));
+    const QCommandLineOption server(QStringLiteral("server"),
+                                    QStringLiteral("Cartella server della postazione."),
+                                    QStringLiteral("cartella"));
+    const QCommandLineOption services(QStringLiteral("servizi"),
+                                      QStringLiteral("Servizi attivi (0-20, predefinito 6)."),
+                                      QStringLiteral("n"), QStringLiteral("6"));
+    const QCommandLineOption resolution(
+        QStringLiteral("risoluzione"),
+        QStringLiteral("0=1280x1024, 1=1920x1080, 2=1440x900, 3=800x600 (predefinito 0)."),
+        QStringLiteral("codice"), QStringLiteral("0"));
+    parser.addOptions({server, services, resolution});
+    parser.process(app);
+
+    QTextStream err(stderr);
+    const QStringList args = parser.positionalArguments();
+    if (args.size() != 2) {
+        err << parser.helpText();
+        return 2;
+    }
+    Status status;
+    if (args.at(0) == QStringLiteral("server")) {
+        Installation::ServerOptions options;
+        bool ok1 = false;
+        bool ok2 = false;
+        options.activeServices = parser.value(services).toInt(&ok1);
+        options.resolutionCode = parser.value(resolution).toInt(&ok2);
+        if (!ok1 || !ok2 || options.activeServices < 0 || options.activeServices > 20 ||
+            options.resolutionCode < 0 || options.resolutionCode > 3) {
+            err << "Valori non validi per --servizi o --risoluzione.\n";
+            return 2;
+        }
+        status = Installation::createServer(args.at(1), options);
+    } else if (args.at(0) == QStringLiteral("postazione")) {
+        if (!parser.isSet(server)) {
+            err << "Indicare la cartella server con --server.\n";
+            return 2;
+        }
+        status = Installation::createStation(args.at(1), parser.value(server));
+    } else {
+        err << parser.helpText();
+        return 2;
+    }
+    if (!status) {
+        err << "Errore " << status.errorNumber() << ": " << status.error().description << "\n";
+        return 1;
+    }
+    return 0;
+}
