@@ -31,7 +31,6 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
-    void changeEvent(QEvent *event) override;
 
 private:
     void BrowseServerFolder();
