@@ -1,0 +1,253 @@
+#include "numberingstart.h"
+
+#include "database.h"
+#include "filenames.h"
+#include "startuplog.h"
+#include "textrecord.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <optional>
+
+namespace nx7 {
+
+namespace {
+
+const QString kCurrentTable = QStringLiteral("Numerazione");
+const QString kInitialTable = QStringLiteral("NumerazioneIniziale");
+const QString kServicesTable = QStringLiteral("Servizi");
+const QString kQueueTable = QStringLiteral("CodaFromTOtem");
+const QString kWaitingField = QStringLiteral("Attesa");
+
+const QString kCurrentTitle = QStringLiteral("Numerazione corrente non caricata !");
+const QString kInitialTitle = QStringLiteral("Numerazione iniziale non caricata !");
+const QString kNothingChanged = QStringLiteral("Nessuna modifica eseguita.");
+
+Error described(const Error &cause, const QString &text)
+{
+    return Error{cause.number, text};
+}
+
+// A server table the kiosk needs: missing table and missing field named as such.
+Error serverTableError(const Error &cause, const QString &table, const QString &field = {})
+{
+    switch (cause.number) {
+    case ErrorNumber::TableNotFound:
+        return described(cause, QStringLiteral("Tabella \"%1\" non trovata nel database del "
+                                               "server.")
+                                    .arg(table));
+    case ErrorNumber::ItemNotFound:
+        return described(cause,
+                         QStringLiteral("Campo \"%1\" mancante nella tabella \"%2\" del server.")
+                             .arg(field, table));
+    default:
+        return described(cause, QStringLiteral("Tabella \"%1\" del server: %2")
+                                    .arg(table, cause.description));
+    }
+}
+
+// The previous content of a numbering file, to put back when the start fails half-way.
+struct FileSnapshot
+{
+    QString path;
+    std::optional<QByteArray> bytes; // none: the file did not exist
+};
+
+Result<FileSnapshot> snapshot(const QString &path, int slot)
+{
+    const QFileInfo info(path);
+    const QString name = FileName::numberingFile(slot);
+    if (info.isDir())
+        return Error::make(ErrorNumber::PathFileAccess,
+                           QStringLiteral("\"%1\" in \"NrAll\" è una cartella, non un file.")
+                               .arg(name));
+    if (!info.exists())
+        return FileSnapshot{path, std::nullopt};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return Error::make(ErrorNumber::PermissionDenied,
+                           QStringLiteral("Impossibile leggere il file \"%1\" in \"NrAll\".")
+                               .arg(name));
+    return FileSnapshot{path, file.readAll()};
+}
+
+void restore(const QList<FileSnapshot> &written)
+{
+    for (const FileSnapshot &file : written) {
+        const bool restored = file.bytes ? bool(TextRecord::writeFileAtomically(file.path, *file.bytes))
+                                         : QFile::remove(file.path);
+        if (!restored)
+            qCCritical(lcStartup) << "cannot put back the numbering file" << file.path;
+    }
+}
+
+} // namespace
+
+NumberingStart::NumberingStart(StationState &state, NumberWriter writer)
+    : m_state(state), m_writer(writer ? std::move(writer) : NumberWriter(&TextRecord::writeInteger))
+{
+}
+
+NumberingStart::Outcome NumberingStart::failed(const QString &title, const Error &error) const
+{
+    qCWarning(lcStartup).noquote() << title << error.description << "( error" << error.number
+                                   << ")";
+    return Outcome{Outcome::Kind::Failed, error, {title, error.description, kNothingChanged}};
+}
+
+Result<NumberingStart::Counters> NumberingStart::readCounters(const QString &table)
+{
+    const QString localName = FileName::LocalDatabase;
+    auto db = Database::open(FilePath::local(localName), Database::Sharing::Local);
+    if (!db) {
+        if (db.errorNumber() == ErrorNumber::DatabaseFileNotFound)
+            return described(db.error(),
+                             QStringLiteral("Database locale \"%1\" non trovato.").arg(localName));
+        return db.error();
+    }
+    auto rows = RecordSet::openTable(*db, table);
+    if (!rows) {
+        if (rows.errorNumber() == ErrorNumber::TableNotFound)
+            return described(rows.error(),
+                             QStringLiteral("Tabella \"%1\" non trovata nel database locale.")
+                                 .arg(table));
+        return rows.error();
+    }
+    if (rows->eof())
+        return Error::make(ErrorNumber::NoCurrentRecord,
+                           QStringLiteral("La tabella \"%1\" del database locale è vuota.")
+                               .arg(table));
+    Counters counters{};
+    for (int slot = 1; slot <= kSlotCount; ++slot) {
+        const QString field = QStringLiteral("P%1").arg(slot);
+        auto value = rows->value(field);
+        if (!value)
+            return described(value.error(),
+                             QStringLiteral("Campo \"%1\" mancante nella tabella \"%2\".")
+                                 .arg(field, table));
+        auto number = Value::toInt32(*value);
+        if (!number) {
+            const QString text =
+                number.errorNumber() == ErrorNumber::InvalidUseOfNull
+                    ? QStringLiteral("Campo \"%1\" vuoto nella tabella \"%2\".")
+                    : QStringLiteral("Campo \"%1\" non valido nella tabella \"%2\".");
+            return described(number.error(), text.arg(field, table));
+        }
+        counters[slot] = *number;
+    }
+    return counters;
+}
+
+NumberingStart::Outcome NumberingStart::loadCurrent()
+{
+    auto counters = readCounters(kCurrentTable);
+    if (!counters)
+        return failed(kCurrentTitle, counters.error());
+    m_state.serviceCounters = *counters;
+    qCInfo(lcStartup) << "current numbering loaded";
+    return {};
+}
+
+NumberingStart::Outcome NumberingStart::startInitial()
+{
+    m_servicesReset = 0;
+    const bool attended = !m_state.unattendedRestart;
+    const QString serverPath = m_state.serverPath;
+
+    auto server = Database::open(FilePath::server(serverPath, FileName::ServerDatabase),
+                                 Database::Sharing::Shared);
+    if (!server) {
+        qCWarning(lcStartup).noquote() << "server database not opened:"
+                                       << server.error().description;
+        const auto kind = server.errorNumber() == ErrorNumber::NotValidPath
+                              ? Outcome::Kind::ServerUnreachable
+                              : Outcome::Kind::ServerNotOpened;
+        return Outcome{kind, server.error(), {}};
+    }
+
+    // Everything that can be checked is checked before anything changes.
+    auto counters = readCounters(kInitialTable);
+    if (!counters)
+        return failed(kInitialTitle, counters.error());
+
+    if (!QFileInfo(FilePath::server(serverPath, FileName::NumberingFolder)).isDir())
+        return failed(kInitialTitle,
+                      Error::make(ErrorNumber::PathNotFound,
+                                  QStringLiteral("Cartella \"%1\" non trovata nel percorso del "
+                                                 "server.")
+                                      .arg(FileName::NumberingFolder)));
+    QList<FileSnapshot> previous;
+    for (int slot = 1; slot <= kSlotCount; ++slot) {
+        auto file = snapshot(FilePath::numberingFile(serverPath, slot), slot);
+        if (!file)
+            return failed(kInitialTitle, file.error());
+        previous.append(*file);
+    }
+
+    // The database part: one transaction, left open until the files are written.
+    bool inTransaction = false;
+    const auto abandon = [&](const Error &error) {
+        if (inTransaction)
+            server->rollback();
+        return failed(kInitialTitle, error);
+    };
+    if (attended) {
+        if (Status begun = server->beginTransaction(); !begun)
+            return abandon(described(begun.error(), QStringLiteral("Database del server non "
+                                                                   "disponibile: %1")
+                                                        .arg(begun.error().description)));
+        inTransaction = true;
+        if (Status emptied = server->deleteAllRows(kQueueTable); !emptied)
+            return abandon(serverTableError(emptied.error(), kQueueTable));
+    }
+    auto services = RecordSet::openTable(*server, kServicesTable);
+    if (!services)
+        return abandon(serverTableError(services.error(), kServicesTable));
+    if (services->recordCount() < kSlotCount)
+        qCWarning(lcStartup) << "\"Servizi\" holds only" << services->recordCount()
+                             << "rows: the rows present are reset, all twenty files written";
+    if (attended) {
+        // Rows are paired with the slots by position (table order), whatever their ID.
+        for (int slot = 1; slot <= kSlotCount && !services->eof(); ++slot) {
+            Status reset = services->edit();
+            if (reset)
+                reset = services->setValue(kWaitingField, 0);
+            if (reset)
+                reset = services->update();
+            if (!reset)
+                return abandon(serverTableError(reset.error(), kServicesTable, kWaitingField));
+            ++m_servicesReset;
+            services->moveNext();
+        }
+    }
+
+    QList<FileSnapshot> written;
+    for (int slot = 1; slot <= kSlotCount; ++slot) {
+        const FileSnapshot &file = previous.at(slot - 1);
+        if (Status status = m_writer(file.path, (*counters)[slot]); !status) {
+            restore(written);
+            return abandon(described(status.error(),
+                                     QStringLiteral("Impossibile scrivere il file \"%1\" in "
+                                                    "\"NrAll\".")
+                                         .arg(FileName::numberingFile(slot))));
+        }
+        written.append(file);
+    }
+    if (inTransaction) {
+        if (Status committed = server->commit(); !committed) {
+            restore(written);
+            return abandon(described(committed.error(),
+                                     QStringLiteral("Database del server non aggiornato: %1")
+                                         .arg(committed.error().description)));
+        }
+    }
+
+    m_state.serviceCounters = *counters;
+    qCInfo(lcStartup) << "initial numbering started"
+                      << (attended ? "(queue emptied," : "(unattended, queue kept,")
+                      << m_servicesReset << "waiting counts reset)";
+    return {};
+}
+
+} // namespace nx7
