@@ -1,0 +1,505 @@
+#include "frontend.h"
+
+#include "clock.h"
+#include "database.h"
+#include "filenames.h"
+#include "imporete.h"
+#include "kiosklog.h"
+#include "msgform.h"
+#include "screenlayout.h"
+#include "shell.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+namespace nx7 {
+
+namespace {
+
+const QString kTitleDesignCaption = QStringLiteral("Scegli il Servizio.........");
+const QString kDateDesignCaption = QStringLiteral("data/ora");
+const QString kActiveServicesTable = QStringLiteral("Servizi");
+const QString kConfigurationTable = QStringLiteral("configurazioneTotem");
+
+// Design geometry in twips.
+constexpr int kDesignWidth = 12000;
+constexpr int kDesignHeight = 9000;
+constexpr int kLabelTop = 120;
+constexpr int kTitleLeft = 120;
+constexpr int kDateDesignLeft = 10680;
+constexpr int kParkedLeft = 1000; // below the visible area at every resolution
+constexpr int kParkedTop = 23000;
+constexpr int kPanelWidth = 7800;
+constexpr int kPanelHeight = 1455;
+constexpr int kPanelCentringHeight = 1450; // the centring has always used 1450
+
+QFont labelDesignFont()
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(9.75);
+    return font;
+}
+
+QFont buttonDesignFont()
+{
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPointSizeF(8.25);
+    return font;
+}
+
+void setTextColour(QWidget *widget, QPalette::ColorRole role, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Active, role, colour);
+    palette.setColor(QPalette::Inactive, role, colour);
+    widget->setPalette(palette);
+}
+
+void applyFont(QLabel *label, const FontSetting &setting)
+{
+    label->setFont(setting.applyTo(label->font()));
+    setTextColour(label, QPalette::WindowText, setting.colour);
+    label->adjustSize();
+}
+
+bool isServerMissing(int number)
+{
+    return number == ErrorNumber::PathNotFound || number == ErrorNumber::NotValidPath ||
+           number == ErrorNumber::DatabaseFileNotFound;
+}
+
+} // namespace
+
+FrontEnd::FrontEnd(StationState &state, Shell &shell, Clock &clock, TicketIssuer &issuer,
+                   QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_state(state), m_shell(shell),
+      m_clock(clock), m_issuer(issuer)
+{
+    setObjectName(QStringLiteral("FrontEnd"));
+    setWindowTitle(QStringLiteral("Prendi il tuo Numero qui"));
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, screenColour());
+    setPalette(palette);
+    resize(Twips::toPixels(kDesignWidth), Twips::toPixels(kDesignHeight));
+    createControls();
+}
+
+FrontEnd::~FrontEnd() = default;
+
+QColor FrontEnd::screenColour()
+{
+    return QColor(255, 255, 192);
+}
+
+QColor FrontEnd::buttonColour(int index)
+{
+    static const std::array<QColor, kSlotCount> colours{
+        QColor(255, 255, 192), QColor(255, 192, 192), QColor(192, 255, 192),
+        QColor(192, 192, 255), QColor(255, 192, 255), QColor(198, 214, 236),
+        QColor(0, 255, 255),   QColor(224, 223, 227), QColor(255, 224, 192),
+        QColor(253, 254, 216), QColor(224, 223, 227), QColor(255, 192, 192),
+        QColor(219, 255, 204), QColor(128, 255, 255), QColor(192, 255, 192),
+        QColor(192, 192, 255), QColor(255, 224, 192), QColor(255, 192, 255),
+        QColor(253, 254, 216), QColor(255, 192, 192)};
+    if (index < 1 || index > kSlotCount)
+        return QColor();
+    return colours[index - 1];
+}
+
+void FrontEnd::createControls()
+{
+    for (int n = 1; n <= kSlotCount; ++n) {
+        auto *button = new QPushButton(QStringLiteral("Pulsante %1").arg(n), this);
+        button->setObjectName(QStringLiteral("Bottone_%1").arg(n));
+        button->setAutoDefault(false);
+        button->setFont(buttonDesignFont());
+        QPalette palette = button->palette();
+        palette.setColor(QPalette::Button, buttonColour(n));
+        button->setPalette(palette);
+        button->hide();
+        connect(button, &QPushButton::clicked, this, [this, n] { Bottone_Click(n); });
+        m_bottone[n - 1] = button;
+    }
+
+    m_titoloTXT = new QLabel(kTitleDesignCaption, this);
+    m_titoloTXT->setObjectName(QStringLiteral("TitoloTXT"));
+    m_titoloTXT->setFont(labelDesignFont());
+    m_titoloTXT->move(Twips::toPixels(kTitleLeft), Twips::toPixels(kLabelTop));
+    m_titoloTXT->adjustSize();
+
+    m_label1 = new QLabel(kDateDesignCaption, this);
+    m_label1->setObjectName(QStringLiteral("Label1"));
+    m_label1->setFont(labelDesignFont());
+    m_label1->move(Twips::toPixels(kDateDesignLeft), Twips::toPixels(kLabelTop));
+    m_label1->adjustSize();
+
+    m_pannelloAttesaStampa =
+        new QLabel(QStringLiteral("Attendere, emissione ticket in corso ........."), this);
+    m_pannelloAttesaStampa->setObjectName(QStringLiteral("PannelloAttesaStampa"));
+    QFont panelFont(QStringLiteral("Tahoma"));
+    panelFont.setPointSizeF(14.25);
+    panelFont.setBold(true);
+    m_pannelloAttesaStampa->setFont(panelFont);
+    m_pannelloAttesaStampa->setAlignment(Qt::AlignCenter);
+    m_pannelloAttesaStampa->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    m_pannelloAttesaStampa->setLineWidth(2);
+    m_pannelloAttesaStampa->setAutoFillBackground(true);
+    // The panel is shown while the screen is disabled: it keeps its normal colours.
+    QPalette panelPalette = m_pannelloAttesaStampa->palette();
+    for (auto role : {QPalette::Window, QPalette::WindowText}) {
+        const QColor colour = role == QPalette::Window ? QColor(212, 208, 200) : QColor(Qt::black);
+        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+            panelPalette.setColor(group, role, colour);
+    }
+    m_pannelloAttesaStampa->setPalette(panelPalette);
+    m_pannelloAttesaStampa->resize(Twips::toPixels(kPanelWidth), Twips::toPixels(kPanelHeight));
+    m_pannelloAttesaStampa->hide();
+
+    m_pushButton1 = new QPushButton(this);
+    m_pushButton1->setObjectName(QStringLiteral("PushButton1"));
+    m_pushButton1->setAutoDefault(false);
+    m_pushButton1->setGeometry(Twips::toPixels(QRect(-2000, -1500, 3135, 1215)));
+    connect(m_pushButton1, &QPushButton::clicked, this, [this] { NightlyRestart(); });
+
+    m_timer1 = new QTimer(this);
+    m_timer1->setObjectName(QStringLiteral("Timer1"));
+    m_timer1->setInterval(1000);
+    connect(m_timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+}
+
+QPushButton *FrontEnd::bottone(int index) const
+{
+    if (index < 1 || index > kSlotCount)
+        return nullptr;
+    return m_bottone[index - 1];
+}
+
+QString FrontEnd::buttonCaption(int slot) const
+{
+    const QPushButton *button = bottone(slot);
+    return button ? button->text() : QString();
+}
+
+void FrontEnd::parkButtons()
+{
+    for (QPushButton *button : m_bottone) {
+        button->hide();
+        button->move(Twips::toPixels(kParkedLeft), Twips::toPixels(kParkedTop));
+    }
+}
+
+bool FrontEnd::Form_Load()
+{
+    parkButtons();
+    for (int n = 1; n <= kSlotCount; ++n)
+        m_context.slotNextNumber[n] = m_state.serviceCounters[n];
+
+    // Resolution and size: a server that cannot be found leads to the server-path form;
+    // any other failure leaves the screen as prepared so far.
+    const QString serverDatabase = FilePath::server(m_state.serverPath, FileName::ServerDatabase);
+    auto db = Database::open(serverDatabase, Database::Sharing::Shared);
+    if (!db) {
+        if (isServerMissing(db.errorNumber())) {
+            qCWarning(lcKiosk).noquote() << "server database not found:" << serverDatabase;
+            ImpoRete::showSetup(m_shell, this);
+            if (!m_shell.programEnded())
+                m_shell.endProgram();
+            return false;
+        }
+        qCWarning(lcKiosk).noquote() << "server database unusable, screen left empty:"
+                                     << db.error().number << db.error().description;
+        finishLoad();
+        return true;
+    }
+    if (Status status = applyResolution(*db); !status) {
+        qCWarning(lcKiosk).noquote() << "screen configuration unreadable, screen left empty:"
+                                     << status.errorNumber() << status.error().description;
+        finishLoad();
+        return true;
+    }
+
+    Status status = loadActiveServices(*db);
+    if (status && m_activeServiceCount > 0)
+        status = ApplyScreenConfiguration(*db);
+    if (!status) {
+        m_shell.reportRuntimeError(this, status.error());
+        return false;
+    }
+    finishLoad();
+    return true;
+}
+
+void FrontEnd::finishLoad()
+{
+    m_restartCheck = std::make_unique<NightlyRestartCheck>(m_clock.now());
+    m_timer1->start();
+    qCInfo(lcKiosk) << "kiosk screen loaded: resolution" << m_resolutionCode << "services"
+                    << m_activeServiceCount;
+}
+
+Status FrontEnd::applyResolution(Database &db)
+{
+    auto table = RecordSet::openTable(db, kConfigurationTable);
+    if (!table)
+        return table.error();
+    auto stored = table->value(QStringLiteral("RisoluzioneTotem"));
+    if (!stored)
+        return stored.error();
+    // A code the kiosk does not know would give a window of no size: 1280 x 1024 instead.
+    auto code = Value::toInt32(*stored);
+    std::optional<Resolution> resolution;
+    if (code)
+        resolution = Resolutions::byCode(*code);
+    if (!resolution) {
+        qCWarning(lcKiosk).noquote() << "RisoluzioneTotem" << stored->toString()
+                                     << "is not a known resolution: 1280 x 1024 is used";
+        resolution = Resolutions::byCode(Resolutions::kFallbackCode);
+    }
+    m_resolutionCode = resolution->code;
+    m_targetWidth = resolution->width;
+    m_targetHeight = resolution->height;
+    resize(Twips::toPixels(m_targetWidth), Twips::toPixels(m_targetHeight));
+    centreOnScreen();
+    return {};
+}
+
+Status FrontEnd::loadActiveServices(Database &db)
+{
+    // The services whose "ServizioAttivo" is Yes, in table order; the n-th is slot n.
+    auto services = RecordSet::openTable(db, kActiveServicesTable);
+    if (!services)
+        return services.error();
+    int active = 0;
+    int skipped = 0;
+    for (services->moveFirst(); !services->eof(); services->moveNext()) {
+        auto flag = services->value(QStringLiteral("ServizioAttivo"));
+        if (!flag)
+            return flag.error();
+        if (!Value::isTrue(*flag))
+            continue;
+        if (active == kSlotCount) {
+            ++skipped; // there are twenty slots
+            continue;
+        }
+        auto name = services->value(QStringLiteral("Servizio"));
+        if (!name)
+            return name.error();
+        if (Value::isNull(*name))
+            return Error::make(ErrorNumber::InvalidUseOfNull);
+        auto id = services->value(QStringLiteral("ID"));
+        if (!id)
+            return id.error();
+        ++active;
+        m_context.slotServiceId[active] = *id;
+        m_combo1.append(name->toString());
+    }
+    if (skipped > 0)
+        qCWarning(lcKiosk) << skipped << "active services beyond the twentieth have no button";
+    m_activeServiceCount = active;
+    return {};
+}
+
+Status FrontEnd::ApplyScreenConfiguration(Database &db)
+{
+    auto table = RecordSet::openTable(db, kConfigurationTable);
+    if (!table)
+        return table.error();
+    auto settings = ScreenSettings::read(*table);
+    if (!settings)
+        return settings.error();
+
+    m_titoloTXT->setVisible(settings->titleVisible);
+    m_label1->setVisible(settings->dateVisible);
+    ApplyScreenLayout(*settings);
+
+    for (int i = 0; i < m_combo1.size(); ++i) {
+        QPushButton *button = m_bottone[i];
+        button->setText(m_combo1.at(i) + u' ');
+        button->setFont(settings->button.applyTo(button->font()));
+        setTextColour(button, QPalette::ButtonText, settings->button.colour);
+    }
+    applyFont(m_titoloTXT, settings->title);
+    applyFont(m_label1, settings->date);
+    return {};
+}
+
+void FrontEnd::ApplyScreenLayout(const ScreenSettings &settings)
+{
+    loadBackground(settings.backgroundPicturePath);
+
+    m_titoloTXT->setText(settings.titleText);
+    m_titoloTXT->adjustSize();
+
+    // Written once: tickets carry the date on which the screen was loaded.
+    const QLocale italian(QLocale::Italian, QLocale::Italy);
+    m_label1->setText(italian.toString(m_clock.now().date(), QStringLiteral("dddd dd/MM/yyyy")));
+    m_label1->adjustSize();
+    placeDateLabel();
+
+    const auto rects = ScreenLayout::buttonRects(m_resolutionCode, m_activeServiceCount);
+    if (!rects) {
+        qCWarning(lcKiosk) << "no button layout for" << m_activeServiceCount
+                           << "services at resolution" << m_resolutionCode;
+        return;
+    }
+    for (int i = 0; i < rects->size(); ++i) {
+        m_bottone[i]->setGeometry(Twips::toPixels(rects->at(i)));
+        m_bottone[i]->show();
+    }
+}
+
+void FrontEnd::placeDateLabel()
+{
+    const auto resolution = Resolutions::byCode(m_resolutionCode);
+    const int left =
+        dateLabelLeft(resolution->referenceWidth, Twips::fromPixels(m_label1->width()));
+    m_label1->move(Twips::toPixels(left), m_label1->y());
+}
+
+void FrontEnd::loadBackground(const QString &path)
+{
+    m_background = QPixmap();
+    if (path.isEmpty())
+        return;
+    if (m_background.load(path)) {
+        qCInfo(lcKiosk).noquote() << "background picture" << path << m_background.size();
+        return;
+    }
+    qCWarning(lcKiosk).noquote() << "background picture cannot be loaded:" << path;
+    MsgForm::showMessage(m_shell, this,
+                         {QStringLiteral("Immagine di sfondo non trovata !"),
+                          QStringLiteral("Controllare il percorso e che la cartella"),
+                          QStringLiteral("di provenienza risulti condivisa")});
+}
+
+void FrontEnd::centreOnScreen()
+{
+    QScreen *display = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!display)
+        return;
+    const QRect area = display->geometry();
+    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+}
+
+void FrontEnd::Form_Activate()
+{
+    // The date that tickets carry: the date label without its weekday, or the label's
+    // text as it is when it holds no date.
+    const QString caption = m_label1->text();
+    const QString last = caption.section(u' ', -1);
+    const QDate date = QDate::fromString(last, QStringLiteral("dd/MM/yyyy"));
+    m_context.screenDateText = date.isValid() ? date.toString(QStringLiteral("dd/MM/yyyy")) : caption;
+}
+
+bool FrontEnd::Form_KeyDown(int keyCode)
+{
+    if (keyCode != Qt::Key_Escape)
+        return false;
+    qCInfo(lcKiosk) << "kiosk screen closed with Escape";
+    close();
+    return true;
+}
+
+void FrontEnd::Timer1_Timer()
+{
+    if (!m_restartCheck)
+        return;
+    if (m_restartCheck->tick(m_clock.now(), m_issuer.issuing()))
+        NightlyRestart();
+}
+
+void FrontEnd::NightlyRestart()
+{
+    qCInfo(lcKiosk) << "nightly restart at" << m_clock.now().toString(Qt::ISODate);
+    m_state.restartRequested = true;
+    m_state.unattendedRestart = true;
+    close();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+void FrontEnd::Bottone_Click(int index)
+{
+    if (index < 1 || index > m_activeServiceCount)
+        return;
+    m_issuer.IssueTicket(*this, index);
+}
+
+void FrontEnd::showWaitingPanel()
+{
+    const float left = (float(Twips::fromPixels(width())) - kPanelWidth) / 2;
+    const float top = (float(Twips::fromPixels(height())) - kPanelCentringHeight) / 2;
+    m_pannelloAttesaStampa->move(Twips::toPixels(left), Twips::toPixels(top));
+    m_pannelloAttesaStampa->show();
+    m_pannelloAttesaStampa->raise();
+    // The issue does not return to the event loop before its database work.
+    m_pannelloAttesaStampa->repaint();
+}
+
+void FrontEnd::hideWaitingPanel()
+{
+    m_pannelloAttesaStampa->hide();
+}
+
+void FrontEnd::setScreenEnabled(bool enabled)
+{
+    setEnabled(enabled);
+}
+
+void FrontEnd::keyPressEvent(QKeyEvent *event)
+{
+    // Every other key is ignored, Enter included: no button is clicked from the keyboard.
+    if (Form_KeyDown(event->key()))
+        event->accept();
+    else
+        event->ignore();
+}
+
+void FrontEnd::closeEvent(QCloseEvent *event)
+{
+    // A request to close the screen is never refused.
+    QDialog::closeEvent(event);
+    event->accept();
+}
+
+void FrontEnd::done(int result)
+{
+    m_timer1->stop();
+    QDialog::done(result);
+}
+
+void FrontEnd::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    centreOnScreen();
+    activateWindow();
+    Form_Activate();
+}
+
+void FrontEnd::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        Form_Activate();
+}
+
+void FrontEnd::paintEvent(QPaintEvent *event)
+{
+    QDialog::paintEvent(event);
+    if (m_background.isNull())
+        return;
+    // At its natural size from the top-left corner; the screen colour shows elsewhere.
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, m_background);
+}
+
+} // namespace nx7

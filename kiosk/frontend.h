@@ -1,0 +1,116 @@
+#pragma once
+
+#include "errors.h"
+#include "nightlyrestart.h"
+#include "screensettings.h"
+#include "stationstate.h"
+#include "ticketscreen.h"
+
+#include <QDate>
+#include <QDialog>
+#include <QPixmap>
+#include <QStringList>
+
+#include <array>
+#include <memory>
+
+class QLabel;
+class QPushButton;
+class QTimer;
+
+namespace nx7 {
+
+class Clock;
+class Database;
+class Shell;
+
+// The kiosk screen: one coloured button per active service, the title and the date, on
+// a borderless window that covers the display. Closes on Escape and every night at
+// 03:31:00 for the unattended numbering restart.
+class FrontEnd : public QDialog, public TicketScreen
+{
+    Q_OBJECT
+public:
+    FrontEnd(StationState &state, Shell &shell, Clock &clock, TicketIssuer &issuer,
+             QWidget *parent = nullptr);
+    ~FrontEnd() override;
+
+    // Loads the services and the configuration and lays the screen out. False when no
+    // screen is to be shown: the server database was missing (the server-path form was
+    // shown) or an error ended the program.
+    bool Form_Load();
+
+    void Form_Activate();
+    // True when the key was acted on (Escape closes the screen).
+    bool Form_KeyDown(int keyCode);
+    void Timer1_Timer();
+    void NightlyRestart(); // the click of PushButton1
+    void Bottone_Click(int index);
+
+    // TicketScreen
+    TicketContext &ticketContext() override { return m_context; }
+    QString buttonCaption(int slot) const override;
+    void showWaitingPanel() override;
+    void hideWaitingPanel() override;
+    void setScreenEnabled(bool enabled) override;
+    QWidget *screenWindow() override { return this; }
+
+    int resolutionCode() const { return m_resolutionCode; }
+    int activeServiceCount() const { return m_activeServiceCount; }
+    // The hidden list Combo1: item n - 1 is the service name of slot n.
+    const QStringList &serviceNames() const { return m_combo1; }
+    QPushButton *bottone(int index) const; // 1..20
+    QLabel *titoloTXT() const { return m_titoloTXT; }
+    QLabel *label1() const { return m_label1; }
+    QLabel *waitingPanel() const { return m_pannelloAttesaStampa; }
+    QPushButton *pushButton1() const { return m_pushButton1; }
+    QTimer *timer1() const { return m_timer1; }
+    const QPixmap &backgroundPicture() const { return m_background; }
+
+    static QColor screenColour();
+    // The background colour of button item 1..20.
+    static QColor buttonColour(int index);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void done(int result) override;
+
+private:
+    void createControls();
+    void parkButtons();
+    void centreOnScreen();
+    Status applyResolution(Database &db);
+    Status loadActiveServices(Database &db);
+    Status ApplyScreenConfiguration(Database &db);
+    void ApplyScreenLayout(const ScreenSettings &settings);
+    void loadBackground(const QString &path);
+    void placeDateLabel();
+    void finishLoad();
+
+    StationState &m_state;
+    Shell &m_shell;
+    Clock &m_clock;
+    TicketIssuer &m_issuer;
+
+    TicketContext m_context;
+    int m_resolutionCode = 0;
+    int m_targetWidth = 0; // twips
+    int m_targetHeight = 0;
+    int m_activeServiceCount = 0;
+    QStringList m_combo1;
+    QPixmap m_background;
+    std::unique_ptr<NightlyRestartCheck> m_restartCheck;
+
+    std::array<QPushButton *, kSlotCount> m_bottone{};
+    QLabel *m_titoloTXT = nullptr;
+    QLabel *m_label1 = nullptr;
+    QLabel *m_pannelloAttesaStampa = nullptr;
+    QPushButton *m_pushButton1 = nullptr;
+    QTimer *m_timer1 = nullptr;
+};
+
+} // namespace nx7
