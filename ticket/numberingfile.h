@@ -1,0 +1,21 @@
+#pragma once
+
+#include "errors.h"
+
+#include <QString>
+
+namespace nx7 {
+
+// The numbering file of a slot on the server: the number the counters will call next.
+namespace NumberingFile {
+
+// Reads the calling number holding an exclusive lock on the file (the counter stations
+// take the same lock while they rewrite it). Errors: 76 folder missing, 53 file missing,
+// 70 locked by another station or not readable.
+Result<double> readCallingNumber(const QString &path);
+
+// The numeric value of the file's first field: its leading number, 0 when there is none.
+double callingNumberOf(const QString &text);
+
+} // namespace NumberingFile
+} // namespace nx7

@@ -1,0 +1,100 @@
+#include "reportengine.h"
+
+#include "filenames.h"
+#include "ticketlog.h"
+#include "ticketprinter.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPainter>
+
+namespace nx7 {
+
+ReportEngine::ReportEngine(TicketPrinter &printer) : m_printer(printer) {}
+
+void ReportEngine::setDefineVariablesHandler(DefineVariablesHandler handler)
+{
+    m_handler = std::move(handler);
+}
+
+qint32 ReportEngine::defineVariable(const QString &name, const QString &contents,
+                                    qint32 &typeCode)
+{
+    if (m_labels.isEmpty())
+        m_labels.append(ReportVariables());
+    ReportVariables &label = m_labels.last();
+    for (ReportVariable &variable : label) {
+        if (variable.name.compare(name, Qt::CaseInsensitive) == 0) {
+            variable.contents = contents;
+            variable.typeCode = typeCode;
+            return 0;
+        }
+    }
+    label.append(ReportVariable{name, contents, typeCode});
+    return 0;
+}
+
+qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &projectFile,
+                              qint32 fileSelectionDialog, qint32 printOptions, qint32 boxType,
+                              QWidget *parent, const QString &title, qint32 printOptionsDialog,
+                              const QString &tempFolder)
+{
+    // This engine has no dialogs, previews or progress boxes: the kiosk never asks for them.
+    Q_UNUSED(fileSelectionDialog);
+    Q_UNUSED(boxType);
+    Q_UNUSED(parent);
+    Q_UNUSED(printOptionsDialog);
+    Q_UNUSED(tempFolder);
+    if (projectType != LabelProject || printOptions != DirectToPrinter)
+        qCWarning(lcTicket) << "print run with project type" << projectType << "and options"
+                            << printOptions << ": printing a label directly anyway";
+    m_labels.clear();
+    m_targets.clear();
+    if (!m_handler) {
+        qCWarning(lcTicket) << "print run without a variable handler: nothing printed";
+        return NoHandler;
+    }
+
+    const QString path =
+        QFileInfo(projectFile).isAbsolute() ? projectFile : FilePath::local(projectFile);
+    QStringList warnings;
+    auto layout = TicketLayout::load(path, &warnings);
+    if (!layout) {
+        qCWarning(lcTicket).noquote()
+            << "ticket not printed: layout" << QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())
+            << "cannot be read (" << layout.error().number << layout.error().description << ")";
+        return LayoutMissing;
+    }
+    for (const QString &warning : std::as_const(warnings))
+        qCWarning(lcTicket).noquote() << "ticket layout" << projectFile << warning;
+
+    // Gather every label's variables first; the handler says when it gave the last row.
+    for (;;) {
+        if (m_labels.size() >= kMaxLabels) {
+            qCWarning(lcTicket) << "print run stopped: no last record after" << kMaxLabels
+                                << "labels";
+            return TooManyLabels;
+        }
+        m_labels.append(ReportVariables());
+        qint32 percent = 0;
+        qint32 lastRecord = 0;
+        m_handler(userData, 0, percent, lastRecord);
+        if (lastRecord != 0)
+            break;
+    }
+
+    const PrintTarget target = layout->target(m_labels.constFirst());
+    m_targets.append(target);
+    const TicketLayout &pages = *layout;
+    const QString jobName = title.isEmpty() ? QStringLiteral("Ticket") : title;
+    const Status status = m_printer.print(
+        target, pages.pageSize, int(m_labels.size()), jobName,
+        [&](QPainter &painter, int page) { renderTicket(painter, pages, m_labels.at(page)); });
+    if (!status) {
+        qCWarning(lcTicket).noquote() << "ticket not printed:" << status.error().description;
+        return PrintFailed;
+    }
+    return Printed;
+}
+
+} // namespace nx7

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "reportvariable.h"
+#include "ticketlayout.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace nx7 {
+
+class TicketPrinter;
+
+// The kiosk's label printer: loads a layout, gathers one set of named, typed variables
+// per label through a callback, and prints one page per label.
+class ReportEngine
+{
+public:
+    // Raised once per label on the caller's thread, before printRun returns; the handler
+    // defines the label's variables and sets lastRecord to 1 on the last label.
+    using DefineVariablesHandler =
+        std::function<void(qint32 userData, qint32 flag, qint32 &percent, qint32 &lastRecord)>;
+
+    // The values the kiosk passes to a print run.
+    static constexpr qint32 LabelProject = 1;
+    static constexpr qint32 DirectToPrinter = 256;
+
+    // Results of a print run.
+    static constexpr qint32 Printed = 0;
+    static constexpr qint32 NoHandler = -1;
+    static constexpr qint32 LayoutMissing = -2;
+    static constexpr qint32 PrintFailed = -3;
+    static constexpr qint32 TooManyLabels = -4;
+
+    explicit ReportEngine(TicketPrinter &printer);
+
+    void setDefineVariablesHandler(DefineVariablesHandler handler);
+
+    // Defines or replaces a variable of the label being gathered; 0 when accepted.
+    qint32 defineVariable(const QString &name, const QString &contents, qint32 &typeCode);
+
+    // Prints the labels of `projectFile` (relative names are taken in the current
+    // directory, matched without regard to case). Failures are logged; the result says
+    // which (0 printed, negative otherwise).
+    qint32 printRun(qint32 userData, qint32 projectType, QString &projectFile,
+                    qint32 fileSelectionDialog, qint32 printOptions, qint32 boxType,
+                    QWidget *parent, const QString &title, qint32 printOptionsDialog,
+                    const QString &tempFolder);
+
+    // The variables of each label of the last print run, in definition order.
+    const QList<ReportVariables> &lastRunLabels() const { return m_labels; }
+    // Where the last print run sent its pages (empty before the first one reaches it).
+    const QList<PrintTarget> &printedTargets() const { return m_targets; }
+
+    static constexpr int kMaxLabels = 1000;
+
+private:
+    TicketPrinter &m_printer;
+    DefineVariablesHandler m_handler;
+    QList<ReportVariables> m_labels;
+    QList<PrintTarget> m_targets;
+};
+
+} // namespace nx7

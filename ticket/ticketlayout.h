@@ -1,0 +1,76 @@
+#pragma once
+
+#include "errors.h"
+#include "reportvariable.h"
+
+#include <QList>
+#include <QDateTime>
+#include <QRectF>
+#include <QSizeF>
+#include <QString>
+#include <QStringList>
+
+class QPainter;
+
+namespace nx7 {
+
+// Where a printed ticket goes.
+struct PrintTarget
+{
+    enum class Kind { DefaultPrinter, NamedPrinter, PdfFile };
+    Kind kind = Kind::DefaultPrinter;
+    QString name; // the printer name, or the PDF file path
+
+    bool operator==(const PrintTarget &) const = default;
+};
+
+// One element of a ticket layout; positions and sizes in millimetres.
+struct LayoutItem
+{
+    enum class Kind { Text, Line, Box, Picture };
+    Kind kind = Kind::Text;
+    QRectF rect;        // a line runs from rect.topLeft() to rect.bottomRight()
+    QString content;    // text with {Variable} fields, or a picture file
+    QString fontFamily = QStringLiteral("DejaVu Sans");
+    qreal pointSize = 10;
+    bool bold = false;
+    bool italic = false;
+    int alignment = 0x0001; // Qt::AlignLeft
+    bool fit = false;       // shrink the font until the text fits the width
+    bool wrap = false;
+    qreal penWidth = 0.3; // lines and boxes
+    int sourceLine = 0;
+};
+
+// A ticket layout file ("Ticket.lbl"); the format is described in LAYOUT.md.
+struct TicketLayout
+{
+    QSizeF pageSize{80, 100}; // millimetres
+    PrintTarget::Kind outputKind = PrintTarget::Kind::DefaultPrinter;
+    QString outputName; // printer name or PDF path, may hold {Variable} fields
+    QList<LayoutItem> items;
+
+    // Lines that cannot be understood are skipped and described in `warnings`.
+    static TicketLayout parse(const QString &text, QStringList *warnings = nullptr);
+    // 53 when the file is missing, 70 when it cannot be read.
+    static Result<TicketLayout> load(const QString &path, QStringList *warnings = nullptr);
+
+    // The output of one ticket, fields of the PDF path filled from its variables.
+    PrintTarget target(const ReportVariables &variables) const;
+};
+
+// Replaces "{Name}" and "{Name:format}" by the contents of the variable of that name
+// (names match without regard to case); "{{" and "}}" stand for single braces.
+// Formats: N (right-aligned in N characters), 0N (zero-padded number), -N (left-aligned),
+// date and time (a day count shown as "dd/mm/yyyy" or "hh.mm").
+QString substituteVariables(const QString &text, const ReportVariables &variables,
+                            QStringList *unknown = nullptr);
+
+// The day count of a date variable as a date and time (days since 30 December 1899).
+QDateTime dateTimeFromDayCount(double days);
+
+// Paints one ticket on the painter's device, which is one page of layout.pageSize.
+void renderTicket(QPainter &painter, const TicketLayout &layout,
+                  const ReportVariables &variables);
+
+} // namespace nx7

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "errors.h"
+#include "ticketlayout.h"
+
+#include <QImage>
+#include <QList>
+#include <QSizeF>
+
+#include <functional>
+
+class QPainter;
+
+namespace nx7 {
+
+namespace ErrorNumber {
+constexpr int PrinterError = 482;
+} // namespace ErrorNumber
+
+// Where the report engine's pages end up; tests and the benchmark replace it.
+class TicketPrinter
+{
+public:
+    using PagePainter = std::function<void(QPainter &painter, int page)>;
+
+    virtual ~TicketPrinter() = default;
+    // Prints `pageCount` pages of `pageSizeMm`; nothing is painted when the target cannot
+    // be used, and the error says why.
+    virtual Status print(const PrintTarget &target, const QSizeF &pageSizeMm, int pageCount,
+                         const QString &jobName, const PagePainter &paintPage) = 0;
+};
+
+// The printers of the system's print service (CUPS) through Qt, and PDF files.
+class SystemTicketPrinter final : public TicketPrinter
+{
+public:
+    Status print(const PrintTarget &target, const QSizeF &pageSizeMm, int pageCount,
+                 const QString &jobName, const PagePainter &paintPage) override;
+
+    // The path itself, or, when a file of that name exists, the first free
+    // "name-2.pdf", "name-3.pdf", ...: a ticket never overwrites another.
+    static QString freeFileName(const QString &path);
+
+private:
+    Status printPdf(const QString &path, const QSizeF &pageSizeMm, int pageCount,
+                    const PagePainter &paintPage);
+    Status printOnPrinter(const PrintTarget &target, const QSizeF &pageSizeMm, int pageCount,
+                          const QString &jobName, const PagePainter &paintPage);
+};
+
+// Paints the pages into images in memory and keeps the last ticket's pages: a printer
+// for the benchmark and the tests.
+class ImageTicketPrinter final : public TicketPrinter
+{
+public:
+    explicit ImageTicketPrinter(qreal dotsPerMm = 8.0) : m_dotsPerMm(dotsPerMm) {}
+
+    Status print(const PrintTarget &target, const QSizeF &pageSizeMm, int pageCount,
+                 const QString &jobName, const PagePainter &paintPage) override;
+
+    // Every print call, in order.
+    QList<PrintTarget> targets;
+    QList<QImage> lastPages;
+    // When set, every print fails with it and nothing is painted.
+    Error failWith;
+
+private:
+    qreal m_dotsPerMm;
+};
+
+} // namespace nx7
