@@ -1,0 +1,511 @@
+#include "lamain.h"
+#include "previousinstance.h"
+#include "stationdata.h"
+#include "testshell.h"
+#include "textrecord.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+using namespace nx7;
+using namespace nx7::test;
+
+namespace {
+
+class FakeInstance final : public PreviousInstance
+{
+public:
+    bool running = false;
+    int asked = 0;
+    bool anotherCopyRunning() override
+    {
+        ++asked;
+        return running;
+    }
+};
+
+// One station with its server, the test desktop and the start-up window on them.
+struct Kiosk
+{
+    TempInstallation station;
+    TestShell shell;
+    StationState state;
+    FakeInstance instance;
+    std::unique_ptr<LaMain> form;
+
+    LaMain &start()
+    {
+        form = std::make_unique<LaMain>(state, shell, instance, [](QWidget *parent) {
+            auto screen = std::make_unique<QDialog>(parent);
+            screen->setObjectName(QStringLiteral("FrontEnd"));
+            return screen;
+        });
+        form->Form_Load();
+        return *form;
+    }
+    LaMain &startShown()
+    {
+        start();
+        showAndActivate(*form);
+        return *form;
+    }
+    int shown(const QString &name) const
+    {
+        return int(std::count_if(shell.modalForms.begin(), shell.modalForms.end(),
+                                 [&](const auto &f) { return f.objectName == name; }));
+    }
+    QStringList lastMessageForm() const
+    {
+        return shell.modalForms.isEmpty() ? QStringList() : shell.modalForms.last().lines;
+    }
+    QList<QByteArray> numberingFiles() const
+    {
+        QList<QByteArray> files;
+        for (int slot = 1; slot <= 20; ++slot)
+            files.append(fileBytes(station.numberingFile(slot)));
+        return files;
+    }
+};
+
+const QString kPathMessage = QStringLiteral("Percorso Server non impostato o Server non raggiungibile !");
+
+} // namespace
+
+class TestLaMain : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void windowContent();
+    void normalStartLoadsSettings();
+    void pathProblemsLeadToSetup_data();
+    void pathProblemsLeadToSetup();
+    void secondCopyEnds();
+    void settingsTables_data();
+    void settingsTables();
+    void secondsEditTakesDigitsOnly();
+    void saveRoundTripsThroughANewStart();
+    void saveRefusesWhatTheFieldCannotHold();
+    void saveReportsMissingStore();
+    void attendedInitialStart();
+    void currentStartTouchesNothing();
+    void nightlyRestartRunsFromTheEventLoop();
+    void invalidServerPath_data();
+    void invalidServerPath();
+    void fewerThanTwentyServices();
+    void unwritableNumberingFileChangesNothing();
+    void chiudiEndsTheProgram();
+};
+
+void TestLaMain::windowContent()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    LaMain &w = k.start();
+    QCOMPARE(w.windowTitle(), QStringLiteral("NX7 Totem versione PRO"));
+    QCOMPARE(w.font().family(), QStringLiteral("Tahoma"));
+    QCOMPARE(w.button(0)->text(), QStringLiteral("C&hiudi"));
+    QCOMPARE(w.button(1)->text(), QStringLiteral("C&onferma"));
+    QCOMPARE(w.button(2)->text(), QStringLiteral("&Memorizza scelte"));
+    QCOMPARE(w.radioButton(0)->text(), QStringLiteral(" Carica la Numerazione Iniziale"));
+    QCOMPARE(w.radioButton(1)->text(), QStringLiteral(" Carica la Numerazione Corrente"));
+    QVERIFY(w.radioButton(0)->isChecked());
+    QCOMPARE(w.attesaSiNo()->text(), QStringLiteral(" Messaggio attesa"));
+    QCOMPARE(w.findChild<QLabel *>(QStringLiteral("Label3"))->text(), QStringLiteral("secondi"));
+    QCOMPARE(w.findChild<QLabel *>(QStringLiteral("Label1"))->text(), QStringLiteral("Versione 3.1.17"));
+    auto *pro = w.findChild<QLabel *>(QStringLiteral("Label2"));
+    QCOMPARE(pro->text(), QStringLiteral("PRO"));
+    QCOMPARE(pro->font().family(), QStringLiteral("Comic Sans MS"));
+    QVERIFY(!w.findChild<QLabel *>(QStringLiteral("Image2"))->pixmap().isNull());
+    // The controls sit in their groups, inside the window.
+    QCOMPARE(w.attesaSiNo()->parent()->objectName(), QStringLiteral("GroupBox2"));
+    QCOMPARE(w.button(2)->parent()->objectName(), QStringLiteral("GroupBox2"));
+    QCOMPARE(w.radioButton(1)->parent()->objectName(), QStringLiteral("GroupBox1"));
+    for (QWidget *child : w.findChildren<QWidget *>())
+        QVERIFY(w.rect().contains(child->mapTo(&w, child->rect().bottomRight())));
+}
+
+void TestLaMain::normalStartLoadsSettings()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    QVERIFY(run(k.station.localDatabase(),
+                QStringLiteral("UPDATE ConfigurazioneTotem SET AttesaSN = -1, AttesaSecondi = 12")));
+    LaMain &w = k.start();
+    QVERIFY(k.shell.messages.isEmpty());
+    QVERIFY(k.shell.modalForms.isEmpty());
+    QCOMPARE(k.instance.asked, 1);
+    QCOMPARE(k.state.serverPath, k.station.serverPath());
+    QVERIFY(w.attesaSiNo()->isChecked());
+    QCOMPARE(w.messaggioSecondi()->text(), QStringLiteral("12"));
+    QVERIFY(k.state.waitMessageEnabled);
+    QCOMPARE(k.state.waitSeconds, 12);
+}
+
+void TestLaMain::pathProblemsLeadToSetup_data()
+{
+    QTest::addColumn<QByteArray>("pathFile"); // "-": no file; "*": the server path + suffix
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<bool>("secondCopy");
+    QTest::addRow("no path file, second copy") << QByteArray("-") << QString() << true;
+    QTest::addRow("empty path file") << QByteArray("") << QString() << true;
+    QTest::addRow("empty quoted path") << QByteArray("\"\"\r\n") << QString() << false;
+    QTest::addRow("server folder missing") << QByteArray("*") << QStringLiteral("/assente") << false;
+    QTest::addRow("no FraseTTS.txt") << QByteArray("*") << QString() << false;
+}
+
+void TestLaMain::pathProblemsLeadToSetup()
+{
+    QFETCH(QByteArray, pathFile);
+    QFETCH(QString, suffix);
+    QFETCH(bool, secondCopy);
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    k.instance.running = secondCopy;
+    if (pathFile == "-")
+        QVERIFY(QFile::remove(QStringLiteral("percorsiT.txt")));
+    else if (pathFile == "*")
+        QVERIFY(TextRecord::writeText(QStringLiteral("percorsiT.txt"), k.station.serverPath() + suffix));
+    else
+        QVERIFY(TextRecord::writeFileAtomically(QStringLiteral("percorsiT.txt"), pathFile));
+    if (pathFile == "*" && suffix.isEmpty())
+        QVERIFY(QFile::remove(QDir(k.station.serverPath()).filePath(QStringLiteral("FraseTTS.txt"))));
+
+    LaMain &w = k.start();
+    QCOMPARE(k.shell.messages.size(), 1);
+    QCOMPARE(k.shell.messages.first().icon, Shell::Icon::Information);
+    QCOMPARE(k.shell.messages.first().title, QStringLiteral("NX7Totem-Messaggio"));
+    QCOMPARE(k.shell.messages.first().text, kPathMessage);
+    QCOMPARE(k.shell.modalForms.size(), 1);
+    QCOMPARE(k.shell.modalForms.first().objectName, QStringLiteral("ImpoRete"));
+    QVERIFY(!k.shell.programEnded());
+    QCOMPARE(w.messaggioSecondi()->text(), QString()); // the sequence stopped there
+    if (pathFile != "*")
+        QCOMPARE(k.instance.asked, 0); // the copy test comes after the path is read
+}
+
+void TestLaMain::secondCopyEnds()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    k.instance.running = true;
+    LaMain &w = k.start();
+    QCOMPARE(k.shell.messages.size(), 1);
+    QCOMPARE(k.shell.messages.first().icon, Shell::Icon::Critical);
+    QCOMPARE(k.shell.messages.first().title, QStringLiteral("ATTENZIONE"));
+    QCOMPARE(k.shell.messages.first().text,
+             QStringLiteral("NX7PRO-Modulo TOTEM risulta già in esecuzione sulla macchina !"));
+    QVERIFY(k.shell.programEnded());
+    QVERIFY(k.shell.modalForms.isEmpty());
+    QCOMPARE(w.messaggioSecondi()->text(), QString());
+}
+
+void TestLaMain::settingsTables_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("row");
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<QString>("columnsAfter");
+    const QString upgraded = QStringLiteral("AttesaSN BOOLEAN,AttesaSecondi SMALLINT");
+    QTest::addRow("both fields missing") << "Altro TEXT" << "'x'" << false << "Altro TEXT," + upgraded;
+    QTest::addRow("only AttesaSN") << "AttesaSN BOOLEAN" << "-1" << true << upgraded;
+    QTest::addRow("only AttesaSecondi") << "AttesaSecondi SMALLINT" << "7" << false
+                                        << "AttesaSecondi SMALLINT,AttesaSN BOOLEAN";
+    QTest::addRow("both Null") << "AttesaSN BOOLEAN, AttesaSecondi SMALLINT" << "NULL, NULL" << false
+                               << upgraded;
+}
+
+void TestLaMain::settingsTables()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, row);
+    QFETCH(bool, ticked);
+    QFETCH(QString, columnsAfter);
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    const QString db = k.station.localDatabase();
+    QVERIFY(run(db, QStringLiteral("DROP TABLE ConfigurazioneTotem")));
+    QVERIFY(run(db, QStringLiteral("CREATE TABLE ConfigurazioneTotem (%1)").arg(table)));
+    QVERIFY(run(db, QStringLiteral("INSERT INTO ConfigurazioneTotem VALUES (%1)").arg(row)));
+
+    LaMain &w = k.start();
+    QVERIFY(k.shell.messages.isEmpty());
+    QCOMPARE(w.attesaSiNo()->isChecked(), ticked);
+    QCOMPARE(k.state.waitMessageEnabled, ticked);
+    QCOMPARE(w.messaggioSecondi()->text(), row == QStringLiteral("7") ? QStringLiteral("7") : QStringLiteral("0"));
+    QStringList columns;
+    for (const QVariantList &column :
+         rows(db, QStringLiteral("SELECT name || ' ' || type FROM pragma_table_info('ConfigurazioneTotem')")))
+        columns.append(column.value(0).toString());
+    QCOMPARE(columns.join(u','), columnsAfter);
+}
+
+void TestLaMain::secondsEditTakesDigitsOnly()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    LaMain &w = k.startShown();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QLineEdit *edit = w.messaggioSecondi();
+    edit->setText(QStringLiteral("15"));
+    w.button(2)->setFocus();
+    edit->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE(edit->selectedText(), QStringLiteral("15")); // the first key replaces it
+    QTest::keyClicks(edit, QStringLiteral("a -+,.\t"));
+    QCOMPARE(edit->text(), QStringLiteral("15"));
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, QStringLiteral("7x8"));
+    QCOMPARE(edit->text(), QStringLiteral("78"));
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QCOMPARE(edit->text(), QStringLiteral("7"));
+    QTest::keyClicks(edit, QStringLiteral("123456"));
+    QCOMPARE(edit->text(), QStringLiteral("71234")); // never more than five digits
+}
+
+void TestLaMain::saveRoundTripsThroughANewStart()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    LaMain &w = k.startShown();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::mouseClick(w.attesaSiNo(), Qt::LeftButton);
+    w.messaggioSecondi()->setText(QStringLiteral("5"));
+    QTest::keyClick(&w, Qt::Key_M, Qt::AltModifier);
+    QTRY_COMPARE(k.state.waitSeconds, 5);
+    QVERIFY(k.state.waitMessageEnabled);
+    QCOMPARE(rows(k.station.localDatabase(),
+                  QStringLiteral("SELECT AttesaSN, AttesaSecondi FROM ConfigurazioneTotem")),
+             (QList<QVariantList>{{-1, 5}}));
+
+    // The next start of the program shows what was saved.
+    StationState next;
+    FakeInstance instance;
+    LaMain reopened(next, k.shell, instance, {});
+    reopened.Form_Load();
+    QVERIFY(reopened.attesaSiNo()->isChecked());
+    QCOMPARE(reopened.messaggioSecondi()->text(), QStringLiteral("5"));
+
+    QTest::mouseClick(reopened.attesaSiNo(), Qt::LeftButton);
+    reopened.messaggioSecondi()->clear();
+    QTest::mouseClick(reopened.button(2), Qt::LeftButton);
+    QCOMPARE(reopened.messaggioSecondi()->text(), QStringLiteral("0"));
+    QCOMPARE(next.waitSeconds, 0);
+    QVERIFY(!next.waitMessageEnabled);
+    QCOMPARE(rows(k.station.localDatabase(),
+                  QStringLiteral("SELECT AttesaSN, AttesaSecondi FROM ConfigurazioneTotem")),
+             (QList<QVariantList>{{0, 0}}));
+}
+
+void TestLaMain::saveRefusesWhatTheFieldCannotHold()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    LaMain &w = k.start();
+    w.messaggioSecondi()->setText(QStringLiteral("32768"));
+    QTest::mouseClick(w.button(2), Qt::LeftButton);
+    QCOMPARE(k.shell.messages.size(), 1);
+    QVERIFY(k.shell.messages.first().text.contains(QStringLiteral("32767")));
+    QCOMPARE(k.state.waitSeconds, 0);
+    QCOMPARE(scalar(k.station.localDatabase(), QStringLiteral("SELECT AttesaSecondi FROM ConfigurazioneTotem")), 0);
+
+    w.messaggioSecondi()->setText(QStringLiteral("32767"));
+    QTest::mouseClick(w.button(2), Qt::LeftButton);
+    QCOMPARE(k.shell.messages.size(), 1);
+    QCOMPARE(k.state.waitSeconds, 32767);
+    QCOMPARE(scalar(k.station.localDatabase(), QStringLiteral("SELECT AttesaSecondi FROM ConfigurazioneTotem")),
+             32767);
+}
+
+void TestLaMain::saveReportsMissingStore()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    LaMain &w = k.start();
+    QVERIFY(run(k.station.localDatabase(), QStringLiteral("DROP TABLE ConfigurazioneTotem")));
+    w.messaggioSecondi()->setText(QStringLiteral("9"));
+    QTest::mouseClick(w.button(2), Qt::LeftButton);
+    QVERIFY(QFile::remove(k.station.localDatabase()));
+    QTest::mouseClick(w.button(2), Qt::LeftButton);
+
+    QCOMPARE(k.shell.messages.size(), 2);
+    QCOMPARE(k.shell.messages.at(0).title, QStringLiteral("ATTENZIONE"));
+    QVERIFY(k.shell.messages.at(0).text.contains(QStringLiteral("\"ConfigurazioneTotem\"")));
+    QVERIFY(k.shell.messages.at(1).text.contains(QStringLiteral("TotemNX7PRO.mdb")));
+    QVERIFY(!k.shell.programEnded());
+    QCOMPARE(k.state.waitSeconds, 0);
+}
+
+void TestLaMain::attendedInitialStart()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    QVERIFY(fillQueueAndWaiting(k.station));
+    QVERIFY(setInitialNumbers(k.station));
+    LaMain &w = k.startShown();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_O, Qt::AltModifier); // initial numbering is the default
+    QTRY_COMPARE(k.shown(QStringLiteral("FrontEnd")), 1);
+
+    QCOMPARE(queueLength(k.station), 0);
+    QCOMPARE(waitingCounts(k.station), QList<int>(20, 0));
+    for (int slot = 1; slot <= 20; ++slot) {
+        QCOMPARE(fileBytes(k.station.numberingFile(slot)), QByteArray::number(100 + slot) + "\r\n");
+        QCOMPARE(k.state.serviceCounters[slot], 100 + slot);
+    }
+    QVERIFY(!k.state.unattendedRestart);
+}
+
+void TestLaMain::currentStartTouchesNothing()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    QVERIFY(fillQueueAndWaiting(k.station));
+    QVERIFY(setInitialNumbers(k.station));
+    QVERIFY(run(k.station.localDatabase(), QStringLiteral("UPDATE Numerazione SET P3 = 42")));
+    const QByteArray server = fileBytes(k.station.serverDatabase());
+    const QList<QByteArray> files = k.numberingFiles();
+
+    LaMain &w = k.start();
+    QTest::mouseClick(w.radioButton(1), Qt::LeftButton);
+    QTest::mouseClick(w.button(1), Qt::LeftButton);
+    QCOMPARE(k.shown(QStringLiteral("FrontEnd")), 1);
+    QCOMPARE(k.state.serviceCounters[3], 42);
+    QCOMPARE(k.state.serviceCounters[4], 1);
+    QCOMPARE(fileBytes(k.station.serverDatabase()), server);
+    QCOMPARE(k.numberingFiles(), files);
+}
+
+void TestLaMain::nightlyRestartRunsFromTheEventLoop()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    QVERIFY(setInitialNumbers(k.station));
+    LaMain &w = k.startShown();
+    QTest::mouseClick(w.radioButton(1), Qt::LeftButton);
+
+    // The day's kiosk screen: tickets are issued, then at night it asks for the restart
+    // and closes, in a real modal loop.
+    bool inFirstScreen = false;
+    k.shell.onNextModal([&](QDialog &screen) {
+        inFirstScreen = true;
+        QTimer::singleShot(0, &screen, [&] {
+            QVERIFY(fillQueueAndWaiting(k.station));
+            QVERIFY(TextRecord::writeInteger(k.station.numberingFile(1), 77));
+            k.state.restartRequested = true;
+            k.state.unattendedRestart = true;
+            screen.reject();
+        });
+        const int result = screen.exec();
+        inFirstScreen = false;
+        return result;
+    });
+    bool nested = true;
+    k.shell.onNextModal([&](QDialog &) {
+        nested = inFirstScreen;
+        return int(QDialog::Rejected);
+    });
+    QTest::mouseClick(w.button(1), Qt::LeftButton);
+    QCOMPARE(k.shown(QStringLiteral("FrontEnd")), 1); // not from inside the click
+    QTRY_COMPARE(k.shown(QStringLiteral("FrontEnd")), 2);
+    QVERIFY(!nested);
+    QVERIFY(!k.state.restartRequested);
+    QVERIFY(k.state.unattendedRestart);
+    QVERIFY(w.radioButton(0)->isChecked());
+    QCOMPARE(fileBytes(k.station.numberingFile(1)), QByteArray("101\r\n"));
+    QCOMPARE(k.state.serviceCounters[1], 101);
+    QCOMPARE(queueLength(k.station), 3); // unattended: queue and waiting counts kept
+    QCOMPARE(waitingCounts(k.station), QList<int>(20, 4));
+
+    // Later in the same process the operator's initial start keeps them too.
+    QTest::qWait(50);
+    QCOMPARE(k.shown(QStringLiteral("FrontEnd")), 2); // the restart ran once
+    QVERIFY(TextRecord::writeInteger(k.station.numberingFile(1), 77));
+    QTest::mouseClick(w.button(1), Qt::LeftButton);
+    QCOMPARE(k.shown(QStringLiteral("FrontEnd")), 3);
+    QCOMPARE(fileBytes(k.station.numberingFile(1)), QByteArray("101\r\n"));
+    QCOMPARE(queueLength(k.station), 3);
+    QCOMPARE(waitingCounts(k.station), QList<int>(20, 4));
+}
+
+void TestLaMain::invalidServerPath_data()
+{
+    QTest::addColumn<int>("choice");
+    QTest::addColumn<bool>("ends");
+    QTest::addRow("initial") << 0 << true;
+    QTest::addRow("current") << 1 << false; // the screen's own load meets the server
+}
+
+void TestLaMain::invalidServerPath()
+{
+    QFETCH(int, choice);
+    QFETCH(bool, ends);
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    LaMain &w = k.start();
+    k.state.serverPath = k.station.serverPath() + QStringLiteral("/assente");
+    QTest::mouseClick(w.radioButton(choice), Qt::LeftButton);
+    QTest::mouseClick(w.button(1), Qt::LeftButton);
+    QCOMPARE(k.shell.programEnded(), ends);
+    QCOMPARE(k.shown(QStringLiteral("FrontEnd")), ends ? 0 : 1);
+    if (ends)
+        QCOMPARE(k.lastMessageForm(), (QStringList{QStringLiteral("Connessione al Server non presente !"),
+                                                   QStringLiteral("Controllare la connessione."),
+                                                   QString()}));
+}
+
+void TestLaMain::fewerThanTwentyServices()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    QVERIFY(fillQueueAndWaiting(k.station));
+    QVERIFY(setInitialNumbers(k.station));
+    QVERIFY(run(k.station.serverDatabase(), QStringLiteral("DELETE FROM Servizi WHERE rowid > 14")));
+    LaMain &w = k.start();
+    QTest::mouseClick(w.button(1), Qt::LeftButton);
+    QCOMPARE(k.shown(QStringLiteral("FrontEnd")), 1);
+    QCOMPARE(waitingCounts(k.station), QList<int>(14, 0));
+    QCOMPARE(fileBytes(k.station.numberingFile(20)), QByteArray("120\r\n"));
+}
+
+void TestLaMain::unwritableNumberingFileChangesNothing()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    QVERIFY(fillQueueAndWaiting(k.station));
+    QVERIFY(setInitialNumbers(k.station));
+    QVERIFY(QFile::remove(k.station.numberingFile(7)));
+    QVERIFY(QDir().mkdir(k.station.numberingFile(7)));
+    const QList<QByteArray> files = k.numberingFiles();
+    LaMain &w = k.start();
+    QTest::mouseClick(w.button(1), Qt::LeftButton);
+
+    QCOMPARE(k.shown(QStringLiteral("FrontEnd")), 0);
+    QCOMPARE(k.shown(QStringLiteral("MsgForm")), 1);
+    QVERIFY(k.lastMessageForm().value(1).contains(QStringLiteral("NrAllS7.txt")));
+    QVERIFY(!k.shell.programEnded());
+    QCOMPARE(queueLength(k.station), 3);
+    QCOMPARE(waitingCounts(k.station), QList<int>(20, 4));
+    QCOMPARE(k.numberingFiles(), files);
+}
+
+void TestLaMain::chiudiEndsTheProgram()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    LaMain &w = k.startShown();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_H, Qt::AltModifier);
+    QTRY_VERIFY(k.shell.programEnded());
+    QVERIFY(!w.isVisible());
+    QCOMPARE(k.shown(QStringLiteral("FrontEnd")), 0);
+}
+
+QTEST_MAIN(TestLaMain)
+#include "test_lamain.moc"

@@ -1,0 +1,158 @@
+#include "numberingstart.h"
+#include "stationdata.h"
+#include "textrecord.h"
+#include "waitsettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+using namespace nx7;
+using namespace nx7::test;
+
+class TestNumberingStart : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void attendedInitialResetsByPositionOnlyTheFirstTwenty();
+    void fileFailureHalfWayPutsEverythingBack();
+    void missingServerPiecesAreNamed_data();
+    void missingServerPiecesAreNamed();
+    void currentNumberingNamesAnEmptyField();
+    void secondsAreParsedWithinTheSixteenBitField();
+    void upgradeCompletesATableThatHoldsOneField();
+};
+
+void TestNumberingStart::attendedInitialResetsByPositionOnlyTheFirstTwenty()
+{
+    TempInstallation station;
+    QVERIFY(station.ok());
+    // Keys out of order and two rows beyond the twentieth: position decides, not ID.
+    QVERIFY(run(station.serverDatabase(), QStringLiteral("UPDATE Servizi SET ID = 200 - ID")));
+    for (int id : {7, 3})
+        QVERIFY(run(station.serverDatabase(),
+                    QStringLiteral("INSERT INTO Servizi (ID, Servizio, ServizioAttivo, Attesa) "
+                                   "VALUES (?, 'Extra', 0, 9)"),
+                    {id}));
+    QVERIFY(fillQueueAndWaiting(station));
+    QVERIFY(setInitialNumbers(station));
+
+    StationState state;
+    state.serverPath = station.serverPath();
+    NumberingStart start(state);
+    QVERIFY(start.startInitial().started());
+    QCOMPARE(start.servicesReset(), 20);
+    QCOMPARE(waitingCounts(station), QList<int>(20, 0) + QList<int>({4, 4}));
+    QCOMPARE(queueLength(station), 0);
+    QCOMPARE(state.serviceCounters[20], 120);
+}
+
+void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
+{
+    TempInstallation station;
+    QVERIFY(station.ok());
+    QVERIFY(fillQueueAndWaiting(station));
+    QVERIFY(setInitialNumbers(station));
+    QVERIFY(TextRecord::writeInteger(station.numberingFile(2), 57));
+    QVERIFY(QFile::remove(station.numberingFile(3))); // absent before: absent after
+    QList<QByteArray> before;
+    for (int slot = 1; slot <= 20; ++slot)
+        before.append(fileBytes(station.numberingFile(slot)));
+
+    StationState state;
+    state.serverPath = station.serverPath();
+    state.serviceCounters.fill(5);
+    int writes = 0;
+    NumberingStart start(state, [&](const QString &path, qint32 value) -> Status {
+        if (++writes == 7)
+            return Error::make(ErrorNumber::PermissionDenied);
+        return TextRecord::writeInteger(path, value);
+    });
+    const auto outcome = start.startInitial();
+    QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
+    QVERIFY(outcome.message.value(1).contains(QStringLiteral("NrAllS7.txt")));
+
+    for (int slot = 1; slot <= 20; ++slot)
+        QCOMPARE(fileBytes(station.numberingFile(slot)), before.at(slot - 1));
+    QVERIFY(!QFile::exists(station.numberingFile(3)));
+    QCOMPARE(queueLength(station), 3);
+    QCOMPARE(waitingCounts(station), QList<int>(20, 4));
+    QCOMPARE(state.serviceCounters[1], 5);
+}
+
+void TestNumberingStart::missingServerPiecesAreNamed_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("named");
+    QTest::addRow("no Servizi") << "DROP TABLE Servizi" << "\"Servizi\"";
+    QTest::addRow("no Attesa") << "ALTER TABLE Servizi DROP COLUMN Attesa" << "\"Attesa\"";
+    QTest::addRow("no queue") << "DROP TABLE Codafromtotem" << "\"CodaFromTOtem\"";
+    QTest::addRow("no NrAll") << "" << "\"NrAll\"";
+}
+
+void TestNumberingStart::missingServerPiecesAreNamed()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, named);
+    TempInstallation station;
+    QVERIFY(station.ok());
+    QVERIFY(fillQueueAndWaiting(station));
+    if (sql.isEmpty())
+        QVERIFY(QDir(QDir(station.serverPath()).filePath(QStringLiteral("NrAll"))).removeRecursively());
+    else
+        QVERIFY(run(station.serverDatabase(), sql));
+    if (!sql.isEmpty())
+        QVERIFY(TextRecord::writeInteger(station.numberingFile(1), 57));
+
+    StationState state;
+    state.serverPath = station.serverPath();
+    const auto outcome = NumberingStart(state).startInitial();
+    QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
+    QVERIFY2(outcome.message.value(1).contains(named), qPrintable(outcome.message.join(u'|')));
+    if (named != QStringLiteral("\"CodaFromTOtem\""))
+        QCOMPARE(queueLength(station), 3); // the delete was rolled back
+    if (!sql.isEmpty())
+        QCOMPARE(fileBytes(station.numberingFile(1)), QByteArray("57\r\n"));
+}
+
+void TestNumberingStart::currentNumberingNamesAnEmptyField()
+{
+    TempInstallation station;
+    QVERIFY(station.ok());
+    QVERIFY(run(station.localDatabase(), QStringLiteral("UPDATE Numerazione SET P7 = NULL")));
+    StationState state;
+    const auto outcome = NumberingStart(state).loadCurrent();
+    QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
+    QVERIFY(outcome.message.value(1).contains(QStringLiteral("\"P7\"")));
+    QVERIFY(outcome.message.value(1).contains(QStringLiteral("vuoto")));
+}
+
+void TestNumberingStart::secondsAreParsedWithinTheSixteenBitField()
+{
+    QCOMPARE(*WaitSettings::parseSeconds(QString()), 0);
+    QCOMPARE(*WaitSettings::parseSeconds(QStringLiteral("00005")), 5);
+    QCOMPARE(*WaitSettings::parseSeconds(QStringLiteral("32767")), 32767);
+    QCOMPARE(WaitSettings::parseSeconds(QStringLiteral("32768")).errorNumber(), ErrorNumber::Overflow);
+    QCOMPARE(WaitSettings::parseSeconds(QStringLiteral("99999999999999999999")).errorNumber(),
+             ErrorNumber::Overflow);
+}
+
+void TestNumberingStart::upgradeCompletesATableThatHoldsOneField()
+{
+    TempInstallation station;
+    QVERIFY(station.ok());
+    QVERIFY(run(station.localDatabase(), QStringLiteral("DROP TABLE ConfigurazioneTotem")));
+    QVERIFY(run(station.localDatabase(),
+                QStringLiteral("CREATE TABLE ConfigurazioneTotem (AttesaSecondi SMALLINT)")));
+    QVERIFY(WaitSettings::UpgradeSettingsTable(station.localDatabase()));
+    QVERIFY(WaitSettings::UpgradeSettingsTable(station.localDatabase())); // nothing left to add
+    auto db = Database::open(station.localDatabase());
+    QVERIFY(db);
+    const auto columns = db->columns(QStringLiteral("ConfigurazioneTotem"));
+    QVERIFY(columns);
+    QCOMPARE(columns->size(), 2);
+    QCOMPARE(columns->at(1), std::make_pair(QStringLiteral("AttesaSN"), QStringLiteral("BOOLEAN")));
+}
+
+QTEST_GUILESS_MAIN(TestNumberingStart)
+#include "test_numberingstart.moc"
