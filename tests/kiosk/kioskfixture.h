@@ -14,14 +14,14 @@
 
 namespace nx7::test {
 
-// A ticket issuer that only records the slots and whose `issuing()` a test sets.
+// A ticket issuer that only records the issuedSlots and whose `issuing()` a test sets.
 class FakeIssuer final : public TicketIssuer
 {
 public:
-    void IssueTicket(TicketScreen &, int slot) override { slots.append(slot); }
+    void IssueTicket(TicketScreen &, int slot) override { issuedSlots.append(slot); }
     bool issuing() const override { return busy; }
 
-    QList<int> slots;
+    QList<int> issuedSlots;
     bool busy = false;
 };
 

@@ -1,0 +1,601 @@
+#include "kioskfixture.h"
+#include "screenlayout.h"
+
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace nx7;
+using nx7::test::KioskFixture;
+
+namespace {
+
+QDateTime at(int day, int hour, int minute, int second)
+{
+    return QDateTime(QDate(2026, 12, day), QTime(hour, minute, second));
+}
+
+QList<QRect> visibleButtons(const FrontEnd &screen)
+{
+    QList<QRect> rects;
+    for (int n = 1; n <= kSlotCount; ++n) {
+        if (screen.bottone(n)->isVisibleTo(&screen))
+            rects.append(screen.bottone(n)->geometry());
+    }
+    return rects;
+}
+
+QList<QRect> expectedButtons(int code, int count)
+{
+    QList<QRect> rects;
+    const auto layout = ScreenLayout::buttonRects(code, count);
+    for (const QRect &twips : layout.value())
+        rects.append(Twips::toPixels(twips));
+    return rects;
+}
+
+const QPoint kParked(Twips::toPixels(1000), Twips::toPixels(23000));
+
+} // namespace
+
+class TestFrontEnd : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void slotsFollowTheActiveServicesInTableOrder();
+    void formSizeFollowsTheResolution_data();
+    void formSizeFollowsTheResolution();
+    void onlyTwentyServicesGetSlots();
+    void countWithoutLayoutShowsNoButton();
+    void noActiveService();
+    void unreadableConfigurationLeavesAnEmptyScreen();
+    void fontsColoursAndVisibility();
+    void fieldsWithoutValues();
+    void sizeWithoutValueEndsTheProgram();
+    void serviceWithoutNameEndsTheProgram();
+    void backgroundPicture();
+    void missingBackgroundPictureIsReportedOnce();
+    void dateCaptionPlacementAndTicketDate();
+    void escapeClosesAndOtherKeysDoNothing();
+    void buttonsIssueTicketsForTheirSlot();
+    void waitingPanel();
+    void nightlyRestartAtTheSecond();
+    void nightlyRestartIsNotRepeatedByTheFreshScreen();
+    void nightlyRestartCatchesUp();
+    void nightlyRestartWaitsForTheIssue();
+    void serverDatabaseMissing_data();
+    void serverDatabaseMissing();
+};
+
+void TestFrontEnd::slotsFollowTheActiveServicesInTableOrder()
+{
+    KioskFixture kiosk(0, 2);
+    QVERIFY(kiosk.ready());
+    QVERIFY(kiosk.setActive({3, 5, 8, 11}));
+    QVERIFY(kiosk.server(QStringLiteral("UPDATE Servizi SET Servizio = 'Zeta' WHERE ID = 3")));
+    QVERIFY(kiosk.server(QStringLiteral("UPDATE Servizi SET Servizio = 'Alfa' WHERE ID = 5")));
+    // Any non-zero number is Yes; a Null flag is No.
+    QVERIFY(kiosk.server(QStringLiteral("UPDATE Servizi SET ServizioAttivo = 1 WHERE ID = 8")));
+    QVERIFY(kiosk.server(QStringLiteral("UPDATE Servizi SET ServizioAttivo = NULL WHERE ID = 9")));
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+
+    QCOMPARE(screen->activeServiceCount(), 4);
+    QCOMPARE(screen->serviceNames(),
+             QStringList({"Zeta", "Alfa", "Servizio 8", "Servizio 11"}));
+    const TicketContext &context = screen->ticketContext();
+    QCOMPARE(context.slotServiceId[1].toInt(), 3);
+    QCOMPARE(context.slotServiceId[2].toInt(), 5);
+    QCOMPARE(context.slotServiceId[4].toInt(), 11);
+    for (int n = 1; n <= kSlotCount; ++n)
+        QCOMPARE(context.slotNextNumber[n], 100 + n); // every slot, loaded or not
+    QCOMPARE(screen->buttonCaption(1), QStringLiteral("Zeta "));
+    QCOMPARE(screen->buttonCaption(2), QStringLiteral("Alfa "));
+    QCOMPARE(visibleButtons(*screen), expectedButtons(2, 4));
+    for (int n = 5; n <= kSlotCount; ++n) {
+        QCOMPARE(screen->buttonCaption(n), QStringLiteral("Pulsante %1").arg(n));
+        QCOMPARE(screen->bottone(n)->pos(), kParked);
+    }
+}
+
+void TestFrontEnd::formSizeFollowsTheResolution_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QSize>("size");
+    QTest::addRow("0") << QVariant(0) << 0 << QSize(1280, 1024);
+    QTest::addRow("1") << QVariant(1) << 1 << QSize(1920, 1080);
+    QTest::addRow("2") << QVariant(2) << 2 << QSize(1440, 900);
+    QTest::addRow("3") << QVariant(3) << 3 << QSize(800, 600);
+    // Unknown codes would give a window of no size: 1280 x 1024 instead.
+    QTest::addRow("7") << QVariant(7) << 0 << QSize(1280, 1024);
+    QTest::addRow("-1") << QVariant(-1) << 0 << QSize(1280, 1024);
+    QTest::addRow("null") << QVariant() << 0 << QSize(1280, 1024);
+}
+
+void TestFrontEnd::formSizeFollowsTheResolution()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(int, code);
+    QFETCH(QSize, size);
+    KioskFixture kiosk(6, 1);
+    QVERIFY(kiosk.ready());
+    QVERIFY(kiosk.setConfiguration(QStringLiteral("RisoluzioneTotem"), stored));
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    QCOMPARE(screen->resolutionCode(), code);
+    QCOMPARE(screen->size(), size);
+    QCOMPARE(visibleButtons(*screen), expectedButtons(code, 6));
+
+    // The window covers the display it is shown on, whatever the window manager does.
+    screen->show();
+    const QRect display = screen->screen()->geometry();
+    QCOMPARE(screen->geometry().center(), display.center());
+    QVERIFY(screen->windowFlags().testFlag(Qt::FramelessWindowHint));
+    QCOMPARE(screen->windowTitle(), QStringLiteral("Prendi il tuo Numero qui"));
+}
+
+void TestFrontEnd::onlyTwentyServicesGetSlots()
+{
+    KioskFixture kiosk(20, 0);
+    QVERIFY(kiosk.ready());
+    for (int id = 21; id <= 23; ++id)
+        QVERIFY(kiosk.server(QStringLiteral("INSERT INTO Servizi VALUES (?, ?, -1, 0)"),
+                             {id, QStringLiteral("Extra %1").arg(id)}));
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    QCOMPARE(screen->activeServiceCount(), 20);
+    QCOMPARE(screen->serviceNames().size(), 20);
+    QCOMPARE(screen->serviceNames().last(), QStringLiteral("Servizio 20"));
+    QCOMPARE(screen->ticketContext().slotServiceId[20].toInt(), 20);
+    QCOMPARE(visibleButtons(*screen), expectedButtons(0, 20));
+}
+
+void TestFrontEnd::countWithoutLayoutShowsNoButton()
+{
+    KioskFixture kiosk(13, 3); // 800 x 600 has layouts up to 12
+    QVERIFY(kiosk.ready());
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    QCOMPARE(screen->activeServiceCount(), 13);
+    QVERIFY(visibleButtons(*screen).isEmpty());
+    QCOMPARE(screen->buttonCaption(13), QStringLiteral("Servizio 13 "));
+    QCOMPARE(screen->buttonCaption(14), QStringLiteral("Pulsante 14"));
+    QCOMPARE(screen->titoloTXT()->text(), QStringLiteral("Scegli il Servizio"));
+    QVERIFY(screen->label1()->text().endsWith(QStringLiteral("08/12/2026")));
+}
+
+void TestFrontEnd::noActiveService()
+{
+    KioskFixture kiosk(0, 1);
+    QVERIFY(kiosk.ready());
+    QVERIFY(kiosk.setConfiguration(QStringLiteral("SfondoTotem"), QStringLiteral("/nessuna/foto.png")));
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    QCOMPARE(screen->activeServiceCount(), 0);
+    QCOMPARE(screen->size(), QSize(1920, 1080));
+    QVERIFY(visibleButtons(*screen).isEmpty());
+    QCOMPARE(screen->titoloTXT()->text(), QStringLiteral("Scegli il Servizio........."));
+    QCOMPARE(screen->label1()->text(), QStringLiteral("data/ora"));
+    QVERIFY(kiosk.shell.modalForms.isEmpty()); // no configuration, so no picture either
+    screen->Form_Activate();
+    QCOMPARE(screen->ticketContext().screenDateText, QStringLiteral("data/ora"));
+    QVERIFY(screen->timer1()->isActive());
+}
+
+void TestFrontEnd::unreadableConfigurationLeavesAnEmptyScreen()
+{
+    KioskFixture kiosk(6, 2);
+    QVERIFY(kiosk.ready());
+    QVERIFY(kiosk.server(QStringLiteral("DELETE FROM configurazioneTotem")));
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    QCOMPARE(screen->activeServiceCount(), 0);
+    QVERIFY(visibleButtons(*screen).isEmpty());
+    QCOMPARE(screen->label1()->text(), QStringLiteral("data/ora"));
+    QVERIFY(kiosk.shell.messages.isEmpty());
+    QVERIFY(!kiosk.shell.programEnded());
+}
+
+void TestFrontEnd::fontsColoursAndVisibility()
+{
+    KioskFixture kiosk(5, 0);
+    QVERIFY(kiosk.ready());
+    const QList<std::pair<QString, QVariant>> fields{
+        {"FontTitolo", "Liberation Serif"}, {"FontBoldTItolo", 0}, {"FontitalicTitolo", -1},
+        {"FontSizeTitolo", 28}, {"FontForecolorTitolo", "255"},
+        {"FontData", "DejaVu Sans"}, {"FontBoldData", -1}, {"FontitalicData", 0},
+        {"FontSizeData", 12.5}, {"FontForecolorData", "16711680"},
+        {"Font", "Liberation Sans"}, {"FontBold", 0}, {"Fontitalic", -1},
+        {"FontSize", 0}, {"FontForecolor", "65280"},
+        {"TestoVisibile", 0}, {"DataVisibile", -1}};
+    for (const auto &[field, value] : fields)
+        QVERIFY(kiosk.setConfiguration(field, value));
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+
+    const QFont title = screen->titoloTXT()->font();
+    QCOMPARE(title.family(), QStringLiteral("Liberation Serif"));
+    QVERIFY(!title.bold());
+    QVERIFY(title.italic());
+    QCOMPARE(title.pointSize(), 28);
+    QCOMPARE(screen->titoloTXT()->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    QVERIFY(!screen->titoloTXT()->isVisibleTo(screen.get()));
+
+    const QFont date = screen->label1()->font();
+    QCOMPARE(date.family(), QStringLiteral("DejaVu Sans"));
+    QVERIFY(date.bold());
+    QVERIFY(!date.italic());
+    QCOMPARE(date.pointSize(), 12); // half to even
+    QCOMPARE(screen->label1()->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    QVERIFY(screen->label1()->isVisibleTo(screen.get()));
+
+    for (int n = 1; n <= 5; ++n) {
+        const QPushButton *button = screen->bottone(n);
+        QCOMPARE(button->font().family(), QStringLiteral("Liberation Sans"));
+        QVERIFY(!button->font().bold());
+        QVERIFY(button->font().italic());
+        QCOMPARE(button->font().pointSize(), 10); // 0 means 10
+        QCOMPARE(button->palette().color(QPalette::ButtonText), QColor(0, 255, 0));
+        QCOMPARE(button->palette().color(QPalette::Button), FrontEnd::buttonColour(n));
+    }
+    // Buttons without a service keep their design look.
+    QCOMPARE(screen->bottone(6)->font().family(), QStringLiteral("Tahoma"));
+    QCOMPARE(screen->bottone(6)->palette().color(QPalette::Button), QColor(198, 214, 236));
+}
+
+void TestFrontEnd::fieldsWithoutValues()
+{
+    KioskFixture kiosk(2, 0);
+    QVERIFY(kiosk.ready());
+    for (const char *field : {"TitoloTotem", "FontTitolo", "FontBoldTItolo", "FontForecolorTitolo",
+                              "Font", "FontBold", "TestoVisibile", "DataVisibile"})
+        QVERIFY(kiosk.setConfiguration(QString::fromLatin1(field), QVariant()));
+    QVERIFY(kiosk.setConfiguration(QStringLiteral("FontForecolor"), QString()));
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    QCOMPARE(screen->titoloTXT()->text(), QString());
+    QCOMPARE(screen->titoloTXT()->font().family(), QStringLiteral("Arial"));
+    QVERIFY(!screen->titoloTXT()->font().bold());
+    QCOMPARE(screen->titoloTXT()->palette().color(QPalette::WindowText), QColor(Qt::black));
+    QVERIFY(!screen->titoloTXT()->isVisibleTo(screen.get()));
+    QVERIFY(!screen->label1()->isVisibleTo(screen.get()));
+    QCOMPARE(screen->bottone(1)->font().family(), QStringLiteral("Arial"));
+    QVERIFY(!screen->bottone(1)->font().bold());
+    QCOMPARE(screen->bottone(2)->palette().color(QPalette::ButtonText), QColor(Qt::black));
+}
+
+void TestFrontEnd::sizeWithoutValueEndsTheProgram()
+{
+    KioskFixture kiosk(3, 0);
+    QVERIFY(kiosk.ready());
+    QVERIFY(kiosk.setConfiguration(QStringLiteral("FontSize"), QVariant()));
+    QVERIFY(!kiosk.load());
+    QCOMPARE(kiosk.shell.messages.size(), 1);
+    QVERIFY(kiosk.shell.messages.first().text.startsWith(QStringLiteral("Errore di run-time '94':")));
+    QVERIFY(kiosk.shell.programEnded());
+
+    KioskFixture colour(3, 0);
+    QVERIFY(colour.ready());
+    QVERIFY(colour.setConfiguration(QStringLiteral("FontForecolorData"), QStringLiteral("blu")));
+    QVERIFY(!colour.load());
+    QVERIFY(colour.shell.messages.value(0).text.startsWith(QStringLiteral("Errore di run-time '13':")));
+}
+
+void TestFrontEnd::serviceWithoutNameEndsTheProgram()
+{
+    KioskFixture kiosk(3, 0);
+    QVERIFY(kiosk.ready());
+    QVERIFY(kiosk.server(QStringLiteral("UPDATE Servizi SET Servizio = NULL WHERE ID = 2")));
+    QVERIFY(!kiosk.load());
+    QVERIFY(kiosk.shell.messages.value(0).text.startsWith(QStringLiteral("Errore di run-time '94':")));
+    QVERIFY(kiosk.shell.programEnded());
+}
+
+void TestFrontEnd::backgroundPicture()
+{
+    KioskFixture kiosk(6, 0);
+    QVERIFY(kiosk.ready());
+    QTemporaryDir dir;
+    QImage picture(100, 50, QImage::Format_RGB32);
+    picture.fill(QColor(200, 0, 0));
+    const QString path = dir.filePath(QStringLiteral("sfondo.png"));
+    QVERIFY(picture.save(path));
+    QVERIFY(kiosk.setConfiguration(QStringLiteral("SfondoTotem"), path));
+    QVERIFY(kiosk.setConfiguration(QStringLiteral("TestoVisibile"), 0));
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    QVERIFY(kiosk.shell.modalForms.isEmpty());
+    QCOMPARE(screen->backgroundPicture().size(), QSize(100, 50));
+    screen->show();
+    const QImage shot = screen->grab().toImage();
+    QCOMPARE(shot.pixelColor(10, 10), QColor(200, 0, 0)); // natural size, top-left
+    QCOMPARE(shot.pixelColor(99, 49), QColor(200, 0, 0));
+    QCOMPARE(shot.pixelColor(150, 100), FrontEnd::screenColour());
+
+    // An empty path: no picture and no message.
+    KioskFixture empty(6, 0);
+    QVERIFY(empty.ready());
+    QVERIFY(empty.setConfiguration(QStringLiteral("SfondoTotem"), QString()));
+    auto plain = empty.load();
+    QVERIFY(plain);
+    QVERIFY(plain->backgroundPicture().isNull());
+    QVERIFY(empty.shell.modalForms.isEmpty());
+}
+
+void TestFrontEnd::missingBackgroundPictureIsReportedOnce()
+{
+    for (const QString &bad : {QStringLiteral("/non/esiste/sfondo.jpg"), QStringLiteral("percorsiT.txt")}) {
+        KioskFixture kiosk(4, 2);
+        QVERIFY(kiosk.ready());
+        QVERIFY(kiosk.setConfiguration(QStringLiteral("SfondoTotem"), bad)); // missing; not a picture
+        auto screen = kiosk.load();
+        QVERIFY(screen);
+        QCOMPARE(kiosk.shell.modalForms.size(), 1);
+        QCOMPARE(kiosk.shell.modalForms.first().objectName, QStringLiteral("MsgForm"));
+        QCOMPARE(kiosk.shell.modalForms.first().lines,
+                 QStringList({"Immagine di sfondo non trovata !",
+                              "Controllare il percorso e che la cartella",
+                              "di provenienza risulti condivisa"}));
+        // The screen comes up all the same.
+        QVERIFY(screen->backgroundPicture().isNull());
+        QCOMPARE(screen->titoloTXT()->text(), QStringLiteral("Scegli il Servizio"));
+        QCOMPARE(visibleButtons(*screen), expectedButtons(2, 4));
+        QCOMPARE(screen->buttonCaption(4), QStringLiteral("Servizio 4 "));
+    }
+}
+
+void TestFrontEnd::dateCaptionPlacementAndTicketDate()
+{
+    for (int code : {3, 1}) {
+        KioskFixture kiosk(6, code);
+        QVERIFY(kiosk.ready());
+        QVERIFY(kiosk.setConfiguration(QStringLiteral("FontSizeData"), 20));
+        auto screen = kiosk.load();
+        QVERIFY(screen);
+        const QString caption = QStringLiteral("martedì 08/12/2026");
+        QCOMPARE(screen->label1()->text(), caption);
+
+        // Placed by the width it had in its design font, before the date font applies.
+        QLabel design(caption);
+        QFont font(QStringLiteral("Arial"));
+        font.setPointSizeF(9.75);
+        design.setFont(font);
+        design.adjustSize();
+        const int reference = Resolutions::byCode(code)->referenceWidth;
+        QCOMPARE(screen->label1()->x(),
+                 Twips::toPixels(reference - Twips::fromPixels(design.width()) - 240));
+        QCOMPARE(screen->label1()->y(), Twips::toPixels(120));
+        QVERIFY(screen->label1()->width() > design.width()); // then the 20 points apply
+
+        screen->Form_Activate();
+        QCOMPARE(screen->ticketContext().screenDateText, QStringLiteral("08/12/2026"));
+        // After midnight tickets still carry the day the screen was loaded.
+        kiosk.clock.set(at(9, 0, 10, 0));
+        screen->Form_Activate();
+        QCOMPARE(screen->ticketContext().screenDateText, QStringLiteral("08/12/2026"));
+    }
+}
+
+void TestFrontEnd::escapeClosesAndOtherKeysDoNothing()
+{
+    KioskFixture kiosk(3, 3);
+    QVERIFY(kiosk.ready());
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    QSignalSpy finished(screen.get(), &QDialog::finished);
+    screen->show();
+    QVERIFY(QTest::qWaitForWindowActive(screen.get()));
+    screen->bottone(2)->setFocus();
+    QTest::keyClick(screen->bottone(2), Qt::Key_Return);
+    QTest::keyClick(screen->bottone(2), Qt::Key_A);
+    QVERIFY(screen->isVisible());
+    QVERIFY(kiosk.issuer.issuedSlots.isEmpty());
+
+    kiosk.state.restartRequested = false;
+    kiosk.state.unattendedRestart = true; // from an earlier night: Escape leaves it alone
+    QTest::keyClick(screen->bottone(2), Qt::Key_Escape, Qt::ShiftModifier);
+    QVERIFY(!screen->isVisible());
+    QCOMPARE(finished.size(), 1);
+    QVERIFY(!kiosk.state.restartRequested);
+    QVERIFY(kiosk.state.unattendedRestart);
+}
+
+void TestFrontEnd::buttonsIssueTicketsForTheirSlot()
+{
+    KioskFixture kiosk(6, 0);
+    QVERIFY(kiosk.ready());
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    screen->show();
+    QTest::mouseClick(screen->bottone(3), Qt::LeftButton);
+    QTest::mouseClick(screen->bottone(6), Qt::LeftButton);
+    QCOMPARE(kiosk.issuer.issuedSlots, QList<int>({3, 6}));
+}
+
+void TestFrontEnd::waitingPanel()
+{
+    KioskFixture kiosk(6, 0);
+    QVERIFY(kiosk.ready());
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    screen->show();
+    QLabel *panel = screen->waitingPanel();
+    QVERIFY(!panel->isVisible());
+    screen->showWaitingPanel();
+    screen->setScreenEnabled(false);
+    QVERIFY(panel->isVisible());
+    QCOMPARE(panel->text(), QStringLiteral("Attendere, emissione ticket in corso ........."));
+    // ((19200 - 7800) / 2, (15360 - 1450) / 2) twips
+    QCOMPARE(panel->pos(), QPoint(380, 464));
+    QCOMPARE(panel->size(), QSize(520, 97));
+    QVERIFY(!screen->isEnabled());
+    QVERIFY(!screen->bottone(1)->isEnabled());
+    screen->hideWaitingPanel();
+    screen->setScreenEnabled(true);
+    QVERIFY(!panel->isVisible());
+    QVERIFY(screen->bottone(1)->isEnabled());
+    QCOMPARE(screen->screenWindow(), screen.get());
+}
+
+void TestFrontEnd::nightlyRestartAtTheSecond()
+{
+    KioskFixture kiosk(6, 0);
+    QVERIFY(kiosk.ready());
+    kiosk.clock.set(at(8, 3, 30, 0));
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    screen->timer1()->stop(); // the test moves the time
+    QCOMPARE(screen->timer1()->interval(), 1000);
+    QSignalSpy finished(screen.get(), &QDialog::finished);
+    screen->show();
+
+    kiosk.clock.set(at(8, 3, 30, 59));
+    screen->Timer1_Timer();
+    QVERIFY(!kiosk.state.restartRequested);
+    QVERIFY(screen->isVisible());
+
+    kiosk.clock.set(at(8, 3, 31, 0));
+    screen->Timer1_Timer();
+    QVERIFY(kiosk.state.restartRequested);
+    QVERIFY(kiosk.state.unattendedRestart);
+    QVERIFY(!screen->isVisible());
+    QCOMPARE(finished.size(), 1);
+
+    // The hidden button does the same.
+    KioskFixture button(6, 0);
+    QVERIFY(button.ready());
+    auto other = button.load();
+    QVERIFY(other);
+    other->show();
+    QVERIFY(other->pushButton1()->geometry().bottom() < 0); // off the screen
+    other->pushButton1()->click();
+    QVERIFY(button.state.restartRequested);
+    QVERIFY(!other->isVisible());
+}
+
+void TestFrontEnd::nightlyRestartIsNotRepeatedByTheFreshScreen()
+{
+    // The screen that the restart opens is loaded within the second 03:31:00.
+    KioskFixture kiosk(6, 0);
+    QVERIFY(kiosk.ready());
+    kiosk.clock.set(at(8, 3, 31, 0));
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    screen->timer1()->stop();
+    screen->show();
+    kiosk.clock.set(at(8, 3, 31, 1));
+    screen->Timer1_Timer();
+    kiosk.clock.set(at(8, 3, 31, 2));
+    screen->Timer1_Timer();
+    QVERIFY(!kiosk.state.restartRequested);
+    QVERIFY(screen->isVisible());
+
+    // It restarts the next night.
+    kiosk.clock.set(at(9, 3, 31, 0));
+    screen->Timer1_Timer();
+    QVERIFY(kiosk.state.restartRequested);
+}
+
+void TestFrontEnd::nightlyRestartCatchesUp()
+{
+    // No tick fell within 03:31:00.
+    {
+        KioskFixture kiosk(6, 0);
+        QVERIFY(kiosk.ready());
+        kiosk.clock.set(at(8, 2, 0, 0));
+        auto screen = kiosk.load();
+        QVERIFY(screen);
+        screen->timer1()->stop();
+        screen->show();
+        kiosk.clock.set(at(8, 3, 30, 58));
+        screen->Timer1_Timer();
+        QVERIFY(!kiosk.state.restartRequested);
+        kiosk.clock.set(at(8, 3, 31, 7));
+        screen->Timer1_Timer();
+        QVERIFY(kiosk.state.restartRequested);
+        QVERIFY(!screen->isVisible());
+
+        // At most once a day, even when the clock is set back over the moment.
+        kiosk.state.restartRequested = false;
+        screen->show();
+        kiosk.clock.set(at(8, 3, 30, 0));
+        screen->Timer1_Timer();
+        kiosk.clock.set(at(8, 3, 31, 0));
+        screen->Timer1_Timer();
+        QVERIFY(!kiosk.state.restartRequested);
+        QVERIFY(screen->isVisible());
+    }
+    // Suspended from the evening to the morning.
+    {
+        KioskFixture kiosk(6, 0);
+        QVERIFY(kiosk.ready());
+        kiosk.clock.set(at(8, 22, 0, 0));
+        auto screen = kiosk.load();
+        QVERIFY(screen);
+        screen->timer1()->stop();
+        screen->show();
+        kiosk.clock.set(at(8, 23, 59, 59));
+        screen->Timer1_Timer();
+        QVERIFY(!kiosk.state.restartRequested);
+        kiosk.clock.set(at(9, 7, 45, 0));
+        screen->Timer1_Timer();
+        QVERIFY(kiosk.state.restartRequested);
+    }
+}
+
+void TestFrontEnd::nightlyRestartWaitsForTheIssue()
+{
+    KioskFixture kiosk(6, 0);
+    QVERIFY(kiosk.ready());
+    kiosk.clock.set(at(8, 3, 30, 0));
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    screen->timer1()->stop();
+    screen->show();
+    kiosk.issuer.busy = true; // the print run lets the timer tick
+    kiosk.clock.set(at(8, 3, 31, 0));
+    screen->Timer1_Timer();
+    kiosk.clock.set(at(8, 3, 31, 1));
+    screen->Timer1_Timer();
+    QVERIFY(!kiosk.state.restartRequested);
+    QVERIFY(screen->isVisible());
+
+    kiosk.issuer.busy = false;
+    kiosk.clock.set(at(8, 3, 31, 2));
+    screen->Timer1_Timer();
+    QVERIFY(kiosk.state.restartRequested);
+    QVERIFY(kiosk.state.unattendedRestart);
+    QVERIFY(!screen->isVisible());
+}
+
+void TestFrontEnd::serverDatabaseMissing_data()
+{
+    QTest::addColumn<bool>("folderMissing");
+    QTest::addRow("file") << false;
+    QTest::addRow("folder") << true;
+}
+
+void TestFrontEnd::serverDatabaseMissing()
+{
+    QFETCH(bool, folderMissing);
+    KioskFixture kiosk(6, 0);
+    QVERIFY(kiosk.ready());
+    if (folderMissing)
+        kiosk.state.serverPath = kiosk.installation.serverPath() + QStringLiteral("/sparito");
+    else
+        QVERIFY(QFile::remove(kiosk.installation.serverDatabase()));
+    auto screen = kiosk.makeScreen();
+    QVERIFY(!screen->Form_Load());
+    QCOMPARE(kiosk.shell.modalForms.size(), 1);
+    QCOMPARE(kiosk.shell.modalForms.first().objectName, QStringLiteral("ImpoRete"));
+    QVERIFY(kiosk.shell.programEnded());
+    QVERIFY(!screen->isVisible());
+}
+
+QTEST_MAIN(TestFrontEnd)
+#include "test_frontend.moc"
