@@ -1,0 +1,47 @@
+// nx7totem: the ticket kiosk. No options: it works in the current directory, the station
+// folder, and finds the server through "percorsiT.txt".
+#include "clock.h"
+#include "frontend.h"
+#include "lamain.h"
+#include "previousinstance.h"
+#include "shell.h"
+#include "stationstate.h"
+#include "ticketissue.h"
+#include "ticketprinter.h"
+#include "timedwait.h"
+
+#include <QApplication>
+
+using namespace nx7;
+
+int main(int argc, char *argv[])
+{
+    qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} %{category} "
+                                      "%{if-warning}ATTENZIONE %{endif}%{if-critical}ERRORE "
+                                      "%{endif}%{message}"));
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("nx7totem"));
+    QApplication::setQuitOnLastWindowClosed(false); // the program ends only where it says so
+
+    StationState state;
+    DesktopShell shell;
+    SystemClock clock;
+    EventLoopWaiter waiter;
+    SystemTicketPrinter printer;
+    MachineInstanceLock instance;
+    TicketIssue issuer(state, shell, clock, waiter, printer);
+
+    const FrontEndFactory makeFrontEnd = [&](QWidget *parent) -> std::unique_ptr<QDialog> {
+        auto screen = std::make_unique<FrontEnd>(state, shell, clock, issuer, parent);
+        if (!screen->Form_Load())
+            return nullptr;
+        return screen;
+    };
+
+    LaMain laMain(state, shell, instance, makeFrontEnd);
+    laMain.Form_Load();
+    if (shell.programEnded())
+        return 0;
+    showAndActivate(laMain);
+    return app.exec();
+}
