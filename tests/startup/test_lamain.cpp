@@ -255,7 +255,7 @@ void TestLaMain::secondsEditTakesDigitsOnly()
     QLineEdit *edit = w.messaggioSecondi();
     edit->setText(QStringLiteral("15"));
     w.button(2)->setFocus();
-    edit->setFocus(Qt::TabFocusReason);
+    QTest::mouseClick(edit, Qt::LeftButton, {}, QPoint(3, edit->height() / 2));
     QTRY_COMPARE(edit->selectedText(), QStringLiteral("15")); // the first key replaces it
     QTest::keyClicks(edit, QStringLiteral("a -+,.\t"));
     QCOMPARE(edit->text(), QStringLiteral("15"));
