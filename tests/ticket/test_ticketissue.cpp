@@ -1,0 +1,488 @@
+#include "database.h"
+#include "filenames.h"
+#include "numberingfile.h"
+#include "stationstate.h"
+#include "tempinstallation.h"
+#include "testshell.h"
+#include "textrecord.h"
+#include "ticketfakes.h"
+#include "ticketissue.h"
+#include "ticketprinter.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace nx7;
+using namespace nx7::test;
+
+namespace {
+
+// A kiosk with a fresh installation, the shipped layout and fakes for the desktop.
+struct Kiosk
+{
+    explicit Kiosk(int activeServices = 6)
+        : installation(options(activeServices)),
+          issue(state, shell, clock, waiter, printer)
+    {
+        state.serverPath = installation.serverPath();
+        QFile::copy(QStringLiteral(NX7_TICKET_LAYOUT),
+                    QDir(installation.stationPath()).filePath(FileName::TicketLayout));
+        screen.context.screenDateText = QStringLiteral("08/12/2026");
+        for (int slot = 1; slot <= kSlotCount; ++slot) {
+            screen.context.slotNextNumber[slot] = 1;
+            if (slot <= activeServices) {
+                screen.context.slotServiceId[slot] = slot;
+                screen.captions[slot] = QStringLiteral("Servizio %1 ").arg(slot);
+            }
+        }
+    }
+
+    static Installation::ServerOptions options(int activeServices)
+    {
+        Installation::ServerOptions o;
+        o.activeServices = activeServices;
+        return o;
+    }
+
+    QList<QVariantList> rows(const QString &database, const QString &sql)
+    {
+        auto db = Database::open(database);
+        if (!db)
+            return {};
+        auto result = db->select(sql);
+        return result ? *result : QList<QVariantList>();
+    }
+    QVariant localValue(const QString &sql) { return rows(installation.localDatabase(), sql).value(0).value(0); }
+    QVariant serverValue(const QString &sql) { return rows(installation.serverDatabase(), sql).value(0).value(0); }
+    int queueLength() { return serverValue(QStringLiteral("SELECT COUNT(*) FROM Codafromtotem")).toInt(); }
+    int attesa(int id)
+    {
+        return rows(installation.serverDatabase(),
+                    QStringLiteral("SELECT Attesa FROM Servizi WHERE ID = %1").arg(id))
+            .value(0).value(0).toInt();
+    }
+    void setCalling(int slot, const QByteArray &contents)
+    {
+        QVERIFY(TextRecord::writeFileAtomically(installation.numberingFile(slot), contents));
+    }
+
+    TempInstallation installation;
+    StationState state;
+    TestShell shell;
+    TestClock clock;
+    FakeWaiter waiter;
+    ImageTicketPrinter printer;
+    FakeTicketScreen screen;
+    TicketIssue issue;
+};
+
+const QStringList kIssued{"show", "disable", "disable", "hide", "enable"};
+const QStringList kAbandoned{"show", "disable", "hide", "enable"};
+
+// Another process holding the exclusive lock of a file, as a counter station would.
+class LockHolder
+{
+public:
+    // Holds the lock for holdMs milliseconds, or until killed when holdMs is 0.
+    bool start(const QString &path, int holdMs)
+    {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return false;
+        const QByteArray name = QFile::encodeName(path);
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            const int fd = ::open(name.constData(), O_RDONLY);
+            char ok = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? 'L' : 'E';
+            [[maybe_unused]] const auto written = ::write(fds[1], &ok, 1);
+            if (holdMs > 0)
+                ::usleep(useconds_t(holdMs) * 1000);
+            else
+                for (;;)
+                    ::pause();
+            ::_exit(0);
+        }
+        ::close(fds[1]);
+        char got = 0;
+        const bool locked = ::read(fds[0], &got, 1) == 1 && got == 'L';
+        ::close(fds[0]);
+        return locked;
+    }
+    ~LockHolder()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+private:
+    pid_t m_pid = -1;
+};
+
+} // namespace
+
+class TestTicketIssue : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void countingExample();
+    void slotsUseTheirColumnAndFile_data();
+    void slotsUseTheirColumnAndFile();
+    void numberingFileRead_data();
+    void numberingFileRead();
+    void negativePeopleAheadIsStoredAsComputed();
+    void overflowAtTheLastNumberWritesNothing();
+    void missingNumberingFolderSkipsANumber();
+    void lockedFileIsWaitedForUntilReleased();
+    void lockNeverReleasedAbandonsWithinTheBound();
+    void secondTouchDuringAnIssueProducesNothing();
+    void waitingMessageOnAndOff();
+    void unknownServiceUpdatesNoRow();
+    void emptyPrintTableShowsTheNoDataMessage();
+    void printingProblemsDoNotStopTheIssue();
+};
+
+void TestTicketIssue::countingExample()
+{
+    Kiosk k;
+    QVERIFY2(k.installation.ok(), qPrintable(k.installation.error()));
+    QCOMPARE(NumberingFile::readCallingNumber(k.installation.numberingFile(3)).value(), 1.0);
+
+    k.issue.IssueTicket(k.screen, 3);
+    const TicketContext &t = k.screen.context;
+    QCOMPARE(t.issuedNumber, 1);
+    QCOMPARE(t.peopleAhead, 0);
+    QCOMPARE(t.issuedServiceName, QStringLiteral("Servizio 3 "));
+    QCOMPARE(t.issuedTime, QStringLiteral("10.15"));
+    QCOMPARE(t.slotNextNumber[3], 2);
+    QCOMPARE(k.attesa(3), 1);
+    QCOMPARE(k.localValue(QStringLiteral("SELECT P3 FROM Numerazione")).toInt(), 2);
+    QCOMPARE(k.screen.events, kIssued);
+    QVERIFY(!k.shell.programEnded());
+    QVERIFY(k.shell.messages.isEmpty());
+
+    // The queue row and the print row carry the same ticket.
+    const auto queue = k.rows(k.installation.serverDatabase(),
+                              QStringLiteral("SELECT ServizioID, SErvizio, Ora, SeChiamato, "
+                                             "NrDaChiamare FROM Codafromtotem"));
+    QCOMPARE(queue.size(), 1);
+    QCOMPARE(queue[0], (QVariantList{3, "Servizio 3 ", "10.15.30", 0, 1}));
+    const auto print = k.rows(k.installation.localDatabase(),
+                              QStringLiteral("SELECT ID, QualeUtente, QualeData, NumeroArrivati, "
+                                             "QualeOra, NumeroDaStampare FROM DatiDaStampare"));
+    QCOMPARE(print.size(), 1);
+    QCOMPARE(print[0], (QVariantList{1, "Servizio 3 ", "08/12/2026", 0, "10.15", 1}));
+
+    // The engine was given one variable per column, named and typed as the columns.
+    QCOMPARE(k.issue.reportEngine().lastRunLabels().size(), 1);
+    const ReportVariables expected{
+        {"ID", "1", VariableType::Numeric},
+        {"QualeUtente", "Servizio 3 ", VariableType::Text},
+        {"QualeData", "08/12/2026", VariableType::Text},
+        {"NumeroArrivati", "0", VariableType::Numeric},
+        {"QualeOra", "10.15", VariableType::Text},
+        {"NumeroDaStampare", "1", VariableType::Numeric},
+    };
+    QCOMPARE(k.issue.reportEngine().lastRunLabels().first(), expected);
+    QCOMPARE(k.printer.targets, (QList<PrintTarget>{PrintTarget{}}));
+    QCOMPARE(k.printer.lastPages.size(), 1);
+
+    // The counters have called up to 4 while the kiosk went on to 9.
+    k.setCalling(3, "4\r\n");
+    k.screen.context.slotNextNumber[3] = 9;
+    k.clock.advanceSeconds(95);
+    k.issue.IssueTicket(k.screen, 3);
+    QCOMPARE(t.issuedNumber, 9);
+    QCOMPARE(t.peopleAhead, 5);
+    QCOMPARE(k.attesa(3), 6);
+    QCOMPARE(k.localValue(QStringLiteral("SELECT P3 FROM Numerazione")).toInt(), 10);
+    QCOMPARE(k.queueLength(), 2);
+    QCOMPARE(k.issue.reportEngine().lastRunLabels().first().at(5).contents, QStringLiteral("9"));
+    QCOMPARE(k.issue.reportEngine().lastRunLabels().first().at(3).contents, QStringLiteral("5"));
+    QCOMPARE(k.serverValue(QStringLiteral("SELECT Ora FROM Codafromtotem WHERE NrDaChiamare = 9")),
+             QVariant(QStringLiteral("10.17.05")));
+}
+
+void TestTicketIssue::slotsUseTheirColumnAndFile_data()
+{
+    QTest::addColumn<int>("slot");
+    QTest::newRow("slot 1") << 1;
+    QTest::newRow("slot 10") << 10;
+    QTest::newRow("slot 20") << 20;
+}
+
+void TestTicketIssue::slotsUseTheirColumnAndFile()
+{
+    QFETCH(int, slot);
+    Kiosk k(20);
+    QVERIFY(k.installation.ok());
+    QVERIFY(k.installation.numberingFile(slot).endsWith(QStringLiteral("/NrAll/NrAllS%1.txt").arg(slot)));
+    // Each file says something different, so the people ahead show which one was read.
+    for (int s = 1; s <= kSlotCount; ++s)
+        k.setCalling(s, QByteArray::number(100 + s) + "\r\n");
+    k.screen.context.slotNextNumber[slot] = 500;
+
+    k.issue.IssueTicket(k.screen, slot);
+    QCOMPARE(k.screen.context.peopleAhead, 500 - (100 + slot));
+    const auto numbering = k.rows(k.installation.localDatabase(), QStringLiteral("SELECT * FROM Numerazione"));
+    for (int s = 1; s <= kSlotCount; ++s)
+        QCOMPARE(numbering[0][s - 1].toInt(), s == slot ? 501 : 1);
+    QCOMPARE(k.attesa(slot), 500 - (100 + slot) + 1);
+    QCOMPARE(k.serverValue(QStringLiteral("SELECT ServizioID FROM Codafromtotem")).toInt(), slot);
+    QCOMPARE(k.serverValue(QStringLiteral("SELECT SErvizio FROM Codafromtotem")).toString(),
+             QStringLiteral("Servizio %1 ").arg(slot));
+}
+
+void TestTicketIssue::numberingFileRead_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<double>("calling");
+    QTest::newRow("written by the kiosk") << QByteArray("4\r\n") << 4.0;
+    QTest::newRow("in double quotes") << QByteArray("\"4\"\r\n") << 4.0;
+    QTest::newRow("followed by blanks") << QByteArray("4   \r\n") << 4.0;
+    QTest::newRow("leading blanks") << QByteArray("   17\n") << 17.0;
+    QTest::newRow("first field only") << QByteArray("12,99\r\n") << 12.0;
+    QTest::newRow("number then text") << QByteArray("8abc\r\n") << 8.0;
+    QTest::newRow("negative") << QByteArray("-3\r\n") << -3.0;
+    QTest::newRow("non-numeric") << QByteArray("abc\r\n") << 0.0;
+    QTest::newRow("empty") << QByteArray() << 0.0;
+    QTest::newRow("beyond 32 bits") << QByteArray("3000000000\r\n") << 3000000000.0;
+}
+
+void TestTicketIssue::numberingFileRead()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(double, calling);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("NrAllS1.txt"));
+    QVERIFY(TextRecord::writeFileAtomically(path, contents));
+    const auto read = NumberingFile::readCallingNumber(path);
+    QVERIFY(read);
+    QCOMPARE(*read, calling);
+    QCOMPARE(NumberingFile::readCallingNumber(dir.filePath(QStringLiteral("none.txt"))).errorNumber(),
+             ErrorNumber::FileNotFound);
+    QCOMPARE(NumberingFile::readCallingNumber(dir.filePath(QStringLiteral("NrAll/NrAllS1.txt"))).errorNumber(),
+             ErrorNumber::PathNotFound);
+}
+
+void TestTicketIssue::negativePeopleAheadIsStoredAsComputed()
+{
+    Kiosk k;
+    k.setCalling(2, "\"15\"\r\n");
+    k.screen.context.slotNextNumber[2] = 9;
+    k.issue.IssueTicket(k.screen, 2);
+    QCOMPARE(k.screen.context.peopleAhead, -6);
+    QCOMPARE(k.attesa(2), -5);
+    QCOMPARE(k.localValue(QStringLiteral("SELECT NumeroArrivati FROM DatiDaStampare")).toInt(), -6);
+
+    // An empty file means nobody was called yet: everybody before this number is ahead.
+    k.setCalling(2, "");
+    k.issue.IssueTicket(k.screen, 2);
+    QCOMPARE(k.screen.context.peopleAhead, 10);
+    QCOMPARE(k.attesa(2), 11);
+}
+
+void TestTicketIssue::overflowAtTheLastNumberWritesNothing()
+{
+    Kiosk k;
+    k.screen.context.slotNextNumber[1] = 2147483646;
+    k.issue.IssueTicket(k.screen, 1);
+    QCOMPARE(k.screen.context.issuedNumber, 2147483646);
+    QCOMPARE(k.localValue(QStringLiteral("SELECT P1 FROM Numerazione")).toInt(), 2147483647);
+    QCOMPARE(k.queueLength(), 1);
+    QVERIFY(!k.shell.programEnded());
+    const int printsBefore = int(k.printer.targets.size());
+    k.screen.events.clear();
+
+    k.issue.IssueTicket(k.screen, 1);
+    QVERIFY(k.shell.programEnded());
+    QCOMPARE(k.shell.messages.size(), 1);
+    QVERIFY(k.shell.messages[0].text.startsWith(QStringLiteral("Errore di run-time '6':")));
+    QCOMPARE(k.screen.context.slotNextNumber[1], 2147483647);
+    QCOMPARE(k.localValue(QStringLiteral("SELECT P1 FROM Numerazione")).toInt(), 2147483647);
+    QCOMPARE(k.localValue(QStringLiteral("SELECT NumeroDaStampare FROM DatiDaStampare")).toInt(), 2147483646);
+    QCOMPARE(k.queueLength(), 1);
+    QCOMPARE(k.printer.targets.size(), printsBefore);
+    QVERIFY(!k.issue.issuing());
+}
+
+void TestTicketIssue::missingNumberingFolderSkipsANumber()
+{
+    Kiosk k;
+    const QString folder = QFileInfo(k.installation.numberingFile(4)).path();
+    QVERIFY(QDir(folder).removeRecursively());
+    LogCapture log;
+
+    k.issue.IssueTicket(k.screen, 4);
+    QCOMPARE(k.screen.events, kAbandoned);
+    QVERIFY(!k.shell.programEnded());
+    QVERIFY(k.shell.messages.isEmpty());
+    QCOMPARE(k.queueLength(), 0);
+    QCOMPARE(k.attesa(4), 0);
+    QVERIFY(k.printer.targets.isEmpty());
+    QCOMPARE(k.localValue(QStringLiteral("SELECT NumeroDaStampare FROM DatiDaStampare")).toInt(), 0);
+    QCOMPARE(k.localValue(QStringLiteral("SELECT P4 FROM Numerazione")).toInt(), 2);
+    QVERIFY(k.waiter.waits.isEmpty());
+    const QString logged = LogCapture::text();
+    QVERIFY2(logged.contains(QStringLiteral("slot 4, number 1 skipped")), qPrintable(logged));
+    QVERIFY2(logged.contains(QStringLiteral("(76)")), qPrintable(logged));
+
+    // Once the folder is back, the same button goes on with the following number.
+    QVERIFY(QDir().mkpath(folder));
+    k.setCalling(4, "1\r\n");
+    k.issue.IssueTicket(k.screen, 4);
+    QCOMPARE(k.screen.context.issuedNumber, 2);
+    QCOMPARE(k.queueLength(), 1);
+}
+
+void TestTicketIssue::lockedFileIsWaitedForUntilReleased()
+{
+    Kiosk k;
+    k.issue.setLockRetry({std::chrono::milliseconds(20), std::chrono::milliseconds(5000)});
+    LockHolder holder;
+    QVERIFY(holder.start(k.installation.numberingFile(5), 300));
+    QCOMPARE(NumberingFile::readCallingNumber(k.installation.numberingFile(5)).errorNumber(),
+             ErrorNumber::PermissionDenied);
+
+    QElapsedTimer timer;
+    timer.start();
+    k.issue.IssueTicket(k.screen, 5);
+    QVERIFY(timer.elapsed() < 4000);
+    QCOMPARE(k.screen.events, kIssued);
+    QCOMPARE(k.queueLength(), 1);
+    QCOMPARE(k.attesa(5), 1);
+}
+
+void TestTicketIssue::lockNeverReleasedAbandonsWithinTheBound()
+{
+    Kiosk k;
+    k.issue.setLockRetry({std::chrono::milliseconds(50), std::chrono::milliseconds(400)});
+    LockHolder holder;
+    QVERIFY(holder.start(k.installation.numberingFile(5), 0));
+    LogCapture log;
+
+    QElapsedTimer timer;
+    timer.start();
+    k.issue.IssueTicket(k.screen, 5);
+    QVERIFY(timer.elapsed() >= 400);
+    QVERIFY(timer.elapsed() < 3000);
+    QCOMPARE(k.screen.events, kAbandoned);
+    QVERIFY(!k.shell.programEnded());
+    QCOMPARE(k.queueLength(), 0);
+    QVERIFY(k.printer.targets.isEmpty());
+    QCOMPARE(k.localValue(QStringLiteral("SELECT P5 FROM Numerazione")).toInt(), 2);
+    QVERIFY2(LogCapture::text().contains(QStringLiteral("slot 5, number 1 skipped")),
+             qPrintable(LogCapture::text()));
+    QVERIFY(LogCapture::text().contains(QStringLiteral("(70)")));
+}
+
+void TestTicketIssue::secondTouchDuringAnIssueProducesNothing()
+{
+    Kiosk k;
+    k.state.waitMessageEnabled = true;
+    k.state.waitSeconds = 7;
+    bool issuingDuringWait = false;
+    k.waiter.during = [&] {
+        issuingDuringWait = k.issue.issuing();
+        k.issue.IssueTicket(k.screen, 2); // a touch that got through while the screen was held
+        k.issue.IssueTicket(k.screen, 1);
+    };
+    k.issue.IssueTicket(k.screen, 1);
+    QVERIFY(issuingDuringWait);
+    QVERIFY(!k.issue.issuing());
+    QCOMPARE(k.waiter.waits, (QList<qint32>{7}));
+    QCOMPARE(k.queueLength(), 1);
+    QCOMPARE(k.screen.context.slotNextNumber[1], 2);
+    QCOMPARE(k.screen.context.slotNextNumber[2], 1);
+    QCOMPARE(k.printer.targets.size(), 1);
+    QCOMPARE(k.screen.events, kIssued);
+}
+
+void TestTicketIssue::waitingMessageOnAndOff()
+{
+    Kiosk k;
+    k.state.waitMessageEnabled = false;
+    k.state.waitSeconds = 5;
+    k.issue.IssueTicket(k.screen, 1);
+    QVERIFY(k.waiter.waits.isEmpty());
+
+    k.state.waitMessageEnabled = true;
+    QStringList eventsAtWait;
+    k.waiter.during = [&] { eventsAtWait = k.screen.events; };
+    k.screen.events.clear();
+    k.issue.IssueTicket(k.screen, 1);
+    QCOMPARE(k.waiter.waits, (QList<qint32>{5}));
+    // The panel stays shown and the screen held during the wait.
+    QCOMPARE(eventsAtWait, (QStringList{"show", "disable", "disable"}));
+    QCOMPARE(k.screen.events, kIssued);
+}
+
+void TestTicketIssue::unknownServiceUpdatesNoRow()
+{
+    Kiosk k;
+    const auto before = k.rows(k.installation.serverDatabase(), QStringLiteral("SELECT * FROM Servizi"));
+    LogCapture log;
+    // A value that would widen a pasted criterion matches nothing when bound.
+    k.screen.context.slotServiceId[2] = QStringLiteral("2 OR 1=1");
+    k.issue.IssueTicket(k.screen, 2);
+    k.screen.context.slotServiceId[3] = 999;
+    k.issue.IssueTicket(k.screen, 3);
+
+    QCOMPARE(k.rows(k.installation.serverDatabase(), QStringLiteral("SELECT * FROM Servizi")), before);
+    QVERIFY(LogCapture::text().contains(QStringLiteral("service ID \"999\" not found")));
+    // The ticket is still recorded and printed.
+    QCOMPARE(k.queueLength(), 2);
+    QCOMPARE(k.serverValue(QStringLiteral("SELECT ServizioID FROM Codafromtotem WHERE SErvizio = 'Servizio 3 '")).toInt(), 999);
+    QCOMPARE(k.printer.targets.size(), 2);
+    QVERIFY(!k.shell.programEnded());
+}
+
+void TestTicketIssue::emptyPrintTableShowsTheNoDataMessage()
+{
+    Kiosk k;
+    {
+        auto db = Database::open(k.installation.localDatabase());
+        QVERIFY(db);
+        QVERIFY(db->deleteAllRows(QStringLiteral("DatiDaStampare")));
+    }
+    k.issue.IssueTicket(k.screen, 1);
+    QVERIFY(!k.shell.programEnded());
+    QCOMPARE(k.shell.messages.size(), 1);
+    QCOMPARE(k.shell.messages[0].text, QStringLiteral("Nessun dato da stampare per questa selezione !"));
+    QCOMPARE(k.shell.messages[0].title, Shell::applicationTitle());
+    QVERIFY(k.printer.targets.isEmpty());
+    QCOMPARE(k.queueLength(), 1);
+    QCOMPARE(k.screen.events, kIssued);
+}
+
+void TestTicketIssue::printingProblemsDoNotStopTheIssue()
+{
+    Kiosk k;
+    k.printer.failWith = Error::make(ErrorNumber::PrinterError, QStringLiteral("stampante ferma"));
+    LogCapture log;
+    k.issue.IssueTicket(k.screen, 1);
+    QCOMPARE(k.printer.targets.size(), 1);
+    QVERIFY(LogCapture::text().contains(QStringLiteral("stampante ferma")));
+
+    QVERIFY(QFile::remove(FileName::TicketLayout));
+    k.issue.IssueTicket(k.screen, 1);
+    QCOMPARE(k.printer.targets.size(), 1); // nothing reached the printer
+    QVERIFY(LogCapture::text().contains(QStringLiteral("cannot be read")));
+
+    QVERIFY(!k.shell.programEnded());
+    QVERIFY(k.shell.messages.isEmpty());
+    QCOMPARE(k.queueLength(), 2);
+    QCOMPARE(k.screen.events, kIssued + kIssued);
+}
+
+QTEST_MAIN(TestTicketIssue)
+#include "test_ticketissue.moc"

@@ -1,0 +1,364 @@
+#include "database.h"
+#include "filenames.h"
+#include "reportengine.h"
+#include "tempinstallation.h"
+#include "testshell.h"
+#include "ticketfakes.h"
+#include "ticketlayout.h"
+#include "ticketprinter.h"
+#include "ticketprintjob.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+using namespace nx7;
+using namespace nx7::test;
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &contents)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(contents);
+}
+
+QString pdfText(const QString &path)
+{
+    QProcess process;
+    process.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
+    if (!process.waitForFinished(10000))
+        return QString();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+const ReportVariables kTicket{
+    {"ID", "1", VariableType::Numeric},
+    {"QualeUtente", "Anagrafe ", VariableType::Text},
+    {"QualeData", "08/12/2026", VariableType::Text},
+    {"NumeroArrivati", "5", VariableType::Numeric},
+    {"QualeOra", "10.15", VariableType::Text},
+    {"NumeroDaStampare", "42", VariableType::Numeric},
+};
+
+// Gives `labels` in turn to the engine, as the print job does with its rows.
+struct LabelFeeder
+{
+    LabelFeeder(ReportEngine &e, QList<ReportVariables> l) : engine(e), labels(std::move(l)) {}
+    ReportEngine &engine;
+    QList<ReportVariables> labels;
+    int given = 0;
+    QList<Qt::HANDLE> threads;
+
+    void operator()(qint32, qint32, qint32 &, qint32 &last)
+    {
+        threads.append(QThread::currentThreadId());
+        for (const ReportVariable &v : labels.at(given)) {
+            qint32 code = v.typeCode;
+            engine.defineVariable(v.name, v.contents, code);
+        }
+        if (++given == labels.size())
+            last = 1;
+    }
+};
+
+} // namespace
+
+class TestTicketPrint : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void columnsBecomeTypedVariables_data();
+    void columnsBecomeTypedVariables();
+    void printRowFeedsTheEngine();
+    void fieldFormats_data();
+    void fieldFormats();
+    void layoutLinesAndOutput();
+    void shippedLayoutIsCleanAndPrintsToTheDefaultPrinter();
+    void engineGathersEveryLabelBeforePrinting();
+    void pdfTicketCarriesTheValues();
+    void unknownPrinterIsNeverReplacedByAnother();
+};
+
+void TestTicketPrint::columnsBecomeTypedVariables_data()
+{
+    QTest::addColumn<QString>("declared");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("contents");
+    QTest::newRow("yes/no true as -1") << "BOOLEAN" << QVariant(-1) << 33554432 << "True";
+    QTest::newRow("yes/no false") << "BOOLEAN" << QVariant(0) << 33554432 << "False";
+    QTest::newRow("long") << "INTEGER" << QVariant(-17) << 134217728 << "-17";
+    QTest::newRow("16-bit") << "SMALLINT" << QVariant(5) << 134217728 << "5";
+    QTest::newRow("double") << "DOUBLE" << QVariant(2.5) << 134217728 << "2.5";
+    QTest::newRow("single as REAL") << "REAL" << QVariant(36.0) << 134217728 << "36";
+    QTest::newRow("date 1 Jan 1900") << "DATE" << QVariant(QDate(1900, 1, 1)) << 67108866 << "2";
+    QTest::newRow("datetime noon 2000 as text")
+        << "DATETIME" << QVariant(QStringLiteral("2000-01-01 12:00:00")) << 67108866 << "36526.5";
+    QTest::newRow("timestamp, single precision")
+        << "TIMESTAMP" << QVariant(QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30))) << 67108866
+        << "46364.43";
+    QTest::newRow("before 1899-12-30") << "DATETIME"
+                                       << QVariant(QDateTime(QDate(1899, 12, 29), QTime(6, 0)))
+                                       << 67108866 << "-1.25";
+    QTest::newRow("null date") << "DATETIME" << QVariant() << 67108866 << "";
+    QTest::newRow("text") << "TEXT" << QVariant(QStringLiteral("Anagrafe ")) << 268435456 << "Anagrafe ";
+    QTest::newRow("null text") << "TEXT" << QVariant() << 268435456 << "";
+    QTest::newRow("byte is text") << "TINYINT" << QVariant(7) << 268435456 << "7";
+    QTest::newRow("currency is text") << "CURRENCY" << QVariant(3) << 268435456 << "3";
+    QTest::newRow("sized text") << "VARCHAR(50)" << QVariant(QStringLiteral("x")) << 268435456 << "x";
+}
+
+void TestTicketPrint::columnsBecomeTypedVariables()
+{
+    QFETCH(QString, declared);
+    QFETCH(QVariant, value);
+    QFETCH(int, code);
+    QFETCH(QString, contents);
+    const ReportVariable variable = TicketPrintJob::reportVariable(QStringLiteral("C"), declared, value);
+    QCOMPARE(variable.typeCode, code);
+    QCOMPARE(variable.contents, contents);
+    // Date contents read back as nearly the same moment: seven significant digits of a
+    // single keep a hundredth of a day in this century.
+    if (code == VariableType::Date && value.metaType().id() == QMetaType::QDateTime) {
+        const QDateTime back = dateTimeFromDayCount(contents.toDouble());
+        QVERIFY(qAbs(back.secsTo(value.toDateTime())) <= 864 / 2);
+    }
+}
+
+void TestTicketPrint::printRowFeedsTheEngine()
+{
+    TempInstallation installation;
+    QVERIFY(installation.ok());
+    {
+        auto db = Database::open(installation.localDatabase());
+        QVERIFY(db);
+        // A column added to the print row becomes one more variable; a second row placed
+        // before the row with ID 1 must never be the one that is written.
+        QVERIFY(db->addColumn(QStringLiteral("DatiDaStampare"), QStringLiteral("Emesso"), QStringLiteral("DATETIME")));
+        QVERIFY(db->exec(QStringLiteral("UPDATE DatiDaStampare SET ID = 2")));
+        QVERIFY(db->exec(QStringLiteral("INSERT INTO DatiDaStampare (ID, QualeUtente) VALUES (1, 'old')")));
+    }
+    writeFile(FileName::TicketLayout, "page 80 50\ntext | {NumeroDaStampare}\n");
+    TestShell shell;
+    ImageTicketPrinter printer;
+    ReportEngine engine(printer);
+    TicketPrintJob job(shell, engine);
+    TicketContext ticket;
+    ticket.issuedServiceName = QStringLiteral("Servizio 1 ");
+    ticket.screenDateText = QStringLiteral("08/12/2026");
+    ticket.peopleAhead = 3;
+    ticket.issuedTime = QStringLiteral("09.05");
+    ticket.issuedNumber = 12;
+
+    QVERIFY(job.WritePrintRow(ticket));
+    QVERIFY(job.PrintTicket(nullptr));
+    QCOMPARE(engine.lastRunLabels().size(), 1);
+    const ReportVariables expected{
+        {"ID", "1", VariableType::Numeric},
+        {"QualeUtente", "Servizio 1 ", VariableType::Text},
+        {"QualeData", "08/12/2026", VariableType::Text},
+        {"NumeroArrivati", "3", VariableType::Numeric},
+        {"QualeOra", "09.05", VariableType::Text},
+        {"NumeroDaStampare", "12", VariableType::Numeric},
+        {"Emesso", "", VariableType::Date},
+    };
+    QCOMPARE(engine.lastRunLabels().first(), expected);
+    QCOMPARE(printer.lastPages.size(), 1);
+
+    // Every run reads the row afresh.
+    ticket.issuedNumber = 13;
+    QVERIFY(job.WritePrintRow(ticket));
+    QVERIFY(job.PrintTicket(nullptr));
+    QCOMPARE(engine.lastRunLabels().first().at(5).contents, QStringLiteral("13"));
+    QVERIFY(shell.messages.isEmpty());
+}
+
+void TestTicketPrint::fieldFormats_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("plain") << "N. {NumeroDaStampare}" << "N. 42";
+    QTest::newRow("case of the name") << "{numerodastampare}" << "42";
+    QTest::newRow("width") << "[{NumeroDaStampare:4}]" << "[  42]";
+    QTest::newRow("zero padded") << "{NumeroDaStampare:04}" << "0042";
+    QTest::newRow("zero padded negative") << "{Neg:04}" << "-007";
+    QTest::newRow("left aligned") << "[{NumeroDaStampare:-4}]" << "[42  ]";
+    QTest::newRow("wider value kept whole") << "{NumeroDaStampare:1}" << "42";
+    QTest::newRow("trailing blank kept") << "[{QualeUtente}]" << "[Anagrafe ]";
+    QTest::newRow("date") << "{Giorno:date} {Giorno:time}" << "08/12/2026 12.00";
+    QTest::newRow("braces") << "{{x}} {NumeroArrivati}" << "{x} 5";
+    QTest::newRow("unknown prints nothing") << "a{Nope}b" << "ab";
+    QTest::newRow("unclosed brace is text") << "a{b" << "a{b";
+}
+
+void TestTicketPrint::fieldFormats()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, result);
+    ReportVariables variables = kTicket;
+    variables.append({"Neg", "-7", VariableType::Numeric});
+    variables.append({"Giorno", "46364.5", VariableType::Date});
+    QCOMPARE(substituteVariables(text, variables), result);
+}
+
+void TestTicketPrint::layoutLinesAndOutput()
+{
+    QStringList warnings;
+    const TicketLayout layout = TicketLayout::parse(
+        QStringLiteral("# comment\r\n"
+                       "page 58 40\r\n"
+                       "output printer Sala d'attesa  \r\n"
+                       "text x=1 y=2 w=30 h=5 font=\"Liberation Sans\" size=20 bold align=right fit | A | B\n"
+                       "line x1=0 y1=10 x2=58 y2=10 width=0.5\n"
+                       "picture x=0 y=0 w=10 h=10 | logo.png\n"
+                       "text x=abc | bad number\n"
+                       "text align=middle | bad alignment\n"
+                       "circle x=1\n"
+                       "output fax 123\n"
+                       "page 0 10\n"),
+        &warnings);
+    QCOMPARE(layout.pageSize, QSizeF(58, 40));
+    QCOMPARE(layout.outputKind, PrintTarget::Kind::NamedPrinter);
+    QCOMPARE(layout.outputName, QStringLiteral("Sala d'attesa"));
+    QCOMPARE(layout.items.size(), 3);
+    const LayoutItem &text = layout.items[0];
+    QCOMPARE(text.rect, QRectF(1, 2, 30, 5));
+    QCOMPARE(text.fontFamily, QStringLiteral("Liberation Sans"));
+    QCOMPARE(text.pointSize, 20.0);
+    QVERIFY(text.bold && text.fit && !text.italic && !text.wrap);
+    QCOMPARE(text.alignment, int(Qt::AlignRight));
+    QCOMPARE(text.content, QStringLiteral("A | B"));
+    QCOMPARE(layout.items[1].rect, QRectF(QPointF(0, 10), QPointF(58, 10)));
+    QCOMPARE(layout.items[2].content, QStringLiteral("logo.png"));
+    QCOMPARE(warnings.size(), 5);
+    QVERIFY(warnings[0].startsWith(QStringLiteral("line 7:")));
+    QVERIFY(warnings[4].startsWith(QStringLiteral("line 11:")));
+
+    // Values fill the file name of a PDF path, never its folder.
+    const TicketLayout pdf = TicketLayout::parse(
+        QStringLiteral("output pdf /srv/{QualeUtente}/t-{QualeData}-{NumeroDaStampare:03}.pdf\n"));
+    QCOMPARE(pdf.target(kTicket),
+             (PrintTarget{PrintTarget::Kind::PdfFile,
+                          QStringLiteral("/srv/{QualeUtente}/t-08-12-2026-042.pdf")}));
+}
+
+void TestTicketPrint::shippedLayoutIsCleanAndPrintsToTheDefaultPrinter()
+{
+    QStringList warnings;
+    const auto layout = TicketLayout::load(QStringLiteral(NX7_TICKET_LAYOUT), &warnings);
+    QVERIFY(layout);
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(u'\n')));
+    QCOMPARE(layout->outputKind, PrintTarget::Kind::DefaultPrinter);
+    QCOMPARE(layout->pageSize.width(), 80.0);
+    QString texts;
+    for (const LayoutItem &item : layout->items) {
+        QVERIFY(item.rect.right() <= layout->pageSize.width());
+        QVERIFY(item.rect.bottom() <= layout->pageSize.height());
+        texts += item.content + u'\n';
+    }
+    for (const char *name : {"{NumeroDaStampare}", "{QualeUtente}", "{NumeroArrivati}", "{QualeData}", "{QualeOra}"})
+        QVERIFY2(texts.contains(QLatin1StringView(name)), name);
+
+    // The line the demo rewrites to get PDF tickets.
+    QFile file(QStringLiteral(NX7_TICKET_LAYOUT));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll().count("\noutput "), 1);
+}
+
+void TestTicketPrint::engineGathersEveryLabelBeforePrinting()
+{
+    QTemporaryDir dir;
+    const QString layoutPath = dir.filePath(QStringLiteral("Ticket.lbl"));
+    writeFile(layoutPath, "page 80 40\noutput default\ntext | {NumeroDaStampare}\n");
+    ImageTicketPrinter printer;
+    ReportEngine engine(printer);
+    LabelFeeder feeder{engine, {kTicket, kTicket, kTicket}};
+    feeder.labels[1][5].contents = QStringLiteral("43");
+    feeder.labels[2][5].contents = QStringLiteral("44");
+    engine.setDefineVariablesHandler(std::ref(feeder));
+
+    QString project = layoutPath;
+    QCOMPARE(engine.printRun(0, 1, project, 0, 256, 0, nullptr, QString(), 0, QString()),
+             ReportEngine::Printed);
+    QCOMPARE(feeder.given, 3);
+    QCOMPARE(feeder.threads, QList<Qt::HANDLE>(3, QThread::currentThreadId()));
+    QCOMPARE(engine.lastRunLabels().size(), 3);
+    QCOMPARE(engine.lastRunLabels()[2][5].contents, QStringLiteral("44"));
+    QCOMPARE(printer.lastPages.size(), 3);
+    QVERIFY(printer.lastPages[0] != printer.lastPages[1]); // different numbers painted
+
+    // A missing layout prints nothing and asks for no variables.
+    feeder.given = 0;
+    QString missing = dir.filePath(QStringLiteral("None.lbl"));
+    QCOMPARE(engine.printRun(0, 1, missing, 0, 256, 0, nullptr, QString(), 0, QString()),
+             ReportEngine::LayoutMissing);
+    QCOMPARE(feeder.given, 0);
+    QCOMPARE(printer.targets.size(), 1);
+
+    // A handler that never reports the last row cannot print forever.
+    engine.setDefineVariablesHandler([](qint32, qint32, qint32 &, qint32 &) {});
+    QCOMPARE(engine.printRun(0, 1, project, 0, 256, 0, nullptr, QString(), 0, QString()),
+             ReportEngine::TooManyLabels);
+    QCOMPARE(printer.targets.size(), 1);
+}
+
+void TestTicketPrint::pdfTicketCarriesTheValues()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+        QSKIP("pdftotext (poppler-utils) is not installed");
+    QTemporaryDir dir;
+    QFile shipped(QStringLiteral(NX7_TICKET_LAYOUT));
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    QByteArray layout = shipped.readAll();
+    layout.replace("\noutput default", "\noutput pdf " + QFile::encodeName(dir.filePath(QStringLiteral("ticket.pdf"))));
+    const QString layoutPath = dir.filePath(QStringLiteral("Ticket.lbl"));
+    writeFile(layoutPath, layout);
+
+    SystemTicketPrinter printer;
+    ReportEngine engine(printer);
+    LabelFeeder feeder{engine, {kTicket}};
+    engine.setDefineVariablesHandler(std::ref(feeder));
+    QString project = layoutPath;
+    QCOMPARE(engine.printRun(0, 1, project, 0, 256, 0, nullptr, QString(), 0, QString()),
+             ReportEngine::Printed);
+    const QString text = pdfText(dir.filePath(QStringLiteral("ticket.pdf")));
+    QVERIFY2(text.contains(QStringLiteral("Anagrafe")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("42")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("Persone in attesa prima di lei: 5")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("08/12/2026")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("ore 10.15")), qPrintable(text));
+
+    // The next ticket gets its own file; the first one stays as it was.
+    feeder.given = 0;
+    feeder.labels[0][5].contents = QStringLiteral("43");
+    QCOMPARE(engine.printRun(0, 1, project, 0, 256, 0, nullptr, QString(), 0, QString()),
+             ReportEngine::Printed);
+    QVERIFY(pdfText(dir.filePath(QStringLiteral("ticket-2.pdf"))).contains(QStringLiteral("43")));
+    QVERIFY(pdfText(dir.filePath(QStringLiteral("ticket.pdf"))).contains(QStringLiteral("42")));
+
+    // A folder that does not exist is reported, not created.
+    feeder.given = 0;
+    QString elsewhere = dir.filePath(QStringLiteral("Other.lbl"));
+    writeFile(elsewhere, "output pdf " + QFile::encodeName(dir.filePath(QStringLiteral("none/t.pdf"))) + "\n");
+    QCOMPARE(engine.printRun(0, 1, elsewhere, 0, 256, 0, nullptr, QString(), 0, QString()),
+             ReportEngine::PrintFailed);
+}
+
+void TestTicketPrint::unknownPrinterIsNeverReplacedByAnother()
+{
+    SystemTicketPrinter printer;
+    bool painted = false;
+    const Status status = printer.print(
+        PrintTarget{PrintTarget::Kind::NamedPrinter, QStringLiteral("nx7-no-such-printer")},
+        QSizeF(80, 100), 1, QStringLiteral("Ticket"), [&](QPainter &, int) { painted = true; });
+    QCOMPARE(status.errorNumber(), ErrorNumber::PrinterError);
+    QVERIFY(!painted);
+}
+
+QTEST_MAIN(TestTicketPrint)
+#include "test_ticketprint.moc"

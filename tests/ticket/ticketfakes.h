@@ -1,0 +1,72 @@
+#pragma once
+
+#include "ticketscreen.h"
+#include "timedwait.h"
+
+#include <QList>
+#include <QLoggingCategory>
+#include <QStringList>
+
+#include <functional>
+
+namespace nx7::test {
+
+// The kiosk screen as the ticket issue sees it, recording what was done to it.
+class FakeTicketScreen final : public TicketScreen
+{
+public:
+    TicketContext context;
+    std::array<QString, 21> captions;
+    QStringList events;
+
+    TicketContext &ticketContext() override { return context; }
+    QString buttonCaption(int slot) const override { return captions.at(slot); }
+    void showWaitingPanel() override { events << QStringLiteral("show"); }
+    void hideWaitingPanel() override { events << QStringLiteral("hide"); }
+    void setScreenEnabled(bool enabled) override
+    {
+        events << (enabled ? QStringLiteral("enable") : QStringLiteral("disable"));
+    }
+    QWidget *screenWindow() override { return nullptr; }
+};
+
+// Records the seconds it was asked to wait and returns at once.
+class FakeWaiter final : public Waiter
+{
+public:
+    QList<qint32> waits;
+    std::function<void()> during;
+
+    void wait(qint32 seconds) override
+    {
+        waits.append(seconds);
+        if (during)
+            during();
+    }
+};
+
+// Collects the messages of one logging category while it lives.
+class LogCapture
+{
+public:
+    explicit LogCapture(const char *category = "nx7.ticket")
+    {
+        s_category = category;
+        s_lines.clear();
+        m_previous = qInstallMessageHandler(&LogCapture::handle);
+    }
+    ~LogCapture() { qInstallMessageHandler(m_previous); }
+    static QString text() { return s_lines.join(u'\n'); }
+
+private:
+    static void handle(QtMsgType, const QMessageLogContext &context, const QString &message)
+    {
+        if (context.category && qstrcmp(context.category, s_category) == 0)
+            s_lines.append(message);
+    }
+    static inline const char *s_category = nullptr;
+    static inline QStringList s_lines;
+    QtMessageHandler m_previous = nullptr;
+};
+
+} // namespace nx7::test
