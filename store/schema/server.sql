@@ -39,7 +39,7 @@ CREATE TABLE "configurazioneTotem" (
 );
 INSERT INTO "configurazioneTotem" VALUES (
   0, '', 'Scegli il Servizio', 'Arial', -1, 0, 36, '8388608',
-  'Arial', -1, 0, 20, '0',
+  'Arial', 0, 0, 10, '0',
   'Arial', -1, 0, 24, '0',
   -1, -1
 );
