@@ -420,6 +420,10 @@ void LaMain::showFrontEnd()
             m_shell.execModal(*screen);
     }
     m_starting = false;
+    // Without a window manager nothing gives the focus back: take it, so that the
+    // operator's keys (Alt+O, Alt+H) reach this window again.
+    if (!m_shell.programEnded() && isVisible())
+        activateWindow();
     // The screen may have asked for the nightly restart: answered from the event loop
     // once this call chain has unwound, so months of restarts never pile up.
     scheduleActivate();
