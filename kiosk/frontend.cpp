@@ -7,6 +7,7 @@
 #include "kiosklog.h"
 #include "msgform.h"
 #include "screenlayout.h"
+#include "servicebutton.h"
 #include "shell.h"
 
 #include <QCloseEvent>
@@ -118,7 +119,7 @@ QColor FrontEnd::buttonColour(int index)
 void FrontEnd::createControls()
 {
     for (int n = 1; n <= kSlotCount; ++n) {
-        auto *button = new QPushButton(QStringLiteral("Pulsante %1").arg(n), this);
+        auto *button = new ServiceButton(QStringLiteral("Pulsante %1").arg(n), this);
         button->setObjectName(QStringLiteral("Bottone_%1").arg(n));
         button->setAutoDefault(false);
         button->setFont(buttonDesignFont());
@@ -329,6 +330,9 @@ Status FrontEnd::ApplyScreenConfiguration(Database &db)
     }
     applyFont(m_titoloTXT, settings->title);
     applyFont(m_label1, settings->date);
+    // Placed again with the date font, or a date font larger than the design one would
+    // push the end of the date off the screen.
+    placeDateLabel();
     return {};
 }
 

@@ -354,23 +354,28 @@ void TestFrontEnd::dateCaptionPlacementAndTicketDate()
     for (int code : {3, 1}) {
         KioskFixture kiosk(6, code);
         QVERIFY(kiosk.ready());
+        QVERIFY(kiosk.setConfiguration(QStringLiteral("FontData"), QStringLiteral("DejaVu Sans")));
         QVERIFY(kiosk.setConfiguration(QStringLiteral("FontSizeData"), 20));
+        QVERIFY(kiosk.setConfiguration(QStringLiteral("FontBoldData"), -1));
         auto screen = kiosk.load();
         QVERIFY(screen);
         const QString caption = QStringLiteral("martedì 08/12/2026");
         QCOMPARE(screen->label1()->text(), caption);
 
-        // Placed by the width it had in its design font, before the date font applies.
-        QLabel design(caption);
-        QFont font(QStringLiteral("Arial"));
-        font.setPointSizeF(9.75);
-        design.setFont(font);
-        design.adjustSize();
+        // Right edge 240 twips short of the reference width, measured with the date font,
+        // so that a date font larger than the design one still shows the whole date.
+        QLabel alike(caption);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPointSize(20);
+        font.setBold(true);
+        alike.setFont(font);
+        alike.adjustSize();
+        QCOMPARE(screen->label1()->width(), alike.width());
         const int reference = Resolutions::byCode(code)->referenceWidth;
         QCOMPARE(screen->label1()->x(),
-                 Twips::toPixels(reference - Twips::fromPixels(design.width()) - 240));
+                 Twips::toPixels(dateLabelLeft(reference, Twips::fromPixels(alike.width()))));
         QCOMPARE(screen->label1()->y(), Twips::toPixels(120));
-        QVERIFY(screen->label1()->width() > design.width()); // then the 20 points apply
+        QVERIFY(screen->label1()->geometry().right() < Twips::toPixels(reference));
 
         screen->Form_Activate();
         QCOMPARE(screen->ticketContext().screenDateText, QStringLiteral("08/12/2026"));
