@@ -104,13 +104,11 @@ QColor FrontEnd::screenColour()
 QColor FrontEnd::buttonColour(int index)
 {
     static const std::array<QColor, kSlotCount> colours{
-        QColor(255, 255, 192), QColor(255, 192, 192), QColor(192, 255, 192),
-        QColor(192, 192, 255), QColor(255, 192, 255), QColor(198, 214, 236),
-        QColor(0, 255, 255),   QColor(224, 223, 227), QColor(255, 224, 192),
-        QColor(253, 254, 216), QColor(224, 223, 227), QColor(255, 192, 192),
-        QColor(219, 255, 204), QColor(128, 255, 255), QColor(192, 255, 192),
-        QColor(192, 192, 255), QColor(255, 224, 192), QColor(255, 192, 255),
-        QColor(253, 254, 216), QColor(255, 192, 192)};
+        QColor(255, 255, 192), QColor(255, 192, 192), QColor(192, 255, 192), QColor(192, 192, 255),
+        QColor(255, 192, 255), QColor(198, 214, 236), QColor(0, 255, 255),   QColor(224, 223, 227),
+        QColor(255, 224, 192), QColor(253, 254, 216), QColor(224, 223, 227), QColor(255, 192, 192),
+        QColor(219, 255, 204), QColor(128, 255, 255), QColor(192, 255, 192), QColor(192, 192, 255),
+        QColor(255, 224, 192), QColor(255, 192, 255), QColor(253, 254, 216), QColor(255, 192, 192)};
     if (index < 1 || index > kSlotCount)
         return QColor();
     return colours[index - 1];
@@ -216,14 +214,16 @@ bool FrontEnd::Form_Load()
                 m_shell.endProgram();
             return false;
         }
-        qCWarning(lcKiosk).noquote() << "server database unusable, screen left empty:"
-                                     << db.error().number << db.error().description;
+        qCWarning(lcKiosk).noquote()
+            << "server database unusable, screen left empty:" << db.error().number
+            << db.error().description;
         finishLoad();
         return true;
     }
     if (Status status = applyResolution(*db); !status) {
-        qCWarning(lcKiosk).noquote() << "screen configuration unreadable, screen left empty:"
-                                     << status.errorNumber() << status.error().description;
+        qCWarning(lcKiosk).noquote()
+            << "screen configuration unreadable, screen left empty:" << status.errorNumber()
+            << status.error().description;
         finishLoad();
         return true;
     }
@@ -401,7 +401,8 @@ void FrontEnd::Form_Activate()
     const QString caption = m_label1->text();
     const QString last = caption.section(u' ', -1);
     const QDate date = QDate::fromString(last, QStringLiteral("dd/MM/yyyy"));
-    m_context.screenDateText = date.isValid() ? date.toString(QStringLiteral("dd/MM/yyyy")) : caption;
+    m_context.screenDateText =
+        date.isValid() ? date.toString(QStringLiteral("dd/MM/yyyy")) : caption;
 }
 
 bool FrontEnd::Form_KeyDown(int keyCode)

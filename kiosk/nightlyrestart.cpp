@@ -14,9 +14,9 @@ bool NightlyRestartCheck::tick(const QDateTime &now, bool issuing)
 
     if (m_previous < moment && moment <= now && m_doneFor != day) {
         if (m_previous.secsTo(now) > 1)
-            qCInfo(lcKiosk).noquote() << "nightly restart caught up: previous tick"
-                                      << m_previous.toString(Qt::ISODate) << "now"
-                                      << now.toString(Qt::ISODate);
+            qCInfo(lcKiosk).noquote()
+                << "nightly restart caught up: previous tick" << m_previous.toString(Qt::ISODate)
+                << "now" << now.toString(Qt::ISODate);
         m_pending = true;
         m_doneFor = day;
     }

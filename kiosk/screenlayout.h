@@ -21,7 +21,7 @@ int fromPixels(int pixels);
 struct Resolution
 {
     int code = 0;
-    int width = 0;  // form size in twips
+    int width = 0; // form size in twips
     int height = 0;
     int referenceWidth = 0; // the date label is placed against this width
     int maxServices = 0;    // the largest service count with a layout

@@ -108,8 +108,7 @@ private:
         }
         return *value;
     }
-    template <typename T>
-    T take(Result<T> result, const QString &field, T whenFailed)
+    template <typename T> T take(Result<T> result, const QString &field, T whenFailed)
     {
         if (failed())
             return whenFailed;
@@ -121,8 +120,8 @@ private:
     }
     void fail(const Error &error, const QString &field)
     {
-        qCWarning(lcKiosk).noquote() << "screen setting" << field << "unreadable:" << error.number
-                                     << error.description;
+        qCWarning(lcKiosk).noquote()
+            << "screen setting" << field << "unreadable:" << error.number << error.description;
         m_error = error;
         m_failed = true;
     }
@@ -140,16 +139,16 @@ Result<ScreenSettings> ScreenSettings::read(const RecordSet &record)
     ScreenSettings settings;
     settings.backgroundPicturePath = field.text(QStringLiteral("SfondoTotem"));
     settings.titleText = field.text(QStringLiteral("TitoloTotem"));
-    settings.title = field.font(QStringLiteral("FontTitolo"), QStringLiteral("FontBoldTItolo"),
-                                QStringLiteral("FontitalicTitolo"),
-                                QStringLiteral("FontSizeTitolo"),
-                                QStringLiteral("FontForecolorTitolo"));
+    settings.title =
+        field.font(QStringLiteral("FontTitolo"), QStringLiteral("FontBoldTItolo"),
+                   QStringLiteral("FontitalicTitolo"), QStringLiteral("FontSizeTitolo"),
+                   QStringLiteral("FontForecolorTitolo"));
     settings.date = field.font(QStringLiteral("FontData"), QStringLiteral("FontBoldData"),
                                QStringLiteral("FontitalicData"), QStringLiteral("FontSizeData"),
                                QStringLiteral("FontForecolorData"));
-    settings.button = field.font(QStringLiteral("Font"), QStringLiteral("FontBold"),
-                                 QStringLiteral("Fontitalic"), QStringLiteral("FontSize"),
-                                 QStringLiteral("FontForecolor"));
+    settings.button =
+        field.font(QStringLiteral("Font"), QStringLiteral("FontBold"), QStringLiteral("Fontitalic"),
+                   QStringLiteral("FontSize"), QStringLiteral("FontForecolor"));
     settings.titleVisible = field.flag(QStringLiteral("TestoVisibile"));
     settings.dateVisible = field.flag(QStringLiteral("DataVisibile"));
     if (field.failed())

@@ -55,9 +55,9 @@ public:
 
     bool setConfiguration(const QString &field, const QVariant &value)
     {
-        return server(QStringLiteral("UPDATE configurazioneTotem SET %1 = ?")
-                          .arg(Database::quoted(field)),
-                      {value});
+        return server(
+            QStringLiteral("UPDATE configurazioneTotem SET %1 = ?").arg(Database::quoted(field)),
+            {value});
     }
 
     bool setActive(const QList<int> &ids)
@@ -65,13 +65,17 @@ public:
         if (!server(QStringLiteral("UPDATE Servizi SET ServizioAttivo = 0")))
             return false;
         for (int id : ids) {
-            if (!server(QStringLiteral("UPDATE Servizi SET ServizioAttivo = -1 WHERE ID = ?"), {id}))
+            if (!server(QStringLiteral("UPDATE Servizi SET ServizioAttivo = -1 WHERE ID = ?"),
+                        {id}))
                 return false;
         }
         return true;
     }
 
-    std::unique_ptr<FrontEnd> makeScreen() { return std::make_unique<FrontEnd>(state, shell, clock, issuer); }
+    std::unique_ptr<FrontEnd> makeScreen()
+    {
+        return std::make_unique<FrontEnd>(state, shell, clock, issuer);
+    }
 
     // A loaded screen, or null when its load said that no screen is to be shown.
     std::unique_ptr<FrontEnd> load()

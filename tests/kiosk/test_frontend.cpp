@@ -85,8 +85,7 @@ void TestFrontEnd::slotsFollowTheActiveServicesInTableOrder()
     QVERIFY(screen);
 
     QCOMPARE(screen->activeServiceCount(), 4);
-    QCOMPARE(screen->serviceNames(),
-             QStringList({"Zeta", "Alfa", "Servizio 8", "Servizio 11"}));
+    QCOMPARE(screen->serviceNames(), QStringList({"Zeta", "Alfa", "Servizio 8", "Servizio 11"}));
     const TicketContext &context = screen->ticketContext();
     QCOMPARE(context.slotServiceId[1].toInt(), 3);
     QCOMPARE(context.slotServiceId[2].toInt(), 5);
@@ -173,7 +172,8 @@ void TestFrontEnd::noActiveService()
 {
     KioskFixture kiosk(0, 1);
     QVERIFY(kiosk.ready());
-    QVERIFY(kiosk.setConfiguration(QStringLiteral("SfondoTotem"), QStringLiteral("/nessuna/foto.png")));
+    QVERIFY(
+        kiosk.setConfiguration(QStringLiteral("SfondoTotem"), QStringLiteral("/nessuna/foto.png")));
     auto screen = kiosk.load();
     QVERIFY(screen);
     QCOMPARE(screen->activeServiceCount(), 0);
@@ -205,14 +205,23 @@ void TestFrontEnd::fontsColoursAndVisibility()
 {
     KioskFixture kiosk(5, 0);
     QVERIFY(kiosk.ready());
-    const QList<std::pair<QString, QVariant>> fields{
-        {"FontTitolo", "Liberation Serif"}, {"FontBoldTItolo", 0}, {"FontitalicTitolo", -1},
-        {"FontSizeTitolo", 28}, {"FontForecolorTitolo", "255"},
-        {"FontData", "DejaVu Sans"}, {"FontBoldData", -1}, {"FontitalicData", 0},
-        {"FontSizeData", 12.5}, {"FontForecolorData", "16711680"},
-        {"Font", "Liberation Sans"}, {"FontBold", 0}, {"Fontitalic", -1},
-        {"FontSize", 0}, {"FontForecolor", "65280"},
-        {"TestoVisibile", 0}, {"DataVisibile", -1}};
+    const QList<std::pair<QString, QVariant>> fields{{"FontTitolo", "Liberation Serif"},
+                                                     {"FontBoldTItolo", 0},
+                                                     {"FontitalicTitolo", -1},
+                                                     {"FontSizeTitolo", 28},
+                                                     {"FontForecolorTitolo", "255"},
+                                                     {"FontData", "DejaVu Sans"},
+                                                     {"FontBoldData", -1},
+                                                     {"FontitalicData", 0},
+                                                     {"FontSizeData", 12.5},
+                                                     {"FontForecolorData", "16711680"},
+                                                     {"Font", "Liberation Sans"},
+                                                     {"FontBold", 0},
+                                                     {"Fontitalic", -1},
+                                                     {"FontSize", 0},
+                                                     {"FontForecolor", "65280"},
+                                                     {"TestoVisibile", 0},
+                                                     {"DataVisibile", -1}};
     for (const auto &[field, value] : fields)
         QVERIFY(kiosk.setConfiguration(field, value));
     auto screen = kiosk.load();
@@ -276,14 +285,16 @@ void TestFrontEnd::sizeWithoutValueEndsTheProgram()
     QVERIFY(kiosk.setConfiguration(QStringLiteral("FontSize"), QVariant()));
     QVERIFY(!kiosk.load());
     QCOMPARE(kiosk.shell.messages.size(), 1);
-    QVERIFY(kiosk.shell.messages.first().text.startsWith(QStringLiteral("Errore di run-time '94':")));
+    QVERIFY(
+        kiosk.shell.messages.first().text.startsWith(QStringLiteral("Errore di run-time '94':")));
     QVERIFY(kiosk.shell.programEnded());
 
     KioskFixture colour(3, 0);
     QVERIFY(colour.ready());
     QVERIFY(colour.setConfiguration(QStringLiteral("FontForecolorData"), QStringLiteral("blu")));
     QVERIFY(!colour.load());
-    QVERIFY(colour.shell.messages.value(0).text.startsWith(QStringLiteral("Errore di run-time '13':")));
+    QVERIFY(
+        colour.shell.messages.value(0).text.startsWith(QStringLiteral("Errore di run-time '13':")));
 }
 
 void TestFrontEnd::serviceWithoutNameEndsTheProgram()
@@ -292,7 +303,8 @@ void TestFrontEnd::serviceWithoutNameEndsTheProgram()
     QVERIFY(kiosk.ready());
     QVERIFY(kiosk.server(QStringLiteral("UPDATE Servizi SET Servizio = NULL WHERE ID = 2")));
     QVERIFY(!kiosk.load());
-    QVERIFY(kiosk.shell.messages.value(0).text.startsWith(QStringLiteral("Errore di run-time '94':")));
+    QVERIFY(
+        kiosk.shell.messages.value(0).text.startsWith(QStringLiteral("Errore di run-time '94':")));
     QVERIFY(kiosk.shell.programEnded());
 }
 
@@ -329,10 +341,12 @@ void TestFrontEnd::backgroundPicture()
 
 void TestFrontEnd::missingBackgroundPictureIsReportedOnce()
 {
-    for (const QString &bad : {QStringLiteral("/non/esiste/sfondo.jpg"), QStringLiteral("percorsiT.txt")}) {
+    for (const QString &bad :
+         {QStringLiteral("/non/esiste/sfondo.jpg"), QStringLiteral("percorsiT.txt")}) {
         KioskFixture kiosk(4, 2);
         QVERIFY(kiosk.ready());
-        QVERIFY(kiosk.setConfiguration(QStringLiteral("SfondoTotem"), bad)); // missing; not a picture
+        QVERIFY(
+            kiosk.setConfiguration(QStringLiteral("SfondoTotem"), bad)); // missing; not a picture
         auto screen = kiosk.load();
         QVERIFY(screen);
         QCOMPARE(kiosk.shell.modalForms.size(), 1);

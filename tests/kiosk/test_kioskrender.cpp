@@ -16,16 +16,16 @@ using nx7::test::KioskFixture;
 namespace {
 
 const QStringList kServiceNames{
-    "Anagrafe",        "Stato civile",    "Tributi",        "Servizi sociali",
-    "Ufficio tecnico", "Protocollo",      "Elettorale",     "Polizia locale",
-    "Pagamenti",       "Informazioni",    "Edilizia",       "Commercio",
-    "Cultura",         "Scuola",          "Sport",          "Ambiente",
-    "Cimiteri",        "Urbanistica",     "Lavori pubblici", "Personale"};
+    "Anagrafe",   "Stato civile", "Tributi",        "Servizi sociali", "Ufficio tecnico",
+    "Protocollo", "Elettorale",   "Polizia locale", "Pagamenti",       "Informazioni",
+    "Edilizia",   "Commercio",    "Cultura",        "Scuola",          "Sport",
+    "Ambiente",   "Cimiteri",     "Urbanistica",    "Lavori pubblici", "Personale"};
 
 // How far apart two colours are, channel by channel.
 int distance(const QColor &a, const QColor &b)
 {
-    return qMax(qAbs(a.red() - b.red()), qMax(qAbs(a.green() - b.green()), qAbs(a.blue() - b.blue())));
+    return qMax(qAbs(a.red() - b.red()),
+                qMax(qAbs(a.green() - b.green()), qAbs(a.blue() - b.blue())));
 }
 
 } // namespace
@@ -47,7 +47,8 @@ void TestKioskRender::render_data()
             if (count > resolution.maxServices)
                 continue;
             const QSize size = Twips::toPixels(resolution.rect()).size();
-            QTest::addRow("%dx%d-%d", size.width(), size.height(), count) << resolution.code << count;
+            QTest::addRow("%dx%d-%d", size.width(), size.height(), count)
+                << resolution.code << count;
         }
     }
 }
@@ -72,7 +73,9 @@ void TestKioskRender::render()
     if (!folder.isEmpty()) {
         QDir().mkpath(folder);
         const QString name = QStringLiteral("kiosk-%1x%2-%3.png")
-                                 .arg(display.width()).arg(display.height()).arg(count);
+                                 .arg(display.width())
+                                 .arg(display.height())
+                                 .arg(count);
         QVERIFY(shot.save(QDir(folder).filePath(name)));
     }
 
@@ -90,7 +93,6 @@ void TestKioskRender::render()
     QVERIFY(screen->label1()->isVisible());
     QVERIFY(QRect(QPoint(), display).contains(screen->label1()->geometry()));
     QVERIFY(QRect(QPoint(), display).contains(screen->titoloTXT()->geometry()));
-
 }
 
 QTEST_MAIN(TestKioskRender)

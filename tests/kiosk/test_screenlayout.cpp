@@ -53,7 +53,8 @@ void TestScreenLayout::everyLayoutFitsItsScreen()
     for (const Resolution &resolution : Resolutions::all()) {
         const QRect screenPixels = Twips::toPixels(resolution.rect());
         for (int count = 1; count <= resolution.maxServices; ++count) {
-            const QString where = QStringLiteral("code %1, %2 services").arg(resolution.code).arg(count);
+            const QString where =
+                QStringLiteral("code %1, %2 services").arg(resolution.code).arg(count);
             const auto rects = ScreenLayout::buttonRects(resolution.code, count);
             QVERIFY2(rects, qPrintable(where));
             QVERIFY2(rects->size() == count, qPrintable(where));
@@ -63,7 +64,8 @@ void TestScreenLayout::everyLayoutFitsItsScreen()
                 QVERIFY2(screenPixels.contains(Twips::toPixels(a)), qPrintable(where));
                 for (int j = i + 1; j < count; ++j) {
                     const QRect b = rects->at(j);
-                    QVERIFY2(!a.intersects(b), qPrintable(where + QStringLiteral(" %1/%2").arg(i + 1).arg(j + 1)));
+                    QVERIFY2(!a.intersects(b),
+                             qPrintable(where + QStringLiteral(" %1/%2").arg(i + 1).arg(j + 1)));
                     QVERIFY2(!Twips::toPixels(a).intersects(Twips::toPixels(b)), qPrintable(where));
                 }
             }
@@ -75,7 +77,8 @@ void TestScreenLayout::everyLayoutFitsItsScreen()
                 for (qsizetype c = 1; c < row.size(); ++c)
                     QVERIFY2(row.at(c).left() > row.at(c - 1).right(), qPrintable(where));
                 if (r > 0)
-                    QVERIFY2(row.first().top() > rows.at(r - 1).first().bottom(), qPrintable(where));
+                    QVERIFY2(row.first().top() > rows.at(r - 1).first().bottom(),
+                             qPrintable(where));
                 if (r + 1 < rows.size())
                     QVERIFY2(row.size() == columns, qPrintable(where));
                 else
@@ -144,7 +147,8 @@ void TestScreenLayout::fontSizes()
     QCOMPARE(*SettingValue::fontSize(QStringLiteral("24")), 24);
     QCOMPARE(*SettingValue::fontSize(-3), 10);
     QCOMPARE(SettingValue::fontSize(QVariant()).errorNumber(), ErrorNumber::InvalidUseOfNull);
-    QCOMPARE(SettingValue::fontSize(QStringLiteral("grande")).errorNumber(), ErrorNumber::TypeMismatch);
+    QCOMPARE(SettingValue::fontSize(QStringLiteral("grande")).errorNumber(),
+             ErrorNumber::TypeMismatch);
 }
 
 void TestScreenLayout::colourTexts()
@@ -156,7 +160,8 @@ void TestScreenLayout::colourTexts()
     QCOMPARE(*SettingValue::colour(8388608.0), QColor(0, 0, 128)); // a numeric field
     QCOMPARE(*SettingValue::colour(QString()), QColor(Qt::black));
     QCOMPARE(*SettingValue::colour(QVariant()), QColor(Qt::black));
-    QCOMPARE(SettingValue::colour(QStringLiteral("rosso")).errorNumber(), ErrorNumber::TypeMismatch);
+    QCOMPARE(SettingValue::colour(QStringLiteral("rosso")).errorNumber(),
+             ErrorNumber::TypeMismatch);
 }
 
 void TestScreenLayout::settingsFromARecordWithoutValues()
