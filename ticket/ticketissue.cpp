@@ -210,23 +210,15 @@ Status TicketIssue::appendQueueRow(const TicketContext &ticket, const QVariant &
                              Database::Sharing::Shared);
     if (!db)
         return db.error();
-    auto queue = RecordSet::openTable(*db, QStringLiteral("Codafromtotem"));
-    if (!queue)
-        return queue.error();
-    if (Status status = queue->addNew(); !status)
-        return status;
-    const FieldValues values{
-        {QStringLiteral("ServizioID"), serviceId},
-        {QStringLiteral("SErvizio"), ticket.issuedServiceName},
-        {QStringLiteral("Ora"), m_clock.now().toString(QStringLiteral("hh.mm.ss"))},
-        {QStringLiteral("SeChiamato"), false},
-        {QStringLiteral("NrDaChiamare"), ticket.issuedNumber},
-    };
-    for (const auto &[column, value] : values) {
-        if (Status status = queue->setValue(column, value); !status)
-            return status;
-    }
-    return queue->update();
+    // Appended without reading the queue, which grows all day long.
+    return db->insert(QStringLiteral("Codafromtotem"),
+                      {
+                          {QStringLiteral("ServizioID"), serviceId},
+                          {QStringLiteral("SErvizio"), ticket.issuedServiceName},
+                          {QStringLiteral("Ora"), m_clock.now().toString(QStringLiteral("hh.mm.ss"))},
+                          {QStringLiteral("SeChiamato"), false},
+                          {QStringLiteral("NrDaChiamare"), ticket.issuedNumber},
+                      });
 }
 
 } // namespace nx7
