@@ -81,7 +81,8 @@ double percentile(std::vector<double> sorted, double p)
 {
     if (sorted.empty())
         return 0;
-    const auto index = size_t(std::min<double>(sorted.size() - 1, p * double(sorted.size() - 1) + 0.5));
+    const auto index =
+        size_t(std::min<double>(sorted.size() - 1, p * double(sorted.size() - 1) + 0.5));
     return sorted[index];
 }
 

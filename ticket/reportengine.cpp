@@ -17,8 +17,7 @@ void ReportEngine::setDefineVariablesHandler(DefineVariablesHandler handler)
     m_handler = std::move(handler);
 }
 
-qint32 ReportEngine::defineVariable(const QString &name, const QString &contents,
-                                    qint32 &typeCode)
+qint32 ReportEngine::defineVariable(const QString &name, const QString &contents, qint32 &typeCode)
 {
     if (m_labels.isEmpty())
         m_labels.append(ReportVariables());
@@ -61,8 +60,9 @@ qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
     auto layout = TicketLayout::load(path, &warnings);
     if (!layout) {
         qCWarning(lcTicket).noquote()
-            << "ticket not printed: layout" << QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())
-            << "cannot be read (" << layout.error().number << layout.error().description << ")";
+            << "ticket not printed: layout"
+            << QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()) << "cannot be read ("
+            << layout.error().number << layout.error().description << ")";
         return LayoutMissing;
     }
     for (const QString &warning : std::as_const(warnings))

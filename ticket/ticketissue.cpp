@@ -95,9 +95,8 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
 
     ticket.issuedNumber = ticket.slotNextNumber[slot];
     if (ticket.issuedNumber == kMaxNumber)
-        return overflow(QStringLiteral("slot %1 has reached the last number %2")
-                            .arg(slot)
-                            .arg(kMaxNumber));
+        return overflow(
+            QStringLiteral("slot %1 has reached the last number %2").arg(slot).arg(kMaxNumber));
     ticket.slotNextNumber[slot] = ticket.issuedNumber + 1;
     if (Status status = advanceLocalCounter(slot, ticket.issuedNumber + 1); !status)
         return status.error();
@@ -108,8 +107,8 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
             << QStringLiteral("ticket abandoned: slot %1, number %2 skipped, %3 (%4)")
                    .arg(slot)
                    .arg(ticket.issuedNumber)
-                   .arg(reasonOf(calling.error()),
-                        QDir::toNativeSeparators(FilePath::numberingFile(m_state.serverPath, slot)));
+                   .arg(reasonOf(calling.error()), QDir::toNativeSeparators(FilePath::numberingFile(
+                                                       m_state.serverPath, slot)));
         return Outcome::Abandoned;
     }
 
@@ -211,14 +210,15 @@ Status TicketIssue::appendQueueRow(const TicketContext &ticket, const QVariant &
     if (!db)
         return db.error();
     // Appended without reading the queue, which grows all day long.
-    return db->insert(QStringLiteral("Codafromtotem"),
-                      {
-                          {QStringLiteral("ServizioID"), serviceId},
-                          {QStringLiteral("SErvizio"), ticket.issuedServiceName},
-                          {QStringLiteral("Ora"), m_clock.now().toString(QStringLiteral("hh.mm.ss"))},
-                          {QStringLiteral("SeChiamato"), false},
-                          {QStringLiteral("NrDaChiamare"), ticket.issuedNumber},
-                      });
+    return db->insert(
+        QStringLiteral("Codafromtotem"),
+        {
+            {QStringLiteral("ServizioID"), serviceId},
+            {QStringLiteral("SErvizio"), ticket.issuedServiceName},
+            {QStringLiteral("Ora"), m_clock.now().toString(QStringLiteral("hh.mm.ss"))},
+            {QStringLiteral("SeChiamato"), false},
+            {QStringLiteral("NrDaChiamare"), ticket.issuedNumber},
+        });
 }
 
 } // namespace nx7

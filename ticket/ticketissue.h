@@ -39,7 +39,11 @@ public:
     const ReportEngine &reportEngine() const { return m_engine; }
 
 private:
-    enum class Outcome { Issued, Abandoned };
+    enum class Outcome
+    {
+        Issued,
+        Abandoned
+    };
 
     Result<Outcome> issue(TicketScreen &screen, int slot);
     Status advanceLocalCounter(int slot, qint32 nextNumber);

@@ -6,12 +6,12 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
-#include <QSet>
 #include <QFontMetricsF>
+#include <QHash>
 #include <QImage>
-#include <QPainter>
 #include <QPaintDevice>
+#include <QPainter>
+#include <QSet>
 
 #include <cmath>
 
@@ -249,15 +249,18 @@ TicketLayout TicketLayout::parse(const QString &text, QStringList *warnings)
             item.sourceLine = number;
             if (keyword == u"line") {
                 item.kind = LayoutItem::Kind::Line;
-                item.rect = QRectF(QPointF(opts.number(QStringLiteral("x1"), 0), opts.number(QStringLiteral("y1"), 0)),
-                                   QPointF(opts.number(QStringLiteral("x2"), 0), opts.number(QStringLiteral("y2"), 0)));
+                item.rect = QRectF(QPointF(opts.number(QStringLiteral("x1"), 0),
+                                           opts.number(QStringLiteral("y1"), 0)),
+                                   QPointF(opts.number(QStringLiteral("x2"), 0),
+                                           opts.number(QStringLiteral("y2"), 0)));
             } else {
                 item.kind = keyword == u"text"  ? LayoutItem::Kind::Text
                             : keyword == u"box" ? LayoutItem::Kind::Box
                                                 : LayoutItem::Kind::Picture;
-                item.rect = QRectF(opts.number(QStringLiteral("x"), 0), opts.number(QStringLiteral("y"), 0),
-                                   opts.number(QStringLiteral("w"), layout.pageSize.width()),
-                                   opts.number(QStringLiteral("h"), 10));
+                item.rect =
+                    QRectF(opts.number(QStringLiteral("x"), 0), opts.number(QStringLiteral("y"), 0),
+                           opts.number(QStringLiteral("w"), layout.pageSize.width()),
+                           opts.number(QStringLiteral("h"), 10));
             }
             item.penWidth = opts.number(QStringLiteral("width"), item.penWidth);
             item.pointSize = opts.number(QStringLiteral("size"), item.pointSize);
@@ -267,7 +270,8 @@ TicketLayout TicketLayout::parse(const QString &text, QStringList *warnings)
             item.fit = opts.flags.contains(QStringLiteral("fit"));
             item.wrap = opts.flags.contains(QStringLiteral("wrap"));
             bool alignOk = true;
-            item.alignment = alignmentOf(opts.values.value(QStringLiteral("align")).toLower(), &alignOk);
+            item.alignment =
+                alignmentOf(opts.values.value(QStringLiteral("align")).toLower(), &alignOk);
             if (!alignOk)
                 problems.append(QStringLiteral("align must be left, center or right"));
             item.content = tail;
@@ -311,9 +315,9 @@ PrintTarget TicketLayout::target(const ReportVariables &variables) const
         for (ReportVariable &variable : safe)
             variable.contents = fileNameSafe(variable.contents);
         const QString folder = info.path();
-        target.name = (folder == u"." && !outputName.startsWith(u"./") ? QString()
-                                                                         : folder + u'/') +
-                      substituteVariables(info.fileName(), safe);
+        target.name =
+            (folder == u"." && !outputName.startsWith(u"./") ? QString() : folder + u'/') +
+            substituteVariables(info.fileName(), safe);
     }
     return target;
 }
@@ -357,7 +361,8 @@ void renderTicket(QPainter &painter, const TicketLayout &layout, const ReportVar
             }
             painter.setFont(font);
             painter.setPen(Qt::black);
-            const int flags = item.alignment | Qt::AlignVCenter | (item.wrap ? Qt::TextWordWrap : 0);
+            const int flags =
+                item.alignment | Qt::AlignVCenter | (item.wrap ? Qt::TextWordWrap : 0);
             painter.drawText(rect, flags, text);
             break;
         }

@@ -3,8 +3,8 @@
 #include "errors.h"
 #include "reportvariable.h"
 
-#include <QList>
 #include <QDateTime>
+#include <QList>
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
@@ -17,7 +17,12 @@ namespace nx7 {
 // Where a printed ticket goes.
 struct PrintTarget
 {
-    enum class Kind { DefaultPrinter, NamedPrinter, PdfFile };
+    enum class Kind
+    {
+        DefaultPrinter,
+        NamedPrinter,
+        PdfFile
+    };
     Kind kind = Kind::DefaultPrinter;
     QString name; // the printer name, or the PDF file path
 
@@ -27,10 +32,16 @@ struct PrintTarget
 // One element of a ticket layout; positions and sizes in millimetres.
 struct LayoutItem
 {
-    enum class Kind { Text, Line, Box, Picture };
+    enum class Kind
+    {
+        Text,
+        Line,
+        Box,
+        Picture
+    };
     Kind kind = Kind::Text;
-    QRectF rect;        // a line runs from rect.topLeft() to rect.bottomRight()
-    QString content;    // text with {Variable} fields, or a picture file
+    QRectF rect;     // a line runs from rect.topLeft() to rect.bottomRight()
+    QString content; // text with {Variable} fields, or a picture file
     QString fontFamily = QStringLiteral("DejaVu Sans");
     qreal pointSize = 10;
     bool bold = false;
@@ -70,7 +81,6 @@ QString substituteVariables(const QString &text, const ReportVariables &variable
 QDateTime dateTimeFromDayCount(double days);
 
 // Paints one ticket on the painter's device, which is one page of layout.pageSize.
-void renderTicket(QPainter &painter, const TicketLayout &layout,
-                  const ReportVariables &variables);
+void renderTicket(QPainter &painter, const TicketLayout &layout, const ReportVariables &variables);
 
 } // namespace nx7

@@ -57,8 +57,8 @@ Status SystemTicketPrinter::print(const PrintTarget &target, const QSizeF &pageS
     return printOnPrinter(target, pageSizeMm, pageCount, jobName, paintPage);
 }
 
-Status SystemTicketPrinter::printPdf(const QString &wanted, const QSizeF &pageSizeMm,
-                                     int pageCount, const PagePainter &paintPage)
+Status SystemTicketPrinter::printPdf(const QString &wanted, const QSizeF &pageSizeMm, int pageCount,
+                                     const PagePainter &paintPage)
 {
     const QFileInfo info(wanted);
     if (!info.absoluteDir().exists())
@@ -69,8 +69,8 @@ Status SystemTicketPrinter::printPdf(const QString &wanted, const QSizeF &pageSi
     {
         QPdfWriter writer(path);
         writer.setResolution(300);
-        writer.setPageLayout(QPageLayout(pageSizeOf(pageSizeMm), QPageLayout::Portrait,
-                                         QMarginsF(), QPageLayout::Millimeter));
+        writer.setPageLayout(QPageLayout(pageSizeOf(pageSizeMm), QPageLayout::Portrait, QMarginsF(),
+                                         QPageLayout::Millimeter));
         writer.setTitle(QStringLiteral("Ticket"));
         writer.setCreator(QStringLiteral("NX7Totem"));
         QPainter painter;
@@ -120,8 +120,8 @@ Status SystemTicketPrinter::printOnPrinter(const PrintTarget &target, const QSiz
                                            "stampante \"%1\"")
                                 .arg(info.printerName()));
     if (printer.printerName() != info.printerName())
-        return printerError(QStringLiteral("La stampante \"%1\" non è stata selezionata")
-                                .arg(info.printerName()));
+        return printerError(
+            QStringLiteral("La stampante \"%1\" non è stata selezionata").arg(info.printerName()));
     printer.setDocName(jobName);
     printer.setFullPage(true);
     printer.setPageLayout(QPageLayout(pageSizeOf(pageSizeMm), QPageLayout::Portrait, QMarginsF(),
@@ -143,8 +143,8 @@ Status SystemTicketPrinter::printOnPrinter(const PrintTarget &target, const QSiz
     return {};
 }
 
-Status ImageTicketPrinter::print(const PrintTarget &target, const QSizeF &pageSizeMm,
-                                 int pageCount, const QString &, const PagePainter &paintPage)
+Status ImageTicketPrinter::print(const PrintTarget &target, const QSizeF &pageSizeMm, int pageCount,
+                                 const QString &, const PagePainter &paintPage)
 {
     targets.append(target);
     if (failWith.number != 0)

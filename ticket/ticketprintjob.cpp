@@ -117,8 +117,8 @@ Status TicketPrintJob::PrintTicket(QWidget *parent)
     m_printRows = std::move(*rows);
     m_position = 0;
     const qint32 result = m_engine.printRun(0, ReportEngine::LabelProject, projectFile, 0,
-                                            ReportEngine::DirectToPrinter, 0, parent, QString(),
-                                            0, qEnvironmentVariable("temp"));
+                                            ReportEngine::DirectToPrinter, 0, parent, QString(), 0,
+                                            qEnvironmentVariable("temp"));
     if (result != ReportEngine::Printed)
         qCWarning(lcTicket) << "print run ended with" << result;
     m_printRows.reset();
@@ -142,9 +142,8 @@ void TicketPrintJob::DefineTicketVariables(qint32 userData, qint32 flag, qint32 
         m_lastDefineResult = m_engine.defineVariable(variable.name, variable.contents, m_typeCode);
     }
     if (flag == 0) {
-        const double position = rows.recordCount() > 0
-                                    ? 100.0 * m_position / rows.recordCount()
-                                    : 0.0;
+        const double position =
+            rows.recordCount() > 0 ? 100.0 * m_position / rows.recordCount() : 0.0;
         percent = qint32(std::nearbyint(position));
         rows.moveNext();
         ++m_position;
@@ -158,9 +157,9 @@ qint32 TicketPrintJob::typeCodeOf(const QString &declaredType)
     const QString type = declaredType.trimmed().toUpper().section(u'(', 0, 0).trimmed();
     if (typeIsOneOf(type, {"BOOLEAN", "BOOL", "BIT", "YESNO", "LOGICAL"}))
         return VariableType::Boolean;
-    if (typeIsOneOf(type, {"INTEGER", "INT", "SMALLINT", "LONG", "BIGINT", "MEDIUMINT",
-                           "INT2", "INT4", "INT8", "REAL", "DOUBLE", "DOUBLE PRECISION",
-                           "FLOAT", "SINGLE"}))
+    if (typeIsOneOf(type,
+                    {"INTEGER", "INT", "SMALLINT", "LONG", "BIGINT", "MEDIUMINT", "INT2", "INT4",
+                     "INT8", "REAL", "DOUBLE", "DOUBLE PRECISION", "FLOAT", "SINGLE"}))
         return VariableType::Numeric;
     if (typeIsOneOf(type, {"DATE", "DATETIME", "TIMESTAMP", "TIME"}))
         return VariableType::Date;

@@ -29,8 +29,7 @@ namespace {
 struct Kiosk
 {
     explicit Kiosk(int activeServices = 6)
-        : installation(options(activeServices)),
-          issue(state, shell, clock, waiter, printer)
+        : installation(options(activeServices)), issue(state, shell, clock, waiter, printer)
     {
         state.serverPath = installation.serverPath();
         QFile::copy(QStringLiteral(NX7_TICKET_LAYOUT),
@@ -60,14 +59,25 @@ struct Kiosk
         auto result = db->select(sql);
         return result ? *result : QList<QVariantList>();
     }
-    QVariant localValue(const QString &sql) { return rows(installation.localDatabase(), sql).value(0).value(0); }
-    QVariant serverValue(const QString &sql) { return rows(installation.serverDatabase(), sql).value(0).value(0); }
-    int queueLength() { return serverValue(QStringLiteral("SELECT COUNT(*) FROM Codafromtotem")).toInt(); }
+    QVariant localValue(const QString &sql)
+    {
+        return rows(installation.localDatabase(), sql).value(0).value(0);
+    }
+    QVariant serverValue(const QString &sql)
+    {
+        return rows(installation.serverDatabase(), sql).value(0).value(0);
+    }
+    int queueLength()
+    {
+        return serverValue(QStringLiteral("SELECT COUNT(*) FROM Codafromtotem")).toInt();
+    }
     int attesa(int id)
     {
         return rows(installation.serverDatabase(),
                     QStringLiteral("SELECT Attesa FROM Servizi WHERE ID = %1").arg(id))
-            .value(0).value(0).toInt();
+            .value(0)
+            .value(0)
+            .toInt();
     }
     void setCalling(int slot, const QByteArray &contents)
     {
@@ -225,7 +235,8 @@ void TestTicketIssue::slotsUseTheirColumnAndFile()
     QFETCH(int, slot);
     Kiosk k(20);
     QVERIFY(k.installation.ok());
-    QVERIFY(k.installation.numberingFile(slot).endsWith(QStringLiteral("/NrAll/NrAllS%1.txt").arg(slot)));
+    QVERIFY(k.installation.numberingFile(slot).endsWith(
+        QStringLiteral("/NrAll/NrAllS%1.txt").arg(slot)));
     // Each file says something different, so the people ahead show which one was read.
     for (int s = 1; s <= kSlotCount; ++s)
         k.setCalling(s, QByteArray::number(100 + s) + "\r\n");
@@ -233,7 +244,8 @@ void TestTicketIssue::slotsUseTheirColumnAndFile()
 
     k.issue.IssueTicket(k.screen, slot);
     QCOMPARE(k.screen.context.peopleAhead, 500 - (100 + slot));
-    const auto numbering = k.rows(k.installation.localDatabase(), QStringLiteral("SELECT * FROM Numerazione"));
+    const auto numbering =
+        k.rows(k.installation.localDatabase(), QStringLiteral("SELECT * FROM Numerazione"));
     for (int s = 1; s <= kSlotCount; ++s)
         QCOMPARE(numbering[0][s - 1].toInt(), s == slot ? 501 : 1);
     QCOMPARE(k.attesa(slot), 500 - (100 + slot) + 1);
@@ -268,9 +280,11 @@ void TestTicketIssue::numberingFileRead()
     const auto read = NumberingFile::readCallingNumber(path);
     QVERIFY(read);
     QCOMPARE(*read, calling);
-    QCOMPARE(NumberingFile::readCallingNumber(dir.filePath(QStringLiteral("none.txt"))).errorNumber(),
-             ErrorNumber::FileNotFound);
-    QCOMPARE(NumberingFile::readCallingNumber(dir.filePath(QStringLiteral("NrAll/NrAllS1.txt"))).errorNumber(),
+    QCOMPARE(
+        NumberingFile::readCallingNumber(dir.filePath(QStringLiteral("none.txt"))).errorNumber(),
+        ErrorNumber::FileNotFound);
+    QCOMPARE(NumberingFile::readCallingNumber(dir.filePath(QStringLiteral("NrAll/NrAllS1.txt")))
+                 .errorNumber(),
              ErrorNumber::PathNotFound);
 }
 
@@ -309,7 +323,8 @@ void TestTicketIssue::overflowAtTheLastNumberWritesNothing()
     QVERIFY(k.shell.messages[0].text.startsWith(QStringLiteral("Errore di run-time '6':")));
     QCOMPARE(k.screen.context.slotNextNumber[1], 2147483647);
     QCOMPARE(k.localValue(QStringLiteral("SELECT P1 FROM Numerazione")).toInt(), 2147483647);
-    QCOMPARE(k.localValue(QStringLiteral("SELECT NumeroDaStampare FROM DatiDaStampare")).toInt(), 2147483646);
+    QCOMPARE(k.localValue(QStringLiteral("SELECT NumeroDaStampare FROM DatiDaStampare")).toInt(),
+             2147483646);
     QCOMPARE(k.queueLength(), 1);
     QCOMPARE(k.printer.targets.size(), printsBefore);
     QVERIFY(!k.issue.issuing());
@@ -329,7 +344,8 @@ void TestTicketIssue::missingNumberingFolderSkipsANumber()
     QCOMPARE(k.queueLength(), 0);
     QCOMPARE(k.attesa(4), 0);
     QVERIFY(k.printer.targets.isEmpty());
-    QCOMPARE(k.localValue(QStringLiteral("SELECT NumeroDaStampare FROM DatiDaStampare")).toInt(), 0);
+    QCOMPARE(k.localValue(QStringLiteral("SELECT NumeroDaStampare FROM DatiDaStampare")).toInt(),
+             0);
     QCOMPARE(k.localValue(QStringLiteral("SELECT P4 FROM Numerazione")).toInt(), 2);
     QVERIFY(k.waiter.waits.isEmpty());
     const QString logged = LogCapture::text();
@@ -429,7 +445,8 @@ void TestTicketIssue::waitingMessageOnAndOff()
 void TestTicketIssue::unknownServiceUpdatesNoRow()
 {
     Kiosk k;
-    const auto before = k.rows(k.installation.serverDatabase(), QStringLiteral("SELECT * FROM Servizi"));
+    const auto before =
+        k.rows(k.installation.serverDatabase(), QStringLiteral("SELECT * FROM Servizi"));
     LogCapture log;
     // A value that would widen a pasted criterion matches nothing when bound.
     k.screen.context.slotServiceId[2] = QStringLiteral("2 OR 1=1");
@@ -437,11 +454,16 @@ void TestTicketIssue::unknownServiceUpdatesNoRow()
     k.screen.context.slotServiceId[3] = 999;
     k.issue.IssueTicket(k.screen, 3);
 
-    QCOMPARE(k.rows(k.installation.serverDatabase(), QStringLiteral("SELECT * FROM Servizi")), before);
+    QCOMPARE(k.rows(k.installation.serverDatabase(), QStringLiteral("SELECT * FROM Servizi")),
+             before);
     QVERIFY(LogCapture::text().contains(QStringLiteral("service ID \"999\" not found")));
     // The ticket is still recorded and printed.
     QCOMPARE(k.queueLength(), 2);
-    QCOMPARE(k.serverValue(QStringLiteral("SELECT ServizioID FROM Codafromtotem WHERE SErvizio = 'Servizio 3 '")).toInt(), 999);
+    QCOMPARE(
+        k.serverValue(
+             QStringLiteral("SELECT ServizioID FROM Codafromtotem WHERE SErvizio = 'Servizio 3 '"))
+            .toInt(),
+        999);
     QCOMPARE(k.printer.targets.size(), 2);
     QVERIFY(!k.shell.programEnded());
 }
@@ -457,7 +479,8 @@ void TestTicketIssue::emptyPrintTableShowsTheNoDataMessage()
     k.issue.IssueTicket(k.screen, 1);
     QVERIFY(!k.shell.programEnded());
     QCOMPARE(k.shell.messages.size(), 1);
-    QCOMPARE(k.shell.messages[0].text, QStringLiteral("Nessun dato da stampare per questa selezione !"));
+    QCOMPARE(k.shell.messages[0].text,
+             QStringLiteral("Nessun dato da stampare per questa selezione !"));
     QCOMPARE(k.shell.messages[0].title, Shell::applicationTitle());
     QVERIFY(k.printer.targets.isEmpty());
     QCOMPARE(k.queueLength(), 1);

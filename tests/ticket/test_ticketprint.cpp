@@ -30,7 +30,8 @@ void writeFile(const QString &path, const QByteArray &contents)
 QString pdfText(const QString &path)
 {
     QProcess process;
-    process.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
+    process.start(QStringLiteral("pdftotext"),
+                  {QStringLiteral("-layout"), path, QStringLiteral("-")});
     if (!process.waitForFinished(10000))
         return QString();
     return QString::fromUtf8(process.readAllStandardOutput());
@@ -102,15 +103,17 @@ void TestTicketPrint::columnsBecomeTypedVariables_data()
     QTest::newRow("timestamp, single precision")
         << "TIMESTAMP" << QVariant(QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30))) << 67108866
         << "46364.43";
-    QTest::newRow("before 1899-12-30") << "DATETIME"
-                                       << QVariant(QDateTime(QDate(1899, 12, 29), QTime(6, 0)))
-                                       << 67108866 << "-1.25";
+    QTest::newRow("before 1899-12-30")
+        << "DATETIME" << QVariant(QDateTime(QDate(1899, 12, 29), QTime(6, 0))) << 67108866
+        << "-1.25";
     QTest::newRow("null date") << "DATETIME" << QVariant() << 67108866 << "";
-    QTest::newRow("text") << "TEXT" << QVariant(QStringLiteral("Anagrafe ")) << 268435456 << "Anagrafe ";
+    QTest::newRow("text") << "TEXT" << QVariant(QStringLiteral("Anagrafe ")) << 268435456
+                          << "Anagrafe ";
     QTest::newRow("null text") << "TEXT" << QVariant() << 268435456 << "";
     QTest::newRow("byte is text") << "TINYINT" << QVariant(7) << 268435456 << "7";
     QTest::newRow("currency is text") << "CURRENCY" << QVariant(3) << 268435456 << "3";
-    QTest::newRow("sized text") << "VARCHAR(50)" << QVariant(QStringLiteral("x")) << 268435456 << "x";
+    QTest::newRow("sized text") << "VARCHAR(50)" << QVariant(QStringLiteral("x")) << 268435456
+                                << "x";
 }
 
 void TestTicketPrint::columnsBecomeTypedVariables()
@@ -119,7 +122,8 @@ void TestTicketPrint::columnsBecomeTypedVariables()
     QFETCH(QVariant, value);
     QFETCH(int, code);
     QFETCH(QString, contents);
-    const ReportVariable variable = TicketPrintJob::reportVariable(QStringLiteral("C"), declared, value);
+    const ReportVariable variable =
+        TicketPrintJob::reportVariable(QStringLiteral("C"), declared, value);
     QCOMPARE(variable.typeCode, code);
     QCOMPARE(variable.contents, contents);
     // Date contents read back as nearly the same moment: seven significant digits of a
@@ -139,9 +143,11 @@ void TestTicketPrint::printRowFeedsTheEngine()
         QVERIFY(db);
         // A column added to the print row becomes one more variable; a second row placed
         // before the row with ID 1 must never be the one that is written.
-        QVERIFY(db->addColumn(QStringLiteral("DatiDaStampare"), QStringLiteral("Emesso"), QStringLiteral("DATETIME")));
+        QVERIFY(db->addColumn(QStringLiteral("DatiDaStampare"), QStringLiteral("Emesso"),
+                              QStringLiteral("DATETIME")));
         QVERIFY(db->exec(QStringLiteral("UPDATE DatiDaStampare SET ID = 2")));
-        QVERIFY(db->exec(QStringLiteral("INSERT INTO DatiDaStampare (ID, QualeUtente) VALUES (1, 'old')")));
+        QVERIFY(db->exec(
+            QStringLiteral("INSERT INTO DatiDaStampare (ID, QualeUtente) VALUES (1, 'old')")));
     }
     writeFile(FileName::TicketLayout, "page 80 50\ntext | {NumeroDaStampare}\n");
     TestShell shell;
@@ -182,18 +188,30 @@ void TestTicketPrint::fieldFormats_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("result");
-    QTest::newRow("plain") << "N. {NumeroDaStampare}" << "N. 42";
-    QTest::newRow("case of the name") << "{numerodastampare}" << "42";
-    QTest::newRow("width") << "[{NumeroDaStampare:4}]" << "[  42]";
-    QTest::newRow("zero padded") << "{NumeroDaStampare:04}" << "0042";
-    QTest::newRow("zero padded negative") << "{Neg:04}" << "-007";
-    QTest::newRow("left aligned") << "[{NumeroDaStampare:-4}]" << "[42  ]";
-    QTest::newRow("wider value kept whole") << "{NumeroDaStampare:1}" << "42";
-    QTest::newRow("trailing blank kept") << "[{QualeUtente}]" << "[Anagrafe ]";
-    QTest::newRow("date") << "{Giorno:date} {Giorno:time}" << "08/12/2026 12.00";
-    QTest::newRow("braces") << "{{x}} {NumeroArrivati}" << "{x} 5";
-    QTest::newRow("unknown prints nothing") << "a{Nope}b" << "ab";
-    QTest::newRow("unclosed brace is text") << "a{b" << "a{b";
+    QTest::newRow("plain") << "N. {NumeroDaStampare}"
+                           << "N. 42";
+    QTest::newRow("case of the name") << "{numerodastampare}"
+                                      << "42";
+    QTest::newRow("width") << "[{NumeroDaStampare:4}]"
+                           << "[  42]";
+    QTest::newRow("zero padded") << "{NumeroDaStampare:04}"
+                                 << "0042";
+    QTest::newRow("zero padded negative") << "{Neg:04}"
+                                          << "-007";
+    QTest::newRow("left aligned") << "[{NumeroDaStampare:-4}]"
+                                  << "[42  ]";
+    QTest::newRow("wider value kept whole") << "{NumeroDaStampare:1}"
+                                            << "42";
+    QTest::newRow("trailing blank kept") << "[{QualeUtente}]"
+                                         << "[Anagrafe ]";
+    QTest::newRow("date") << "{Giorno:date} {Giorno:time}"
+                          << "08/12/2026 12.00";
+    QTest::newRow("braces") << "{{x}} {NumeroArrivati}"
+                            << "{x} 5";
+    QTest::newRow("unknown prints nothing") << "a{Nope}b"
+                                            << "ab";
+    QTest::newRow("unclosed brace is text") << "a{b"
+                                            << "a{b";
 }
 
 void TestTicketPrint::fieldFormats()
@@ -210,17 +228,18 @@ void TestTicketPrint::layoutLinesAndOutput()
 {
     QStringList warnings;
     const TicketLayout layout = TicketLayout::parse(
-        QStringLiteral("# comment\r\n"
-                       "page 58 40\r\n"
-                       "output printer Sala d'attesa  \r\n"
-                       "text x=1 y=2 w=30 h=5 font=\"Liberation Sans\" size=20 bold align=right fit | A | B\n"
-                       "line x1=0 y1=10 x2=58 y2=10 width=0.5\n"
-                       "picture x=0 y=0 w=10 h=10 | logo.png\n"
-                       "text x=abc | bad number\n"
-                       "text align=middle | bad alignment\n"
-                       "circle x=1\n"
-                       "output fax 123\n"
-                       "page 0 10\n"),
+        QStringLiteral(
+            "# comment\r\n"
+            "page 58 40\r\n"
+            "output printer Sala d'attesa  \r\n"
+            "text x=1 y=2 w=30 h=5 font=\"Liberation Sans\" size=20 bold align=right fit | A | B\n"
+            "line x1=0 y1=10 x2=58 y2=10 width=0.5\n"
+            "picture x=0 y=0 w=10 h=10 | logo.png\n"
+            "text x=abc | bad number\n"
+            "text align=middle | bad alignment\n"
+            "circle x=1\n"
+            "output fax 123\n"
+            "page 0 10\n"),
         &warnings);
     QCOMPARE(layout.pageSize, QSizeF(58, 40));
     QCOMPARE(layout.outputKind, PrintTarget::Kind::NamedPrinter);
@@ -261,7 +280,8 @@ void TestTicketPrint::shippedLayoutIsCleanAndPrintsToTheDefaultPrinter()
         QVERIFY(item.rect.bottom() <= layout->pageSize.height());
         texts += item.content + u'\n';
     }
-    for (const char *name : {"{NumeroDaStampare}", "{QualeUtente}", "{NumeroArrivati}", "{QualeData}", "{QualeOra}"})
+    for (const char *name :
+         {"{NumeroDaStampare}", "{QualeUtente}", "{NumeroArrivati}", "{QualeData}", "{QualeOra}"})
         QVERIFY2(texts.contains(QLatin1StringView(name)), name);
 
     // The line the demo rewrites to get PDF tickets.
@@ -315,7 +335,8 @@ void TestTicketPrint::pdfTicketCarriesTheValues()
     QFile shipped(QStringLiteral(NX7_TICKET_LAYOUT));
     QVERIFY(shipped.open(QIODevice::ReadOnly));
     QByteArray layout = shipped.readAll();
-    layout.replace("\noutput default", "\noutput pdf " + QFile::encodeName(dir.filePath(QStringLiteral("ticket.pdf"))));
+    layout.replace("\noutput default",
+                   "\noutput pdf " + QFile::encodeName(dir.filePath(QStringLiteral("ticket.pdf"))));
     const QString layoutPath = dir.filePath(QStringLiteral("Ticket.lbl"));
     writeFile(layoutPath, layout);
 
@@ -344,7 +365,8 @@ void TestTicketPrint::pdfTicketCarriesTheValues()
     // A folder that does not exist is reported, not created.
     feeder.given = 0;
     QString elsewhere = dir.filePath(QStringLiteral("Other.lbl"));
-    writeFile(elsewhere, "output pdf " + QFile::encodeName(dir.filePath(QStringLiteral("none/t.pdf"))) + "\n");
+    writeFile(elsewhere,
+              "output pdf " + QFile::encodeName(dir.filePath(QStringLiteral("none/t.pdf"))) + "\n");
     QCOMPARE(engine.printRun(0, 1, elsewhere, 0, 256, 0, nullptr, QString(), 0, QString()),
              ReportEngine::PrintFailed);
 }
