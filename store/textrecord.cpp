@@ -70,7 +70,7 @@ QString firstField(const QString &text)
     return field;
 }
 
-Result<qint32> leadingNumber(const QString &field)
+double leadingValue(const QString &field)
 {
     const QString trimmed = field.trimmed();
     qsizetype end = 0;
@@ -79,12 +79,13 @@ Result<qint32> leadingNumber(const QString &field)
     const qsizetype digitsStart = end;
     while (end < trimmed.size() && trimmed.at(end).isDigit() && trimmed.at(end).unicode() < 128)
         ++end;
-    if (end == digitsStart)
-        return qint32(0);
-    bool ok = false;
-    const qlonglong value = trimmed.left(end).toLongLong(&ok);
-    if (!ok || value > std::numeric_limits<qint32>::max() ||
-        value < std::numeric_limits<qint32>::min())
+    return end == digitsStart ? 0.0 : trimmed.left(end).toDouble();
+}
+
+Result<qint32> leadingNumber(const QString &field)
+{
+    const double value = leadingValue(field);
+    if (value > std::numeric_limits<qint32>::max() || value < std::numeric_limits<qint32>::min())
         return Error::make(ErrorNumber::Overflow);
     return static_cast<qint32>(value);
 }
@@ -99,7 +100,7 @@ QByteArray encodeInteger(qint32 value)
     return QByteArray::number(value) + "\r\n";
 }
 
-Result<QString> readFile(const QString &path)
+Status checkFileToRead(const QString &path)
 {
     const QFileInfo info(path);
     if (!info.absoluteDir().exists())
@@ -108,6 +109,13 @@ Result<QString> readFile(const QString &path)
         return Error::make(ErrorNumber::FileNotFound);
     if (info.isDir())
         return Error::make(ErrorNumber::PathFileAccess);
+    return {};
+}
+
+Result<QString> readFile(const QString &path)
+{
+    if (Status readable = checkFileToRead(path); !readable)
+        return readable.error();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return Error::make(ErrorNumber::PermissionDenied);

@@ -20,14 +20,18 @@ QString decode(const QByteArray &bytes);
 // loses its trailing blanks. Accepts CR LF and LF line ends.
 QString firstField(const QString &text);
 
-// The leading number of a field ("12abc" -> 12, "abc" -> 0); Overflow when it does
-// not fit 32 bits.
+// The value of the leading number of a field ("12abc" -> 12, "abc" -> 0), however large.
+double leadingValue(const QString &field);
+// The same as a 32-bit integer; Overflow when it does not fit.
 Result<qint32> leadingNumber(const QString &field);
 
 QByteArray encodeText(const QString &value);
 QByteArray encodeInteger(qint32 value);
 
-// Reads a whole text file; errors 76 (folder missing), 53 (file missing), 70 (no access).
+// Whether a file can be opened for reading: 76 (folder missing), 53 (file missing),
+// 75 (a folder of that name).
+Status checkFileToRead(const QString &path);
+// Reads a whole text file; errors as above, and 70 when it cannot be opened.
 Result<QString> readFile(const QString &path);
 // Replaces a file atomically (temporary file, then rename): never half-written.
 Status writeFileAtomically(const QString &path, const QByteArray &contents);

@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -31,27 +30,13 @@ struct Descriptor
 
 double callingNumberOf(const QString &text)
 {
-    const QString field = TextRecord::firstField(text).trimmed();
-    qsizetype end = 0;
-    if (end < field.size() && (field.at(end) == u'-' || field.at(end) == u'+'))
-        ++end;
-    const qsizetype digits = end;
-    while (end < field.size() && field.at(end).unicode() < 128 && field.at(end).isDigit())
-        ++end;
-    if (end == digits)
-        return 0;
-    return field.left(end).toDouble();
+    return TextRecord::leadingValue(TextRecord::firstField(text));
 }
 
 Result<double> readCallingNumber(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.absoluteDir().exists())
-        return Error::make(ErrorNumber::PathNotFound);
-    if (!info.exists())
-        return Error::make(ErrorNumber::FileNotFound);
-    if (info.isDir())
-        return Error::make(ErrorNumber::PathFileAccess);
+    if (Status readable = TextRecord::checkFileToRead(path); !readable)
+        return readable.error();
 
     Descriptor file;
     file.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
