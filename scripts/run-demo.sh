@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-bash scripts/build.sh
+bash scripts/build.sh nx7totem nx7setup
 root="$PWD"
 demo="$root/demo"
 if [ ! -d "$demo/server" ]; then
