@@ -2,7 +2,6 @@
 
 #include "startuplog.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <cerrno>
@@ -24,8 +23,32 @@ MachineInstanceLock::~MachineInstanceLock()
 
 QString MachineInstanceLock::defaultLockPath()
 {
-    return QDir(QDir::tempPath()).filePath(QStringLiteral("nx7totem.lock"));
+    // The machine's own temporary folder, not the user's ($TMPDIR may be per user), so
+    // that every user's copy meets the same lock.
+    return QStringLiteral("/tmp/nx7totem.lock");
 }
+
+namespace {
+
+// Opens the lock file, creating it only when it is absent: in a sticky folder such as
+// /tmp the system refuses an open that may create (O_CREAT) a file another user owns,
+// even when the file itself could be opened.
+int openLockFile(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT)
+        return fd;
+    const int created = ::open(path.constData(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (created >= 0) {
+        ::fchmod(created, 0666); // past the umask: other users must be able to open it
+        return created;
+    }
+    if (errno == EEXIST) // another copy made it just now
+        return ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    return -1;
+}
+
+} // namespace
 
 bool MachineInstanceLock::anotherCopyRunning()
 {
@@ -33,13 +56,12 @@ bool MachineInstanceLock::anotherCopyRunning()
         return false;
     const QByteArray path = QFile::encodeName(m_path);
     // Read-only is enough for flock, so a lock file made by another user still works.
-    const int fd = ::open(path.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = openLockFile(path);
     if (fd < 0) {
         qCWarning(lcStartup) << "cannot open the instance lock" << m_path << ":"
                              << std::strerror(errno) << "- assuming no other copy";
         return false;
     }
-    ::fchmod(fd, 0666); // best effort: other users must be able to open it
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(fd);
