@@ -72,14 +72,19 @@ Result<FileSnapshot> snapshot(const QString &path, int slot)
     return FileSnapshot{path, file.readAll()};
 }
 
-void restore(const QList<FileSnapshot> &written)
+// Puts back the files already written; returns how many could not be put back.
+int restore(const QList<FileSnapshot> &written)
 {
+    int lost = 0;
     for (const FileSnapshot &file : written) {
         const bool restored = file.bytes ? bool(TextRecord::writeFileAtomically(file.path, *file.bytes))
                                          : QFile::remove(file.path);
-        if (!restored)
+        if (!restored) {
             qCCritical(lcStartup) << "cannot put back the numbering file" << file.path;
+            ++lost;
+        }
     }
+    return lost;
 }
 
 } // namespace
@@ -89,11 +94,17 @@ NumberingStart::NumberingStart(StationState &state, NumberWriter writer)
 {
 }
 
-NumberingStart::Outcome NumberingStart::failed(const QString &title, const Error &error) const
+NumberingStart::Outcome NumberingStart::failed(const QString &title, const Error &error,
+                                               int filesNotRestored) const
 {
     qCWarning(lcStartup).noquote() << title << error.description << "( error" << error.number
                                    << ")";
-    return Outcome{Outcome::Kind::Failed, error, {title, error.description, kNothingChanged}};
+    // Never claim that nothing changed when some numbering file could not be put back.
+    const QString outcome =
+        filesNotRestored == 0
+            ? kNothingChanged
+            : QStringLiteral("Attenzione: %1 file in \"NrAll\" non ripristinati !").arg(filesNotRestored);
+    return Outcome{Outcome::Kind::Failed, error, {title, error.description, outcome}};
 }
 
 Result<NumberingStart::Counters> NumberingStart::readCounters(const QString &table)
@@ -187,10 +198,10 @@ NumberingStart::Outcome NumberingStart::startInitial()
 
     // The database part: one transaction, left open until the files are written.
     bool inTransaction = false;
-    const auto abandon = [&](const Error &error) {
+    const auto abandon = [&](const Error &error, int filesNotRestored = 0) {
         if (inTransaction)
             server->rollback();
-        return failed(kInitialTitle, error);
+        return failed(kInitialTitle, error, filesNotRestored);
     };
     if (attended) {
         if (Status begun = server->beginTransaction(); !begun)
@@ -226,20 +237,22 @@ NumberingStart::Outcome NumberingStart::startInitial()
     for (int slot = 1; slot <= kSlotCount; ++slot) {
         const FileSnapshot &file = previous.at(slot - 1);
         if (Status status = m_writer(file.path, (*counters)[slot]); !status) {
-            restore(written);
+            const int lost = restore(written);
             return abandon(described(status.error(),
                                      QStringLiteral("Impossibile scrivere il file \"%1\" in "
                                                     "\"NrAll\".")
-                                         .arg(FileName::numberingFile(slot))));
+                                         .arg(FileName::numberingFile(slot))),
+                           lost);
         }
         written.append(file);
     }
     if (inTransaction) {
         if (Status committed = server->commit(); !committed) {
-            restore(written);
+            const int lost = restore(written);
             return abandon(described(committed.error(),
                                      QStringLiteral("Database del server non aggiornato: %1")
-                                         .arg(committed.error().description)));
+                                         .arg(committed.error().description)),
+                           lost);
         }
     }
 

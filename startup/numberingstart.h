@@ -58,7 +58,7 @@ public:
     int servicesReset() const { return m_servicesReset; }
 
 private:
-    Outcome failed(const QString &title, const Error &error) const;
+    Outcome failed(const QString &title, const Error &error, int filesNotRestored = 0) const;
 
     StationState &m_state;
     NumberWriter m_writer;

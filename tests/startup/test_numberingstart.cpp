@@ -16,6 +16,7 @@ class TestNumberingStart : public QObject
 private Q_SLOTS:
     void attendedInitialResetsByPositionOnlyTheFirstTwenty();
     void fileFailureHalfWayPutsEverythingBack();
+    void serverFolderLostHalfWayIsNotCalledUnchanged();
     void missingServerPiecesAreNamed_data();
     void missingServerPiecesAreNamed();
     void currentNumberingNamesAnEmptyField();
@@ -71,6 +72,7 @@ void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
     const auto outcome = start.startInitial();
     QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
     QVERIFY(outcome.message.value(1).contains(QStringLiteral("NrAllS7.txt")));
+    QCOMPARE(outcome.message.value(2), QStringLiteral("Nessuna modifica eseguita."));
 
     for (int slot = 1; slot <= 20; ++slot)
         QCOMPARE(fileBytes(station.numberingFile(slot)), before.at(slot - 1));
@@ -78,6 +80,34 @@ void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
     QCOMPARE(queueLength(station), 3);
     QCOMPARE(waitingCounts(station), QList<int>(20, 4));
     QCOMPARE(state.serviceCounters[1], 5);
+}
+
+void TestNumberingStart::serverFolderLostHalfWayIsNotCalledUnchanged()
+{
+    TempInstallation station;
+    QVERIFY(station.ok());
+    QVERIFY(fillQueueAndWaiting(station));
+    QVERIFY(setInitialNumbers(station));
+    const QString numbering = QDir(station.serverPath()).filePath(QStringLiteral("NrAll"));
+
+    StationState state;
+    state.serverPath = station.serverPath();
+    int writes = 0;
+    // The share drops while the seventh file is written: the six written cannot be put back.
+    NumberingStart start(state, [&](const QString &path, qint32 value) -> Status {
+        if (++writes < 7)
+            return TextRecord::writeInteger(path, value);
+        QDir().rename(numbering, numbering + QStringLiteral("-perso"));
+        return Error::make(ErrorNumber::PathNotFound);
+    });
+    const auto outcome = start.startInitial();
+    QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
+    QCOMPARE(outcome.message.size(), 3);
+    QVERIFY2(!outcome.message.at(2).contains(QStringLiteral("Nessuna modifica")),
+             qPrintable(outcome.message.join(u'|')));
+    QVERIFY(outcome.message.at(2).contains(QStringLiteral("6 file")));
+    QCOMPARE(queueLength(station), 3); // the database part was still rolled back
+    QCOMPARE(waitingCounts(station), QList<int>(20, 4));
 }
 
 void TestNumberingStart::missingServerPiecesAreNamed_data()
