@@ -402,7 +402,12 @@ void LaMain::StartInitialNumbering()
         endProgram();
         break;
     case NumberingStart::Outcome::Kind::ServerNotOpened:
-        break; // nothing changed; the operator can try again
+        // Nothing changed; the operator can try again. An Access file of the old kiosk
+        // is never used, and the operator must know why nothing happens.
+        if (outcome.error.number == ErrorNumber::UnrecognizedDatabaseFormat)
+            m_shell.messageBox(this, Shell::Icon::Critical, kWarningTitle,
+                               outcome.error.description);
+        break;
     case NumberingStart::Outcome::Kind::Failed:
         MsgForm::showMessage(m_shell, this, outcome.message);
         break;

@@ -98,6 +98,8 @@ private Q_SLOTS:
     void nightlyRestartRunsFromTheEventLoop();
     void invalidServerPath_data();
     void invalidServerPath();
+    void serverDatabaseNotOpened_data();
+    void serverDatabaseNotOpened();
     void fewerThanTwentyServices();
     void unwritableNumberingFileChangesNothing();
     void chiudiEndsTheProgram();
@@ -458,6 +460,40 @@ void TestLaMain::invalidServerPath()
         QCOMPARE(k.lastMessageForm(), (QStringList{QStringLiteral("Connessione al Server non presente !"),
                                                    QStringLiteral("Controllare la connessione."),
                                                    QString()}));
+}
+
+void TestLaMain::serverDatabaseNotOpened_data()
+{
+    QTest::addColumn<QByteArray>("contents"); // empty: the file is missing
+    QTest::addColumn<bool>("reported");
+    QTest::addRow("database missing") << QByteArray() << false;
+    QTest::addRow("Access file of the old kiosk")
+        << QByteArray("\x00\x01\x00\x00Standard Jet DB\x00", 20) + QByteArray(200, '\0') << true;
+}
+
+void TestLaMain::serverDatabaseNotOpened()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(bool, reported);
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    LaMain &w = k.start();
+    QVERIFY(QFile::remove(k.station.serverDatabase()));
+    if (!contents.isEmpty())
+        QVERIFY(TextRecord::writeFileAtomically(k.station.serverDatabase(), contents));
+    const QList<QByteArray> files = k.numberingFiles();
+    QTest::mouseClick(w.button(1), Qt::LeftButton);
+
+    QVERIFY(!k.shell.programEnded());
+    QCOMPARE(k.shown(QStringLiteral("FrontEnd")), 0);
+    QCOMPARE(k.numberingFiles(), files);
+    QCOMPARE(k.shell.modalForms.size(), 0);
+    QCOMPARE(k.shell.messages.size(), reported ? 1 : 0);
+    if (reported) {
+        QCOMPARE(k.shell.messages.first().title, QStringLiteral("ATTENZIONE"));
+        QVERIFY(k.shell.messages.first().text.contains(QStringLiteral("NX7PRO.mdb")));
+        QCOMPARE(fileBytes(k.station.serverDatabase()), contents); // nothing written to it
+    }
 }
 
 void TestLaMain::fewerThanTwentyServices()
