@@ -15,7 +15,6 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -241,16 +240,10 @@ bool LaMain::readServerPath()
 
 bool LaMain::proveServerFolder()
 {
+    // Opened and closed, never read: only its presence counts.
     const QString marker = FilePath::server(m_state.serverPath, FileName::ReachabilityMarker);
-    const QFileInfo info(marker);
-    int error = 0;
-    if (!info.absoluteDir().exists())
-        error = ErrorNumber::PathNotFound;
-    else if (!info.exists())
-        error = ErrorNumber::FileNotFound;
-    else if (info.isDir())
-        error = ErrorNumber::PathFileAccess;
-    else if (QFile file(marker); !file.open(QIODevice::ReadOnly))
+    int error = TextRecord::checkFileToRead(marker).errorNumber();
+    if (error == 0 && !QFile(marker).open(QIODevice::ReadOnly))
         error = ErrorNumber::PermissionDenied;
     if (error == 0)
         return true;

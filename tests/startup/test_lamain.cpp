@@ -86,9 +86,12 @@ private Q_SLOTS:
     void normalStartLoadsSettings();
     void pathProblemsLeadToSetup_data();
     void pathProblemsLeadToSetup();
+    void otherPathErrorsStopSilently_data();
+    void otherPathErrorsStopSilently();
     void secondCopyEnds();
     void settingsTables_data();
     void settingsTables();
+    void oldAccessLocalDatabaseIsRefused();
     void secondsEditTakesDigitsOnly();
     void saveRoundTripsThroughANewStart();
     void saveRefusesWhatTheFieldCannotHold();
@@ -192,6 +195,31 @@ void TestLaMain::pathProblemsLeadToSetup()
         QCOMPARE(k.instance.asked, 0); // the copy test comes after the path is read
 }
 
+void TestLaMain::otherPathErrorsStopSilently_data()
+{
+    QTest::addColumn<bool>("pathFileIsFolder");
+    QTest::addRow("percorsiT.txt is a folder") << true;
+    QTest::addRow("FraseTTS.txt is a folder") << false;
+}
+
+void TestLaMain::otherPathErrorsStopSilently()
+{
+    QFETCH(bool, pathFileIsFolder);
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    QVERIFY(run(k.station.localDatabase(), QStringLiteral("UPDATE ConfigurazioneTotem SET AttesaSecondi = 12")));
+    const QString folder = pathFileIsFolder
+                               ? QStringLiteral("percorsiT.txt")
+                               : QDir(k.station.serverPath()).filePath(QStringLiteral("FraseTTS.txt"));
+    QVERIFY(QFile::remove(folder));
+    QVERIFY(QDir().mkdir(folder));
+    LaMain &w = k.start();
+    QVERIFY(k.shell.messages.isEmpty());
+    QVERIFY(k.shell.modalForms.isEmpty());
+    QVERIFY(!k.shell.programEnded());
+    QCOMPARE(w.messaggioSecondi()->text(), QString()); // the sequence stopped there
+}
+
 void TestLaMain::secondCopyEnds()
 {
     Kiosk k;
@@ -246,6 +274,22 @@ void TestLaMain::settingsTables()
          rows(db, QStringLiteral("SELECT name || ' ' || type FROM pragma_table_info('ConfigurazioneTotem')")))
         columns.append(column.value(0).toString());
     QCOMPARE(columns.join(u','), columnsAfter);
+}
+
+void TestLaMain::oldAccessLocalDatabaseIsRefused()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    const QByteArray access = QByteArray("\x00\x01\x00\x00Standard Jet DB\x00", 20) + QByteArray(200, '\0');
+    QVERIFY(QFile::remove(k.station.localDatabase()));
+    QVERIFY(TextRecord::writeFileAtomically(k.station.localDatabase(), access));
+    LaMain &w = k.start();
+    QCOMPARE(k.shell.messages.size(), 1);
+    QCOMPARE(k.shell.messages.first().icon, Shell::Icon::Critical);
+    QVERIFY(k.shell.messages.first().text.contains(QStringLiteral("TotemNX7PRO.mdb")));
+    QVERIFY(!k.shell.programEnded());
+    QVERIFY(!w.attesaSiNo()->isChecked());
+    QCOMPARE(fileBytes(k.station.localDatabase()), access); // never upgraded nor written
 }
 
 void TestLaMain::secondsEditTakesDigitsOnly()
