@@ -343,9 +343,9 @@ void FrontEnd::ApplyScreenLayout(const ScreenSettings &settings)
     m_titoloTXT->setText(settings.titleText);
     m_titoloTXT->adjustSize();
 
-    // Written once: tickets carry the date on which the screen was loaded.
-    const QLocale italian(QLocale::Italian, QLocale::Italy);
-    m_label1->setText(italian.toString(m_clock.now().date(), QStringLiteral("dddd dd/MM/yyyy")));
+    // Written once: tickets carry the date on which the screen was loaded. The weekday is
+    // in the system's language.
+    m_label1->setText(QLocale().toString(m_clock.now().date(), QStringLiteral("dddd dd/MM/yyyy")));
     m_label1->adjustSize();
     placeDateLabel();
 

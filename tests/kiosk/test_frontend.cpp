@@ -3,6 +3,7 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -46,6 +47,7 @@ class TestFrontEnd : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void init();
     void slotsFollowTheActiveServicesInTableOrder();
     void formSizeFollowsTheResolution_data();
     void formSizeFollowsTheResolution();
@@ -60,6 +62,7 @@ private Q_SLOTS:
     void backgroundPicture();
     void missingBackgroundPictureIsReportedOnce();
     void dateCaptionPlacementAndTicketDate();
+    void weekdayInTheSystemLanguage();
     void escapeClosesAndOtherKeysDoNothing();
     void buttonsIssueTicketsForTheirSlot();
     void waitingPanel();
@@ -70,6 +73,13 @@ private Q_SLOTS:
     void serverDatabaseMissing_data();
     void serverDatabaseMissing();
 };
+
+// The weekday of the date line is in the system's language: Italian here, whatever the
+// machine running the tests speaks.
+void TestFrontEnd::init()
+{
+    QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
+}
 
 void TestFrontEnd::slotsFollowTheActiveServicesInTableOrder()
 {
@@ -398,6 +408,18 @@ void TestFrontEnd::dateCaptionPlacementAndTicketDate()
         screen->Form_Activate();
         QCOMPARE(screen->ticketContext().screenDateText, QStringLiteral("08/12/2026"));
     }
+}
+
+void TestFrontEnd::weekdayInTheSystemLanguage()
+{
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    KioskFixture kiosk(3, 0);
+    QVERIFY(kiosk.ready());
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    QCOMPARE(screen->label1()->text(), QStringLiteral("Tuesday 08/12/2026"));
+    screen->Form_Activate();
+    QCOMPARE(screen->ticketContext().screenDateText, QStringLiteral("08/12/2026"));
 }
 
 void TestFrontEnd::escapeClosesAndOtherKeysDoNothing()

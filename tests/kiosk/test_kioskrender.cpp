@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QImage>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QTest>
 
@@ -34,6 +35,7 @@ class TestKioskRender : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy)); }
     void render_data();
     void render();
 };
