@@ -1,6 +1,7 @@
 #include "numberingfile.h"
 
 #include "textrecord.h"
+#include "ticketlog.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -26,6 +27,23 @@ struct Descriptor
     }
 };
 
+// Only a refused access is "permission denied", which is waited for as a lock of another
+// station; a share that has gone away is "path not found" and abandons the issue at once.
+int openErrorNumber(int error)
+{
+    switch (error) {
+    case ENOENT:
+        return ErrorNumber::FileNotFound;
+    case EACCES:
+    case EPERM:
+    case EBUSY:
+    case ETXTBSY:
+        return ErrorNumber::PermissionDenied;
+    default:
+        return ErrorNumber::PathNotFound;
+    }
+}
+
 } // namespace
 
 double callingNumberOf(const QString &text)
@@ -41,12 +59,20 @@ Result<double> readCallingNumber(const QString &path)
     Descriptor file;
     file.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (file.fd < 0)
-        return Error::make(errno == ENOENT ? ErrorNumber::FileNotFound
-                                           : ErrorNumber::PermissionDenied);
-    if (::flock(file.fd, LOCK_EX | LOCK_NB) != 0)
-        return Error::make(ErrorNumber::PermissionDenied,
-                           QStringLiteral("Il file %1 è in uso da un'altra postazione.")
-                               .arg(QDir::toNativeSeparators(path)));
+        return Error::make(openErrorNumber(errno));
+    if (::flock(file.fd, LOCK_EX | LOCK_NB) != 0) {
+        const int lockError = errno;
+        if (lockError == EWOULDBLOCK || lockError == EINTR)
+            return Error::make(ErrorNumber::PermissionDenied,
+                               QStringLiteral("Il file %1 è in uso da un'altra postazione.")
+                                   .arg(QDir::toNativeSeparators(path)));
+        // Some network file systems refuse an exclusive lock on a file opened for reading
+        // (NFS wants it open for writing): waiting would skip every ticket, so read it as
+        // it is, as a station without locks would.
+        qCWarning(lcTicket).noquote() << "numbering file" << QDir::toNativeSeparators(path)
+                                      << "cannot be locked here (" << qt_error_string(lockError)
+                                      << "): read without the lock";
+    }
     QByteArray bytes;
     char buffer[512];
     for (;;) {
@@ -54,7 +80,7 @@ Result<double> readCallingNumber(const QString &path)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return Error::make(ErrorNumber::PermissionDenied);
+            return Error::make(openErrorNumber(errno));
         if (got == 0)
             break;
         bytes.append(buffer, got);

@@ -10,8 +10,9 @@ namespace nx7 {
 namespace NumberingFile {
 
 // Reads the calling number holding an exclusive lock on the file (the counter stations
-// take the same lock while they rewrite it). Errors: 76 folder missing, 53 file missing,
-// 70 locked by another station or not readable.
+// take the same lock while they rewrite it). Errors: 76 folder missing or share gone,
+// 53 file missing, 70 locked by another station or not readable. Where the file system
+// offers no such lock the file is read without it.
 Result<double> readCallingNumber(const QString &path);
 
 // The numeric value of the file's first field: its leading number, 0 when there is none.
