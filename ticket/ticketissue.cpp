@@ -161,6 +161,12 @@ Result<double> TicketIssue::readCallingNumber(int slot)
         auto calling = NumberingFile::readCallingNumber(path);
         if (calling || calling.errorNumber() != ErrorNumber::PermissionDenied)
             return calling;
+        if (m_shell.programEnded()) {
+            // The waits no longer wait once the program ends: stop instead of spinning.
+            qCInfo(lcTicket).noquote() << "numbering file" << QDir::toNativeSeparators(path)
+                                       << "no longer waited for: the program is ending";
+            return calling;
+        }
         if (waited.elapsed() >= m_lockRetry.limit.count()) {
             qCWarning(lcTicket).noquote()
                 << "numbering file" << QDir::toNativeSeparators(path) << "still locked after"

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 #include <fcntl.h>
@@ -154,6 +155,7 @@ private Q_SLOTS:
     void missingNumberingFolderSkipsANumber();
     void lockedFileIsWaitedForUntilReleased();
     void lockNeverReleasedAbandonsWithinTheBound();
+    void lockWaitStopsWhenTheProgramEnds();
     void secondTouchDuringAnIssueProducesNothing();
     void waitingMessageOnAndOff();
     void unknownServiceUpdatesNoRow();
@@ -399,6 +401,25 @@ void TestTicketIssue::lockNeverReleasedAbandonsWithinTheBound()
     QVERIFY2(LogCapture::text().contains(QStringLiteral("slot 5, number 1 skipped")),
              qPrintable(LogCapture::text()));
     QVERIFY(LogCapture::text().contains(QStringLiteral("(70)")));
+}
+
+void TestTicketIssue::lockWaitStopsWhenTheProgramEnds()
+{
+    Kiosk k;
+    k.issue.setLockRetry({std::chrono::milliseconds(20), std::chrono::milliseconds(5000)});
+    LockHolder holder;
+    QVERIFY(holder.start(k.installation.numberingFile(5), 0));
+    // Something ends the program while the issue waits for the counter station.
+    QTimer::singleShot(150, [&] { k.shell.endProgram(); });
+
+    QElapsedTimer timer;
+    timer.start();
+    k.issue.IssueTicket(k.screen, 5);
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(!k.issue.issuing());
+    QCOMPARE(k.queueLength(), 0);
+    QVERIFY(k.printer.targets.isEmpty());
+    QCOMPARE(k.screen.events, kAbandoned);
 }
 
 void TestTicketIssue::secondTouchDuringAnIssueProducesNothing()
