@@ -160,6 +160,7 @@ private Q_SLOTS:
     void waitingMessageOnAndOff();
     void unknownServiceUpdatesNoRow();
     void emptyPrintTableShowsTheNoDataMessage();
+    void printRowWithoutId1GetsTheValuesButNothingIsPrinted();
     void printingProblemsDoNotStopTheIssue();
 };
 
@@ -505,6 +506,31 @@ void TestTicketIssue::emptyPrintTableShowsTheNoDataMessage()
     QCOMPARE(k.shell.messages[0].title, Shell::applicationTitle());
     QVERIFY(k.printer.targets.isEmpty());
     QCOMPARE(k.queueLength(), 1);
+    QCOMPARE(k.screen.events, kIssued);
+}
+
+void TestTicketIssue::printRowWithoutId1GetsTheValuesButNothingIsPrinted()
+{
+    Kiosk k;
+    {
+        auto db = Database::open(k.installation.localDatabase());
+        QVERIFY(db);
+        QVERIFY(db->exec(QStringLiteral("UPDATE DatiDaStampare SET ID = 7")));
+    }
+    k.issue.IssueTicket(k.screen, 2);
+    // The only row takes the ticket, but the printed row is the one whose ID is 1.
+    QCOMPARE(k.localValue(QStringLiteral("SELECT NumeroDaStampare FROM DatiDaStampare "
+                                         "WHERE ID = 7"))
+                 .toInt(),
+             1);
+    QCOMPARE(k.localValue(QStringLiteral("SELECT QualeUtente FROM DatiDaStampare")).toString(),
+             QStringLiteral("Servizio 2 "));
+    QCOMPARE(k.shell.messages.size(), 1);
+    QCOMPARE(k.shell.messages[0].text, TicketPrintJob::NoDataMessage);
+    QVERIFY(k.printer.targets.isEmpty());
+    QCOMPARE(k.queueLength(), 1);
+    QCOMPARE(k.attesa(2), 1);
+    QVERIFY(!k.shell.programEnded());
     QCOMPARE(k.screen.events, kIssued);
 }
 
