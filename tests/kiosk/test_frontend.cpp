@@ -39,6 +39,20 @@ QList<QRect> expectedButtons(int code, int count)
     return rects;
 }
 
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+    int count = 0;
+};
+
 const QPoint kParked(Twips::toPixels(1000), Twips::toPixels(23000));
 
 } // namespace
@@ -465,9 +479,14 @@ void TestFrontEnd::waitingPanel()
     auto screen = kiosk.load();
     QVERIFY(screen);
     screen->show();
+    QVERIFY(QTest::qWaitForWindowExposed(screen.get()));
     QLabel *panel = screen->waitingPanel();
     QVERIFY(!panel->isVisible());
+    // The issue goes straight on to its database work without returning to the event
+    // loop: the panel must be painted before showWaitingPanel returns.
+    PaintCounter painted(panel);
     screen->showWaitingPanel();
+    QVERIFY(painted.count > 0);
     screen->setScreenEnabled(false);
     QVERIFY(panel->isVisible());
     QCOMPARE(panel->text(), QStringLiteral("Attendere, emissione ticket in corso ........."));
