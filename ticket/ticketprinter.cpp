@@ -1,7 +1,9 @@
 #include "ticketprinter.h"
 
+#include "textrecord.h"
 #include "ticketlog.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QPageLayout>
@@ -66,8 +68,12 @@ Status SystemTicketPrinter::printPdf(const QString &wanted, const QSizeF &pageSi
                            QStringLiteral("La cartella dei ticket PDF non esiste: %1")
                                .arg(QDir::toNativeSeparators(info.absolutePath())));
     const QString path = freeFileName(wanted);
+    // Made in memory, then written under a temporary name and renamed when complete: a
+    // full disk leaves no half ticket behind and is reported, not taken for a printed one.
+    QBuffer pdf;
+    pdf.open(QIODevice::WriteOnly);
     {
-        QPdfWriter writer(path);
+        QPdfWriter writer(&pdf);
         writer.setResolution(300);
         writer.setPageLayout(QPageLayout(pageSizeOf(pageSizeMm), QPageLayout::Portrait, QMarginsF(),
                                          QPageLayout::Millimeter));
@@ -75,7 +81,7 @@ Status SystemTicketPrinter::printPdf(const QString &wanted, const QSizeF &pageSi
         writer.setCreator(QStringLiteral("NX7Totem"));
         QPainter painter;
         if (!painter.begin(&writer))
-            return printerError(QStringLiteral("Impossibile scrivere il file PDF %1")
+            return printerError(QStringLiteral("Impossibile preparare il file PDF %1")
                                     .arg(QDir::toNativeSeparators(path)));
         for (int page = 0; page < pageCount; ++page) {
             if (page > 0)
@@ -84,9 +90,16 @@ Status SystemTicketPrinter::printPdf(const QString &wanted, const QSizeF &pageSi
         }
         painter.end();
     }
-    if (QFileInfo(path).size() <= 0)
-        return printerError(QStringLiteral("Il file PDF %1 non è stato scritto")
+    if (Status written = TextRecord::writeFileAtomically(path, pdf.data()); !written)
+        return printerError(QStringLiteral("Il file PDF %1 non è stato scritto: %2")
+                                .arg(QDir::toNativeSeparators(path), written.error().description));
+    // A write cut short by a full disk is not always reported as an error: check the size.
+    if (QFileInfo(path).size() != pdf.size()) {
+        QFile::remove(path);
+        return printerError(QStringLiteral("Il file PDF %1 non è stato scritto per intero "
+                                           "(disco pieno?)")
                                 .arg(QDir::toNativeSeparators(path)));
+    }
     qCInfo(lcTicket).noquote() << "ticket written to" << QDir::toNativeSeparators(path);
     return {};
 }

@@ -13,7 +13,11 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QPrinterInfo>
 #include <QThread>
+
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace nx7;
 using namespace nx7::test;
@@ -83,6 +87,7 @@ private Q_SLOTS:
     void engineGathersEveryLabelBeforePrinting();
     void pdfTicketCarriesTheValues();
     void unknownPrinterIsNeverReplacedByAnother();
+    void fullDiskLeavesNoHalfPdf();
 };
 
 void TestTicketPrint::columnsBecomeTypedVariables_data()
@@ -380,6 +385,50 @@ void TestTicketPrint::unknownPrinterIsNeverReplacedByAnother()
         QSizeF(80, 100), 1, QStringLiteral("Ticket"), [&](QPainter &, int) { painted = true; });
     QCOMPARE(status.errorNumber(), ErrorNumber::PrinterError);
     QVERIFY(!painted);
+
+    // Without a print service the default printer is an error too, never a PDF printer
+    // without a file (only checked where no printer is set up, so nothing really prints).
+    if (QPrinterInfo::availablePrinterNames().isEmpty()) {
+        const Status none = printer.print(PrintTarget{}, QSizeF(80, 100), 1,
+                                          QStringLiteral("Ticket"),
+                                          [&](QPainter &, int) { painted = true; });
+        QCOMPARE(none.errorNumber(), ErrorNumber::PrinterError);
+        QVERIFY(!painted);
+    }
+}
+
+void TestTicketPrint::fullDiskLeavesNoHalfPdf()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("ticket.pdf"));
+    const QString layoutText = QStringLiteral("page 80 100\ntext size=40 | {NumeroDaStampare}\n");
+    const TicketLayout layout = TicketLayout::parse(layoutText);
+    SystemTicketPrinter printer;
+    const auto paint = [&](QPainter &painter, int) { renderTicket(painter, layout, kTicket); };
+
+    // A file size limit makes the writes fail as a full disk does.
+    rlimit previous{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = previous;
+    small.rlim_cur = 1024;
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const Status status = printer.print(PrintTarget{PrintTarget::Kind::PdfFile, path},
+                                        QSizeF(80, 100), 1, QStringLiteral("Ticket"), paint);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &previous), 0);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QCOMPARE(status.errorNumber(), ErrorNumber::PrinterError);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
+
+    // With room again the same ticket is written whole.
+    QVERIFY(printer.print(PrintTarget{PrintTarget::Kind::PdfFile, path}, QSizeF(80, 100), 1,
+                          QStringLiteral("Ticket"), paint));
+    QFile written(path);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QByteArray bytes = written.readAll();
+    QVERIFY(bytes.startsWith("%PDF"));
+    QVERIFY(bytes.trimmed().endsWith("%%EOF"));
 }
 
 QTEST_MAIN(TestTicketPrint)
