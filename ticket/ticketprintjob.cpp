@@ -130,8 +130,10 @@ void TicketPrintJob::DefineTicketVariables(qint32 userData, qint32 flag, qint32 
 {
     Q_UNUSED(userData);
     if (!m_printRows || m_printRows->eof()) {
-        // Raised outside a print run of ours: there is nothing more to give.
-        lastRecord = 1;
+        // Raised outside a print run of ours or past the last row: nothing more to give.
+        // As for any row, the outputs are only touched when the flag asks for a move.
+        if (flag == 0)
+            lastRecord = 1;
         return;
     }
     RecordSet &rows = *m_printRows;

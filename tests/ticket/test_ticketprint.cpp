@@ -88,6 +88,7 @@ private Q_SLOTS:
     void pdfTicketCarriesTheValues();
     void unknownPrinterIsNeverReplacedByAnother();
     void fullDiskLeavesNoHalfPdf();
+    void defineVariablesFlagContract();
 };
 
 void TestTicketPrint::columnsBecomeTypedVariables_data()
@@ -429,6 +430,46 @@ void TestTicketPrint::fullDiskLeavesNoHalfPdf()
     const QByteArray bytes = written.readAll();
     QVERIFY(bytes.startsWith("%PDF"));
     QVERIFY(bytes.trimmed().endsWith("%%EOF"));
+}
+
+void TestTicketPrint::defineVariablesFlagContract()
+{
+    TempInstallation installation;
+    QVERIFY(installation.ok());
+    writeFile(FileName::TicketLayout, "page 80 50\ntext | {NumeroDaStampare}\n");
+    TestShell shell;
+    ImageTicketPrinter printer;
+    ReportEngine engine(printer);
+    TicketPrintJob job(shell, engine);
+    TicketContext ticket;
+    ticket.issuedNumber = 21;
+    QVERIFY(job.WritePrintRow(ticket));
+
+    // Outside a print run there is no row: a call that asks for no move changes nothing,
+    // one that does reports the last record.
+    qint32 percent = -5;
+    qint32 last = 0;
+    job.DefineTicketVariables(0, 1, percent, last);
+    QCOMPARE(percent, -5);
+    QCOMPARE(last, 0);
+    job.DefineTicketVariables(0, 0, percent, last);
+    QCOMPARE(last, 1);
+
+    // Inside a run: a non-zero flag defines the row's variables but neither moves to the
+    // next row nor touches the outputs; the zero flag that follows still sees the row.
+    QList<std::pair<qint32, qint32>> outputs;
+    engine.setDefineVariablesHandler([&](qint32 user, qint32, qint32 &p, qint32 &l) {
+        p = -5;
+        job.DefineTicketVariables(user, 1, p, l);
+        outputs.append({p, l});
+        job.DefineTicketVariables(user, 0, p, l);
+        outputs.append({p, l});
+    });
+    QVERIFY(job.PrintTicket(nullptr));
+    QCOMPARE(outputs, (QList<std::pair<qint32, qint32>>{{-5, 0}, {0, 1}}));
+    QCOMPARE(engine.lastRunLabels().size(), 1);
+    QCOMPARE(engine.lastRunLabels().first().at(5).contents, QStringLiteral("21"));
+    QCOMPARE(printer.lastPages.size(), 1);
 }
 
 QTEST_MAIN(TestTicketPrint)
