@@ -152,6 +152,7 @@ private Q_SLOTS:
     void numberingFileRead();
     void negativePeopleAheadIsStoredAsComputed();
     void overflowAtTheLastNumberWritesNothing();
+    void overflowLaterInTheIssueKeepsOnlyWhatCameBefore();
     void missingNumberingFolderSkipsANumber();
     void lockedFileIsWaitedForUntilReleased();
     void lockNeverReleasedAbandonsWithinTheBound();
@@ -331,6 +332,41 @@ void TestTicketIssue::overflowAtTheLastNumberWritesNothing()
     QCOMPARE(k.queueLength(), 1);
     QCOMPARE(k.printer.targets.size(), printsBefore);
     QVERIFY(!k.issue.issuing());
+}
+
+void TestTicketIssue::overflowLaterInTheIssueKeepsOnlyWhatCameBefore()
+{
+    // People ahead beyond 32 bits: only the advanced counter was saved before it.
+    {
+        Kiosk k;
+        k.setCalling(2, "3000000000\r\n");
+        k.issue.IssueTicket(k.screen, 2);
+        QVERIFY(k.shell.programEnded());
+        QVERIFY(k.shell.messages.value(0).text.startsWith(QStringLiteral("Errore di run-time '6':")));
+        QCOMPARE(k.localValue(QStringLiteral("SELECT P2 FROM Numerazione")).toInt(), 2);
+        QCOMPARE(k.attesa(2), 0);
+        QCOMPARE(k.queueLength(), 0);
+        QCOMPARE(k.localValue(QStringLiteral("SELECT NumeroDaStampare FROM DatiDaStampare")).toInt(),
+                 0);
+        QVERIFY(k.printer.targets.isEmpty());
+        QVERIFY(!k.issue.issuing());
+    }
+    // A waiting count one past the last number: the server is left as it was.
+    {
+        Kiosk k;
+        k.setCalling(2, "-1\r\n");
+        k.screen.context.slotNextNumber[2] = 2147483646;
+        k.issue.IssueTicket(k.screen, 2);
+        QCOMPARE(k.screen.context.peopleAhead, 2147483647);
+        QVERIFY(k.shell.programEnded());
+        QVERIFY(k.shell.messages.value(0).text.startsWith(QStringLiteral("Errore di run-time '6':")));
+        QCOMPARE(k.localValue(QStringLiteral("SELECT P2 FROM Numerazione")).toInt(), 2147483647);
+        QCOMPARE(k.attesa(2), 0);
+        QCOMPARE(k.queueLength(), 0);
+        QCOMPARE(k.localValue(QStringLiteral("SELECT NumeroDaStampare FROM DatiDaStampare")).toInt(),
+                 0);
+        QVERIFY(k.printer.targets.isEmpty());
+    }
 }
 
 void TestTicketIssue::missingNumberingFolderSkipsANumber()
