@@ -166,6 +166,8 @@ void FrontEnd::createControls()
     m_pushButton1 = new QPushButton(this);
     m_pushButton1->setObjectName(QStringLiteral("PushButton1"));
     m_pushButton1->setAutoDefault(false);
+    // Only the timer presses it: Tab and Space must never restart the numbering.
+    m_pushButton1->setFocusPolicy(Qt::NoFocus);
     m_pushButton1->setGeometry(Twips::toPixels(QRect(-2000, -1500, 3135, 1215)));
     connect(m_pushButton1, &QPushButton::clicked, this, [this] { NightlyRestart(); });
 

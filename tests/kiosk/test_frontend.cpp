@@ -1,6 +1,7 @@
 #include "kioskfixture.h"
 #include "screenlayout.h"
 
+#include <QApplication>
 #include <QImage>
 #include <QLabel>
 #include <QLocale>
@@ -450,6 +451,15 @@ void TestFrontEnd::escapeClosesAndOtherKeysDoNothing()
     QTest::keyClick(screen->bottone(2), Qt::Key_A);
     QVERIFY(screen->isVisible());
     QVERIFY(kiosk.issuer.issuedSlots.isEmpty());
+
+    // The hidden restart button is out of the keyboard's reach.
+    for (int i = 0; i < 8; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY(QApplication::focusWidget() != screen->pushButton1());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    }
+    QVERIFY(!kiosk.state.restartRequested);
+    QVERIFY(screen->isVisible());
 
     kiosk.state.restartRequested = false;
     kiosk.state.unattendedRestart = true; // from an earlier night: Escape leaves it alone
