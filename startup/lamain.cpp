@@ -44,8 +44,8 @@ public:
     {
         setMaxLength(WaitSettings::kMaxDigits);
         // Pasted text obeys the same rule as typed text.
-        setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")),
-                                                     this));
+        setValidator(
+            new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
     }
 
 protected:
@@ -221,8 +221,8 @@ bool LaMain::readServerPath()
     auto field = TextRecord::readFirstField(FilePath::local(FileName::ServerPathFile));
     if (!field) {
         const int number = field.errorNumber();
-        qCWarning(lcStartup).noquote() << FileName::ServerPathFile << "not read:" << number
-                                       << field.error().description;
+        qCWarning(lcStartup).noquote()
+            << FileName::ServerPathFile << "not read:" << number << field.error().description;
         if (number == ErrorNumber::FileNotFound || number == ErrorNumber::PathNotFound)
             serverPathMissing();
         return false;
@@ -255,8 +255,9 @@ bool LaMain::proveServerFolder()
 
 void LaMain::serverPathMissing()
 {
-    m_shell.messageBox(this, Shell::Icon::Information, kMessageTitle,
-                       QStringLiteral("Percorso Server non impostato o Server non raggiungibile !"));
+    m_shell.messageBox(
+        this, Shell::Icon::Information, kMessageTitle,
+        QStringLiteral("Percorso Server non impostato o Server non raggiungibile !"));
     ImpoRete::showSetup(m_shell, this);
 }
 
@@ -265,11 +266,11 @@ void LaMain::loadWaitSettings()
     Status status = readWaitSettings();
     if (status.errorNumber() == ErrorNumber::ItemNotFound) {
         // An older local database: add the missing fields and read again, once.
-        if (Status upgraded = WaitSettings::UpgradeSettingsTable(
-                FilePath::local(FileName::LocalDatabase));
+        if (Status upgraded =
+                WaitSettings::UpgradeSettingsTable(FilePath::local(FileName::LocalDatabase));
             !upgraded)
-            qCWarning(lcStartup).noquote() << "settings table not upgraded:"
-                                           << upgraded.error().description;
+            qCWarning(lcStartup).noquote()
+                << "settings table not upgraded:" << upgraded.error().description;
         status = readWaitSettings();
     }
     if (status)
@@ -278,8 +279,7 @@ void LaMain::loadWaitSettings()
                                    << status.error().description;
     // An Access file of the old kiosk is never used; the operator must know why.
     if (status.errorNumber() == ErrorNumber::UnrecognizedDatabaseFormat)
-        m_shell.messageBox(this, Shell::Icon::Critical, kWarningTitle,
-                           status.error().description);
+        m_shell.messageBox(this, Shell::Icon::Critical, kWarningTitle, status.error().description);
 }
 
 Status LaMain::readWaitSettings()
@@ -335,8 +335,8 @@ void LaMain::saveWaitSettings()
     const WaitSettings::Values values{m_attesaSiNo->isChecked(), *seconds};
     if (Status saved = WaitSettings::save(FilePath::local(FileName::LocalDatabase), values);
         !saved) {
-        qCWarning(lcStartup).noquote() << "waiting-message settings not saved:"
-                                       << saved.error().description;
+        qCWarning(lcStartup).noquote()
+            << "waiting-message settings not saved:" << saved.error().description;
         m_shell.messageBox(this, Shell::Icon::Critical, kWarningTitle,
                            QStringLiteral("Le scelte non sono state memorizzate.\n%1")
                                .arg(saved.error().description));

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "frontendfactory.h"
 #include "errors.h"
+#include "frontendfactory.h"
 #include "stationstate.h"
 
 #include <QWidget>
@@ -19,7 +19,6 @@ namespace nx7 {
 
 class PreviousInstance;
 class Shell;
-
 
 // The start-up window: runs the start-up sequence, holds the station's waiting-message
 // settings and starts the day's numbering, which opens the kiosk screen modally.

@@ -42,8 +42,8 @@ Error serverTableError(const Error &cause, const QString &table, const QString &
                          QStringLiteral("Campo \"%1\" mancante nella tabella \"%2\" del server.")
                              .arg(field, table));
     default:
-        return described(cause, QStringLiteral("Tabella \"%1\" del server: %2")
-                                    .arg(table, cause.description));
+        return described(
+            cause, QStringLiteral("Tabella \"%1\" del server: %2").arg(table, cause.description));
     }
 }
 
@@ -59,16 +59,16 @@ Result<FileSnapshot> snapshot(const QString &path, int slot)
     const QFileInfo info(path);
     const QString name = FileName::numberingFile(slot);
     if (info.isDir())
-        return Error::make(ErrorNumber::PathFileAccess,
-                           QStringLiteral("\"%1\" in \"NrAll\" è una cartella, non un file.")
-                               .arg(name));
+        return Error::make(
+            ErrorNumber::PathFileAccess,
+            QStringLiteral("\"%1\" in \"NrAll\" è una cartella, non un file.").arg(name));
     if (!info.exists())
         return FileSnapshot{path, std::nullopt};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return Error::make(ErrorNumber::PermissionDenied,
-                           QStringLiteral("Impossibile leggere il file \"%1\" in \"NrAll\".")
-                               .arg(name));
+        return Error::make(
+            ErrorNumber::PermissionDenied,
+            QStringLiteral("Impossibile leggere il file \"%1\" in \"NrAll\".").arg(name));
     return FileSnapshot{path, file.readAll()};
 }
 
@@ -77,8 +77,9 @@ int restore(const QList<FileSnapshot> &written)
 {
     int lost = 0;
     for (const FileSnapshot &file : written) {
-        const bool restored = file.bytes ? bool(TextRecord::writeFileAtomically(file.path, *file.bytes))
-                                         : QFile::remove(file.path);
+        const bool restored = file.bytes
+                                  ? bool(TextRecord::writeFileAtomically(file.path, *file.bytes))
+                                  : QFile::remove(file.path);
         if (!restored) {
             qCCritical(lcStartup) << "cannot put back the numbering file" << file.path;
             ++lost;
@@ -97,13 +98,14 @@ NumberingStart::NumberingStart(StationState &state, NumberWriter writer)
 NumberingStart::Outcome NumberingStart::failed(const QString &title, const Error &error,
                                                int filesNotRestored) const
 {
-    qCWarning(lcStartup).noquote() << title << error.description << "( error" << error.number
-                                   << ")";
+    qCWarning(lcStartup).noquote()
+        << title << error.description << "( error" << error.number << ")";
     // Never claim that nothing changed when some numbering file could not be put back.
     const QString outcome =
         filesNotRestored == 0
             ? kNothingChanged
-            : QStringLiteral("Attenzione: %1 file in \"NrAll\" non ripristinati !").arg(filesNotRestored);
+            : QStringLiteral("Attenzione: %1 file in \"NrAll\" non ripristinati !")
+                  .arg(filesNotRestored);
     return Outcome{Outcome::Kind::Failed, error, {title, error.description, outcome}};
 }
 
@@ -120,23 +122,23 @@ Result<NumberingStart::Counters> NumberingStart::readCounters(const QString &tab
     auto rows = RecordSet::openTable(*db, table);
     if (!rows) {
         if (rows.errorNumber() == ErrorNumber::TableNotFound)
-            return described(rows.error(),
-                             QStringLiteral("Tabella \"%1\" non trovata nel database locale.")
-                                 .arg(table));
+            return described(
+                rows.error(),
+                QStringLiteral("Tabella \"%1\" non trovata nel database locale.").arg(table));
         return rows.error();
     }
     if (rows->eof())
-        return Error::make(ErrorNumber::NoCurrentRecord,
-                           QStringLiteral("La tabella \"%1\" del database locale è vuota.")
-                               .arg(table));
+        return Error::make(
+            ErrorNumber::NoCurrentRecord,
+            QStringLiteral("La tabella \"%1\" del database locale è vuota.").arg(table));
     Counters counters{};
     for (int slot = 1; slot <= kSlotCount; ++slot) {
         const QString field = QStringLiteral("P%1").arg(slot);
         auto value = rows->value(field);
         if (!value)
-            return described(value.error(),
-                             QStringLiteral("Campo \"%1\" mancante nella tabella \"%2\".")
-                                 .arg(field, table));
+            return described(
+                value.error(),
+                QStringLiteral("Campo \"%1\" mancante nella tabella \"%2\".").arg(field, table));
         auto number = Value::toInt32(*value);
         if (!number) {
             const QString text =
@@ -169,8 +171,8 @@ NumberingStart::Outcome NumberingStart::startInitial()
     auto server = Database::open(FilePath::server(serverPath, FileName::ServerDatabase),
                                  Database::Sharing::Shared);
     if (!server) {
-        qCWarning(lcStartup).noquote() << "server database not opened:"
-                                       << server.error().description;
+        qCWarning(lcStartup).noquote()
+            << "server database not opened:" << server.error().description;
         const auto kind = server.errorNumber() == ErrorNumber::NotValidPath
                               ? Outcome::Kind::ServerUnreachable
                               : Outcome::Kind::ServerNotOpened;
@@ -238,11 +240,11 @@ NumberingStart::Outcome NumberingStart::startInitial()
         const FileSnapshot &file = previous.at(slot - 1);
         if (Status status = m_writer(file.path, (*counters)[slot]); !status) {
             const int lost = restore(written);
-            return abandon(described(status.error(),
-                                     QStringLiteral("Impossibile scrivere il file \"%1\" in "
-                                                    "\"NrAll\".")
-                                         .arg(FileName::numberingFile(slot))),
-                           lost);
+            return abandon(
+                described(status.error(), QStringLiteral("Impossibile scrivere il file \"%1\" in "
+                                                         "\"NrAll\".")
+                                              .arg(FileName::numberingFile(slot))),
+                lost);
         }
         written.append(file);
     }

@@ -29,7 +29,8 @@ public:
 
     struct Outcome
     {
-        enum class Kind {
+        enum class Kind
+        {
             Started,           // counters loaded (and the server prepared): show the screen
             ServerUnreachable, // the server database's folder is not a valid path (3044)
             ServerNotOpened,   // the server database did not open for another reason

@@ -46,8 +46,8 @@ Status UpgradeSettingsTable(const QString &databasePath)
         if (has(name))
             continue;
         if (Status added = db->addColumn(kTable, name, type); !added) {
-            qCWarning(lcStartup).noquote() << "cannot add" << name << "to" << kTable << ":"
-                                           << added.error().description;
+            qCWarning(lcStartup).noquote()
+                << "cannot add" << name << "to" << kTable << ":" << added.error().description;
             return added;
         }
         qCInfo(lcStartup).noquote() << "settings table upgraded: added" << name;
@@ -67,9 +67,9 @@ Result<qint32> parseSeconds(const QString &text)
     while (significant.size() > 1 && significant.front() == u'0')
         significant.remove(0, 1);
     if (significant.size() > kMaxDigits || significant.toInt() > kMaxSeconds)
-        return Error::make(ErrorNumber::Overflow,
-                           QStringLiteral("Il tempo di attesa non può superare %1 secondi.")
-                               .arg(kMaxSeconds));
+        return Error::make(
+            ErrorNumber::Overflow,
+            QStringLiteral("Il tempo di attesa non può superare %1 secondi.").arg(kMaxSeconds));
     return qint32(significant.toInt());
 }
 
@@ -86,21 +86,22 @@ Status save(const QString &databasePath, const Values &values)
     auto table = RecordSet::openTable(*db, kTable);
     if (!table) {
         if (table.errorNumber() == ErrorNumber::TableNotFound)
-            return saveError(table.error(),
-                             QStringLiteral("Tabella \"%1\" non trovata nel database locale.")
-                                 .arg(kTable));
+            return saveError(
+                table.error(),
+                QStringLiteral("Tabella \"%1\" non trovata nel database locale.").arg(kTable));
         return table.error();
     }
     if (Status editing = table->edit(); !editing)
-        return saveError(editing.error(),
-                         QStringLiteral("La tabella \"%1\" del database locale è vuota.").arg(kTable));
+        return saveError(
+            editing.error(),
+            QStringLiteral("La tabella \"%1\" del database locale è vuota.").arg(kTable));
     for (const auto &[field, value] :
          {std::pair{kEnabledField, QVariant(values.enabled ? kStoredTrue : 0)},
           std::pair{kSecondsField, QVariant(values.seconds)}}) {
         if (Status set = table->setValue(field, value); !set)
-            return saveError(set.error(),
-                             QStringLiteral("Campo \"%1\" mancante nella tabella \"%2\".")
-                                 .arg(field, kTable));
+            return saveError(
+                set.error(),
+                QStringLiteral("Campo \"%1\" mancante nella tabella \"%2\".").arg(field, kTable));
     }
     if (Status updated = table->update(); !updated)
         return updated;

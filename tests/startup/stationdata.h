@@ -46,8 +46,9 @@ inline bool setInitialNumbers(const TempInstallation &station)
 {
     bool ok = true;
     for (int slot = 1; ok && slot <= 20; ++slot)
-        ok = run(station.localDatabase(),
-                 QStringLiteral("UPDATE NumerazioneIniziale SET P%1 = %2").arg(slot).arg(100 + slot));
+        ok = run(
+            station.localDatabase(),
+            QStringLiteral("UPDATE NumerazioneIniziale SET P%1 = %2").arg(slot).arg(100 + slot));
     return ok;
 }
 
@@ -60,8 +61,8 @@ inline int queueLength(const TempInstallation &station)
 inline QList<int> waitingCounts(const TempInstallation &station)
 {
     QList<int> counts;
-    for (const QVariantList &row :
-         rows(station.serverDatabase(), QStringLiteral("SELECT Attesa FROM Servizi ORDER BY rowid")))
+    for (const QVariantList &row : rows(
+             station.serverDatabase(), QStringLiteral("SELECT Attesa FROM Servizi ORDER BY rowid")))
         counts.append(row.value(0).toInt());
     return counts;
 }

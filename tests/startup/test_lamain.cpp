@@ -74,7 +74,8 @@ struct Kiosk
     }
 };
 
-const QString kPathMessage = QStringLiteral("Percorso Server non impostato o Server non raggiungibile !");
+const QString kPathMessage =
+    QStringLiteral("Percorso Server non impostato o Server non raggiungibile !");
 
 } // namespace
 
@@ -123,7 +124,8 @@ void TestLaMain::windowContent()
     QVERIFY(w.radioButton(0)->isChecked());
     QCOMPARE(w.attesaSiNo()->text(), QStringLiteral(" Messaggio attesa"));
     QCOMPARE(w.findChild<QLabel *>(QStringLiteral("Label3"))->text(), QStringLiteral("secondi"));
-    QCOMPARE(w.findChild<QLabel *>(QStringLiteral("Label1"))->text(), QStringLiteral("Versione 3.1.17"));
+    QCOMPARE(w.findChild<QLabel *>(QStringLiteral("Label1"))->text(),
+             QStringLiteral("Versione 3.1.17"));
     auto *pro = w.findChild<QLabel *>(QStringLiteral("Label2"));
     QCOMPARE(pro->text(), QStringLiteral("PRO"));
     QCOMPARE(pro->font().family(), QStringLiteral("Comic Sans MS"));
@@ -140,8 +142,9 @@ void TestLaMain::normalStartLoadsSettings()
 {
     Kiosk k;
     QVERIFY(k.station.ok());
-    QVERIFY(run(k.station.localDatabase(),
-                QStringLiteral("UPDATE ConfigurazioneTotem SET AttesaSN = -1, AttesaSecondi = 12")));
+    QVERIFY(
+        run(k.station.localDatabase(),
+            QStringLiteral("UPDATE ConfigurazioneTotem SET AttesaSN = -1, AttesaSecondi = 12")));
     LaMain &w = k.start();
     QVERIFY(k.shell.messages.isEmpty());
     QVERIFY(k.shell.modalForms.isEmpty());
@@ -161,7 +164,8 @@ void TestLaMain::pathProblemsLeadToSetup_data()
     QTest::addRow("no path file, second copy") << QByteArray("-") << QString() << true;
     QTest::addRow("empty path file") << QByteArray("") << QString() << true;
     QTest::addRow("empty quoted path") << QByteArray("\"\"\r\n") << QString() << false;
-    QTest::addRow("server folder missing") << QByteArray("*") << QStringLiteral("/assente") << false;
+    QTest::addRow("server folder missing")
+        << QByteArray("*") << QStringLiteral("/assente") << false;
     QTest::addRow("no FraseTTS.txt") << QByteArray("*") << QString() << false;
 }
 
@@ -176,11 +180,13 @@ void TestLaMain::pathProblemsLeadToSetup()
     if (pathFile == "-")
         QVERIFY(QFile::remove(QStringLiteral("percorsiT.txt")));
     else if (pathFile == "*")
-        QVERIFY(TextRecord::writeText(QStringLiteral("percorsiT.txt"), k.station.serverPath() + suffix));
+        QVERIFY(TextRecord::writeText(QStringLiteral("percorsiT.txt"),
+                                      k.station.serverPath() + suffix));
     else
         QVERIFY(TextRecord::writeFileAtomically(QStringLiteral("percorsiT.txt"), pathFile));
     if (pathFile == "*" && suffix.isEmpty())
-        QVERIFY(QFile::remove(QDir(k.station.serverPath()).filePath(QStringLiteral("FraseTTS.txt"))));
+        QVERIFY(
+            QFile::remove(QDir(k.station.serverPath()).filePath(QStringLiteral("FraseTTS.txt"))));
 
     LaMain &w = k.start();
     QCOMPARE(k.shell.messages.size(), 1);
@@ -207,10 +213,11 @@ void TestLaMain::otherPathErrorsStopSilently()
     QFETCH(bool, pathFileIsFolder);
     Kiosk k;
     QVERIFY(k.station.ok());
-    QVERIFY(run(k.station.localDatabase(), QStringLiteral("UPDATE ConfigurazioneTotem SET AttesaSecondi = 12")));
-    const QString folder = pathFileIsFolder
-                               ? QStringLiteral("percorsiT.txt")
-                               : QDir(k.station.serverPath()).filePath(QStringLiteral("FraseTTS.txt"));
+    QVERIFY(run(k.station.localDatabase(),
+                QStringLiteral("UPDATE ConfigurazioneTotem SET AttesaSecondi = 12")));
+    const QString folder =
+        pathFileIsFolder ? QStringLiteral("percorsiT.txt")
+                         : QDir(k.station.serverPath()).filePath(QStringLiteral("FraseTTS.txt"));
     QVERIFY(QFile::remove(folder));
     QVERIFY(QDir().mkdir(folder));
     LaMain &w = k.start();
@@ -243,12 +250,15 @@ void TestLaMain::settingsTables_data()
     QTest::addColumn<bool>("ticked");
     QTest::addColumn<QString>("columnsAfter");
     const QString upgraded = QStringLiteral("AttesaSN BOOLEAN,AttesaSecondi SMALLINT");
-    QTest::addRow("both fields missing") << "Altro TEXT" << "'x'" << false << "Altro TEXT," + upgraded;
-    QTest::addRow("only AttesaSN") << "AttesaSN BOOLEAN" << "-1" << true << upgraded;
-    QTest::addRow("only AttesaSecondi") << "AttesaSecondi SMALLINT" << "7" << false
-                                        << "AttesaSecondi SMALLINT,AttesaSN BOOLEAN";
-    QTest::addRow("both Null") << "AttesaSN BOOLEAN, AttesaSecondi SMALLINT" << "NULL, NULL" << false
-                               << upgraded;
+    QTest::addRow("both fields missing") << "Altro TEXT"
+                                         << "'x'" << false << "Altro TEXT," + upgraded;
+    QTest::addRow("only AttesaSN") << "AttesaSN BOOLEAN"
+                                   << "-1" << true << upgraded;
+    QTest::addRow("only AttesaSecondi")
+        << "AttesaSecondi SMALLINT"
+        << "7" << false << "AttesaSecondi SMALLINT,AttesaSN BOOLEAN";
+    QTest::addRow("both Null") << "AttesaSN BOOLEAN, AttesaSecondi SMALLINT"
+                               << "NULL, NULL" << false << upgraded;
 }
 
 void TestLaMain::settingsTables()
@@ -268,10 +278,12 @@ void TestLaMain::settingsTables()
     QVERIFY(k.shell.messages.isEmpty());
     QCOMPARE(w.attesaSiNo()->isChecked(), ticked);
     QCOMPARE(k.state.waitMessageEnabled, ticked);
-    QCOMPARE(w.messaggioSecondi()->text(), row == QStringLiteral("7") ? QStringLiteral("7") : QStringLiteral("0"));
+    QCOMPARE(w.messaggioSecondi()->text(),
+             row == QStringLiteral("7") ? QStringLiteral("7") : QStringLiteral("0"));
     QStringList columns;
     for (const QVariantList &column :
-         rows(db, QStringLiteral("SELECT name || ' ' || type FROM pragma_table_info('ConfigurazioneTotem')")))
+         rows(db, QStringLiteral(
+                      "SELECT name || ' ' || type FROM pragma_table_info('ConfigurazioneTotem')")))
         columns.append(column.value(0).toString());
     QCOMPARE(columns.join(u','), columnsAfter);
 }
@@ -280,7 +292,8 @@ void TestLaMain::oldAccessLocalDatabaseIsRefused()
 {
     Kiosk k;
     QVERIFY(k.station.ok());
-    const QByteArray access = QByteArray("\x00\x01\x00\x00Standard Jet DB\x00", 20) + QByteArray(200, '\0');
+    const QByteArray access =
+        QByteArray("\x00\x01\x00\x00Standard Jet DB\x00", 20) + QByteArray(200, '\0');
     QVERIFY(QFile::remove(k.station.localDatabase()));
     QVERIFY(TextRecord::writeFileAtomically(k.station.localDatabase(), access));
     LaMain &w = k.start();
@@ -359,13 +372,16 @@ void TestLaMain::saveRefusesWhatTheFieldCannotHold()
     QCOMPARE(k.shell.messages.size(), 1);
     QVERIFY(k.shell.messages.first().text.contains(QStringLiteral("32767")));
     QCOMPARE(k.state.waitSeconds, 0);
-    QCOMPARE(scalar(k.station.localDatabase(), QStringLiteral("SELECT AttesaSecondi FROM ConfigurazioneTotem")), 0);
+    QCOMPARE(scalar(k.station.localDatabase(),
+                    QStringLiteral("SELECT AttesaSecondi FROM ConfigurazioneTotem")),
+             0);
 
     w.messaggioSecondi()->setText(QStringLiteral("32767"));
     QTest::mouseClick(w.button(2), Qt::LeftButton);
     QCOMPARE(k.shell.messages.size(), 1);
     QCOMPARE(k.state.waitSeconds, 32767);
-    QCOMPARE(scalar(k.station.localDatabase(), QStringLiteral("SELECT AttesaSecondi FROM ConfigurazioneTotem")),
+    QCOMPARE(scalar(k.station.localDatabase(),
+                    QStringLiteral("SELECT AttesaSecondi FROM ConfigurazioneTotem")),
              32767);
 }
 
@@ -501,9 +517,9 @@ void TestLaMain::invalidServerPath()
     QCOMPARE(k.shell.programEnded(), ends);
     QCOMPARE(k.shown(QStringLiteral("FrontEnd")), ends ? 0 : 1);
     if (ends)
-        QCOMPARE(k.lastMessageForm(), (QStringList{QStringLiteral("Connessione al Server non presente !"),
-                                                   QStringLiteral("Controllare la connessione."),
-                                                   QString()}));
+        QCOMPARE(k.lastMessageForm(),
+                 (QStringList{QStringLiteral("Connessione al Server non presente !"),
+                              QStringLiteral("Controllare la connessione."), QString()}));
 }
 
 void TestLaMain::serverDatabaseNotOpened_data()
@@ -546,7 +562,8 @@ void TestLaMain::fewerThanTwentyServices()
     QVERIFY(k.station.ok());
     QVERIFY(fillQueueAndWaiting(k.station));
     QVERIFY(setInitialNumbers(k.station));
-    QVERIFY(run(k.station.serverDatabase(), QStringLiteral("DELETE FROM Servizi WHERE rowid > 14")));
+    QVERIFY(
+        run(k.station.serverDatabase(), QStringLiteral("DELETE FROM Servizi WHERE rowid > 14")));
     LaMain &w = k.start();
     QTest::mouseClick(w.button(1), Qt::LeftButton);
     QCOMPARE(k.shown(QStringLiteral("FrontEnd")), 1);

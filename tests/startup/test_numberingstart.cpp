@@ -114,10 +114,14 @@ void TestNumberingStart::missingServerPiecesAreNamed_data()
 {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("named");
-    QTest::addRow("no Servizi") << "DROP TABLE Servizi" << "\"Servizi\"";
-    QTest::addRow("no Attesa") << "ALTER TABLE Servizi DROP COLUMN Attesa" << "\"Attesa\"";
-    QTest::addRow("no queue") << "DROP TABLE Codafromtotem" << "\"CodaFromTOtem\"";
-    QTest::addRow("no NrAll") << "" << "\"NrAll\"";
+    QTest::addRow("no Servizi") << "DROP TABLE Servizi"
+                                << "\"Servizi\"";
+    QTest::addRow("no Attesa") << "ALTER TABLE Servizi DROP COLUMN Attesa"
+                               << "\"Attesa\"";
+    QTest::addRow("no queue") << "DROP TABLE Codafromtotem"
+                              << "\"CodaFromTOtem\"";
+    QTest::addRow("no NrAll") << ""
+                              << "\"NrAll\"";
 }
 
 void TestNumberingStart::missingServerPiecesAreNamed()
@@ -128,7 +132,8 @@ void TestNumberingStart::missingServerPiecesAreNamed()
     QVERIFY(station.ok());
     QVERIFY(fillQueueAndWaiting(station));
     if (sql.isEmpty())
-        QVERIFY(QDir(QDir(station.serverPath()).filePath(QStringLiteral("NrAll"))).removeRecursively());
+        QVERIFY(
+            QDir(QDir(station.serverPath()).filePath(QStringLiteral("NrAll"))).removeRecursively());
     else
         QVERIFY(run(station.serverDatabase(), sql));
     if (!sql.isEmpty())
@@ -162,7 +167,8 @@ void TestNumberingStart::secondsAreParsedWithinTheSixteenBitField()
     QCOMPARE(*WaitSettings::parseSeconds(QString()), 0);
     QCOMPARE(*WaitSettings::parseSeconds(QStringLiteral("00005")), 5);
     QCOMPARE(*WaitSettings::parseSeconds(QStringLiteral("32767")), 32767);
-    QCOMPARE(WaitSettings::parseSeconds(QStringLiteral("32768")).errorNumber(), ErrorNumber::Overflow);
+    QCOMPARE(WaitSettings::parseSeconds(QStringLiteral("32768")).errorNumber(),
+             ErrorNumber::Overflow);
     QCOMPARE(WaitSettings::parseSeconds(QStringLiteral("99999999999999999999")).errorNumber(),
              ErrorNumber::Overflow);
 }
