@@ -48,7 +48,6 @@ qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
         qCWarning(lcTicket) << "print run with project type" << projectType << "and options"
                             << printOptions << ": printing a label directly anyway";
     m_labels.clear();
-    m_targets.clear();
     if (!m_handler) {
         qCWarning(lcTicket) << "print run without a variable handler: nothing printed";
         return NoHandler;
@@ -84,7 +83,6 @@ qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
     }
 
     const PrintTarget target = layout->target(m_labels.constFirst());
-    m_targets.append(target);
     const TicketLayout &pages = *layout;
     const QString jobName = title.isEmpty() ? QStringLiteral("Ticket") : title;
     const Status status = m_printer.print(

@@ -52,8 +52,6 @@ public:
 
     // The variables of each label of the last print run, in definition order.
     const QList<ReportVariables> &lastRunLabels() const { return m_labels; }
-    // Where the last print run sent its pages (empty before the first one reaches it).
-    const QList<PrintTarget> &printedTargets() const { return m_targets; }
 
     static constexpr int kMaxLabels = 1000;
 
@@ -61,7 +59,6 @@ private:
     TicketPrinter &m_printer;
     DefineVariablesHandler m_handler;
     QList<ReportVariables> m_labels;
-    QList<PrintTarget> m_targets;
 };
 
 } // namespace nx7
