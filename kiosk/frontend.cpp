@@ -129,14 +129,18 @@ void FrontEnd::createControls()
         m_bottone[n - 1] = button;
     }
 
+    // The captions come from the configuration and the clock: shown as they are, never
+    // read as markup.
     m_titoloTXT = new QLabel(kTitleDesignCaption, this);
     m_titoloTXT->setObjectName(QStringLiteral("TitoloTXT"));
+    m_titoloTXT->setTextFormat(Qt::PlainText);
     m_titoloTXT->setFont(labelDesignFont());
     m_titoloTXT->move(Twips::toPixels(kTitleLeft), Twips::toPixels(kLabelTop));
     m_titoloTXT->adjustSize();
 
     m_label1 = new QLabel(kDateDesignCaption, this);
     m_label1->setObjectName(QStringLiteral("Label1"));
+    m_label1->setTextFormat(Qt::PlainText);
     m_label1->setFont(labelDesignFont());
     m_label1->move(Twips::toPixels(kDateDesignLeft), Twips::toPixels(kLabelTop));
     m_label1->adjustSize();

@@ -72,6 +72,7 @@ private Q_SLOTS:
     void unreadableConfigurationLeavesAnEmptyScreen();
     void fontsColoursAndVisibility();
     void fieldsWithoutValues();
+    void titleShownAsStored();
     void sizeWithoutValueEndsTheProgram();
     void serviceWithoutNameEndsTheProgram();
     void backgroundPicture();
@@ -301,6 +302,23 @@ void TestFrontEnd::fieldsWithoutValues()
     QCOMPARE(screen->bottone(1)->font().family(), QStringLiteral("Arial"));
     QVERIFY(!screen->bottone(1)->font().bold());
     QCOMPARE(screen->bottone(2)->palette().color(QPalette::ButtonText), QColor(Qt::black));
+}
+
+void TestFrontEnd::titleShownAsStored()
+{
+    KioskFixture kiosk(2, 0);
+    QVERIFY(kiosk.ready());
+    const QString title = QStringLiteral("<b>Uffici</b> & <i>Servizi</i>");
+    QVERIFY(kiosk.setConfiguration(QStringLiteral("TitoloTotem"), title));
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    QCOMPARE(screen->titoloTXT()->text(), title);
+    // Drawn as the characters it holds, tags included.
+    QLabel alike;
+    alike.setTextFormat(Qt::PlainText);
+    alike.setFont(screen->titoloTXT()->font());
+    alike.setText(title);
+    QCOMPARE(screen->titoloTXT()->size(), alike.sizeHint());
 }
 
 void TestFrontEnd::sizeWithoutValueEndsTheProgram()
