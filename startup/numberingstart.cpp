@@ -24,8 +24,11 @@ const QString kCurrentTitle = QStringLiteral("Numerazione corrente non caricata 
 const QString kInitialTitle = QStringLiteral("Numerazione iniziale non caricata !");
 const QString kNothingChanged = QStringLiteral("Nessuna modifica eseguita.");
 
+// The operator's words for an error, short enough for a line of the message form; the
+// store's own description goes to the log.
 Error described(const Error &cause, const QString &text)
 {
+    qCWarning(lcStartup).noquote() << text << "cause: error" << cause.number << cause.description;
     return Error{cause.number, text};
 }
 
@@ -34,16 +37,13 @@ Error serverTableError(const Error &cause, const QString &table, const QString &
 {
     switch (cause.number) {
     case ErrorNumber::TableNotFound:
-        return described(cause, QStringLiteral("Tabella \"%1\" non trovata nel database del "
-                                               "server.")
-                                    .arg(table));
+        return described(cause, QStringLiteral("Manca la tabella \"%1\" nel server.").arg(table));
     case ErrorNumber::ItemNotFound:
-        return described(cause,
-                         QStringLiteral("Campo \"%1\" mancante nella tabella \"%2\" del server.")
-                             .arg(field, table));
-    default:
         return described(
-            cause, QStringLiteral("Tabella \"%1\" del server: %2").arg(table, cause.description));
+            cause, QStringLiteral("Manca il campo \"%1\" in \"%2\" del server.").arg(field, table));
+    default:
+        return described(cause,
+                         QStringLiteral("Tabella \"%1\" del server non aggiornabile.").arg(table));
     }
 }
 
@@ -59,16 +59,14 @@ Result<FileSnapshot> snapshot(const QString &path, int slot)
     const QFileInfo info(path);
     const QString name = FileName::numberingFile(slot);
     if (info.isDir())
-        return Error::make(
-            ErrorNumber::PathFileAccess,
-            QStringLiteral("\"%1\" in \"NrAll\" è una cartella, non un file.").arg(name));
+        return Error::make(ErrorNumber::PathFileAccess,
+                           QStringLiteral("\"%1\" in \"NrAll\" è una cartella.").arg(name));
     if (!info.exists())
         return FileSnapshot{path, std::nullopt};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return Error::make(
-            ErrorNumber::PermissionDenied,
-            QStringLiteral("Impossibile leggere il file \"%1\" in \"NrAll\".").arg(name));
+        return Error::make(ErrorNumber::PermissionDenied,
+                           QStringLiteral("File \"%1\" in \"NrAll\" non leggibile.").arg(name));
     return FileSnapshot{path, file.readAll()};
 }
 
@@ -114,37 +112,33 @@ Result<NumberingStart::Counters> NumberingStart::readCounters(const QString &tab
     const QString localName = FileName::LocalDatabase;
     auto db = Database::open(FilePath::local(localName), Database::Sharing::Local);
     if (!db) {
-        if (db.errorNumber() == ErrorNumber::DatabaseFileNotFound)
-            return described(db.error(),
-                             QStringLiteral("Database locale \"%1\" non trovato.").arg(localName));
-        return db.error();
+        const QString text = db.errorNumber() == ErrorNumber::DatabaseFileNotFound
+                                 ? QStringLiteral("Database locale \"%1\" non trovato.")
+                                 : QStringLiteral("Database locale \"%1\" non utilizzabile.");
+        return described(db.error(), text.arg(localName));
     }
     auto rows = RecordSet::openTable(*db, table);
     if (!rows) {
-        if (rows.errorNumber() == ErrorNumber::TableNotFound)
-            return described(
-                rows.error(),
-                QStringLiteral("Tabella \"%1\" non trovata nel database locale.").arg(table));
-        return rows.error();
+        const QString text = rows.errorNumber() == ErrorNumber::TableNotFound
+                                 ? QStringLiteral("Manca la tabella locale \"%1\".")
+                                 : QStringLiteral("Tabella locale \"%1\" non leggibile.");
+        return described(rows.error(), text.arg(table));
     }
     if (rows->eof())
-        return Error::make(
-            ErrorNumber::NoCurrentRecord,
-            QStringLiteral("La tabella \"%1\" del database locale è vuota.").arg(table));
+        return Error::make(ErrorNumber::NoCurrentRecord,
+                           QStringLiteral("Tabella locale \"%1\" vuota.").arg(table));
     Counters counters{};
     for (int slot = 1; slot <= kSlotCount; ++slot) {
         const QString field = QStringLiteral("P%1").arg(slot);
         auto value = rows->value(field);
         if (!value)
-            return described(
-                value.error(),
-                QStringLiteral("Campo \"%1\" mancante nella tabella \"%2\".").arg(field, table));
+            return described(value.error(),
+                             QStringLiteral("Manca il campo \"%1\" in \"%2\".").arg(field, table));
         auto number = Value::toInt32(*value);
         if (!number) {
-            const QString text =
-                number.errorNumber() == ErrorNumber::InvalidUseOfNull
-                    ? QStringLiteral("Campo \"%1\" vuoto nella tabella \"%2\".")
-                    : QStringLiteral("Campo \"%1\" non valido nella tabella \"%2\".");
+            const QString text = number.errorNumber() == ErrorNumber::InvalidUseOfNull
+                                     ? QStringLiteral("Campo \"%1\" vuoto in \"%2\".")
+                                     : QStringLiteral("Campo \"%1\" non valido in \"%2\".");
             return described(number.error(), text.arg(field, table));
         }
         counters[slot] = *number;
@@ -187,8 +181,7 @@ NumberingStart::Outcome NumberingStart::startInitial()
     if (!QFileInfo(FilePath::server(serverPath, FileName::NumberingFolder)).isDir())
         return failed(kInitialTitle,
                       Error::make(ErrorNumber::PathNotFound,
-                                  QStringLiteral("Cartella \"%1\" non trovata nel percorso del "
-                                                 "server.")
+                                  QStringLiteral("Cartella \"%1\" non trovata nel server.")
                                       .arg(FileName::NumberingFolder)));
     QList<FileSnapshot> previous;
     for (int slot = 1; slot <= kSlotCount; ++slot) {
@@ -207,9 +200,8 @@ NumberingStart::Outcome NumberingStart::startInitial()
     };
     if (attended) {
         if (Status begun = server->beginTransaction(); !begun)
-            return abandon(described(begun.error(), QStringLiteral("Database del server non "
-                                                                   "disponibile: %1")
-                                                        .arg(begun.error().description)));
+            return abandon(
+                described(begun.error(), QStringLiteral("Database del server non disponibile.")));
         inTransaction = true;
         if (Status emptied = server->deleteAllRows(kQueueTable); !emptied)
             return abandon(serverTableError(emptied.error(), kQueueTable));
@@ -240,21 +232,19 @@ NumberingStart::Outcome NumberingStart::startInitial()
         const FileSnapshot &file = previous.at(slot - 1);
         if (Status status = m_writer(file.path, (*counters)[slot]); !status) {
             const int lost = restore(written);
-            return abandon(
-                described(status.error(), QStringLiteral("Impossibile scrivere il file \"%1\" in "
-                                                         "\"NrAll\".")
-                                              .arg(FileName::numberingFile(slot))),
-                lost);
+            return abandon(described(status.error(),
+                                     QStringLiteral("Impossibile scrivere \"%1\" in \"NrAll\".")
+                                         .arg(FileName::numberingFile(slot))),
+                           lost);
         }
         written.append(file);
     }
     if (inTransaction) {
         if (Status committed = server->commit(); !committed) {
             const int lost = restore(written);
-            return abandon(described(committed.error(),
-                                     QStringLiteral("Database del server non aggiornato: %1")
-                                         .arg(committed.error().description)),
-                           lost);
+            return abandon(
+                described(committed.error(), QStringLiteral("Database del server non aggiornato.")),
+                lost);
         }
     }
 

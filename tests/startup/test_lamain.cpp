@@ -1,4 +1,5 @@
 #include "lamain.h"
+#include "msgform.h"
 #include "previousinstance.h"
 #include "stationdata.h"
 #include "testshell.h"
@@ -106,6 +107,8 @@ private Q_SLOTS:
     void serverDatabaseNotOpened();
     void fewerThanTwentyServices();
     void unwritableNumberingFileChangesNothing();
+    void failureMessagesFitTheMessageForm_data();
+    void failureMessagesFitTheMessageForm();
     void chiudiEndsTheProgram();
 };
 
@@ -590,6 +593,74 @@ void TestLaMain::unwritableNumberingFileChangesNothing()
     QCOMPARE(queueLength(k.station), 3);
     QCOMPARE(waitingCounts(k.station), QList<int>(20, 4));
     QCOMPARE(k.numberingFiles(), files);
+}
+
+void TestLaMain::failureMessagesFitTheMessageForm_data()
+{
+    QTest::addColumn<QString>("database"); // "local", "server" or "access"
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("named");
+    QTest::addRow("no initial table") << "local"
+                                      << "DROP TABLE NumerazioneIniziale"
+                                      << "\"NumerazioneIniziale\"";
+    QTest::addRow("empty initial table") << "local"
+                                         << "DELETE FROM NumerazioneIniziale"
+                                         << "\"NumerazioneIniziale\"";
+    QTest::addRow("P20 not a number") << "local"
+                                      << "UPDATE NumerazioneIniziale SET P20 = 'abc'"
+                                      << "\"P20\"";
+    QTest::addRow("P20 missing") << "local"
+                                 << "ALTER TABLE NumerazioneIniziale DROP COLUMN P20"
+                                 << "\"P20\"";
+    QTest::addRow("no Attesa") << "server"
+                               << "ALTER TABLE Servizi DROP COLUMN Attesa"
+                               << "\"Attesa\"";
+    QTest::addRow("no queue") << "server"
+                              << "DROP TABLE Codafromtotem"
+                              << "\"CodaFromTOtem\"";
+    QTest::addRow("no NrAll") << "server"
+                              << ""
+                              << "\"NrAll\"";
+    QTest::addRow("old Access local database") << "access"
+                                               << ""
+                                               << "\"TotemNX7PRO.mdb\"";
+}
+
+void TestLaMain::failureMessagesFitTheMessageForm()
+{
+    QFETCH(QString, database);
+    QFETCH(QString, sql);
+    QFETCH(QString, named);
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    LaMain &w = k.start();
+    if (database == QStringLiteral("access")) {
+        QVERIFY(QFile::remove(k.station.localDatabase()));
+        QVERIFY(TextRecord::writeFileAtomically(k.station.localDatabase(),
+                                                QByteArray("\x00\x01\x00\x00Standard Jet DB", 19) +
+                                                    QByteArray(200, '\0')));
+    } else if (sql.isEmpty()) {
+        QVERIFY(QDir(QDir(k.station.serverPath()).filePath(QStringLiteral("NrAll")))
+                    .removeRecursively());
+    } else {
+        QVERIFY(run(database == QStringLiteral("local") ? k.station.localDatabase()
+                                                        : k.station.serverDatabase(),
+                    sql));
+    }
+    QTest::mouseClick(w.button(1), Qt::LeftButton);
+    const QStringList lines = k.lastMessageForm();
+    QCOMPARE(k.shown(QStringLiteral("MsgForm")), 1);
+    QVERIFY2(lines.value(1).contains(named), qPrintable(lines.join(u'|')));
+
+    // What names the missing piece must be readable whole on the form.
+    MsgForm form;
+    for (int i = 0; i < 3; ++i)
+        form.setLine(i, lines.value(i));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    for (int i = 0; i < 3; ++i)
+        QVERIFY2(form.lineLabel(i)->sizeHint().width() <= form.lineLabel(i)->width(),
+                 qPrintable(lines.value(i)));
 }
 
 void TestLaMain::chiudiEndsTheProgram()
