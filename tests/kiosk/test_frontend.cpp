@@ -1,7 +1,11 @@
 #include "kioskfixture.h"
 #include "screenlayout.h"
+#include "ticketissue.h"
+#include "ticketprinter.h"
+#include "timedwait.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLocale>
@@ -86,6 +90,7 @@ private Q_SLOTS:
     void nightlyRestartIsNotRepeatedByTheFreshScreen();
     void nightlyRestartCatchesUp();
     void nightlyRestartWaitsForTheIssue();
+    void nightlyRestartDuringARealIssue();
     void serverDatabaseMissing_data();
     void serverDatabaseMissing();
 };
@@ -659,6 +664,73 @@ void TestFrontEnd::nightlyRestartWaitsForTheIssue()
     QVERIFY(kiosk.state.restartRequested);
     QVERIFY(kiosk.state.unattendedRestart);
     QVERIFY(!screen->isVisible());
+}
+
+// A post-ticket wait during which the clock passes 03:31:00 and the screen's timer ticks.
+class TickingWaiter final : public Waiter
+{
+public:
+    void wait(qint32 seconds) override
+    {
+        waited.append(seconds);
+        for (int tick = 0; tick < 3; ++tick) {
+            clock->set(at(8, 3, 30, 59).addSecs(tick));
+            screen->Timer1_Timer();
+            closedDuringWait = closedDuringWait || !screen->isVisible();
+            restartDuringWait = restartDuringWait || state->restartRequested;
+        }
+    }
+
+    test::TestClock *clock = nullptr;
+    FrontEnd *screen = nullptr;
+    StationState *state = nullptr;
+    QList<qint32> waited;
+    bool closedDuringWait = false;
+    bool restartDuringWait = false;
+};
+
+void TestFrontEnd::nightlyRestartDuringARealIssue()
+{
+    KioskFixture kiosk(6, 0);
+    QVERIFY(kiosk.ready());
+    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl"),
+                        QStringLiteral("Ticket.lbl")));
+    kiosk.state.waitMessageEnabled = true;
+    kiosk.state.waitSeconds = 4;
+    kiosk.clock.set(at(8, 3, 30, 50));
+    TickingWaiter waiter;
+    ImageTicketPrinter printer;
+    TicketIssue issue(kiosk.state, kiosk.shell, kiosk.clock, waiter, printer);
+    FrontEnd screen(kiosk.state, kiosk.shell, kiosk.clock, issue);
+    waiter.clock = &kiosk.clock;
+    waiter.screen = &screen;
+    waiter.state = &kiosk.state;
+    QVERIFY(screen.Form_Load());
+    screen.timer1()->stop(); // the test moves the time
+    screen.show();
+
+    QTest::mouseClick(screen.bottone(2), Qt::LeftButton);
+    QCOMPARE(waiter.waited, QList<qint32>({4}));
+    QVERIFY(!waiter.closedDuringWait);
+    QVERIFY(!waiter.restartDuringWait);
+    // The ticket went all the way: recorded, printed, the screen given back.
+    QCOMPARE(printer.targets.size(), 1);
+    auto db = Database::open(kiosk.installation.serverDatabase());
+    QVERIFY(db);
+    auto queue = db->select(QStringLiteral("SELECT NrDaChiamare FROM Codafromtotem"));
+    QVERIFY(queue);
+    QCOMPARE(queue->size(), 1);
+    QCOMPARE(queue->first().first().toInt(), 102);
+    QVERIFY(!screen.waitingPanel()->isVisible());
+    QVERIFY(screen.isEnabled());
+    QVERIFY(screen.isVisible());
+
+    // The next tick carries the restart out.
+    kiosk.clock.set(at(8, 3, 31, 2));
+    screen.Timer1_Timer();
+    QVERIFY(kiosk.state.restartRequested);
+    QVERIFY(kiosk.state.unattendedRestart);
+    QVERIFY(!screen.isVisible());
 }
 
 void TestFrontEnd::serverDatabaseMissing_data()
