@@ -342,12 +342,13 @@ void TestTicketIssue::overflowLaterInTheIssueKeepsOnlyWhatCameBefore()
         k.setCalling(2, "3000000000\r\n");
         k.issue.IssueTicket(k.screen, 2);
         QVERIFY(k.shell.programEnded());
-        QVERIFY(k.shell.messages.value(0).text.startsWith(QStringLiteral("Errore di run-time '6':")));
+        QVERIFY(
+            k.shell.messages.value(0).text.startsWith(QStringLiteral("Errore di run-time '6':")));
         QCOMPARE(k.localValue(QStringLiteral("SELECT P2 FROM Numerazione")).toInt(), 2);
         QCOMPARE(k.attesa(2), 0);
         QCOMPARE(k.queueLength(), 0);
-        QCOMPARE(k.localValue(QStringLiteral("SELECT NumeroDaStampare FROM DatiDaStampare")).toInt(),
-                 0);
+        QCOMPARE(
+            k.localValue(QStringLiteral("SELECT NumeroDaStampare FROM DatiDaStampare")).toInt(), 0);
         QVERIFY(k.printer.targets.isEmpty());
         QVERIFY(!k.issue.issuing());
     }
@@ -359,12 +360,13 @@ void TestTicketIssue::overflowLaterInTheIssueKeepsOnlyWhatCameBefore()
         k.issue.IssueTicket(k.screen, 2);
         QCOMPARE(k.screen.context.peopleAhead, 2147483647);
         QVERIFY(k.shell.programEnded());
-        QVERIFY(k.shell.messages.value(0).text.startsWith(QStringLiteral("Errore di run-time '6':")));
+        QVERIFY(
+            k.shell.messages.value(0).text.startsWith(QStringLiteral("Errore di run-time '6':")));
         QCOMPARE(k.localValue(QStringLiteral("SELECT P2 FROM Numerazione")).toInt(), 2147483647);
         QCOMPARE(k.attesa(2), 0);
         QCOMPARE(k.queueLength(), 0);
-        QCOMPARE(k.localValue(QStringLiteral("SELECT NumeroDaStampare FROM DatiDaStampare")).toInt(),
-                 0);
+        QCOMPARE(
+            k.localValue(QStringLiteral("SELECT NumeroDaStampare FROM DatiDaStampare")).toInt(), 0);
         QVERIFY(k.printer.targets.isEmpty());
     }
 }

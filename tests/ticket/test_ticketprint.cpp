@@ -9,11 +9,11 @@
 #include "ticketprintjob.h"
 
 #include <QFile>
+#include <QPrinterInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QPrinterInfo>
 #include <QThread>
 
 #include <csignal>
@@ -390,9 +390,9 @@ void TestTicketPrint::unknownPrinterIsNeverReplacedByAnother()
     // Without a print service the default printer is an error too, never a PDF printer
     // without a file (only checked where no printer is set up, so nothing really prints).
     if (QPrinterInfo::availablePrinterNames().isEmpty()) {
-        const Status none = printer.print(PrintTarget{}, QSizeF(80, 100), 1,
-                                          QStringLiteral("Ticket"),
-                                          [&](QPainter &, int) { painted = true; });
+        const Status none =
+            printer.print(PrintTarget{}, QSizeF(80, 100), 1, QStringLiteral("Ticket"),
+                          [&](QPainter &, int) { painted = true; });
         QCOMPARE(none.errorNumber(), ErrorNumber::PrinterError);
         QVERIFY(!painted);
     }
