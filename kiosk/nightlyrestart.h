@@ -22,8 +22,6 @@ public:
     // True when the restart is to run now.
     bool tick(const QDateTime &now, bool issuing);
 
-    bool pending() const { return m_pending; }
-
 private:
     QDateTime m_previous;
     QDate m_doneFor; // the day whose restart has run
