@@ -127,6 +127,18 @@ void TestScreenLayout::workedExamples()
     QVERIFY(one);
     QCOMPARE(*one, QList<QRect>{QRect(960, 2880, 10095, 3495)});
 
+    // 1280 x 1024 with 17 to 20 services: the rows step by 2340, 2460, 2400 and 2400.
+    for (int count = 17; count <= 20; ++count) {
+        const auto rects = ScreenLayout::buttonRects(0, count);
+        QVERIFY(rects);
+        QList<int> tops;
+        for (const QRect &rect : *rects) {
+            if (tops.isEmpty() || tops.last() != rect.top())
+                tops.append(rect.top());
+        }
+        QCOMPARE(tops, QList<int>({2880, 5220, 7680, 10080, 12480}));
+    }
+
     // 1920 x 1080 places one and two services at different tops.
     QCOMPARE(ScreenLayout::buttonRects(1, 1)->first().top(), 5520);
     QCOMPARE(ScreenLayout::buttonRects(1, 2)->first().top(), 5400);
