@@ -9,7 +9,10 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#include <cerrno>
+#include <cstring>
 #include <limits>
+#include <unistd.h>
 
 namespace nx7::TextRecord {
 
@@ -127,19 +130,27 @@ Status writeFileAtomically(const QString &path, const QByteArray &contents)
     const QFileInfo info(path);
     if (!info.absoluteDir().exists())
         return Error::make(ErrorNumber::PathNotFound);
+    const auto failure = [&path](int number, const QString &reason) {
+        qCWarning(lcStore).noquote() << "cannot write" << path << ":" << reason;
+        return Error::make(number, QStringLiteral("Impossibile scrivere il file %1: %2")
+                                       .arg(QDir::toNativeSeparators(path), reason));
+    };
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qCWarning(lcStore) << "cannot write" << path << ":" << file.errorString();
-        return Error::make(ErrorNumber::PermissionDenied,
-                           QStringLiteral("Impossibile scrivere il file %1: %2")
-                               .arg(QDir::toNativeSeparators(path), file.errorString()));
+    // Unbuffered, so that a full disk shows in write() instead of vanishing in a flush.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return failure(ErrorNumber::PermissionDenied, file.errorString());
+    if (file.write(contents) != contents.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return failure(ErrorNumber::PathFileAccess, reason);
     }
-    if (file.write(contents) != contents.size() || !file.commit()) {
-        qCWarning(lcStore) << "cannot write" << path << ":" << file.errorString();
-        return Error::make(ErrorNumber::PathFileAccess,
-                           QStringLiteral("Impossibile scrivere il file %1: %2")
-                               .arg(QDir::toNativeSeparators(path), file.errorString()));
+    // On disk before the rename, so that a power cut never leaves an empty file.
+    if (::fsync(file.handle()) != 0) {
+        file.cancelWriting();
+        return failure(ErrorNumber::PathFileAccess, QString::fromLocal8Bit(std::strerror(errno)));
     }
+    if (!file.commit())
+        return failure(ErrorNumber::PathFileAccess, file.errorString());
     return {};
 }
 

@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <unistd.h>
+#include <csignal>
+#include <sys/resource.h>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,6 +23,7 @@ private Q_SLOTS:
     void writtenRecordsReadBack();
     void readErrorsCarryTheirNumbers();
     void failedWriteKeepsThePreviousFile();
+    void fullDiskKeepsThePreviousFile();
     void namesMatchWithoutRegardToCase();
     void serverPathWithTrailingSeparator();
 };
@@ -117,6 +120,26 @@ void TestTextRecord::failedWriteKeepsThePreviousFile()
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QVERIFY(!status);
     QCOMPARE(*TextRecord::readFirstField(path), QStringLiteral("/old"));
+}
+
+void TestTextRecord::fullDiskKeepsThePreviousFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("NrAllS3.txt"));
+    QVERIFY(TextRecord::writeInteger(path, 7));
+    // A file size limit makes the write fail the way a full disk does.
+    rlimit previous{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tiny = previous;
+    tiny.rlim_cur = 16;
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    const Status status = TextRecord::writeText(path, QString(200, QLatin1Char('x')));
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, oldHandler);
+    QVERIFY(!status);
+    QCOMPARE(test::fileBytes(path), QByteArray("7\r\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1); // no temporary file left
 }
 
 void TestTextRecord::namesMatchWithoutRegardToCase()
