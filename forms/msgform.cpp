@@ -22,7 +22,9 @@ MsgForm::MsgForm(QWidget *parent) : QDialog(parent)
     setObjectName(QStringLiteral("MsgForm"));
     setWindowTitle(QStringLiteral(" "));
     setAttribute(Qt::WA_DeleteOnClose, false);
-    setFixedSize(520, 240);
+    // Fixed width; long lines wrap and the form grows downwards, so nothing is clipped.
+    setFixedWidth(520);
+    setMinimumHeight(240);
 
     m_label1 = new QLabel(QStringLiteral("Messaggio x te  da ORDINAFILA 3 PRO (Totem)"), this);
     m_label1->setObjectName(QStringLiteral("Label1"));
@@ -33,6 +35,7 @@ MsgForm::MsgForm(QWidget *parent) : QDialog(parent)
     line1->setFrameShape(QFrame::HLine);
 
     auto *layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
     layout->addWidget(m_label1);
     layout->addWidget(line1);
     const QStringList design{kPlaceholder, QString(), QString()};
@@ -41,6 +44,7 @@ MsgForm::MsgForm(QWidget *parent) : QDialog(parent)
         m_label2[i]->setObjectName(QStringLiteral("Label2_%1").arg(i));
         m_label2[i]->setFont(QFont(QStringLiteral("Tahoma"), 11, QFont::Bold));
         m_label2[i]->setAlignment(Qt::AlignCenter);
+        m_label2[i]->setWordWrap(true);
         layout->addWidget(m_label2[i]);
     }
     layout->addStretch();

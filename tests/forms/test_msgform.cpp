@@ -17,6 +17,7 @@ class TestMsgForm : public QObject
 private Q_SLOTS:
     void designContent();
     void unsetLinesAreHidden();
+    void longLinesWrapInsteadOfBeingClipped();
     void bothButtonsClose_data();
     void bothButtonsClose();
     void showMessageFillsAFreshForm();
@@ -49,6 +50,26 @@ void TestMsgForm::unsetLinesAreHidden()
     QVERIFY(one.lineLabel(0)->isVisible());
     QCOMPARE(one.line(1), QString());
     QCOMPARE(one.line(2), QString());
+}
+
+void TestMsgForm::longLinesWrapInsteadOfBeingClipped()
+{
+    const QString longLine = QStringLiteral(
+        "Impossibile scrivere il file /srv/condivisa/uffici/totem/NrAll/NrAllS17.txt: "
+        "spazio esaurito sul dispositivo");
+    MsgForm form;
+    form.setLine(0, longLine);
+    form.setLine(1, QStringLiteral("Controllare la connessione."));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QLabel *label = form.lineLabel(0);
+    const QFontMetrics metrics(label->font());
+    QCOMPARE(form.width(), 520);
+    QVERIFY(metrics.horizontalAdvance(longLine) > label->contentsRect().width()); // must wrap
+    QVERIFY(label->heightForWidth(label->width()) > metrics.height());           // and does
+    QVERIFY2(label->height() >= label->heightForWidth(label->width()),
+             qPrintable(QStringLiteral("%1 < %2").arg(label->height()).arg(label->heightForWidth(label->width()))));
+    QVERIFY(label->geometry().bottom() < form.button(0)->geometry().top());
 }
 
 void TestMsgForm::bothButtonsClose_data()
