@@ -35,7 +35,6 @@ MsgForm::MsgForm(QWidget *parent) : QDialog(parent)
     line1->setFrameShape(QFrame::HLine);
 
     auto *layout = new QVBoxLayout(this);
-    layout->setSizeConstraint(QLayout::SetMinimumSize);
     layout->addWidget(m_label1);
     layout->addWidget(line1);
     const QStringList design{kPlaceholder, QString(), QString()};
@@ -102,6 +101,8 @@ void MsgForm::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     Form_Activate();
+    // Tall enough for the wrapped lines.
+    resize(width(), qMax(minimumHeight(), heightForWidth(width())));
 }
 
 void MsgForm::changeEvent(QEvent *event)
