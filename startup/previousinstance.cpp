@@ -3,6 +3,7 @@
 #include "startuplog.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -23,8 +24,12 @@ MachineInstanceLock::~MachineInstanceLock()
 
 QString MachineInstanceLock::defaultLockPath()
 {
-    // The machine's own temporary folder, not the user's ($TMPDIR may be per user), so
-    // that every user's copy meets the same lock.
+    // A machine-wide folder, never the user's ($TMPDIR may be per user), so that every
+    // user's copy meets the same lock. /run/lock is emptied only at boot, while /tmp may
+    // be aged by the system and lose a lock held for months.
+    const QFileInfo runLock(QStringLiteral("/run/lock"));
+    if (runLock.isDir() && runLock.isWritable())
+        return QStringLiteral("/run/lock/nx7totem.lock");
     return QStringLiteral("/tmp/nx7totem.lock");
 }
 

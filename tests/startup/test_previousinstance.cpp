@@ -69,7 +69,9 @@ void TestPreviousInstance::everyUserMeetsTheSameLock()
         qunsetenv("TMPDIR");
     else
         qputenv("TMPDIR", saved);
-    QCOMPARE(path, QStringLiteral("/tmp/nx7totem.lock"));
+    QVERIFY2(path == QStringLiteral("/run/lock/nx7totem.lock") ||
+                 path == QStringLiteral("/tmp/nx7totem.lock"),
+             qPrintable(path));
 
     // The file made by the first copy can be opened by any other user, whatever its umask.
     QTemporaryDir dir;
