@@ -10,6 +10,7 @@
 #include <QStringDecoder>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <unistd.h>
@@ -75,19 +76,15 @@ QString firstField(const QString &text)
 
 double leadingValue(const QString &field)
 {
-    const QString trimmed = field.trimmed();
-    qsizetype end = 0;
-    if (end < trimmed.size() && (trimmed.at(end) == u'-' || trimmed.at(end) == u'+'))
-        ++end;
-    const qsizetype digitsStart = end;
-    while (end < trimmed.size() && trimmed.at(end).isDigit() && trimmed.at(end).unicode() < 128)
-        ++end;
-    return end == digitsStart ? 0.0 : trimmed.left(end).toDouble();
+    // Sign, digits and an optional fraction after a full stop, as the old kiosks read it.
+    static const QRegularExpression number(QStringLiteral("^[+-]?(\\d+(\\.\\d*)?|\\.\\d+)"));
+    const QRegularExpressionMatch match = number.match(field.trimmed());
+    return match.hasMatch() ? match.captured().toDouble() : 0.0;
 }
 
 Result<qint32> leadingNumber(const QString &field)
 {
-    const double value = leadingValue(field);
+    const double value = std::nearbyint(leadingValue(field)); // halves to even
     if (value > std::numeric_limits<qint32>::max() || value < std::numeric_limits<qint32>::min())
         return Error::make(ErrorNumber::Overflow);
     return static_cast<qint32>(value);

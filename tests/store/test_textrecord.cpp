@@ -63,6 +63,10 @@ void TestTextRecord::leadingNumber_data()
     QTest::addRow("empty") << "" << 0 << 0;
     QTest::addRow("maximum") << "2147483647" << 2147483647 << 0;
     QTest::addRow("too large") << "2147483648" << 0 << ErrorNumber::Overflow;
+    QTest::addRow("fraction, half to even") << "4.5" << 4 << 0;
+    QTest::addRow("fraction rounds up") << "4.75" << 5 << 0;
+    QTest::addRow("blanks and quotes already gone") << "  12  " << 12 << 0;
+    QTest::addRow("a lone sign") << "-" << 0 << 0;
 }
 
 void TestTextRecord::leadingNumber()
