@@ -24,9 +24,8 @@ cd "$demo/station"
 # The kiosk writes the weekday in the system's language: Italian, like its messages.
 case "${LC_ALL:-${LC_TIME:-${LANG:-}}}" in
   it_*) ;;
-  *) export LC_TIME=it_IT.UTF-8 LANG=it_IT.UTF-8 ;;
+  *) unset LC_ALL; export LC_TIME=it_IT.UTF-8 LANG=it_IT.UTF-8 ;;
 esac
-unset LC_ALL
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "Nessun display: avvio sotto Xvfb (:99)." >&2
   Xvfb :99 -screen 0 1280x1024x24 >/dev/null 2>&1 &
