@@ -31,11 +31,8 @@ int main(int argc, char *argv[])
     MachineInstanceLock instance;
     TicketIssue issuer(state, shell, clock, waiter, printer);
 
-    const FrontEndFactory makeFrontEnd = [&](QWidget *parent) -> std::unique_ptr<QDialog> {
-        auto screen = std::make_unique<FrontEnd>(state, shell, clock, issuer, parent);
-        if (!screen->Form_Load())
-            return nullptr;
-        return screen;
+    const FrontEndFactory makeFrontEnd = [&](QWidget *parent) {
+        return FrontEnd::createLoaded(state, shell, clock, issuer, parent);
     };
 
     LaMain laMain(state, shell, instance, makeFrontEnd);

@@ -202,6 +202,15 @@ void FrontEnd::parkButtons()
     }
 }
 
+std::unique_ptr<QDialog> FrontEnd::createLoaded(StationState &state, Shell &shell, Clock &clock,
+                                                TicketIssuer &issuer, QWidget *parent)
+{
+    auto screen = std::make_unique<FrontEnd>(state, shell, clock, issuer, parent);
+    if (!screen->Form_Load())
+        return nullptr;
+    return screen;
+}
+
 bool FrontEnd::Form_Load()
 {
     parkButtons();

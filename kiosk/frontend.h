@@ -40,6 +40,11 @@ public:
     // shown) or an error ended the program.
     bool Form_Load();
 
+    // A screen made and loaded, ready to be shown modally; null when its load decided
+    // that no screen is to be shown.
+    static std::unique_ptr<QDialog> createLoaded(StationState &state, Shell &shell, Clock &clock,
+                                                 TicketIssuer &issuer, QWidget *parent);
+
     void Form_Activate();
     // True when the key was acted on (Escape closes the screen).
     bool Form_KeyDown(int keyCode);

@@ -63,11 +63,8 @@ void TestEndToEnd::ticketsThenNightlyRestart()
     ImageTicketPrinter printer;
     MachineInstanceLock instance(lockDir.filePath(QStringLiteral("nx7totem.lock")));
     TicketIssue issuer(state, shell, clock, waiter, printer);
-    const FrontEndFactory makeFrontEnd = [&](QWidget *parent) -> std::unique_ptr<QDialog> {
-        auto screen = std::make_unique<FrontEnd>(state, shell, clock, issuer, parent);
-        if (!screen->Form_Load())
-            return nullptr;
-        return screen;
+    const FrontEndFactory makeFrontEnd = [&](QWidget *parent) {
+        return FrontEnd::createLoaded(state, shell, clock, issuer, parent);
     };
 
     LaMain laMain(state, shell, instance, makeFrontEnd);
