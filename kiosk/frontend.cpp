@@ -394,6 +394,9 @@ void FrontEnd::loadBackground(const QString &path)
         return;
     }
     qCWarning(lcKiosk).noquote() << "background picture cannot be loaded:" << path;
+    if (m_state.backgroundWarningShown)
+        return;
+    m_state.backgroundWarningShown = true;
     MsgForm::showMessage(m_shell, this,
                          {QStringLiteral("Immagine di sfondo non trovata !"),
                           QStringLiteral("Controllare il percorso e che la cartella"),

@@ -19,6 +19,9 @@ struct StationState
     std::array<qint32, kSlotCount + 1> serviceCounters{};
     bool restartRequested = false;
     bool unattendedRestart = false; // never cleared once set
+    // The missing-background message is shown once per run: a nightly restart must not
+    // leave the kiosk waiting for someone to close it.
+    bool backgroundWarningShown = false;
 };
 
 } // namespace nx7

@@ -408,6 +408,16 @@ void TestFrontEnd::missingBackgroundPictureIsReportedOnce()
         QCOMPARE(screen->titoloTXT()->text(), QStringLiteral("Scegli il Servizio"));
         QCOMPARE(visibleButtons(*screen), expectedButtons(2, 4));
         QCOMPARE(screen->buttonCaption(4), QStringLiteral("Servizio 4 "));
+
+        // The load of the nightly restart, in the same run: nobody is there to close a
+        // message, so the screen comes up at once without the picture.
+        screen.reset();
+        kiosk.state.restartRequested = false;
+        auto nightly = kiosk.load();
+        QVERIFY(nightly);
+        QCOMPARE(kiosk.shell.modalForms.size(), 1);
+        QVERIFY(nightly->backgroundPicture().isNull());
+        QCOMPARE(visibleButtons(*nightly), expectedButtons(2, 4));
     }
 }
 
