@@ -10,6 +10,7 @@
 #include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QUrl>
 
 #include <atomic>
 #include <cmath>
@@ -90,6 +91,20 @@ bool sameValue(const QVariant &stored, const QVariant &wanted)
     return stored.toString() == wanted.toString();
 }
 
+// 3044 when the folder is missing, else 3024.
+Error missingDatabase(const QFileInfo &info)
+{
+    if (!info.absoluteDir().exists())
+        return Error::make(ErrorNumber::NotValidPath,
+                           QStringLiteral("'%1' non è un percorso valido. Verificare che il "
+                                          "percorso sia corretto e che il server sia "
+                                          "raggiungibile.")
+                               .arg(QDir::toNativeSeparators(info.absolutePath())));
+    return Error::make(ErrorNumber::DatabaseFileNotFound,
+                       QStringLiteral("Impossibile trovare il file '%1'.")
+                           .arg(QDir::toNativeSeparators(info.absoluteFilePath())));
+}
+
 } // namespace
 
 Database::Database(std::shared_ptr<Connection> connection) : m_connection(std::move(connection)) {}
@@ -97,17 +112,8 @@ Database::Database(std::shared_ptr<Connection> connection) : m_connection(std::m
 Result<Database> Database::open(const QString &path, Sharing sharing)
 {
     const QFileInfo info(path);
-    if (!info.exists() || info.isDir()) {
-        if (!info.absoluteDir().exists())
-            return Error::make(ErrorNumber::NotValidPath,
-                               QStringLiteral("'%1' non è un percorso valido. Verificare che il "
-                                              "percorso sia corretto e che il server sia "
-                                              "raggiungibile.")
-                                   .arg(QDir::toNativeSeparators(info.absolutePath())));
-        return Error::make(ErrorNumber::DatabaseFileNotFound,
-                           QStringLiteral("Impossibile trovare il file '%1'.")
-                               .arg(QDir::toNativeSeparators(info.absoluteFilePath())));
-    }
+    if (!info.exists() || info.isDir())
+        return missingDatabase(info);
     if (isAccessFile(path))
         return Error::make(ErrorNumber::UnrecognizedDatabaseFormat,
                            QStringLiteral("Il file '%1' è un database Access del vecchio totem e "
@@ -119,22 +125,54 @@ Result<Database> Database::open(const QString &path, Sharing sharing)
     connection->path = path;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection->name);
-        db.setDatabaseName(path);
+        // mode=rw: should the file vanish after the check above (a share going away),
+        // SQLite fails instead of making a new empty database.
+        db.setDatabaseName(QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded) +
+                           QStringLiteral("?mode=rw"));
+        QString options = QStringLiteral("QSQLITE_OPEN_URI");
         if (sharing == Sharing::Shared)
-            db.setConnectOptions(
-                QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kSharedBusyTimeoutMs));
-        if (!db.open())
+            options += QStringLiteral(";QSQLITE_BUSY_TIMEOUT=%1").arg(kSharedBusyTimeoutMs);
+        db.setConnectOptions(options);
+        if (!db.open()) {
+            if (!QFileInfo::exists(info.absoluteFilePath()))
+                return missingDatabase(info);
             return Error::make(ErrorNumber::CannotOpenDatabase,
                                QStringLiteral("Impossibile aprire il database '%1': %2")
                                    .arg(QDir::toNativeSeparators(path), db.lastError().text()));
+        }
     }
     Database database(std::move(connection));
-    // Any other file is refused here: SQLite reports it on the first read.
-    if (!database.select(QStringLiteral("PRAGMA schema_version")))
+    // Any other file is refused here: SQLite reports it on the first read. Other failures
+    // (a lock held too long by another station) keep their own description.
+    if (auto schema = database.select(QStringLiteral("PRAGMA schema_version")); !schema) {
+        if (!schema.error().description.contains(QStringLiteral("not a database"),
+                                                 Qt::CaseInsensitive))
+            return schema.error();
         return Error::make(ErrorNumber::UnrecognizedDatabaseFormat,
                            QStringLiteral("Il file '%1' non è un database riconosciuto.")
                                .arg(QDir::toNativeSeparators(info.absoluteFilePath())));
+    }
+    if (sharing == Sharing::Shared)
+        database.useRollbackJournal();
     return database;
+}
+
+// A write-ahead log needs shared memory, which a network share does not give: a shared
+// file made in that mode by another tool goes back to the rollback journal. Should another
+// station hold it open, the change waits for a later open; the kiosk carries on meanwhile.
+void Database::useRollbackJournal()
+{
+    auto mode = select(QStringLiteral("PRAGMA journal_mode"));
+    if (!mode || mode->isEmpty() ||
+        mode->first().value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
+        return;
+    auto changed = select(QStringLiteral("PRAGMA journal_mode=DELETE"));
+    if (!changed || changed->isEmpty() ||
+        changed->first().value(0).toString().compare(QStringLiteral("delete"), Qt::CaseInsensitive) != 0)
+        qCWarning(lcStore).noquote() << "shared database" << path()
+                                     << "stays in write-ahead-log mode: another station holds it";
+    else
+        qCInfo(lcStore).noquote() << "shared database" << path() << "moved to the rollback journal";
 }
 
 QString Database::path() const
@@ -320,8 +358,15 @@ Result<RecordSet> RecordSet::openQuery(Database &db, const QString &sql, const Q
     return set;
 }
 
+void RecordSet::moveFirst()
+{
+    m_mode = Mode::Browse;
+    m_current = 0;
+}
+
 void RecordSet::moveNext()
 {
+    m_mode = Mode::Browse;
     if (m_current < m_rows.size())
         ++m_current;
 }
@@ -360,6 +405,7 @@ Result<bool> RecordSet::findFirst(const QString &field, const QVariant &value)
     const int index = fieldIndex(field);
     if (index < 0)
         return Error::make(ErrorNumber::ItemNotFound);
+    m_mode = Mode::Browse;
     for (qsizetype row = 0; row < m_rows.size(); ++row) {
         if (sameValue(m_rows.at(row).at(index), value)) {
             m_current = row;

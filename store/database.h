@@ -24,7 +24,8 @@ public:
     enum class Sharing { Local, Shared };
 
     // Never creates a file: a missing file is 3024, a missing folder 3044; a file of
-    // the old Access kiosk or any other non-database file is refused (3343).
+    // the old Access kiosk or any other non-database file is refused (3343). The shared
+    // database waits a few seconds for other stations' locks and uses the rollback journal.
     static Result<Database> open(const QString &path, Sharing sharing = Sharing::Local);
 
     Database() = default; // not open
@@ -53,6 +54,7 @@ public:
 private:
     struct Connection;
     explicit Database(std::shared_ptr<Connection> connection);
+    void useRollbackJournal();
     Result<QSqlQuery> run(const QString &sql, const QVariantList &binds);
     friend class RecordSet;
 
@@ -75,7 +77,8 @@ public:
 
     int recordCount() const { return int(m_rows.size()); }
     bool eof() const { return m_current >= m_rows.size(); }
-    void moveFirst() { m_current = 0; }
+    // Moving drops an edit or addition not yet saved with update().
+    void moveFirst();
     void moveNext();
 
     int fieldCount() const { return int(m_fields.size()); }
@@ -88,8 +91,8 @@ public:
     Result<QVariant> value(const QString &field) const;
     QVariant value(int index) const;
 
-    // Positions on the first record whose field equals the value (bound, never pasted);
-    // false and no current record when none matches.
+    // Positions on the first record whose field equals the value; false and no current
+    // record when none matches. Drops an unsaved edit as a move does.
     Result<bool> findFirst(const QString &field, const QVariant &value);
 
     Status edit();
@@ -113,7 +116,6 @@ private:
     Mode m_mode = Mode::Browse;
     QVariantList m_buffer;
     QList<bool> m_dirty;
-
 };
 
 // Value rules shared by every store.

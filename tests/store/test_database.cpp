@@ -1,7 +1,10 @@
 #include "database.h"
+#include "installation.h"
 #include "tempinstallation.h"
 
 #include <QFile>
+#include <QRegularExpression>
+#include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -20,6 +23,10 @@ private Q_SLOTS:
     void valueRules_data();
     void valueRules();
     void installationMatchesTheContract();
+    void namesThatAreSpecialInUrisOpen();
+    void sharedDatabaseUsesTheRollbackJournal();
+    void movingDropsAnUnsavedEdit();
+    void recordSetsOutliveTheirDatabase();
 };
 
 void TestDatabase::missingFileAndFolderHaveTheirNumbers()
@@ -172,6 +179,84 @@ void TestDatabase::installationMatchesTheContract()
     for (int slot = 1; slot <= 20; ++slot)
         QCOMPARE(test::fileBytes(inst.numberingFile(slot)), QByteArray("1\r\n"));
     QVERIFY(QFile::exists(QDir(inst.serverPath()).filePath(QStringLiteral("FraseTTS.txt"))));
+}
+
+void TestDatabase::namesThatAreSpecialInUrisOpen()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("uffici #2 ?50%"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = QDir(folder).filePath(QStringLiteral("TotemNX7PRO.mdb"));
+    QCOMPARE(Database::open(path).errorNumber(), ErrorNumber::DatabaseFileNotFound);
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(Installation::createDatabase(path, QStringLiteral("local")));
+    auto db = Database::open(path);
+    QVERIFY2(db, qPrintable(db.error().description));
+    QVERIFY(RecordSet::openTable(*db, QStringLiteral("Numerazione")));
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("TotemNX7PRO.mdb")});
+}
+
+void TestDatabase::sharedDatabaseUsesTheRollbackJournal()
+{
+    test::TempInstallation inst;
+    QVERIFY2(inst.ok(), qPrintable(inst.error()));
+    const auto journalMode = [](Database &db) {
+        auto rows = db.select(QStringLiteral("PRAGMA journal_mode"));
+        return rows && !rows->isEmpty() ? rows->first().first().toString() : QString();
+    };
+    {
+        // Another tool left the shared file in write-ahead-log mode.
+        auto db = Database::open(inst.serverDatabase());
+        QVERIFY(db->exec(QStringLiteral("PRAGMA journal_mode=WAL")));
+        QCOMPARE(journalMode(*db), QStringLiteral("wal"));
+    }
+    auto shared = Database::open(inst.serverDatabase(), Database::Sharing::Shared);
+    QVERIFY(shared);
+    QCOMPARE(journalMode(*shared), QStringLiteral("delete"));
+    QVERIFY(shared->insert(QStringLiteral("Codafromtotem"), {{QStringLiteral("NrDaChiamare"), 1}}));
+    QVERIFY(!QFile::exists(inst.serverDatabase() + QStringLiteral("-wal")));
+}
+
+void TestDatabase::movingDropsAnUnsavedEdit()
+{
+    test::TempInstallation inst;
+    auto db = Database::open(inst.serverDatabase());
+    auto set = RecordSet::openTable(*db, QStringLiteral("Servizi"));
+    QVERIFY(set->edit());
+    QVERIFY(set->setValue(QStringLiteral("Attesa"), 99));
+    set->moveNext();
+    QCOMPARE(set->value(QStringLiteral("ID"))->toInt(), 2);
+    QCOMPARE(set->value(QStringLiteral("Attesa"))->toInt(), 0);
+    QVERIFY(!set->update()); // nothing being edited any more
+    QVERIFY(set->edit());
+    QVERIFY(set->setValue(QStringLiteral("Attesa"), 98));
+    QVERIFY(*set->findFirst(QStringLiteral("ID"), 5));
+    QVERIFY(!set->update());
+    auto rows = db->select(QStringLiteral("SELECT count(*) FROM Servizi WHERE Attesa <> 0"));
+    QCOMPARE(rows->first().first().toInt(), 0);
+}
+
+void TestDatabase::recordSetsOutliveTheirDatabase()
+{
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("still in use|duplicate connection")));
+    test::TempInstallation inst;
+    const QStringList before = QSqlDatabase::connectionNames();
+    std::optional<RecordSet> set;
+    {
+        auto db = Database::open(inst.localDatabase());
+        QVERIFY(db);
+        auto opened = RecordSet::openTable(*db, QStringLiteral("Numerazione"));
+        QVERIFY(opened);
+        set = std::move(*opened);
+    }
+    QCOMPARE(QSqlDatabase::connectionNames().size(), before.size() + 1);
+    QVERIFY(set->edit());
+    QVERIFY(set->setValue(QStringLiteral("P3"), 12));
+    QVERIFY(set->update());
+    set.reset();
+    QCOMPARE(QSqlDatabase::connectionNames(), before);
+    auto again = Database::open(inst.localDatabase());
+    QCOMPARE(again->select(QStringLiteral("SELECT P3 FROM Numerazione"))->first().first().toInt(), 12);
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)
