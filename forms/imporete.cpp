@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -60,6 +61,7 @@ ImpoRete::ImpoRete(Shell &shell, QWidget *parent) : QDialog(parent), m_shell(she
     m_txtshortcutdir->setFrameShadow(QFrame::Sunken);
     m_txtshortcutdir->setMinimumWidth(380);
     m_txtshortcutdir->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_txtshortcutdir->setTextFormat(Qt::PlainText); // a folder name is never markup
     auto *image1 = new ServerPicture(this);
     image1->setObjectName(QStringLiteral("Image1"));
 
@@ -145,6 +147,16 @@ void ImpoRete::save()
                          {QStringLiteral("Percorso /Server impostato correttamente !"),
                           QStringLiteral("Riavviare modulo NX7 - Totem !")});
     m_shell.endProgram();
+}
+
+// Only the close box returns to the caller: Escape does nothing here.
+void ImpoRete::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 // Only on showing: the folder browser's closing must not bring back the stored path.

@@ -43,6 +43,7 @@ MsgForm::MsgForm(QWidget *parent) : QDialog(parent)
         m_label2[i]->setObjectName(QStringLiteral("Label2_%1").arg(i));
         m_label2[i]->setFont(QFont(QStringLiteral("Tahoma"), 11, QFont::Bold));
         m_label2[i]->setAlignment(Qt::AlignCenter);
+        m_label2[i]->setTextFormat(Qt::PlainText); // paths and error texts, never markup
         m_label2[i]->setWordWrap(true);
         layout->addWidget(m_label2[i]);
     }

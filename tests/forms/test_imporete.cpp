@@ -27,6 +27,8 @@ private Q_SLOTS:
     void cancelledBrowserChangesNothing();
     void closeEndsWithoutWriting();
     void closeBoxReturnsToTheCaller();
+    void escapeDoesNotLeaveTheForm();
+    void pathIsShownAsPlainText();
     void failedSaveKeepsTheFormAndTheOldFile();
 
 private:
@@ -149,6 +151,38 @@ void TestImpoRete::closeBoxReturnsToTheCaller()
     QCOMPARE(shell.modalForms.first().objectName, QStringLiteral("ImpoRete"));
     QVERIFY(!shell.programEnded());
     QVERIFY(!QFile::exists(pathFile()));
+}
+
+void TestImpoRete::escapeDoesNotLeaveTheForm()
+{
+    test::TestShell shell;
+    bool stillOpen = false;
+    shell.onNextModal([&](QDialog &dialog) {
+        dialog.show();
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        stillOpen = dialog.isVisible();
+        dialog.close();
+        return dialog.result();
+    });
+    ImpoRete::showSetup(shell, nullptr);
+    QVERIFY(stillOpen);
+    QVERIFY(!shell.programEnded());
+}
+
+void TestImpoRete::pathIsShownAsPlainText()
+{
+    // As markup this folder name would show as two paragraphs without its tags.
+    const QString folder = QStringLiteral("<p>/srv/a</p><p>b</p>");
+    QVERIFY(TextRecord::writeText(pathFile(), folder));
+    test::TestShell shell;
+    ImpoRete form(shell);
+    form.show();
+    QCOMPARE(form.shownPath(), folder);
+    auto *label = form.findChild<QLabel *>(QStringLiteral("txtshortcutdir"));
+    QVERIFY(label);
+    const QFontMetrics metrics(label->font());
+    QVERIFY(label->sizeHint().width() > metrics.horizontalAdvance(folder));
+    QVERIFY(label->sizeHint().height() < 2 * metrics.lineSpacing());
 }
 
 void TestImpoRete::failedSaveKeepsTheFormAndTheOldFile()

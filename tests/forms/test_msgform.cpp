@@ -18,6 +18,7 @@ private Q_SLOTS:
     void designContent();
     void unsetLinesAreHidden();
     void longLinesWrapInsteadOfBeingClipped();
+    void linesAreNeverReadAsMarkup();
     void bothButtonsClose_data();
     void bothButtonsClose();
     void showMessageFillsAFreshForm();
@@ -70,6 +71,20 @@ void TestMsgForm::longLinesWrapInsteadOfBeingClipped()
     QVERIFY2(label->height() >= label->heightForWidth(label->width()),
              qPrintable(QStringLiteral("%1 < %2").arg(label->height()).arg(label->heightForWidth(label->width()))));
     QVERIFY(label->geometry().bottom() < form.button(0)->geometry().top());
+}
+
+void TestMsgForm::linesAreNeverReadAsMarkup()
+{
+    // As markup these would be two paragraphs with the tags hidden.
+    const QString text = QStringLiteral("<p>/srv/a</p><p>b</p>");
+    MsgForm form;
+    form.setLine(0, text);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QLabel *label = form.lineLabel(0);
+    const QFontMetrics metrics(label->font());
+    QVERIFY(metrics.horizontalAdvance(text) < label->contentsRect().width());
+    QVERIFY(label->heightForWidth(label->width()) < 2 * metrics.lineSpacing());
 }
 
 void TestMsgForm::bothButtonsClose_data()
