@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace nx7 {
 
@@ -46,6 +47,8 @@ int DesktopShell::execModal(QDialog &dialog)
 
 QString DesktopShell::browseFolder(QWidget *parent, const QString &title)
 {
+    if (m_ended)
+        return {};
     return QFileDialog::getExistingDirectory(parent, title, QString(),
                                              QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
 }
@@ -56,9 +59,14 @@ void DesktopShell::endProgram()
     m_ended = true;
     // Leaves every running event loop, nested modal ones included.
     QCoreApplication::exit(0);
-    const auto windows = QApplication::topLevelWidgets();
-    for (QWidget *window : windows)
-        window->close();
+    // A close handler may delete another window: hold them by guarded pointers.
+    QList<QPointer<QWidget>> windows;
+    for (QWidget *window : QApplication::topLevelWidgets())
+        windows.append(window);
+    for (const QPointer<QWidget> &window : windows) {
+        if (window)
+            window->close();
+    }
 }
 
 void showAndActivate(QWidget &widget)
