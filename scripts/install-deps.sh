@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages needed to build, run and test the kiosk.
+# Installs the Debian 12 packages needed to build, run and test the kiosk. Some are pulled
+# in anyway (fontconfig by Qt's GUI library, the keymaps by Xvfb) but are named so that a
+# minimal image never lacks them: without fonts text renders as empty boxes, without the
+# keymaps Xvfb does not start, and the tests run in the Europe/Rome time zone.
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6printsupport6
   libgl-dev
-  fonts-dejavu-core fonts-liberation2
-  sqlite3 poppler-utils xvfb xauth
+  fontconfig fonts-dejavu-core fonts-liberation2
+  tzdata
+  sqlite3 poppler-utils xvfb xauth xkb-data x11-xkb-utils
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -15,7 +19,7 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Through env: sudo drops the caller's environment, and tzdata would then ask questions.
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
