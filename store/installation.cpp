@@ -93,7 +93,10 @@ Status createStation(const QString &folder, const QString &serverPath)
     if (Status status = createDatabase(dir.filePath(FileName::LocalDatabase), QStringLiteral("local"));
         !status)
         return status;
-    return TextRecord::writeText(dir.filePath(FileName::ServerPathFile), serverPath);
+    // The kiosk reads the path from its own folder: a relative one would point elsewhere.
+    const QString stored =
+        QDir::isRelativePath(serverPath) ? QDir::current().absoluteFilePath(serverPath) : serverPath;
+    return TextRecord::writeText(dir.filePath(FileName::ServerPathFile), QDir::cleanPath(stored));
 }
 
 Status createServer(const QString &folder, const ServerOptions &options)

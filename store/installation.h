@@ -21,7 +21,8 @@ struct ServerOptions
 // The SQL statements of a shipped schema ("local" or "server").
 QStringList schemaStatements(const QString &name);
 
-// A station folder: "TotemNX7PRO.mdb" and "percorsiT.txt" naming the server folder.
+// A station folder: "TotemNX7PRO.mdb" and "percorsiT.txt" naming the server folder
+// (a relative server folder is stored absolute, as seen from the current directory).
 Status createStation(const QString &folder, const QString &serverPath);
 
 // A server folder: "NX7PRO.mdb" with twenty services, "FraseTTS.txt" and "NrAll" with

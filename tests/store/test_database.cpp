@@ -27,6 +27,7 @@ private Q_SLOTS:
     void sharedDatabaseUsesTheRollbackJournal();
     void movingDropsAnUnsavedEdit();
     void recordSetsOutliveTheirDatabase();
+    void stationStoresAnAbsoluteServerPath();
 };
 
 void TestDatabase::missingFileAndFolderHaveTheirNumbers()
@@ -257,6 +258,20 @@ void TestDatabase::recordSetsOutliveTheirDatabase()
     QCOMPARE(QSqlDatabase::connectionNames(), before);
     auto again = Database::open(inst.localDatabase());
     QCOMPARE(again->select(QStringLiteral("SELECT P3 FROM Numerazione"))->first().first().toInt(), 12);
+}
+
+void TestDatabase::stationStoresAnAbsoluteServerPath()
+{
+    QTemporaryDir dir;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    const Status made = Installation::createStation(QStringLiteral("postazione"),
+                                                    QStringLiteral("../condivisa/server"));
+    QDir::setCurrent(previous);
+    QVERIFY(made);
+    QCOMPARE(test::fileBytes(dir.filePath(QStringLiteral("postazione/percorsiT.txt"))),
+             '"' + QDir::cleanPath(dir.path() + QStringLiteral("/../condivisa/server")).toUtf8() +
+                 "\"\r\n");
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)
