@@ -250,15 +250,27 @@ void Database::rollback()
 
 bool Database::hasTable(const QString &table)
 {
+    auto found = findTable(table);
+    return found && *found;
+}
+
+Result<bool> Database::findTable(const QString &table)
+{
     auto rows = select(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type IN ('table','view') "
                                       "AND name = ? COLLATE NOCASE"),
                        {table});
-    return rows && !rows->isEmpty();
+    if (!rows)
+        return rows.error();
+    return !rows->isEmpty();
 }
 
 Result<QList<std::pair<QString, QString>>> Database::columns(const QString &table)
 {
-    if (!hasTable(table))
+    // A file that cannot be read (locked too long by another station) keeps its own error.
+    auto found = findTable(table);
+    if (!found)
+        return found.error();
+    if (!*found)
         return Error::make(ErrorNumber::TableNotFound,
                            QStringLiteral("Impossibile trovare la tabella '%1'.").arg(table));
     auto rows = select(QStringLiteral("SELECT name, type FROM pragma_table_info(?) ORDER BY cid"),

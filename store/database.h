@@ -55,6 +55,7 @@ private:
     struct Connection;
     explicit Database(std::shared_ptr<Connection> connection);
     void useRollbackJournal();
+    Result<bool> findTable(const QString &table);
     Result<QSqlQuery> run(const QString &sql, const QVariantList &binds);
     friend class RecordSet;
 

@@ -28,6 +28,7 @@ private Q_SLOTS:
     void movingDropsAnUnsavedEdit();
     void recordSetsOutliveTheirDatabase();
     void stationStoresAnAbsoluteServerPath();
+    void unreadableFileIsNotAMissingTable();
 };
 
 void TestDatabase::missingFileAndFolderHaveTheirNumbers()
@@ -272,6 +273,21 @@ void TestDatabase::stationStoresAnAbsoluteServerPath()
     QCOMPARE(test::fileBytes(dir.filePath(QStringLiteral("postazione/percorsiT.txt"))),
              '"' + QDir::cleanPath(dir.path() + QStringLiteral("/../condivisa/server")).toUtf8() +
                  "\"\r\n");
+}
+
+void TestDatabase::unreadableFileIsNotAMissingTable()
+{
+    test::TempInstallation inst;
+    auto db = Database::open(inst.serverDatabase(), Database::Sharing::Shared);
+    QVERIFY(db);
+    // The file goes bad under an open database (a share replaced, a disk fault).
+    QFile file(inst.serverDatabase());
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    file.write(QByteArray(100, 'x'));
+    file.close();
+    const auto set = RecordSet::openTable(*db, QStringLiteral("Servizi"));
+    QVERIFY(!set);
+    QVERIFY2(set.errorNumber() != ErrorNumber::TableNotFound, qPrintable(set.error().description));
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)
