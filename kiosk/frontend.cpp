@@ -489,9 +489,14 @@ void FrontEnd::keyPressEvent(QKeyEvent *event)
 
 void FrontEnd::closeEvent(QCloseEvent *event)
 {
-    // A request to close the screen is never refused.
     QDialog::closeEvent(event);
-    event->accept();
+    if (Form_QueryUnload())
+        event->accept();
+}
+
+bool FrontEnd::Form_QueryUnload()
+{
+    return true; // a request to close the screen, whatever its origin, is never refused
 }
 
 void FrontEnd::done(int result)

@@ -49,6 +49,8 @@ public:
     // True when the key was acted on (Escape closes the screen).
     bool Form_KeyDown(int keyCode);
     void Timer1_Timer();
+    // Whether a request to close the screen is granted.
+    bool Form_QueryUnload();
     void NightlyRestart(); // the click of PushButton1
     void Bottone_Click(int index);
 
