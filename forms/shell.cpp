@@ -28,7 +28,10 @@ void DesktopShell::messageBox(QWidget *parent, Icon icon, const QString &title,
 {
     if (m_ended)
         return;
-    QMessageBox box(icon == Icon::Critical ? QMessageBox::Critical : QMessageBox::Information,
+    const QMessageBox::Icon shown = icon == Icon::Critical      ? QMessageBox::Critical
+                                    : icon == Icon::Information ? QMessageBox::Information
+                                                                : QMessageBox::NoIcon;
+    QMessageBox box(shown,
                     title, text, QMessageBox::Ok, parent);
     box.show();
     box.activateWindow();

@@ -14,7 +14,7 @@ namespace nx7 {
 class Shell
 {
 public:
-    enum class Icon { Information, Critical };
+    enum class Icon { None, Information, Critical };
 
     virtual ~Shell() = default;
 

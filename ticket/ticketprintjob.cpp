@@ -110,7 +110,7 @@ Status TicketPrintJob::PrintTicket(QWidget *parent)
         return rows.error();
     if (rows->recordCount() == 0) {
         qCWarning(lcTicket) << "no row with ID 1 in" << PrintTable << ": nothing printed";
-        m_shell.messageBox(parent, Shell::Icon::Information, Shell::applicationTitle(),
+        m_shell.messageBox(parent, Shell::Icon::None, Shell::applicationTitle(),
                            NoDataMessage);
         return {};
     }

@@ -542,6 +542,7 @@ void TestTicketIssue::emptyPrintTableShowsTheNoDataMessage()
     QCOMPARE(k.shell.messages[0].text,
              QStringLiteral("Nessun dato da stampare per questa selezione !"));
     QCOMPARE(k.shell.messages[0].title, Shell::applicationTitle());
+    QVERIFY(k.shell.messages[0].icon == Shell::Icon::None); // OK button only, no icon
     QVERIFY(k.printer.targets.isEmpty());
     QCOMPARE(k.queueLength(), 1);
     QCOMPARE(k.screen.events, kIssued);
