@@ -6,6 +6,7 @@
 #include "shell.h"
 #include "textrecord.h"
 
+#include <QCloseEvent>
 #include <QDir>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -147,6 +148,18 @@ void ImpoRete::save()
                          {QStringLiteral("Percorso /Server impostato correttamente !"),
                           QStringLiteral("Riavviare modulo NX7 - Totem !")});
     m_shell.endProgram();
+}
+
+void ImpoRete::closeEvent(QCloseEvent *event)
+{
+    QDialog::closeEvent(event);
+    Form_QueryUnload();
+    event->accept();
+}
+
+void ImpoRete::Form_QueryUnload()
+{
+    qCInfo(lcForms) << "server-path form closed: the program goes on with the path it had";
 }
 
 // Only the close box returns to the caller: Escape does nothing here.

@@ -28,10 +28,13 @@ public:
 
     void Form_Activate();
     void cbt_Click(int index);
+    // The window's close box: the form unloads and the caller goes on.
+    void Form_QueryUnload();
 
 protected:
     void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void BrowseServerFolder();
