@@ -1,11 +1,10 @@
 #include "filenames.h"
+#include "filesizelimit.h"
 #include "tempinstallation.h"
 #include "textrecord.h"
 
 #include <QFile>
 #include <unistd.h>
-#include <csignal>
-#include <sys/resource.h>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -131,16 +130,12 @@ void TestTextRecord::fullDiskKeepsThePreviousFile()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("NrAllS3.txt"));
     QVERIFY(TextRecord::writeInteger(path, 7));
-    // A file size limit makes the write fail the way a full disk does.
-    rlimit previous{};
-    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previous), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit tiny = previous;
-    tiny.rlim_cur = 16;
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
-    const Status status = TextRecord::writeText(path, QString(200, QLatin1Char('x')));
-    ::setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, oldHandler);
+    Status status;
+    {
+        test::FileSizeLimit fullDisk(16);
+        QVERIFY(fullDisk.ok());
+        status = TextRecord::writeText(path, QString(200, QLatin1Char('x')));
+    }
     QVERIFY(!status);
     QCOMPARE(test::fileBytes(path), QByteArray("7\r\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1); // no temporary file left

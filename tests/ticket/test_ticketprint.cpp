@@ -1,5 +1,6 @@
 #include "database.h"
 #include "filenames.h"
+#include "filesizelimit.h"
 #include "reportengine.h"
 #include "tempinstallation.h"
 #include "testshell.h"
@@ -16,8 +17,6 @@
 #include <QTest>
 #include <QThread>
 
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace nx7;
 using namespace nx7::test;
@@ -407,17 +406,13 @@ void TestTicketPrint::fullDiskLeavesNoHalfPdf()
     SystemTicketPrinter printer;
     const auto paint = [&](QPainter &painter, int) { renderTicket(painter, layout, kTicket); };
 
-    // A file size limit makes the writes fail as a full disk does.
-    rlimit previous{};
-    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previous), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = previous;
-    small.rlim_cur = 1024;
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const Status status = printer.print(PrintTarget{PrintTarget::Kind::PdfFile, path},
-                                        QSizeF(80, 100), 1, QStringLiteral("Ticket"), paint);
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &previous), 0);
-    std::signal(SIGXFSZ, oldHandler);
+    Status status;
+    {
+        test::FileSizeLimit fullDisk(1024); // writes fail as on a full disk
+        QVERIFY(fullDisk.ok());
+        status = printer.print(PrintTarget{PrintTarget::Kind::PdfFile, path}, QSizeF(80, 100), 1,
+                               QStringLiteral("Ticket"), paint);
+    }
 
     QCOMPARE(status.errorNumber(), ErrorNumber::PrinterError);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
