@@ -11,6 +11,7 @@ packages=(
   fontconfig fonts-dejavu-core fonts-liberation2
   tzdata
   sqlite3 poppler-utils xvfb xauth xkb-data x11-xkb-utils
+  x11-utils x11-apps xdotool
 )
 missing=()
 for p in "${packages[@]}"; do

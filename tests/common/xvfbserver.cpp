@@ -1,0 +1,132 @@
+#include "xvfbserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QStandardPaths>
+
+#include <QThread>
+
+namespace nx7::test {
+
+namespace {
+
+// A display number no X server holds: its lock file and socket are absent.
+int freeDisplayNumber()
+{
+    for (int n = 90; n < 200; ++n) {
+        if (!QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)) &&
+            !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
+            return n;
+    }
+    return -1;
+}
+
+// Decodes the xwd dump of a 24/32-bit TrueColor screen (the only kind Xvfb makes here).
+QImage decodeXwd(const QByteArray &dump)
+{
+    auto be32 = [&](int word) {
+        const auto *p = reinterpret_cast<const uchar *>(dump.constData()) + 4 * word;
+        return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | quint32(p[3]);
+    };
+    if (dump.size() < 100)
+        return {};
+    const quint32 headerSize = be32(0);
+    const int width = int(be32(4));
+    const int height = int(be32(5));
+    const quint32 byteOrder = be32(7);
+    const quint32 bitsPerPixel = be32(11);
+    const quint32 bytesPerLine = be32(12);
+    const quint32 colourCount = be32(19);
+    const qint64 dataStart = qint64(headerSize) + qint64(colourCount) * 12;
+    if (bitsPerPixel != 32 || dump.size() < dataStart + qint64(bytesPerLine) * height)
+        return {};
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        const auto *line = reinterpret_cast<const uchar *>(dump.constData()) + dataStart +
+                           qint64(y) * bytesPerLine;
+        auto *out = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const uchar *px = line + 4 * x;
+            out[x] = byteOrder == 0 ? qRgb(px[2], px[1], px[0]) : qRgb(px[1], px[2], px[3]);
+        }
+    }
+    return image;
+}
+
+} // namespace
+
+XvfbServer::XvfbServer(const QString &geometry)
+{
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    const int number = freeDisplayNumber();
+    if (xvfb.isEmpty() || number < 0) {
+        m_error = xvfb.isEmpty() ? QStringLiteral("Xvfb is not installed")
+                                 : QStringLiteral("no free display number");
+        return;
+    }
+    m_display = QStringLiteral(":%1").arg(number);
+    m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_server.start(xvfb, {m_display, QStringLiteral("-screen"), QStringLiteral("0"), geometry,
+                          QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    if (!m_server.waitForStarted(5000)) {
+        m_error = QStringLiteral("Xvfb did not start: ") + m_server.errorString();
+        return;
+    }
+    // Ready when a client can talk to it.
+    for (int tries = 0; tries < 50; ++tries) {
+        QProcess probe;
+        probe.setProcessEnvironment(environment());
+        probe.start(QStringLiteral("xdpyinfo"), {});
+        if (probe.waitForFinished(2000) && probe.exitCode() == 0) {
+            m_ok = true;
+            return;
+        }
+        if (m_server.state() != QProcess::Running)
+            break;
+        QThread::msleep(100);
+    }
+    m_error = QStringLiteral("Xvfb on %1 did not answer").arg(m_display);
+}
+
+XvfbServer::~XvfbServer()
+{
+    if (m_server.state() == QProcess::Running) {
+        m_server.terminate();
+        if (!m_server.waitForFinished(3000))
+            m_server.kill();
+        m_server.waitForFinished(3000);
+    }
+}
+
+QProcessEnvironment XvfbServer::environment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), m_display);
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    return env;
+}
+
+QByteArray XvfbServer::run(const QString &program, const QStringList &arguments,
+                           int timeoutMs) const
+{
+    QProcess client;
+    client.setProcessEnvironment(environment());
+    client.start(program, arguments);
+    if (!client.waitForFinished(timeoutMs) || client.exitStatus() != QProcess::NormalExit ||
+        client.exitCode() != 0) {
+        client.kill();
+        client.waitForFinished(1000);
+        return {};
+    }
+    return client.readAllStandardOutput();
+}
+
+QImage XvfbServer::grab() const
+{
+    return decodeXwd(
+        run(QStringLiteral("xwd"), {QStringLiteral("-root"), QStringLiteral("-silent")}));
+}
+
+} // namespace nx7::test
