@@ -5,7 +5,7 @@
 # keymaps Xvfb does not start, and the tests run in the Europe/Rome time zone.
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build
+  build-essential cmake ninja-build dpkg-dev
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6printsupport6
   libgl-dev
   fontconfig fonts-dejavu-core fonts-liberation2

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds the Debian package of the kiosk: build/nx7totem_<version>_amd64.deb, installed
+# under /usr. Install it with: sudo apt install ./build/nx7totem_*.deb
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+generator=()
+command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+# The install step must not build every test first: the two programs are built here.
+cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
+cmake --build build --parallel "$(nproc)" --target nx7totem nx7setup
+rm -f build/nx7totem_*.deb
+(cd build && cpack -G DEB >/dev/null)
+deb=$(ls build/nx7totem_*.deb)
+dpkg-deb --field "$deb" Package Version Architecture Depends
+echo "$deb"
