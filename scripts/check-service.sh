@@ -88,7 +88,8 @@ nspawn_pid=$!
 leader=""
 for _ in $(seq 1 40); do
   kill -0 "$nspawn_pid" 2>/dev/null || { cat "$work/console.log" >&2; fail "il contenitore non è partito"; }
-  leader=$(pgrep -P "$nspawn_pid" | head -1) || true
+  # nspawn's first children are short-lived helpers: wait for the container's systemd.
+  leader=$(pgrep -P "$nspawn_pid" -x systemd | head -1) || true
   [ -n "$leader" ] && break
   sleep 0.5
 done
@@ -144,10 +145,21 @@ grep -E '_SYSTEMD_(UNIT|USER_UNIT)=' "$work/journal-verbose.txt" | sed 's/^ */ch
 [ "$(grep -c 'nx7.startup start-up in' "$work/journal.txt")" -ge 2 ] ||
   fail "il journal non mostra il secondo avvio"
 
+kiosk_processes() {
+  in_container ps -u nx7totem -o comm= | grep -x -e nx7totem -e xinit -e Xvfb || true
+}
+# Gone within seconds (the end of the login session runs after the stop itself).
+wait_no_kiosk_processes() {
+  for _ in $(seq 1 20); do
+    left=$(kiosk_processes)
+    [ -z "$left" ] && return 0
+    sleep 0.5
+  done
+}
+
 in_container systemctl stop nx7totem.service
-sleep 1
-left=$(in_container ps -u nx7totem -o comm= | grep -x -e nx7totem -e xinit -e Xvfb || true)
-[ -z "$left" ] || fail "dopo lo stop restano processi: $left"
+wait_no_kiosk_processes
+[ -z "$left" ] || fail "dopo lo stop restano processi: $(echo $left)"
 step "stop del servizio: nessun processo rimasto"
 
 if [ -n "$deb" ]; then
@@ -168,8 +180,8 @@ if [ -n "$deb" ]; then
   in_container env DEBIAN_FRONTEND=noninteractive dpkg -r nx7totem >/dev/null
   [ "$(in_container systemctl is-active nx7totem.service || true)" != active ] ||
     fail "servizio ancora attivo dopo la rimozione"
-  left=$(in_container ps -u nx7totem -o comm= | grep -x -e nx7totem -e xinit -e Xvfb || true)
-  [ -z "$left" ] || fail "dopo la rimozione restano processi: $left"
+  wait_no_kiosk_processes
+  [ -z "$left" ] || fail "dopo la rimozione restano processi: $(echo $left)"
   in_container test -f /var/lib/nx7totem/postazione/TotemNX7PRO.mdb ||
     fail "la rimozione ha cancellato la postazione"
   step "rimozione sotto systemd: servizio fermato, postazione conservata"
