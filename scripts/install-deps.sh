@@ -12,6 +12,7 @@ packages=(
   tzdata
   sqlite3 poppler-utils xvfb xauth xkb-data x11-xkb-utils
   x11-utils x11-apps xdotool
+  qt6-translations-l10n
 )
 missing=()
 for p in "${packages[@]}"; do
