@@ -1,10 +1,15 @@
 #include "filenames.h"
 #include "filesizelimit.h"
+#include "sharedfile.h"
 #include "tempinstallation.h"
 #include "textrecord.h"
 
 #include <QFile>
 #include <unistd.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,6 +28,10 @@ private Q_SLOTS:
     void readErrorsCarryTheirNumbers();
     void failedWriteKeepsThePreviousFile();
     void fullDiskKeepsThePreviousFile();
+    void sharedFileRewrittenInPlaceKeepsOwnerGroupAndMode();
+    void sharedFileWaitsForAStationsLockAndThenGivesUp();
+    void sharedFileOnAFullDiskKeepsItsContentsAndSaysWhyInItalian();
+    void missingSharedFileIsCreatedWhole();
     void namesMatchWithoutRegardToCase();
     void serverPathWithTrailingSeparator();
 };
@@ -139,6 +148,105 @@ void TestTextRecord::fullDiskKeepsThePreviousFile()
     QVERIFY(!status);
     QCOMPARE(test::fileBytes(path), QByteArray("7\r\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1); // no temporary file left
+}
+
+void TestTextRecord::sharedFileRewrittenInPlaceKeepsOwnerGroupAndMode()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("NrAllS1.txt"));
+    QVERIFY(TextRecord::writeInteger(path, 5));
+    const QByteArray name = QFile::encodeName(path);
+    // As a counter station's user left it (only root can give a file away).
+    const bool root = geteuid() == 0;
+    if (root)
+        QCOMPARE(::chown(name.constData(), 65534, 65534), 0);
+    QCOMPARE(::chmod(name.constData(), 0664), 0);
+    struct stat before
+    {
+    };
+    QCOMPARE(::stat(name.constData(), &before), 0);
+
+    QVERIFY(TextRecord::writeInteger(path, 1234567));
+    QVERIFY(TextRecord::writeInteger(path, 3)); // shorter: nothing of the old number stays
+    struct stat after
+    {
+    };
+    QCOMPARE(::stat(name.constData(), &after), 0);
+    QCOMPARE(test::fileBytes(path), QByteArray("3\r\n"));
+    QCOMPARE(after.st_ino, before.st_ino); // the same file, not a new one put in its place
+    QCOMPARE(after.st_uid, before.st_uid);
+    QCOMPARE(after.st_gid, before.st_gid);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+}
+
+void TestTextRecord::sharedFileWaitsForAStationsLockAndThenGivesUp()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("NrAllS2.txt"));
+    QVERIFY(TextRecord::writeInteger(path, 10));
+    // A station reading the file holds its lock (another open file, as another process).
+    const int station = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    QVERIFY(station >= 0);
+    QCOMPARE(::flock(station, LOCK_EX), 0);
+
+    const Status refused = SharedFile::rewrite(path, "99\r\n", 150);
+    QCOMPARE(refused.errorNumber(), ErrorNumber::PermissionDenied);
+    QVERIFY2(
+        refused.error().description.contains(QStringLiteral("bloccato da un'altra postazione")),
+        qPrintable(refused.error().description));
+    QCOMPARE(test::fileBytes(path), QByteArray("10\r\n"));
+
+    // A lock held for a moment only is waited for.
+    std::thread release([station] {
+        ::usleep(100 * 1000);
+        ::close(station);
+    });
+    const Status written = SharedFile::rewrite(path, "99\r\n", 3000);
+    release.join();
+    QVERIFY(written);
+    QCOMPARE(test::fileBytes(path), QByteArray("99\r\n"));
+}
+
+void TestTextRecord::sharedFileOnAFullDiskKeepsItsContentsAndSaysWhyInItalian()
+{
+    QTemporaryDir dir;
+    const QString numbering = dir.filePath(QStringLiteral("NrAllS4.txt"));
+    const QString serverPath = dir.filePath(QStringLiteral("percorsiT.txt"));
+    QVERIFY(TextRecord::writeInteger(numbering, 42));
+    QVERIFY(TextRecord::writeText(serverPath, QStringLiteral("/srv/a")));
+    Status inPlace;
+    Status replaced;
+    {
+        test::FileSizeLimit fullDisk(16);
+        QVERIFY(fullDisk.ok());
+        inPlace = SharedFile::rewrite(numbering, QByteArray(64, '7'));
+        replaced = TextRecord::writeText(serverPath, QString(200, QLatin1Char('x')));
+    }
+    for (const Status &status : {inPlace, replaced}) {
+        QVERIFY(!status);
+        QVERIFY2(status.error().description.endsWith(QStringLiteral(": disco pieno")),
+                 qPrintable(status.error().description));
+    }
+    QCOMPARE(test::fileBytes(numbering), QByteArray("42\r\n"));
+    QCOMPARE(*TextRecord::readFirstField(serverPath), QStringLiteral("/srv/a"));
+}
+
+void TestTextRecord::missingSharedFileIsCreatedWhole()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("NrAllS5.txt"));
+    QVERIFY(TextRecord::writeInteger(path, -8));
+    QCOMPARE(test::fileBytes(path), QByteArray("-8\r\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("NrAllS5.txt")});
+    // The mode a station's own create would give, not the private one of a temporary file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat created
+    {
+    };
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &created), 0);
+    QCOMPARE(created.st_mode & 0777, 0666 & ~mask);
 }
 
 void TestTextRecord::namesMatchWithoutRegardToCase()
