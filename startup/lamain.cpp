@@ -4,6 +4,7 @@
 #include "filenames.h"
 #include "imporete.h"
 #include "msgform.h"
+#include "numberingjournal.h"
 #include "numberingstart.h"
 #include "previousinstance.h"
 #include "shell.h"
@@ -200,6 +201,12 @@ void LaMain::buildControls()
 void LaMain::Form_Load()
 {
     qCInfo(lcStartup).noquote() << "start-up in" << QDir::currentPath();
+    // Before anything else: an initial start cut off by a power cut is settled, so that
+    // the numbering files agree with the server database again. Should the server be
+    // unreachable now, the journal stays and the next initial start settles it first.
+    if (auto recovered = NumberingJournal::recover(); !recovered)
+        qCCritical(lcStartup).noquote()
+            << "interrupted numbering start not settled:" << recovered.error().description;
     if (!readServerPath())
         return;
     // Only after the path is read: a station without it is led to the setup first.

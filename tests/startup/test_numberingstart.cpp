@@ -1,3 +1,4 @@
+#include "numberingjournal.h"
 #include "numberingstart.h"
 #include "stationdata.h"
 #include "textrecord.h"
@@ -5,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTest>
 
 using namespace nx7;
@@ -16,6 +18,8 @@ class TestNumberingStart : public QObject
 private Q_SLOTS:
     void attendedInitialResetsByPositionOnlyTheFirstTwenty();
     void fileFailureHalfWayPutsEverythingBack();
+    void powerCutAtEachStageIsSettledAtTheNextStart_data();
+    void powerCutAtEachStageIsSettledAtTheNextStart();
     void serverFolderLostHalfWayIsNotCalledUnchanged();
     void missingServerPiecesAreNamed_data();
     void missingServerPiecesAreNamed();
@@ -46,6 +50,66 @@ void TestNumberingStart::attendedInitialResetsByPositionOnlyTheFirstTwenty()
     QCOMPARE(waitingCounts(station), QList<int>(20, 0) + QList<int>({4, 4}));
     QCOMPARE(queueLength(station), 0);
     QCOMPARE(state.serviceCounters[20], 120);
+}
+
+void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart_data()
+{
+    using Stage = NumberingStart::Stage;
+    QTest::addColumn<int>("stage");
+    QTest::addColumn<int>("times");
+    QTest::addColumn<bool>("committed");
+    QTest::addRow("journal written") << int(Stage::JournalWritten) << 1 << false;
+    QTest::addRow("queue emptied") << int(Stage::QueueEmptied) << 1 << false;
+    QTest::addRow("waiting counts reset") << int(Stage::WaitingReset) << 1 << false;
+    QTest::addRow("first file written") << int(Stage::FileWritten) << 1 << false;
+    QTest::addRow("eight files written") << int(Stage::FileWritten) << 8 << false;
+    QTest::addRow("all files written") << int(Stage::FileWritten) << 20 << false;
+    QTest::addRow("committed, journal left") << int(Stage::Committed) << 1 << true;
+}
+
+void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
+{
+    QFETCH(int, stage);
+    QFETCH(int, times);
+    QFETCH(bool, committed);
+    TempInstallation station;
+    QVERIFY(station.ok());
+    QVERIFY(fillQueueAndWaiting(station));
+    QVERIFY(setInitialNumbers(station));
+    for (int slot = 1; slot <= 20; ++slot)
+        QVERIFY(TextRecord::writeInteger(station.numberingFile(slot), 500 + slot));
+    QVERIFY(QFile::remove(station.numberingFile(9))); // absent before
+
+    QProcess kiosk;
+    kiosk.setWorkingDirectory(station.stationPath());
+    kiosk.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    kiosk.start(QStringLiteral(NX7_CRASH_HELPER), {QString::number(stage), QString::number(times)});
+    QVERIFY(kiosk.waitForFinished(20000));
+    QCOMPARE(kiosk.exitStatus(), QProcess::CrashExit); // really cut off there
+    const QString journal = QDir(station.stationPath()).filePath(NumberingJournal::fileName());
+    QVERIFY(QFile::exists(journal));
+
+    // The next start, before anything else.
+    const QString previousDir = QDir::currentPath();
+    QDir::setCurrent(station.stationPath());
+    const auto recovered = NumberingJournal::recover();
+    QDir::setCurrent(previousDir);
+    QVERIFY(recovered);
+    QVERIFY(*recovered);
+    QVERIFY(!QFile::exists(journal));
+
+    // The files agree with what the server kept.
+    QCOMPARE(queueLength(station), committed ? 0 : 3);
+    QCOMPARE(waitingCounts(station), QList<int>(20, committed ? 0 : 4));
+    for (int slot = 1; slot <= 20; ++slot) {
+        const QString file = station.numberingFile(slot);
+        if (slot == 9 && !committed) {
+            QVERIFY(!QFile::exists(file));
+            continue;
+        }
+        QCOMPARE(*TextRecord::readFirstField(file),
+                 QString::number(committed ? 100 + slot : 500 + slot));
+    }
 }
 
 void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
