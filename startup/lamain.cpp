@@ -207,10 +207,12 @@ void LaMain::Form_Load()
     if (auto recovered = NumberingJournal::recover(); !recovered)
         qCCritical(lcStartup).noquote()
             << "interrupted numbering start not settled:" << recovered.error().description;
-    if (!readServerPath())
-        return;
-    // Only after the path is read: a station without it is led to the setup first.
-    if (m_instance.anotherCopyRunning()) {
+    // Claimed at once, so that a copy held at the server-path form blocks a second one
+    // too; told only after the path is read, so that a station without it is led to the
+    // setup first.
+    const bool anotherCopy = m_instance.anotherCopyRunning();
+    const bool pathRead = readServerPath();
+    if (anotherCopy && !m_shell.programEnded()) {
         qCWarning(lcStartup) << "another copy of the kiosk is running: this one ends";
         m_shell.messageBox(this, Shell::Icon::Critical, kWarningTitle,
                            QStringLiteral("NX7PRO-Modulo TOTEM risulta già in esecuzione sulla "
@@ -218,6 +220,8 @@ void LaMain::Form_Load()
         m_shell.endProgram();
         return;
     }
+    if (!pathRead)
+        return;
     if (!proveServerFolder())
         return;
     loadWaitSettings();

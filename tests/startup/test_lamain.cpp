@@ -88,6 +88,7 @@ private Q_SLOTS:
     void normalStartLoadsSettings();
     void pathProblemsLeadToSetup_data();
     void pathProblemsLeadToSetup();
+    void copyHeldAtTheSetupFormBlocksASecondCopy();
     void otherPathErrorsStopSilently_data();
     void otherPathErrorsStopSilently();
     void secondCopyEnds();
@@ -192,16 +193,44 @@ void TestLaMain::pathProblemsLeadToSetup()
             QFile::remove(QDir(k.station.serverPath()).filePath(QStringLiteral("FraseTTS.txt"))));
 
     LaMain &w = k.start();
-    QCOMPARE(k.shell.messages.size(), 1);
+    // The path first: a second copy is led to the setup before it is told it is one.
+    QCOMPARE(k.shell.messages.size(), secondCopy ? 2 : 1);
     QCOMPARE(k.shell.messages.first().icon, Shell::Icon::Information);
     QCOMPARE(k.shell.messages.first().title, QStringLiteral("NX7Totem-Messaggio"));
     QCOMPARE(k.shell.messages.first().text, kPathMessage);
     QCOMPARE(k.shell.modalForms.size(), 1);
     QCOMPARE(k.shell.modalForms.first().objectName, QStringLiteral("ImpoRete"));
-    QVERIFY(!k.shell.programEnded());
+    // When the setup form returns, a second copy is refused all the same.
+    if (secondCopy)
+        QCOMPARE(k.shell.messages.last().text,
+                 QStringLiteral("NX7PRO-Modulo TOTEM risulta già in esecuzione sulla macchina !"));
+    QCOMPARE(k.shell.programEnded(), secondCopy);
     QCOMPARE(w.messaggioSecondi()->text(), QString()); // the sequence stopped there
-    if (pathFile != "*")
-        QCOMPARE(k.instance.asked, 0); // the copy test comes after the path is read
+    QCOMPARE(k.instance.asked, 1); // claimed at once, even without a path
+}
+
+void TestLaMain::copyHeldAtTheSetupFormBlocksASecondCopy()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    QVERIFY(QFile::remove(QStringLiteral("percorsiT.txt")));
+    const QString lockPath = QDir(k.station.stationPath()).filePath(QStringLiteral("nx7.lock"));
+    MachineInstanceLock firstLock(lockPath);
+    LaMain first(k.state, k.shell, firstLock, {});
+    first.Form_Load(); // led to the setup form, which returns: the copy stays open
+    QVERIFY(!k.shell.programEnded());
+
+    // The operator writes the path by hand and starts the kiosk again.
+    QVERIFY(TextRecord::writeText(QStringLiteral("percorsiT.txt"), k.station.serverPath()));
+    TestShell secondShell;
+    StationState secondState;
+    MachineInstanceLock secondLock(lockPath);
+    LaMain second(secondState, secondShell, secondLock, {});
+    second.Form_Load();
+    QCOMPARE(secondShell.messages.size(), 1);
+    QCOMPARE(secondShell.messages.first().text,
+             QStringLiteral("NX7PRO-Modulo TOTEM risulta già in esecuzione sulla macchina !"));
+    QVERIFY(secondShell.programEnded());
 }
 
 void TestLaMain::otherPathErrorsStopSilently_data()
