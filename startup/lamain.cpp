@@ -385,6 +385,10 @@ void LaMain::PB1_Click(int index)
 void LaMain::LoadNumbering()
 {
     const NumberingStart::Outcome outcome = NumberingStart(m_state).loadCurrent();
+    if (outcome.kind == NumberingStart::Outcome::Kind::ServerNotOpened) {
+        m_shell.messageBox(this, Shell::Icon::Critical, kWarningTitle, outcome.error.description);
+        return;
+    }
     if (!outcome.started()) {
         MsgForm::showMessage(m_shell, this, outcome.message);
         return;

@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "filenames.h"
+#include "kioskneeds.h"
 #include "numberingjournal.h"
 #include "sharedfile.h"
 #include "startuplog.h"
@@ -152,6 +153,14 @@ NumberingStart::Outcome NumberingStart::loadCurrent()
     auto counters = readCounters(kCurrentTable);
     if (!counters)
         return failed(kCurrentTitle, counters.error());
+    // A file that is no database of this kiosk (an old Access file) is named, as the
+    // initial start does; a missing server is left to the screen's own load.
+    if (auto server = Database::open(FilePath::server(m_state.serverPath, FileName::ServerDatabase),
+                                     Database::Sharing::Shared);
+        !server && server.errorNumber() == ErrorNumber::UnrecognizedDatabaseFormat) {
+        qCWarning(lcStartup).noquote() << "server database unusable:" << server.error().description;
+        return Outcome{Outcome::Kind::ServerNotOpened, server.error(), {}};
+    }
     m_state.serviceCounters = *counters;
     qCInfo(lcStartup) << "current numbering loaded";
     return {};
@@ -180,10 +189,15 @@ NumberingStart::Outcome NumberingStart::startInitial()
         return Outcome{kind, server.error(), {}};
     }
 
-    // Everything that can be checked is checked before anything changes.
+    // Everything that can be checked is checked before anything changes, what the kiosk
+    // screen and the tickets will need included.
     auto counters = readCounters(kInitialTable);
     if (!counters)
         return failed(kInitialTitle, counters.error());
+    if (Status local = KioskNeeds::checkLocal(); !local)
+        return failed(kInitialTitle, local.error());
+    if (Status needs = KioskNeeds::checkServer(*server); !needs)
+        return failed(kInitialTitle, needs.error());
 
     if (!QFileInfo(FilePath::server(serverPath, FileName::NumberingFolder)).isDir())
         return failed(kInitialTitle,
@@ -204,7 +218,8 @@ NumberingStart::Outcome NumberingStart::startInitial()
     journal.serverDatabase = QFileInfo(serverDatabase).absoluteFilePath();
     for (int slot = 1; slot <= kSlotCount; ++slot) {
         const FileSnapshot &file = previous.at(slot - 1);
-        journal.files.append({QFileInfo(file.path).absoluteFilePath(), file.bytes, (*counters)[slot]});
+        journal.files.append(
+            {QFileInfo(file.path).absoluteFilePath(), file.bytes, (*counters)[slot]});
     }
     if (attended) {
         auto queue = RecordSet::openTable(*server, kQueueTable);

@@ -47,7 +47,14 @@ public:
     };
 
     // Points of the initial start at which a power cut is tried by the tests.
-    enum class Stage { JournalWritten, QueueEmptied, WaitingReset, FileWritten, Committed };
+    enum class Stage
+    {
+        JournalWritten,
+        QueueEmptied,
+        WaitingReset,
+        FileWritten,
+        Committed
+    };
     using StageHook = std::function<void(Stage)>;
 
     explicit NumberingStart(StationState &state, NumberWriter writer = {});

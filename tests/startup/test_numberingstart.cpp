@@ -23,6 +23,9 @@ private Q_SLOTS:
     void serverFolderLostHalfWayIsNotCalledUnchanged();
     void missingServerPiecesAreNamed_data();
     void missingServerPiecesAreNamed();
+    void kioskNeedsAreCheckedBeforeTheQueueIsTouched_data();
+    void kioskNeedsAreCheckedBeforeTheQueueIsTouched();
+    void currentNumberingRefusesAnUnusableServerFile();
     void currentNumberingNamesAnEmptyField();
     void secondsAreParsedWithinTheSixteenBitField();
     void upgradeCompletesATableThatHoldsOneField();
@@ -172,6 +175,72 @@ void TestNumberingStart::serverFolderLostHalfWayIsNotCalledUnchanged()
     QVERIFY(outcome.message.at(2).contains(QStringLiteral("6 file")));
     QCOMPARE(queueLength(station), 3); // the database part was still rolled back
     QCOMPARE(waitingCounts(station), QList<int>(20, 4));
+}
+
+void TestNumberingStart::kioskNeedsAreCheckedBeforeTheQueueIsTouched_data()
+{
+    QTest::addColumn<bool>("local");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("named");
+    QTest::addRow("no local Numerazione") << true << "DROP TABLE Numerazione"
+                                          << "\"Numerazione\"";
+    QTest::addRow("active service without a name")
+        << false << "UPDATE Servizi SET Servizio = NULL WHERE rowid = 2" << "ID 2";
+    QTest::addRow("no button font size")
+        << false << "UPDATE configurazioneTotem SET FontSize = NULL" << "\"FontSize\"";
+    QTest::addRow("title colour not a number")
+        << false << "UPDATE configurazioneTotem SET FontForecolorTitolo = 'rosso'"
+        << "\"FontForecolorTitolo\"";
+    QTest::addRow("no date visibility field")
+        << false << "ALTER TABLE configurazioneTotem DROP COLUMN DataVisibile"
+        << "\"DataVisibile\"";
+    QTest::addRow("no screen configuration")
+        << false << "DELETE FROM configurazioneTotem" << "\"configurazioneTotem\"";
+}
+
+void TestNumberingStart::kioskNeedsAreCheckedBeforeTheQueueIsTouched()
+{
+    QFETCH(bool, local);
+    QFETCH(QString, sql);
+    QFETCH(QString, named);
+    TempInstallation station;
+    QVERIFY(station.ok());
+    QVERIFY(fillQueueAndWaiting(station));
+    QVERIFY(run(station.serverDatabase(), QStringLiteral("UPDATE Servizi SET ServizioAttivo = 1")));
+    QVERIFY(run(local ? station.localDatabase() : station.serverDatabase(), sql));
+    QVERIFY(TextRecord::writeInteger(station.numberingFile(1), 57));
+
+    StationState state;
+    state.serverPath = station.serverPath();
+    const auto outcome = NumberingStart(state).startInitial();
+    QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
+    QVERIFY2(outcome.message.value(1).contains(named), qPrintable(outcome.message.join(u'|')));
+    QCOMPARE(outcome.message.value(2), QStringLiteral("Nessuna modifica eseguita."));
+    QCOMPARE(queueLength(station), 3);
+    QCOMPARE(waitingCounts(station), QList<int>(20, 4));
+    QCOMPARE(fileBytes(station.numberingFile(1)), QByteArray("57\r\n"));
+    QVERIFY(!QFile::exists(NumberingJournal::fileName()));
+}
+
+void TestNumberingStart::currentNumberingRefusesAnUnusableServerFile()
+{
+    TempInstallation station;
+    QVERIFY(station.ok());
+    // An Access file of the old kiosk in place of the server database.
+    QFile server(station.serverDatabase());
+    QVERIFY(server.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    server.write(QByteArray(4, '\0') + "Standard Jet DB" + QByteArray(200, '\0'));
+    server.close();
+    StationState state;
+    state.serverPath = station.serverPath();
+    const auto outcome = NumberingStart(state).loadCurrent();
+    QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::ServerNotOpened);
+    QCOMPARE(outcome.error.number, ErrorNumber::UnrecognizedDatabaseFormat);
+    QVERIFY(outcome.error.description.contains(QStringLiteral("NX7PRO.mdb")));
+
+    // A missing server is left to the screen's own load, as before.
+    QVERIFY(QFile::remove(station.serverDatabase()));
+    QVERIFY(NumberingStart(state).loadCurrent().started());
 }
 
 void TestNumberingStart::missingServerPiecesAreNamed_data()
