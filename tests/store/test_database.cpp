@@ -1,8 +1,10 @@
 #include "database.h"
+#include "filesizelimit.h"
 #include "installation.h"
 #include "tempinstallation.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
@@ -17,6 +19,7 @@ private Q_SLOTS:
     void missingFileAndFolderHaveTheirNumbers();
     void refusesAccessFilesAndWritesNothing();
     void refusesFilesThatAreNoDatabase();
+    void fullDiskIsToldInItalian();
     void tableOrderEditAndAdd();
     void missingColumnIs3265AndTableNamesIgnoreCase();
     void findFirstBindsTheValue();
@@ -291,4 +294,29 @@ void TestDatabase::unreadableFileIsNotAMissingTable()
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)
+void TestDatabase::fullDiskIsToldInItalian()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("full.db"));
+    QFile empty(path); // an empty file is an empty database
+    QVERIFY(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    auto db = Database::open(path);
+    QVERIFY(db);
+    QVERIFY(db->exec(QStringLiteral("CREATE TABLE t (x TEXT)")));
+    Status status;
+    {
+        test::FileSizeLimit fullDisk(QFileInfo(path).size());
+        QVERIFY(fullDisk.ok());
+        status = db->exec(QStringLiteral("INSERT INTO t VALUES (?)"),
+                          {QString(100000, QLatin1Char('x'))});
+    }
+    QVERIFY(!status);
+    const QString said = status.error().description;
+    // The operator's words; the engine's English stays in the log.
+    QVERIFY2(said.startsWith(QStringLiteral("Operazione sul database non riuscita: ")), qPrintable(said));
+    QVERIFY2(!said.contains(QRegularExpression(QStringLiteral("\\b(full|disk|Unable|error)\\b"))),
+             qPrintable(said));
+}
+
 #include "test_database.moc"
