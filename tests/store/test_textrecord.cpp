@@ -32,6 +32,7 @@ private Q_SLOTS:
     void sharedFileWaitsForAStationsLockAndThenGivesUp();
     void sharedFileOnAFullDiskKeepsItsContentsAndSaysWhyInItalian();
     void missingSharedFileIsCreatedWhole();
+    void serverPathFileRewrittenInPlaceInAReadOnlyFolder();
     void namesMatchWithoutRegardToCase();
     void serverPathWithTrailingSeparator();
 };
@@ -127,6 +128,8 @@ void TestTextRecord::failedWriteKeepsThePreviousFile()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("percorsiT.txt"));
     QVERIFY(TextRecord::writeText(path, QStringLiteral("/old")));
+    // Neither the folder nor the file writable (a writable file is rewritten in place).
+    QFile::setPermissions(path, QFile::ReadOwner);
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
     const Status status = TextRecord::writeText(path, QStringLiteral("/new"));
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -247,6 +250,20 @@ void TestTextRecord::missingSharedFileIsCreatedWhole()
     };
     QCOMPARE(::stat(QFile::encodeName(path).constData(), &created), 0);
     QCOMPARE(created.st_mode & 0777, 0666 & ~mask);
+}
+
+void TestTextRecord::serverPathFileRewrittenInPlaceInAReadOnlyFolder()
+{
+    if (geteuid() == 0)
+        QSKIP("root writes into read-only folders");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("percorsiT.txt"));
+    QVERIFY(TextRecord::writeText(path, QStringLiteral("/old")));
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+    const Status status = TextRecord::writeText(path, QStringLiteral("/new"));
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY2(status, qPrintable(status.error().description));
+    QCOMPARE(*TextRecord::readFirstField(path), QStringLiteral("/new"));
 }
 
 void TestTextRecord::namesMatchWithoutRegardToCase()
