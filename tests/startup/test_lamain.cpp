@@ -106,6 +106,7 @@ private Q_SLOTS:
     void invalidServerPath();
     void serverDatabaseNotOpened_data();
     void serverDatabaseNotOpened();
+    void currentStartNamesAnUnusableServerFile();
     void fewerThanTwentyServices();
     void unwritableNumberingFileChangesNothing();
     void failureMessagesFitTheMessageForm_data();
@@ -586,6 +587,25 @@ void TestLaMain::serverDatabaseNotOpened()
         QVERIFY(k.shell.messages.first().text.contains(QStringLiteral("NX7PRO.mdb")));
         QCOMPARE(fileBytes(k.station.serverDatabase()), contents); // nothing written to it
     }
+}
+
+void TestLaMain::currentStartNamesAnUnusableServerFile()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    LaMain &w = k.start();
+    const QByteArray access =
+        QByteArray("\x00\x01\x00\x00Standard Jet DB\x00", 20) + QByteArray(200, '\0');
+    QVERIFY(TextRecord::writeFileAtomically(k.station.serverDatabase(), access));
+    w.radioButton(1)->setChecked(true);
+    QTest::mouseClick(w.button(1), Qt::LeftButton);
+
+    // Said as the initial start says it, instead of a blank customer screen.
+    QCOMPARE(k.shown(QStringLiteral("FrontEnd")), 0);
+    QCOMPARE(k.shell.messages.size(), 1);
+    QCOMPARE(k.shell.messages.first().title, QStringLiteral("ATTENZIONE"));
+    QVERIFY(k.shell.messages.first().text.contains(QStringLiteral("NX7PRO.mdb")));
+    QVERIFY(!k.shell.programEnded());
 }
 
 void TestLaMain::fewerThanTwentyServices()
