@@ -207,7 +207,7 @@ void TestLaMain::pathProblemsLeadToSetup()
                  QStringLiteral("NX7PRO-Modulo TOTEM risulta già in esecuzione sulla macchina !"));
     QCOMPARE(k.shell.programEnded(), secondCopy);
     QCOMPARE(w.messaggioSecondi()->text(), QString()); // the sequence stopped there
-    QCOMPARE(k.instance.asked, 1); // claimed at once, even without a path
+    QCOMPARE(k.instance.asked, 1);                     // claimed at once, even without a path
 }
 
 void TestLaMain::copyHeldAtTheSetupFormBlocksASecondCopy()

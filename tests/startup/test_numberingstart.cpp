@@ -25,7 +25,6 @@ private Q_SLOTS:
     void missingServerPiecesAreNamed();
     void kioskNeedsAreCheckedBeforeTheQueueIsTouched_data();
     void kioskNeedsAreCheckedBeforeTheQueueIsTouched();
-    void currentNumberingRefusesAnUnusableServerFile();
     void currentNumberingNamesAnEmptyField();
     void secondsAreParsedWithinTheSixteenBitField();
     void upgradeCompletesATableThatHoldsOneField();
@@ -185,17 +184,19 @@ void TestNumberingStart::kioskNeedsAreCheckedBeforeTheQueueIsTouched_data()
     QTest::addRow("no local Numerazione") << true << "DROP TABLE Numerazione"
                                           << "\"Numerazione\"";
     QTest::addRow("active service without a name")
-        << false << "UPDATE Servizi SET Servizio = NULL WHERE rowid = 2" << "ID 2";
+        << false << "UPDATE Servizi SET Servizio = NULL WHERE rowid = 2"
+        << "ID 2";
     QTest::addRow("no button font size")
-        << false << "UPDATE configurazioneTotem SET FontSize = NULL" << "\"FontSize\"";
+        << false << "UPDATE configurazioneTotem SET FontSize = NULL"
+        << "\"FontSize\"";
     QTest::addRow("title colour not a number")
         << false << "UPDATE configurazioneTotem SET FontForecolorTitolo = 'rosso'"
         << "\"FontForecolorTitolo\"";
     QTest::addRow("no date visibility field")
         << false << "ALTER TABLE configurazioneTotem DROP COLUMN DataVisibile"
         << "\"DataVisibile\"";
-    QTest::addRow("no screen configuration")
-        << false << "DELETE FROM configurazioneTotem" << "\"configurazioneTotem\"";
+    QTest::addRow("no screen configuration") << false << "DELETE FROM configurazioneTotem"
+                                             << "\"configurazioneTotem\"";
 }
 
 void TestNumberingStart::kioskNeedsAreCheckedBeforeTheQueueIsTouched()
@@ -220,27 +221,6 @@ void TestNumberingStart::kioskNeedsAreCheckedBeforeTheQueueIsTouched()
     QCOMPARE(waitingCounts(station), QList<int>(20, 4));
     QCOMPARE(fileBytes(station.numberingFile(1)), QByteArray("57\r\n"));
     QVERIFY(!QFile::exists(NumberingJournal::fileName()));
-}
-
-void TestNumberingStart::currentNumberingRefusesAnUnusableServerFile()
-{
-    TempInstallation station;
-    QVERIFY(station.ok());
-    // An Access file of the old kiosk in place of the server database.
-    QFile server(station.serverDatabase());
-    QVERIFY(server.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    server.write(QByteArray(4, '\0') + "Standard Jet DB" + QByteArray(200, '\0'));
-    server.close();
-    StationState state;
-    state.serverPath = station.serverPath();
-    const auto outcome = NumberingStart(state).loadCurrent();
-    QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::ServerNotOpened);
-    QCOMPARE(outcome.error.number, ErrorNumber::UnrecognizedDatabaseFormat);
-    QVERIFY(outcome.error.description.contains(QStringLiteral("NX7PRO.mdb")));
-
-    // A missing server is left to the screen's own load, as before.
-    QVERIFY(QFile::remove(station.serverDatabase()));
-    QVERIFY(NumberingStart(state).loadCurrent().started());
 }
 
 void TestNumberingStart::missingServerPiecesAreNamed_data()

@@ -5,13 +5,13 @@
 #include "textrecord.h"
 
 #include <QFile>
-#include <unistd.h>
+#include <QTemporaryDir>
+#include <QTest>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
-#include <QTemporaryDir>
-#include <QTest>
+#include <unistd.h>
 
 using namespace nx7;
 
@@ -31,7 +31,6 @@ private Q_SLOTS:
     void sharedFileRewrittenInPlaceKeepsOwnerGroupAndMode();
     void sharedFileWaitsForAStationsLockAndThenGivesUp();
     void sharedFileOnAFullDiskKeepsItsContentsAndSaysWhyInItalian();
-    void missingSharedFileIsCreatedWhole();
     void serverPathFileRewrittenInPlaceInAReadOnlyFolder();
     void namesMatchWithoutRegardToCase();
     void serverPathWithTrailingSeparator();
@@ -157,8 +156,15 @@ void TestTextRecord::sharedFileRewrittenInPlaceKeepsOwnerGroupAndMode()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("NrAllS1.txt"));
-    QVERIFY(TextRecord::writeInteger(path, 5));
+    QVERIFY(TextRecord::writeInteger(path, 5)); // missing: made whole, with a station's mode
     const QByteArray name = QFile::encodeName(path);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat made
+    {
+    };
+    QCOMPARE(::stat(name.constData(), &made), 0);
+    QCOMPARE(made.st_mode & 0777, 0666 & ~mask); // not a temporary file's private 0600
     // As a counter station's user left it (only root can give a file away).
     const bool root = geteuid() == 0;
     if (root)
@@ -233,23 +239,6 @@ void TestTextRecord::sharedFileOnAFullDiskKeepsItsContentsAndSaysWhyInItalian()
     }
     QCOMPARE(test::fileBytes(numbering), QByteArray("42\r\n"));
     QCOMPARE(*TextRecord::readFirstField(serverPath), QStringLiteral("/srv/a"));
-}
-
-void TestTextRecord::missingSharedFileIsCreatedWhole()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("NrAllS5.txt"));
-    QVERIFY(TextRecord::writeInteger(path, -8));
-    QCOMPARE(test::fileBytes(path), QByteArray("-8\r\n"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("NrAllS5.txt")});
-    // The mode a station's own create would give, not the private one of a temporary file.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    struct stat created
-    {
-    };
-    QCOMPARE(::stat(QFile::encodeName(path).constData(), &created), 0);
-    QCOMPARE(created.st_mode & 0777, 0666 & ~mask);
 }
 
 void TestTextRecord::serverPathFileRewrittenInPlaceInAReadOnlyFolder()
