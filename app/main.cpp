@@ -22,6 +22,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("nx7totem"));
     QApplication::setQuitOnLastWindowClosed(false); // the program ends only where it says so
+    // The operator reads Italian only, the standard dialogs' texts included.
+    installItalianQtTranslations();
 
     StationState state;
     DesktopShell shell;

@@ -13,9 +13,10 @@ function(nx7_add_library target)
 endfunction()
 
 # One QtTest executable registered with ctest, run offscreen with a timeout
-# so that a test stuck on a dialog fails quickly instead of hanging CI.
+# so that a test stuck on a dialog fails quickly instead of hanging CI. OWN_X_SERVER: the
+# test starts its own X server and runs on the real xcb platform, never offscreen.
 function(nx7_add_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_X_SERVER" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 60)
   endif()
@@ -23,7 +24,11 @@ function(nx7_add_test name)
   target_link_libraries(${name} PRIVATE Qt6::Test nx7_testsupport ${ARG_LIBS})
   nx7_target_defaults(${name})
   add_test(NAME ${name} COMMAND ${name})
+  set(platform "QT_QPA_PLATFORM=offscreen;")
+  if(ARG_OWN_X_SERVER)
+    set(platform "QT_QPA_PLATFORM=xcb;")
+  endif()
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${ARG_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;TZ=Europe/Rome")
+    ENVIRONMENT "${platform}LC_ALL=C.UTF-8;TZ=Europe/Rome")
 endfunction()

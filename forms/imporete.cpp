@@ -63,6 +63,9 @@ ImpoRete::ImpoRete(Shell &shell, QWidget *parent) : QDialog(parent), m_shell(she
     m_txtshortcutdir->setMinimumWidth(380);
     m_txtshortcutdir->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_txtshortcutdir->setTextFormat(Qt::PlainText); // a folder name is never markup
+    // A long server path is shown whole, on as many lines as it needs.
+    m_txtshortcutdir->setWordWrap(true);
+    m_txtshortcutdir->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::MinimumExpanding);
     auto *image1 = new ServerPicture(this);
     image1->setObjectName(QStringLiteral("Image1"));
 
@@ -90,7 +93,17 @@ void ImpoRete::showSetup(Shell &shell, QWidget *parent)
 
 QString ImpoRete::shownPath() const
 {
-    return m_txtshortcutdir->text();
+    return m_shownPath;
+}
+
+void ImpoRete::setShownPath(const QString &path)
+{
+    m_shownPath = path;
+    // Word wrap breaks only at spaces: an invisible break after each separator lets a
+    // path without spaces wrap too.
+    QString breakable = path;
+    breakable.replace(u'\\', QStringLiteral("\\\u200B")).replace(u'/', QStringLiteral("/\u200B"));
+    m_txtshortcutdir->setText(breakable);
 }
 
 void ImpoRete::Form_Activate()
@@ -99,7 +112,7 @@ void ImpoRete::Form_Activate()
     if (!path)
         return; // no stored path yet: the label keeps its text
     m_path = *path;
-    m_txtshortcutdir->setText(m_path);
+    setShownPath(m_path);
 }
 
 void ImpoRete::cbt_Click(int index)
@@ -123,23 +136,25 @@ void ImpoRete::BrowseServerFolder()
 {
     const QString chosen = m_shell.browseFolder(this, QStringLiteral("Selezionare la cartella"));
     if (!chosen.isEmpty())
-        m_txtshortcutdir->setText(QDir::toNativeSeparators(chosen));
+        setShownPath(QDir::toNativeSeparators(chosen));
 }
 
 void ImpoRete::save()
 {
-    const QString shown = m_txtshortcutdir->text();
+    const QString shown = m_shownPath;
     if (shown == kNoPathChosen || shown.trimmed().isEmpty()) {
-        MsgForm::showMessage(m_shell, this, {QStringLiteral("Selezionare un Percorso per gli archivi !")});
+        MsgForm::showMessage(m_shell, this,
+                             {QStringLiteral("Selezionare un Percorso per gli archivi !")});
         return;
     }
     const Status written = TextRecord::writeText(FilePath::local(FileName::ServerPathFile), shown);
     if (!written) {
         qCWarning(lcForms).noquote() << "server path not saved:" << written.error().description;
-        MsgForm::showMessage(m_shell, this,
-                             {QStringLiteral("Impossibile salvare il percorso del Server !"),
-                              QStringLiteral("Controllare che la cartella del totem sia scrivibile."),
-                              written.error().description});
+        MsgForm::showMessage(
+            m_shell, this,
+            {QStringLiteral("Impossibile salvare il percorso del Server !"),
+             QStringLiteral("Controllare che la cartella del totem sia scrivibile."),
+             written.error().description});
         return;
     }
     m_path = shown;

@@ -37,11 +37,13 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void setShownPath(const QString &path);
     void BrowseServerFolder();
     void save();
 
     Shell &m_shell;
     QString m_path;
+    QString m_shownPath;
     QLabel *m_txtshortcutdir = nullptr;
     std::array<QPushButton *, 3> m_cbt{};
 };

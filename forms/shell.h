@@ -2,10 +2,11 @@
 
 #include "errors.h"
 
+#include <QPointer>
 #include <QString>
+#include <QWidget>
 
 class QDialog;
-class QWidget;
 
 namespace nx7 {
 
@@ -14,7 +15,12 @@ namespace nx7 {
 class Shell
 {
 public:
-    enum class Icon { None, Information, Critical };
+    enum class Icon
+    {
+        None,
+        Information,
+        Critical
+    };
 
     virtual ~Shell() = default;
 
@@ -35,20 +41,32 @@ public:
     static QString applicationTitle();
 };
 
-// The real desktop.
+// The real desktop. Without a window manager nothing gives the keyboard focus back when
+// a box or form closes, and nothing presses a focused button on Return: it does both.
 class DesktopShell final : public Shell
 {
 public:
-    void messageBox(QWidget *parent, Icon icon, const QString &title,
-                    const QString &text) override;
+    DesktopShell();
+    ~DesktopShell() override;
+    DesktopShell(const DesktopShell &) = delete;
+    DesktopShell &operator=(const DesktopShell &) = delete;
+
+    void messageBox(QWidget *parent, Icon icon, const QString &title, const QString &text) override;
     int execModal(QDialog &dialog) override;
     QString browseFolder(QWidget *parent, const QString &title) override;
     void endProgram() override;
     bool programEnded() const override { return m_ended; }
 
 private:
+    void giveFocusBack(const QPointer<QWidget> &window) const;
+
     bool m_ended = false;
+    QObject *m_returnPresses = nullptr;
 };
+
+// Loads Qt's own Italian texts (buttons and labels of the standard dialogs); false when
+// the translation files are not installed.
+bool installItalianQtTranslations();
 
 // Shows a widget and makes it the active window, which a kiosk without a window
 // manager does not do by itself (keyboard mnemonics and Escape need it).

@@ -13,6 +13,7 @@ packages=(
   sqlite3 poppler-utils xvfb xauth xkb-data x11-xkb-utils
   x11-utils x11-apps xdotool
   systemd-container
+  qt6-translations-l10n
 )
 missing=()
 for p in "${packages[@]}"; do

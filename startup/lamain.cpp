@@ -4,6 +4,7 @@
 #include "filenames.h"
 #include "imporete.h"
 #include "msgform.h"
+#include "numberingjournal.h"
 #include "numberingstart.h"
 #include "previousinstance.h"
 #include "shell.h"
@@ -200,10 +201,18 @@ void LaMain::buildControls()
 void LaMain::Form_Load()
 {
     qCInfo(lcStartup).noquote() << "start-up in" << QDir::currentPath();
-    if (!readServerPath())
-        return;
-    // Only after the path is read: a station without it is led to the setup first.
-    if (m_instance.anotherCopyRunning()) {
+    // Before anything else: an initial start cut off by a power cut is settled, so that
+    // the numbering files agree with the server database again. Should the server be
+    // unreachable now, the journal stays and the next initial start settles it first.
+    if (auto recovered = NumberingJournal::recover(); !recovered)
+        qCCritical(lcStartup).noquote()
+            << "interrupted numbering start not settled:" << recovered.error().description;
+    // Claimed at once, so that a copy held at the server-path form blocks a second one
+    // too; told only after the path is read, so that a station without it is led to the
+    // setup first.
+    const bool anotherCopy = m_instance.anotherCopyRunning();
+    const bool pathRead = readServerPath();
+    if (anotherCopy && !m_shell.programEnded()) {
         qCWarning(lcStartup) << "another copy of the kiosk is running: this one ends";
         m_shell.messageBox(this, Shell::Icon::Critical, kWarningTitle,
                            QStringLiteral("NX7PRO-Modulo TOTEM risulta già in esecuzione sulla "
@@ -211,6 +220,8 @@ void LaMain::Form_Load()
         m_shell.endProgram();
         return;
     }
+    if (!pathRead)
+        return;
     if (!proveServerFolder())
         return;
     loadWaitSettings();
@@ -374,6 +385,10 @@ void LaMain::PB1_Click(int index)
 void LaMain::LoadNumbering()
 {
     const NumberingStart::Outcome outcome = NumberingStart(m_state).loadCurrent();
+    if (outcome.kind == NumberingStart::Outcome::Kind::ServerNotOpened) {
+        m_shell.messageBox(this, Shell::Icon::Critical, kWarningTitle, outcome.error.description);
+        return;
+    }
     if (!outcome.started()) {
         MsgForm::showMessage(m_shell, this, outcome.message);
         return;

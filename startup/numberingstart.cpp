@@ -2,6 +2,9 @@
 
 #include "database.h"
 #include "filenames.h"
+#include "kioskneeds.h"
+#include "numberingjournal.h"
+#include "sharedfile.h"
 #include "startuplog.h"
 #include "textrecord.h"
 
@@ -75,9 +78,8 @@ int restore(const QList<FileSnapshot> &written)
 {
     int lost = 0;
     for (const FileSnapshot &file : written) {
-        const bool restored = file.bytes
-                                  ? bool(TextRecord::writeFileAtomically(file.path, *file.bytes))
-                                  : QFile::remove(file.path);
+        const bool restored = file.bytes ? bool(SharedFile::rewrite(file.path, *file.bytes))
+                                         : QFile::remove(file.path);
         if (!restored) {
             qCCritical(lcStartup) << "cannot put back the numbering file" << file.path;
             ++lost;
@@ -151,6 +153,14 @@ NumberingStart::Outcome NumberingStart::loadCurrent()
     auto counters = readCounters(kCurrentTable);
     if (!counters)
         return failed(kCurrentTitle, counters.error());
+    // A file that is no database of this kiosk (an old Access file) is named, as the
+    // initial start does; a missing server is left to the screen's own load.
+    if (auto server = Database::open(FilePath::server(m_state.serverPath, FileName::ServerDatabase),
+                                     Database::Sharing::Shared);
+        !server && server.errorNumber() == ErrorNumber::UnrecognizedDatabaseFormat) {
+        qCWarning(lcStartup).noquote() << "server database unusable:" << server.error().description;
+        return Outcome{Outcome::Kind::ServerNotOpened, server.error(), {}};
+    }
     m_state.serviceCounters = *counters;
     qCInfo(lcStartup) << "current numbering loaded";
     return {};
@@ -162,8 +172,14 @@ NumberingStart::Outcome NumberingStart::startInitial()
     const bool attended = !m_state.unattendedRestart;
     const QString serverPath = m_state.serverPath;
 
-    auto server = Database::open(FilePath::server(serverPath, FileName::ServerDatabase),
-                                 Database::Sharing::Shared);
+    // A start cut off earlier is settled first: its journal must not be overwritten.
+    if (auto recovered = NumberingJournal::recover(); !recovered)
+        return failed(kInitialTitle,
+                      described(recovered.error(),
+                                QStringLiteral("Avvio precedente interrotto e non ripristinato.")));
+
+    const QString serverDatabase = FilePath::server(serverPath, FileName::ServerDatabase);
+    auto server = Database::open(serverDatabase, Database::Sharing::Shared);
     if (!server) {
         qCWarning(lcStartup).noquote()
             << "server database not opened:" << server.error().description;
@@ -173,10 +189,15 @@ NumberingStart::Outcome NumberingStart::startInitial()
         return Outcome{kind, server.error(), {}};
     }
 
-    // Everything that can be checked is checked before anything changes.
+    // Everything that can be checked is checked before anything changes, what the kiosk
+    // screen and the tickets will need included.
     auto counters = readCounters(kInitialTable);
     if (!counters)
         return failed(kInitialTitle, counters.error());
+    if (Status local = KioskNeeds::checkLocal(); !local)
+        return failed(kInitialTitle, local.error());
+    if (Status needs = KioskNeeds::checkServer(*server); !needs)
+        return failed(kInitialTitle, needs.error());
 
     if (!QFileInfo(FilePath::server(serverPath, FileName::NumberingFolder)).isDir())
         return failed(kInitialTitle,
@@ -191,11 +212,41 @@ NumberingStart::Outcome NumberingStart::startInitial()
         previous.append(*file);
     }
 
+    // The previous files on disk before anything changes, with what tells afterwards
+    // whether the server committed.
+    NumberingJournal journal;
+    journal.serverDatabase = QFileInfo(serverDatabase).absoluteFilePath();
+    for (int slot = 1; slot <= kSlotCount; ++slot) {
+        const FileSnapshot &file = previous.at(slot - 1);
+        journal.files.append(
+            {QFileInfo(file.path).absoluteFilePath(), file.bytes, (*counters)[slot]});
+    }
+    if (attended) {
+        auto queue = RecordSet::openTable(*server, kQueueTable);
+        if (!queue)
+            return failed(kInitialTitle, serverTableError(queue.error(), kQueueTable));
+        for (const QString &column : NumberingJournal::ticketColumns()) {
+            if (queue->eof())
+                break;
+            auto value = queue->value(column);
+            if (!value)
+                return failed(kInitialTitle, serverTableError(value.error(), kQueueTable, column));
+            journal.firstQueuedTicket.append(*value);
+        }
+    }
+    if (Status journalled = journal.write(); !journalled)
+        return failed(kInitialTitle, described(journalled.error(),
+                                               QStringLiteral("Giornale di avvio non scrivibile "
+                                                              "nella cartella del totem.")));
+    reached(Stage::JournalWritten);
+
     // The database part: one transaction, left open until the files are written.
     bool inTransaction = false;
     const auto abandon = [&](const Error &error, int filesNotRestored = 0) {
         if (inTransaction)
             server->rollback();
+        if (filesNotRestored == 0) // else the next start puts them back from the journal
+            NumberingJournal::remove();
         return failed(kInitialTitle, error, filesNotRestored);
     };
     if (attended) {
@@ -205,6 +256,7 @@ NumberingStart::Outcome NumberingStart::startInitial()
         inTransaction = true;
         if (Status emptied = server->deleteAllRows(kQueueTable); !emptied)
             return abandon(serverTableError(emptied.error(), kQueueTable));
+        reached(Stage::QueueEmptied);
     }
     auto services = RecordSet::openTable(*server, kServicesTable);
     if (!services)
@@ -225,6 +277,7 @@ NumberingStart::Outcome NumberingStart::startInitial()
             ++m_servicesReset;
             services->moveNext();
         }
+        reached(Stage::WaitingReset);
     }
 
     QList<FileSnapshot> written;
@@ -238,6 +291,7 @@ NumberingStart::Outcome NumberingStart::startInitial()
                            lost);
         }
         written.append(file);
+        reached(Stage::FileWritten);
     }
     if (inTransaction) {
         if (Status committed = server->commit(); !committed) {
@@ -247,6 +301,9 @@ NumberingStart::Outcome NumberingStart::startInitial()
                 lost);
         }
     }
+
+    reached(Stage::Committed);
+    NumberingJournal::remove();
 
     m_state.serviceCounters = *counters;
     qCInfo(lcStartup) << "initial numbering started"

@@ -17,9 +17,11 @@ namespace nx7 {
 // local "NumerazioneIniziale", rewrites the twenty numbering files of the server folder
 // and, unless the process has been through an unattended restart, empties the server
 // queue and sets "Attesa" to 0 in the first twenty "Servizi" rows. It is all or nothing:
-// everything is checked first, the database changes stay in one open transaction while
-// the files are written, and a file that cannot be written puts the files already
-// written back and rolls the transaction back.
+// everything is checked first, the previous files go into a journal (NumberingJournal)
+// before anything changes, the database changes stay in one open transaction while the
+// files are written, and a file that cannot be written puts the files already written
+// back and rolls the transaction back; a power cut is undone from the journal at the
+// next start.
 class NumberingStart
 {
 public:
@@ -44,7 +46,19 @@ public:
         bool started() const { return kind == Kind::Started; }
     };
 
+    // Points of the initial start at which a power cut is tried by the tests.
+    enum class Stage
+    {
+        JournalWritten,
+        QueueEmptied,
+        WaitingReset,
+        FileWritten,
+        Committed
+    };
+    using StageHook = std::function<void(Stage)>;
+
     explicit NumberingStart(StationState &state, NumberWriter writer = {});
+    void setStageHook(StageHook hook) { m_stageHook = std::move(hook); }
 
     // "Carica la Numerazione Corrente": ServiceCounters from "Numerazione".
     Outcome loadCurrent();
@@ -61,8 +75,15 @@ public:
 private:
     Outcome failed(const QString &title, const Error &error, int filesNotRestored = 0) const;
 
+    void reached(Stage stage) const
+    {
+        if (m_stageHook)
+            m_stageHook(stage);
+    }
+
     StationState &m_state;
     NumberWriter m_writer;
+    StageHook m_stageHook;
     int m_servicesReset = 0;
 };
 

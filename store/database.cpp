@@ -1,6 +1,7 @@
 #include "database.h"
 
 #include "storelog.h"
+#include "systemreason.h"
 
 #include <QDir>
 #include <QFile>
@@ -62,8 +63,11 @@ Error sqlError(const QSqlError &error, const QString &what)
     if (text.contains(QStringLiteral("no such column"), Qt::CaseInsensitive) ||
         text.contains(QStringLiteral("has no column"), Qt::CaseInsensitive))
         return Error::make(ErrorNumber::ItemNotFound);
+    if (text.contains(QStringLiteral("not a database"), Qt::CaseInsensitive))
+        return Error::make(ErrorNumber::UnrecognizedDatabaseFormat);
     return Error::make(ErrorNumber::DatabaseOperationFailed,
-                       QStringLiteral("Operazione sul database non riuscita: %1").arg(text));
+                       QStringLiteral("Operazione sul database non riuscita: %1")
+                           .arg(SystemReason::fromDatabaseText(text)));
 }
 
 bool isNumber(const QVariant &value)
@@ -136,17 +140,18 @@ Result<Database> Database::open(const QString &path, Sharing sharing)
         if (!db.open()) {
             if (!QFileInfo::exists(info.absoluteFilePath()))
                 return missingDatabase(info);
+            qCWarning(lcStore).noquote() << "cannot open" << path << ":" << db.lastError().text();
             return Error::make(ErrorNumber::CannotOpenDatabase,
                                QStringLiteral("Impossibile aprire il database '%1': %2")
-                                   .arg(QDir::toNativeSeparators(path), db.lastError().text()));
+                                   .arg(QDir::toNativeSeparators(path),
+                                        SystemReason::fromSqlError(db.lastError())));
         }
     }
     Database database(std::move(connection));
     // Any other file is refused here: SQLite reports it on the first read. Other failures
     // (a lock held too long by another station) keep their own description.
     if (auto schema = database.select(QStringLiteral("PRAGMA schema_version")); !schema) {
-        if (!schema.error().description.contains(QStringLiteral("not a database"),
-                                                 Qt::CaseInsensitive))
+        if (schema.errorNumber() != ErrorNumber::UnrecognizedDatabaseFormat)
             return schema.error();
         return Error::make(ErrorNumber::UnrecognizedDatabaseFormat,
                            QStringLiteral("Il file '%1' non è un database riconosciuto.")

@@ -1,12 +1,14 @@
 #include "textrecord.h"
 
+#include "sharedfile.h"
 #include "storelog.h"
+#include "systemreason.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <cerrno>
@@ -36,7 +38,10 @@ QString decodeWindows1252(const QByteArray &bytes)
     return text;
 }
 
-bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
+bool isBlank(QChar c)
+{
+    return c == u' ' || c == u'\t';
+}
 
 } // namespace
 
@@ -127,27 +132,31 @@ Status writeFileAtomically(const QString &path, const QByteArray &contents)
     const QFileInfo info(path);
     if (!info.absoluteDir().exists())
         return Error::make(ErrorNumber::PathNotFound);
-    const auto failure = [&path](int number, const QString &reason) {
-        qCWarning(lcStore).noquote() << "cannot write" << path << ":" << reason;
-        return Error::make(number, QStringLiteral("Impossibile scrivere il file %1: %2")
-                                       .arg(QDir::toNativeSeparators(path), reason));
+    // The reason in the operator's words, from the system's error number of the call that
+    // failed; the system's own text goes to the log.
+    const auto failure = [&path](int number, int error) {
+        qCWarning(lcStore).noquote() << "cannot write" << path;
+        return SystemReason::fileError(number, QStringLiteral("Impossibile scrivere il file %1"),
+                                       path, error == 0 ? EIO : error);
     };
     QSaveFile file(path);
+    errno = 0;
     // Unbuffered, so that a full disk shows in write() instead of vanishing in a flush.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return failure(ErrorNumber::PermissionDenied, file.errorString());
+        return failure(ErrorNumber::PermissionDenied, errno);
     if (file.write(contents) != contents.size()) {
-        const QString reason = file.errorString();
+        const int error = errno;
         file.cancelWriting();
-        return failure(ErrorNumber::PathFileAccess, reason);
+        return failure(ErrorNumber::PathFileAccess, error);
     }
     // On disk before the rename, so that a power cut never leaves an empty file.
     if (::fsync(file.handle()) != 0) {
+        const int error = errno;
         file.cancelWriting();
-        return failure(ErrorNumber::PathFileAccess, QString::fromLocal8Bit(std::strerror(errno)));
+        return failure(ErrorNumber::PathFileAccess, error);
     }
     if (!file.commit())
-        return failure(ErrorNumber::PathFileAccess, file.errorString());
+        return failure(ErrorNumber::PathFileAccess, errno);
     return {};
 }
 
@@ -161,12 +170,12 @@ Result<QString> readFirstField(const QString &path)
 
 Status writeText(const QString &path, const QString &value)
 {
-    return writeFileAtomically(path, encodeText(value));
+    return SharedFile::replace(path, encodeText(value));
 }
 
 Status writeInteger(const QString &path, qint32 value)
 {
-    return writeFileAtomically(path, encodeInteger(value));
+    return SharedFile::rewrite(path, encodeInteger(value));
 }
 
 } // namespace nx7::TextRecord

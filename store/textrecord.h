@@ -37,7 +37,9 @@ Result<QString> readFile(const QString &path);
 Status writeFileAtomically(const QString &path, const QByteArray &contents);
 
 Result<QString> readFirstField(const QString &path);
+// Replaced atomically where the folder is writable, in place where only the file is.
 Status writeText(const QString &path, const QString &value);
+// A numbering file shared with the stations: rewritten in place under their lock.
 Status writeInteger(const QString &path, qint32 value);
 
 } // namespace TextRecord

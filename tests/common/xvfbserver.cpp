@@ -67,7 +67,9 @@ XvfbServer::XvfbServer(const QString &geometry)
     }
     m_display = QStringLiteral(":%1").arg(number);
     m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // The screen's memory kept in a file: grab() reads what is really on the screen.
     m_server.start(xvfb, {m_display, QStringLiteral("-screen"), QStringLiteral("0"), geometry,
+                          QStringLiteral("-fbdir"), m_framebufferDir.path(),
                           QStringLiteral("-nolisten"), QStringLiteral("tcp")});
     if (!m_server.waitForStarted(5000)) {
         m_error = QStringLiteral("Xvfb did not start: ") + m_server.errorString();
@@ -123,10 +125,21 @@ QByteArray XvfbServer::run(const QString &program, const QStringList &arguments,
     return client.readAllStandardOutput();
 }
 
+// Not "xwd -root": every Qt window has a colormap of its own, which sends xwd down its
+// multi-colormap path, and there a window lying wholly inside another window of the same
+// program comes out black although the screen shows it painted.
 QImage XvfbServer::grab() const
 {
-    return decodeXwd(
-        run(QStringLiteral("xwd"), {QStringLiteral("-root"), QStringLiteral("-silent")}));
+    QFile screen(m_framebufferDir.filePath(QStringLiteral("Xvfb_screen0")));
+    if (!screen.open(QIODevice::ReadOnly))
+        return {};
+    return decodeXwd(screen.readAll());
+}
+
+bool XvfbServer::saveScreenshot(const QString &path) const
+{
+    const QImage screen = grab();
+    return !screen.isNull() && screen.save(path);
 }
 
 } // namespace nx7::test

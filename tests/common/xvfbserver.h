@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 
 namespace nx7::test {
 
@@ -23,8 +24,11 @@ public:
     // ":N", for DISPLAY.
     QString display() const { return m_display; }
 
-    // The whole screen as the X server holds it (xwd), decoded to an image; null on failure.
+    // The whole screen as the X server holds it (its framebuffer), decoded to an image;
+    // null on failure.
     QImage grab() const;
+    // The screen as a PNG file, for a person to look at.
+    bool saveScreenshot(const QString &path) const;
     // Runs an X client (xdotool, xwininfo, ...) on this display; its standard output, or
     // an empty text when it fails or takes longer than the timeout.
     QByteArray run(const QString &program, const QStringList &arguments,
@@ -33,6 +37,7 @@ public:
     QProcessEnvironment environment() const;
 
 private:
+    QTemporaryDir m_framebufferDir;
     QProcess m_server;
     QString m_display;
     bool m_ok = false;

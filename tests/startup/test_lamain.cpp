@@ -88,6 +88,7 @@ private Q_SLOTS:
     void normalStartLoadsSettings();
     void pathProblemsLeadToSetup_data();
     void pathProblemsLeadToSetup();
+    void copyHeldAtTheSetupFormBlocksASecondCopy();
     void otherPathErrorsStopSilently_data();
     void otherPathErrorsStopSilently();
     void secondCopyEnds();
@@ -105,6 +106,7 @@ private Q_SLOTS:
     void invalidServerPath();
     void serverDatabaseNotOpened_data();
     void serverDatabaseNotOpened();
+    void currentStartNamesAnUnusableServerFile();
     void fewerThanTwentyServices();
     void unwritableNumberingFileChangesNothing();
     void failureMessagesFitTheMessageForm_data();
@@ -192,16 +194,44 @@ void TestLaMain::pathProblemsLeadToSetup()
             QFile::remove(QDir(k.station.serverPath()).filePath(QStringLiteral("FraseTTS.txt"))));
 
     LaMain &w = k.start();
-    QCOMPARE(k.shell.messages.size(), 1);
+    // The path first: a second copy is led to the setup before it is told it is one.
+    QCOMPARE(k.shell.messages.size(), secondCopy ? 2 : 1);
     QCOMPARE(k.shell.messages.first().icon, Shell::Icon::Information);
     QCOMPARE(k.shell.messages.first().title, QStringLiteral("NX7Totem-Messaggio"));
     QCOMPARE(k.shell.messages.first().text, kPathMessage);
     QCOMPARE(k.shell.modalForms.size(), 1);
     QCOMPARE(k.shell.modalForms.first().objectName, QStringLiteral("ImpoRete"));
-    QVERIFY(!k.shell.programEnded());
+    // When the setup form returns, a second copy is refused all the same.
+    if (secondCopy)
+        QCOMPARE(k.shell.messages.last().text,
+                 QStringLiteral("NX7PRO-Modulo TOTEM risulta già in esecuzione sulla macchina !"));
+    QCOMPARE(k.shell.programEnded(), secondCopy);
     QCOMPARE(w.messaggioSecondi()->text(), QString()); // the sequence stopped there
-    if (pathFile != "*")
-        QCOMPARE(k.instance.asked, 0); // the copy test comes after the path is read
+    QCOMPARE(k.instance.asked, 1);                     // claimed at once, even without a path
+}
+
+void TestLaMain::copyHeldAtTheSetupFormBlocksASecondCopy()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    QVERIFY(QFile::remove(QStringLiteral("percorsiT.txt")));
+    const QString lockPath = QDir(k.station.stationPath()).filePath(QStringLiteral("nx7.lock"));
+    MachineInstanceLock firstLock(lockPath);
+    LaMain first(k.state, k.shell, firstLock, {});
+    first.Form_Load(); // led to the setup form, which returns: the copy stays open
+    QVERIFY(!k.shell.programEnded());
+
+    // The operator writes the path by hand and starts the kiosk again.
+    QVERIFY(TextRecord::writeText(QStringLiteral("percorsiT.txt"), k.station.serverPath()));
+    TestShell secondShell;
+    StationState secondState;
+    MachineInstanceLock secondLock(lockPath);
+    LaMain second(secondState, secondShell, secondLock, {});
+    second.Form_Load();
+    QCOMPARE(secondShell.messages.size(), 1);
+    QCOMPARE(secondShell.messages.first().text,
+             QStringLiteral("NX7PRO-Modulo TOTEM risulta già in esecuzione sulla macchina !"));
+    QVERIFY(secondShell.programEnded());
 }
 
 void TestLaMain::otherPathErrorsStopSilently_data()
@@ -557,6 +587,25 @@ void TestLaMain::serverDatabaseNotOpened()
         QVERIFY(k.shell.messages.first().text.contains(QStringLiteral("NX7PRO.mdb")));
         QCOMPARE(fileBytes(k.station.serverDatabase()), contents); // nothing written to it
     }
+}
+
+void TestLaMain::currentStartNamesAnUnusableServerFile()
+{
+    Kiosk k;
+    QVERIFY(k.station.ok());
+    LaMain &w = k.start();
+    const QByteArray access =
+        QByteArray("\x00\x01\x00\x00Standard Jet DB\x00", 20) + QByteArray(200, '\0');
+    QVERIFY(TextRecord::writeFileAtomically(k.station.serverDatabase(), access));
+    w.radioButton(1)->setChecked(true);
+    QTest::mouseClick(w.button(1), Qt::LeftButton);
+
+    // Said as the initial start says it, instead of a blank customer screen.
+    QCOMPARE(k.shown(QStringLiteral("FrontEnd")), 0);
+    QCOMPARE(k.shell.messages.size(), 1);
+    QCOMPARE(k.shell.messages.first().title, QStringLiteral("ATTENZIONE"));
+    QVERIFY(k.shell.messages.first().text.contains(QStringLiteral("NX7PRO.mdb")));
+    QVERIFY(!k.shell.programEnded());
 }
 
 void TestLaMain::fewerThanTwentyServices()

@@ -1,3 +1,4 @@
+#include "numberingjournal.h"
 #include "numberingstart.h"
 #include "stationdata.h"
 #include "textrecord.h"
@@ -5,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTest>
 
 using namespace nx7;
@@ -16,9 +18,13 @@ class TestNumberingStart : public QObject
 private Q_SLOTS:
     void attendedInitialResetsByPositionOnlyTheFirstTwenty();
     void fileFailureHalfWayPutsEverythingBack();
+    void powerCutAtEachStageIsSettledAtTheNextStart_data();
+    void powerCutAtEachStageIsSettledAtTheNextStart();
     void serverFolderLostHalfWayIsNotCalledUnchanged();
     void missingServerPiecesAreNamed_data();
     void missingServerPiecesAreNamed();
+    void kioskNeedsAreCheckedBeforeTheQueueIsTouched_data();
+    void kioskNeedsAreCheckedBeforeTheQueueIsTouched();
     void currentNumberingNamesAnEmptyField();
     void secondsAreParsedWithinTheSixteenBitField();
     void upgradeCompletesATableThatHoldsOneField();
@@ -46,6 +52,66 @@ void TestNumberingStart::attendedInitialResetsByPositionOnlyTheFirstTwenty()
     QCOMPARE(waitingCounts(station), QList<int>(20, 0) + QList<int>({4, 4}));
     QCOMPARE(queueLength(station), 0);
     QCOMPARE(state.serviceCounters[20], 120);
+}
+
+void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart_data()
+{
+    using Stage = NumberingStart::Stage;
+    QTest::addColumn<int>("stage");
+    QTest::addColumn<int>("times");
+    QTest::addColumn<bool>("committed");
+    QTest::addRow("journal written") << int(Stage::JournalWritten) << 1 << false;
+    QTest::addRow("queue emptied") << int(Stage::QueueEmptied) << 1 << false;
+    QTest::addRow("waiting counts reset") << int(Stage::WaitingReset) << 1 << false;
+    QTest::addRow("first file written") << int(Stage::FileWritten) << 1 << false;
+    QTest::addRow("eight files written") << int(Stage::FileWritten) << 8 << false;
+    QTest::addRow("all files written") << int(Stage::FileWritten) << 20 << false;
+    QTest::addRow("committed, journal left") << int(Stage::Committed) << 1 << true;
+}
+
+void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
+{
+    QFETCH(int, stage);
+    QFETCH(int, times);
+    QFETCH(bool, committed);
+    TempInstallation station;
+    QVERIFY(station.ok());
+    QVERIFY(fillQueueAndWaiting(station));
+    QVERIFY(setInitialNumbers(station));
+    for (int slot = 1; slot <= 20; ++slot)
+        QVERIFY(TextRecord::writeInteger(station.numberingFile(slot), 500 + slot));
+    QVERIFY(QFile::remove(station.numberingFile(9))); // absent before
+
+    QProcess kiosk;
+    kiosk.setWorkingDirectory(station.stationPath());
+    kiosk.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    kiosk.start(QStringLiteral(NX7_CRASH_HELPER), {QString::number(stage), QString::number(times)});
+    QVERIFY(kiosk.waitForFinished(20000));
+    QCOMPARE(kiosk.exitStatus(), QProcess::CrashExit); // really cut off there
+    const QString journal = QDir(station.stationPath()).filePath(NumberingJournal::fileName());
+    QVERIFY(QFile::exists(journal));
+
+    // The next start, before anything else.
+    const QString previousDir = QDir::currentPath();
+    QDir::setCurrent(station.stationPath());
+    const auto recovered = NumberingJournal::recover();
+    QDir::setCurrent(previousDir);
+    QVERIFY(recovered);
+    QVERIFY(*recovered);
+    QVERIFY(!QFile::exists(journal));
+
+    // The files agree with what the server kept.
+    QCOMPARE(queueLength(station), committed ? 0 : 3);
+    QCOMPARE(waitingCounts(station), QList<int>(20, committed ? 0 : 4));
+    for (int slot = 1; slot <= 20; ++slot) {
+        const QString file = station.numberingFile(slot);
+        if (slot == 9 && !committed) {
+            QVERIFY(!QFile::exists(file));
+            continue;
+        }
+        QCOMPARE(*TextRecord::readFirstField(file),
+                 QString::number(committed ? 100 + slot : 500 + slot));
+    }
 }
 
 void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
@@ -108,6 +174,53 @@ void TestNumberingStart::serverFolderLostHalfWayIsNotCalledUnchanged()
     QVERIFY(outcome.message.at(2).contains(QStringLiteral("6 file")));
     QCOMPARE(queueLength(station), 3); // the database part was still rolled back
     QCOMPARE(waitingCounts(station), QList<int>(20, 4));
+}
+
+void TestNumberingStart::kioskNeedsAreCheckedBeforeTheQueueIsTouched_data()
+{
+    QTest::addColumn<bool>("local");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("named");
+    QTest::addRow("no local Numerazione") << true << "DROP TABLE Numerazione"
+                                          << "\"Numerazione\"";
+    QTest::addRow("active service without a name")
+        << false << "UPDATE Servizi SET Servizio = NULL WHERE rowid = 2"
+        << "ID 2";
+    QTest::addRow("no button font size")
+        << false << "UPDATE configurazioneTotem SET FontSize = NULL"
+        << "\"FontSize\"";
+    QTest::addRow("title colour not a number")
+        << false << "UPDATE configurazioneTotem SET FontForecolorTitolo = 'rosso'"
+        << "\"FontForecolorTitolo\"";
+    QTest::addRow("no date visibility field")
+        << false << "ALTER TABLE configurazioneTotem DROP COLUMN DataVisibile"
+        << "\"DataVisibile\"";
+    QTest::addRow("no screen configuration") << false << "DELETE FROM configurazioneTotem"
+                                             << "\"configurazioneTotem\"";
+}
+
+void TestNumberingStart::kioskNeedsAreCheckedBeforeTheQueueIsTouched()
+{
+    QFETCH(bool, local);
+    QFETCH(QString, sql);
+    QFETCH(QString, named);
+    TempInstallation station;
+    QVERIFY(station.ok());
+    QVERIFY(fillQueueAndWaiting(station));
+    QVERIFY(run(station.serverDatabase(), QStringLiteral("UPDATE Servizi SET ServizioAttivo = 1")));
+    QVERIFY(run(local ? station.localDatabase() : station.serverDatabase(), sql));
+    QVERIFY(TextRecord::writeInteger(station.numberingFile(1), 57));
+
+    StationState state;
+    state.serverPath = station.serverPath();
+    const auto outcome = NumberingStart(state).startInitial();
+    QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
+    QVERIFY2(outcome.message.value(1).contains(named), qPrintable(outcome.message.join(u'|')));
+    QCOMPARE(outcome.message.value(2), QStringLiteral("Nessuna modifica eseguita."));
+    QCOMPARE(queueLength(station), 3);
+    QCOMPARE(waitingCounts(station), QList<int>(20, 4));
+    QCOMPARE(fileBytes(station.numberingFile(1)), QByteArray("57\r\n"));
+    QVERIFY(!QFile::exists(NumberingJournal::fileName()));
 }
 
 void TestNumberingStart::missingServerPiecesAreNamed_data()

@@ -1,8 +1,10 @@
 #include "database.h"
+#include "filesizelimit.h"
 #include "installation.h"
 #include "tempinstallation.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
@@ -17,6 +19,7 @@ private Q_SLOTS:
     void missingFileAndFolderHaveTheirNumbers();
     void refusesAccessFilesAndWritesNothing();
     void refusesFilesThatAreNoDatabase();
+    void fullDiskIsToldInItalian();
     void tableOrderEditAndAdd();
     void missingColumnIs3265AndTableNamesIgnoreCase();
     void findFirstBindsTheValue();
@@ -291,4 +294,22 @@ void TestDatabase::unreadableFileIsNotAMissingTable()
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)
+void TestDatabase::fullDiskIsToldInItalian()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("full.db"));
+    QFile(path).open(QIODevice::WriteOnly); // an empty file is an empty database
+    auto db = Database::open(path);
+    QVERIFY(db && db->exec(QStringLiteral("CREATE TABLE t (x TEXT)")));
+    Status status;
+    {
+        test::FileSizeLimit fullDisk(QFileInfo(path).size());
+        status = db->exec(QStringLiteral("INSERT INTO t VALUES (?)"), {QString(100000, u'x')});
+    }
+    // The operator's words; the engine's English ("disk I/O error") stays in the log.
+    QCOMPARE(status.error().description,
+             QStringLiteral(
+                 "Operazione sul database non riuscita: errore di lettura o scrittura del disco"));
+}
+
 #include "test_database.moc"

@@ -1,12 +1,17 @@
 #include "filenames.h"
 #include "filesizelimit.h"
+#include "sharedfile.h"
 #include "tempinstallation.h"
 #include "textrecord.h"
 
 #include <QFile>
-#include <unistd.h>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace nx7;
 
@@ -23,6 +28,10 @@ private Q_SLOTS:
     void readErrorsCarryTheirNumbers();
     void failedWriteKeepsThePreviousFile();
     void fullDiskKeepsThePreviousFile();
+    void sharedFileRewrittenInPlaceKeepsOwnerGroupAndMode();
+    void sharedFileWaitsForAStationsLockAndThenGivesUp();
+    void sharedFileOnAFullDiskKeepsItsContentsAndSaysWhyInItalian();
+    void serverPathFileRewrittenInPlaceInAReadOnlyFolder();
     void namesMatchWithoutRegardToCase();
     void serverPathWithTrailingSeparator();
 };
@@ -118,6 +127,8 @@ void TestTextRecord::failedWriteKeepsThePreviousFile()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("percorsiT.txt"));
     QVERIFY(TextRecord::writeText(path, QStringLiteral("/old")));
+    // Neither the folder nor the file writable (a writable file is rewritten in place).
+    QFile::setPermissions(path, QFile::ReadOwner);
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
     const Status status = TextRecord::writeText(path, QStringLiteral("/new"));
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -139,6 +150,109 @@ void TestTextRecord::fullDiskKeepsThePreviousFile()
     QVERIFY(!status);
     QCOMPARE(test::fileBytes(path), QByteArray("7\r\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1); // no temporary file left
+}
+
+void TestTextRecord::sharedFileRewrittenInPlaceKeepsOwnerGroupAndMode()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("NrAllS1.txt"));
+    QVERIFY(TextRecord::writeInteger(path, 5)); // missing: made whole, with a station's mode
+    const QByteArray name = QFile::encodeName(path);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat made
+    {
+    };
+    QCOMPARE(::stat(name.constData(), &made), 0);
+    QCOMPARE(made.st_mode & 0777, 0666 & ~mask); // not a temporary file's private 0600
+    // As a counter station's user left it (only root can give a file away).
+    const bool root = geteuid() == 0;
+    if (root)
+        QCOMPARE(::chown(name.constData(), 65534, 65534), 0);
+    QCOMPARE(::chmod(name.constData(), 0664), 0);
+    struct stat before
+    {
+    };
+    QCOMPARE(::stat(name.constData(), &before), 0);
+
+    QVERIFY(TextRecord::writeInteger(path, 1234567));
+    QVERIFY(TextRecord::writeInteger(path, 3)); // shorter: nothing of the old number stays
+    struct stat after
+    {
+    };
+    QCOMPARE(::stat(name.constData(), &after), 0);
+    QCOMPARE(test::fileBytes(path), QByteArray("3\r\n"));
+    QCOMPARE(after.st_ino, before.st_ino); // the same file, not a new one put in its place
+    QCOMPARE(after.st_uid, before.st_uid);
+    QCOMPARE(after.st_gid, before.st_gid);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+}
+
+void TestTextRecord::sharedFileWaitsForAStationsLockAndThenGivesUp()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("NrAllS2.txt"));
+    QVERIFY(TextRecord::writeInteger(path, 10));
+    // A station reading the file holds its lock (another open file, as another process).
+    const int station = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    QVERIFY(station >= 0);
+    QCOMPARE(::flock(station, LOCK_EX), 0);
+
+    const Status refused = SharedFile::rewrite(path, "99\r\n", 150);
+    QCOMPARE(refused.errorNumber(), ErrorNumber::PermissionDenied);
+    QVERIFY2(
+        refused.error().description.contains(QStringLiteral("bloccato da un'altra postazione")),
+        qPrintable(refused.error().description));
+    QCOMPARE(test::fileBytes(path), QByteArray("10\r\n"));
+
+    // A lock held for a moment only is waited for.
+    std::thread release([station] {
+        ::usleep(100 * 1000);
+        ::close(station);
+    });
+    const Status written = SharedFile::rewrite(path, "99\r\n", 3000);
+    release.join();
+    QVERIFY(written);
+    QCOMPARE(test::fileBytes(path), QByteArray("99\r\n"));
+}
+
+void TestTextRecord::sharedFileOnAFullDiskKeepsItsContentsAndSaysWhyInItalian()
+{
+    QTemporaryDir dir;
+    const QString numbering = dir.filePath(QStringLiteral("NrAllS4.txt"));
+    const QString serverPath = dir.filePath(QStringLiteral("percorsiT.txt"));
+    QVERIFY(TextRecord::writeInteger(numbering, 42));
+    QVERIFY(TextRecord::writeText(serverPath, QStringLiteral("/srv/a")));
+    Status inPlace;
+    Status replaced;
+    {
+        test::FileSizeLimit fullDisk(16);
+        QVERIFY(fullDisk.ok());
+        inPlace = SharedFile::rewrite(numbering, QByteArray(64, '7'));
+        replaced = TextRecord::writeText(serverPath, QString(200, QLatin1Char('x')));
+    }
+    for (const Status &status : {inPlace, replaced}) {
+        QVERIFY(!status);
+        QVERIFY2(status.error().description.endsWith(QStringLiteral(": disco pieno")),
+                 qPrintable(status.error().description));
+    }
+    QCOMPARE(test::fileBytes(numbering), QByteArray("42\r\n"));
+    QCOMPARE(*TextRecord::readFirstField(serverPath), QStringLiteral("/srv/a"));
+}
+
+void TestTextRecord::serverPathFileRewrittenInPlaceInAReadOnlyFolder()
+{
+    if (geteuid() == 0)
+        QSKIP("root writes into read-only folders");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("percorsiT.txt"));
+    QVERIFY(TextRecord::writeText(path, QStringLiteral("/old")));
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+    const Status status = TextRecord::writeText(path, QStringLiteral("/new"));
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY2(status, qPrintable(status.error().description));
+    QCOMPARE(*TextRecord::readFirstField(path), QStringLiteral("/new"));
 }
 
 void TestTextRecord::namesMatchWithoutRegardToCase()

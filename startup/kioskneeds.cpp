@@ -1,0 +1,137 @@
+#include "kioskneeds.h"
+
+#include "database.h"
+#include "filenames.h"
+#include "startuplog.h"
+#include "stationstate.h"
+
+namespace nx7::KioskNeeds {
+
+namespace {
+
+const QString kCounters = QStringLiteral("Numerazione");
+const QString kServices = QStringLiteral("Servizi");
+const QString kConfiguration = QStringLiteral("configurazioneTotem");
+
+Error missing(const Error &cause, const QString &text)
+{
+    qCWarning(lcStartup).noquote() << text << "cause: error" << cause.number << cause.description;
+    return Error{cause.number, text};
+}
+
+Result<RecordSet> firstRowOf(Database &db, const QString &table, const QString &where)
+{
+    auto rows = RecordSet::openTable(db, table);
+    if (!rows) {
+        const QString text = rows.errorNumber() == ErrorNumber::TableNotFound
+                                 ? QStringLiteral("Manca la tabella \"%1\" %2.")
+                                 : QStringLiteral("Tabella \"%1\" %2 non leggibile.");
+        return missing(rows.error(), text.arg(table, where));
+    }
+    if (rows->eof())
+        return Error::make(ErrorNumber::NoCurrentRecord,
+                           QStringLiteral("Tabella \"%1\" %2 vuota.").arg(table, where));
+    return rows;
+}
+
+Status fieldsPresent(const RecordSet &rows, const QString &table, const QStringList &fields,
+                     const QString &where)
+{
+    for (const QString &field : fields) {
+        if (!rows.hasField(field))
+            return Error::make(
+                ErrorNumber::ItemNotFound,
+                QStringLiteral("Manca il campo \"%1\" in \"%2\" %3.").arg(field, table, where));
+    }
+    return {};
+}
+
+// Read by the screen as numbers: a size must be set, a colour may be empty.
+Status numbersReadable(const RecordSet &config)
+{
+    const QString where = QStringLiteral("del server");
+    for (const QString &field :
+         {QStringLiteral("FontSizeTitolo"), QStringLiteral("FontSizeData"),
+          QStringLiteral("FontSize"), QStringLiteral("FontForecolorTitolo"),
+          QStringLiteral("FontForecolorData"), QStringLiteral("FontForecolor")}) {
+        const QVariant value = *config.value(field);
+        const bool colour = field.startsWith(QStringLiteral("FontForecolor"));
+        if (Value::isNull(value) || (colour && value.toString().isEmpty())) {
+            if (colour)
+                continue;
+            return Error::make(ErrorNumber::InvalidUseOfNull,
+                               QStringLiteral("Campo \"%1\" vuoto in \"%2\" %3.")
+                                   .arg(field, kConfiguration, where));
+        }
+        if (auto number = Value::toInt32(value); !number)
+            return Error::make(number.errorNumber(),
+                               QStringLiteral("Campo \"%1\" non valido in \"%2\" %3.")
+                                   .arg(field, kConfiguration, where));
+    }
+    return {};
+}
+
+} // namespace
+
+Status checkLocal()
+{
+    auto db = Database::open(FilePath::local(FileName::LocalDatabase), Database::Sharing::Local);
+    if (!db)
+        return missing(db.error(), QStringLiteral("Database locale \"%1\" non utilizzabile.")
+                                       .arg(FileName::LocalDatabase));
+    const QString where = QStringLiteral("locale");
+    auto rows = firstRowOf(*db, kCounters, where);
+    if (!rows)
+        return rows.error();
+    QStringList fields;
+    for (int slot = 1; slot <= kSlotCount; ++slot)
+        fields << QStringLiteral("P%1").arg(slot);
+    return fieldsPresent(*rows, kCounters, fields, where);
+}
+
+Status checkServer(Database &server)
+{
+    const QString where = QStringLiteral("del server");
+    auto services = RecordSet::openTable(server, kServices);
+    if (!services)
+        return missing(services.error(),
+                       QStringLiteral("Manca la tabella \"%1\" %2.").arg(kServices, where));
+    if (Status fields = fieldsPresent(
+            *services, kServices,
+            {QStringLiteral("ID"), QStringLiteral("Servizio"), QStringLiteral("ServizioAttivo")},
+            where);
+        !fields)
+        return fields;
+    int active = 0;
+    for (services->moveFirst(); !services->eof() && active < kSlotCount; services->moveNext()) {
+        if (!Value::isTrue(*services->value(QStringLiteral("ServizioAttivo"))))
+            continue;
+        ++active;
+        if (Value::isNull(*services->value(QStringLiteral("Servizio"))))
+            return Error::make(
+                ErrorNumber::InvalidUseOfNull,
+                QStringLiteral("Servizio attivo con ID %1 senza nome in \"%2\".")
+                    .arg(services->value(QStringLiteral("ID"))->toString(), kServices));
+    }
+
+    auto config = firstRowOf(server, kConfiguration, where);
+    if (!config)
+        return config.error();
+    const QStringList fields{
+        QStringLiteral("RisoluzioneTotem"),  QStringLiteral("SfondoTotem"),
+        QStringLiteral("TitoloTotem"),       QStringLiteral("FontTitolo"),
+        QStringLiteral("FontBoldTItolo"),    QStringLiteral("FontitalicTitolo"),
+        QStringLiteral("FontSizeTitolo"),    QStringLiteral("FontForecolorTitolo"),
+        QStringLiteral("FontData"),          QStringLiteral("FontBoldData"),
+        QStringLiteral("FontitalicData"),    QStringLiteral("FontSizeData"),
+        QStringLiteral("FontForecolorData"), QStringLiteral("Font"),
+        QStringLiteral("FontBold"),          QStringLiteral("Fontitalic"),
+        QStringLiteral("FontSize"),          QStringLiteral("FontForecolor"),
+        QStringLiteral("TestoVisibile"),     QStringLiteral("DataVisibile")};
+    if (Status present = fieldsPresent(*config, kConfiguration, fields, where); !present)
+        return present;
+    // The screen reads the fonts only when it has a service to show.
+    return active > 0 ? numbersReadable(*config) : Status();
+}
+
+} // namespace nx7::KioskNeeds

@@ -1,0 +1,158 @@
+#include "numberingjournal.h"
+
+#include "database.h"
+#include "filenames.h"
+#include "sharedfile.h"
+#include "startuplog.h"
+#include "textrecord.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace nx7 {
+
+namespace {
+
+const QString kQueueTable = QStringLiteral("CodaFromTOtem");
+
+QString journalPath()
+{
+    return FilePath::local(NumberingJournal::fileName());
+}
+
+// Whether the ticket that was first in the queue before the start is still there:
+// then the server's transaction was rolled back.
+Result<bool> ticketStillQueued(const NumberingJournal &journal)
+{
+    auto db = Database::open(journal.serverDatabase, Database::Sharing::Shared);
+    if (!db)
+        return db.error();
+    QStringList conditions;
+    for (const QString &column : NumberingJournal::ticketColumns())
+        conditions << Database::quoted(column) + QStringLiteral(" IS ?");
+    auto found = db->select(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2")
+                                .arg(Database::quoted(kQueueTable), conditions.join(" AND ")),
+                            journal.firstQueuedTicket);
+    if (!found)
+        return found.error();
+    return !found->isEmpty() && found->first().value(0).toInt() > 0;
+}
+
+Status putBack(const NumberingJournal::File &file)
+{
+    if (file.previous) // in place, as the stations expect their shared files written
+        return SharedFile::rewrite(file.path, *file.previous);
+    if (QFile::exists(file.path) && !QFile::remove(file.path))
+        return Error::make(ErrorNumber::PermissionDenied);
+    return {};
+}
+
+} // namespace
+
+QString NumberingJournal::fileName()
+{
+    return QStringLiteral("NumerazioneIniziale.journal");
+}
+
+const QStringList &NumberingJournal::ticketColumns()
+{
+    static const QStringList columns{QStringLiteral("ServizioID"), QStringLiteral("SErvizio"),
+                                     QStringLiteral("Ora"), QStringLiteral("NrDaChiamare")};
+    return columns;
+}
+
+Status NumberingJournal::write() const
+{
+    QJsonArray entries;
+    for (const File &file : files) {
+        QJsonObject entry{{QStringLiteral("path"), file.path},
+                          {QStringLiteral("value"), file.value}};
+        if (file.previous)
+            entry.insert(QStringLiteral("previous"),
+                         QString::fromLatin1(file.previous->toBase64()));
+        entries.append(entry);
+    }
+    const QJsonObject root{
+        {QStringLiteral("serverDatabase"), serverDatabase},
+        {QStringLiteral("firstQueuedTicket"), QJsonArray::fromVariantList(firstQueuedTicket)},
+        {QStringLiteral("files"), entries}};
+    // Atomic and flushed: a journal is either whole or absent.
+    return TextRecord::writeFileAtomically(journalPath(), QJsonDocument(root).toJson());
+}
+
+void NumberingJournal::remove()
+{
+    if (QFile::exists(journalPath()) && !QFile::remove(journalPath()))
+        qCCritical(lcStartup) << "numbering journal not removed:" << journalPath();
+}
+
+Result<std::optional<NumberingJournal>> NumberingJournal::read()
+{
+    QFile file(journalPath());
+    if (!file.exists())
+        return std::optional<NumberingJournal>();
+    if (!file.open(QIODevice::ReadOnly))
+        return Error::make(ErrorNumber::PermissionDenied);
+    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+    NumberingJournal journal;
+    journal.serverDatabase = root.value(QStringLiteral("serverDatabase")).toString();
+    journal.firstQueuedTicket =
+        root.value(QStringLiteral("firstQueuedTicket")).toArray().toVariantList();
+    for (const QJsonValue &value : root.value(QStringLiteral("files")).toArray()) {
+        const QJsonObject entry = value.toObject();
+        File entryFile{entry.value(QStringLiteral("path")).toString(), std::nullopt,
+                       entry.value(QStringLiteral("value")).toInt()};
+        if (entry.contains(QStringLiteral("previous")))
+            entryFile.previous = QByteArray::fromBase64(
+                entry.value(QStringLiteral("previous")).toString().toLatin1());
+        journal.files.append(entryFile);
+    }
+    if (journal.files.isEmpty())
+        return Error::make(ErrorNumber::PathFileAccess,
+                           QStringLiteral("Giornale della numerazione illeggibile."));
+    return std::optional<NumberingJournal>(journal);
+}
+
+Result<bool> NumberingJournal::recover()
+{
+    auto found = read();
+    if (!found)
+        return found.error();
+    if (!*found)
+        return false;
+    const NumberingJournal &journal = **found;
+    bool committed = false;
+    if (!journal.firstQueuedTicket.isEmpty()) {
+        auto queued = ticketStillQueued(journal);
+        if (!queued) {
+            // Nothing is decided without the server: the journal stays for the next start.
+            qCCritical(lcStartup).noquote()
+                << "interrupted numbering start found, server not reachable:"
+                << queued.error().description;
+            return queued.error();
+        }
+        committed = !*queued;
+    }
+    int failed = 0;
+    for (const File &file : journal.files) {
+        const Status status =
+            committed ? TextRecord::writeInteger(file.path, file.value) : putBack(file);
+        if (!status) {
+            qCCritical(lcStartup).noquote()
+                << "numbering file not recovered:" << file.path << status.error().description;
+            ++failed;
+        }
+    }
+    if (failed > 0)
+        return Error::make(ErrorNumber::PathFileAccess,
+                           QStringLiteral("%1 file in \"NrAll\" non ripristinati.").arg(failed));
+    qCWarning(lcStartup) << "interrupted numbering start found:"
+                         << (committed ? "the server had committed it, numbering files completed"
+                                       : "the server had rolled it back, numbering files put back");
+    remove();
+    return true;
+}
+
+} // namespace nx7
