@@ -212,7 +212,7 @@ struct Session
     QElapsedTimer idle;
     bool broken = false;
     bool inTransaction = false;
-    QHash<QString, Table> tables; // by lower-case name
+    QHash<QString, Table> tables; // by lower-case name, for the length of one lease
 
     ~Session()
     {
@@ -357,6 +357,9 @@ void dropOldestBeyond(int limit)
 
 void giveBack(std::shared_ptr<Session> session)
 {
+    // Tables are looked up again on the next lease: a station may change them meanwhile,
+    // and a statement that fails on a stale name would spoil the whole transaction.
+    session->tables.clear();
     if (session->inTransaction && !session->broken && session->isOpen()) {
         qCWarning(lcStore) << "a transaction was left open: rolled back";
         QSqlQuery rollback(QSqlDatabase::database(session->name, false));
