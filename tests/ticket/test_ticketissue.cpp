@@ -12,6 +12,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -169,6 +171,7 @@ private Q_SLOTS:
     void secondTouchDuringAnIssueProducesNothing();
     void waitingMessageOnAndOff();
     void unknownServiceUpdatesNoRow();
+    void counterStationThroughOdbc();
     void emptyPrintTableShowsTheNoDataMessage();
     void printRowWithoutId1GetsTheValuesButNothingIsPrinted();
     void printingProblemsDoNotStopTheIssue();
@@ -621,6 +624,92 @@ void TestTicketIssue::printingProblemsDoNotStopTheIssue()
     QVERIFY(k.shell.messages.isEmpty());
     QCOMPARE(k.queueLength(), 2);
     QCOMPARE(k.screen.events, kIssued + kIssued);
+}
+
+namespace {
+
+// A counter station: unixODBC's plain client isql through psqlODBC, with the driver options
+// an Access front-end needs. Its output, one line per row, fields separated by "|".
+QStringList odbcStation(const QString &database, const QString &commands)
+{
+    PostgresServer *pg = ServerBackend::postgres();
+    const QString connection =
+        QStringLiteral(
+            "Driver={PostgreSQL Unicode};Servername=127.0.0.1;Port=%1;Database=%2;UID=postgres;"
+            "TrueIsMinus1=1;BoolsAsChar=0;RowVersioning=1")
+            .arg(pg->port())
+            .arg(database);
+    QProcess isql;
+    isql.start(QStringLiteral("isql"), {QStringLiteral("-b"), QStringLiteral("-c"),
+                                        QStringLiteral("-d|"), QStringLiteral("-k"), connection});
+    if (!isql.waitForStarted(5000))
+        return {QStringLiteral("isql not started")};
+    isql.write(commands.toUtf8());
+    isql.closeWriteChannel();
+    isql.waitForFinished(20000);
+    return QString::fromUtf8(isql.readAllStandardOutput() + isql.readAllStandardError())
+        .split(u'\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+void TestTicketIssue::counterStationThroughOdbc()
+{
+    Kiosk k(6, ServerBackend::PostgreSQL);
+    QVERIFY2(k.installation.ok(), qPrintable(k.installation.error()));
+    k.issue.IssueTicket(k.screen, 1);
+    k.issue.IssueTicket(k.screen, 2);
+    k.issue.IssueTicket(k.screen, 1);
+    const QString database =
+        QRegularExpression(QStringLiteral("dbname=(\\S+)"))
+            .match(QString::fromUtf8(
+                fileBytes(QDir(k.installation.serverPath()).filePath(FileName::ServerConnection))))
+            .captured(1);
+    QVERIFY(!database.isEmpty());
+
+    // The station sees the tables and their columns spelled exactly.
+    const QStringList tables = odbcStation(database, QStringLiteral("help\n"));
+    for (const QString &table :
+         {QStringLiteral("|Servizi|TABLE|"), QStringLiteral("|Codafromtotem|TABLE|"),
+          QStringLiteral("|configurazioneTotem|TABLE|")})
+        QVERIFY2(tables.filter(table).size() == 1, qPrintable(tables.join(u'\n')));
+    const QStringList columns = odbcStation(database, QStringLiteral("help configurazioneTotem\n"));
+    for (const QString &column :
+         {QStringLiteral("|FontBoldTItolo|"), QStringLiteral("|Fontitalic|")})
+        QVERIFY2(columns.filter(column).size() == 1, qPrintable(columns.join(u'\n')));
+
+    // It reads the queue the kiosk wrote, Yes/No as -1 / 0 as Access expects.
+    const QStringList queue = odbcStation(
+        database,
+        QStringLiteral("SELECT \"ServizioID\", \"SErvizio\", \"SeChiamato\", \"NrDaChiamare\" "
+                       "FROM \"Codafromtotem\" ORDER BY \"ID\"\n"));
+    QCOMPARE(queue.mid(1),
+             (QStringList{QStringLiteral("1|Servizio 1 |0|1"), QStringLiteral("2|Servizio 2 |0|1"),
+                          QStringLiteral("1|Servizio 1 |0|2")}));
+    const QStringList active = odbcStation(
+        database, QStringLiteral("SELECT \"ServizioAttivo\" FROM \"Servizi\" WHERE \"ID\" = 1\n"));
+    QCOMPARE(active.value(1), QStringLiteral("-1"));
+
+    // It calls the first ticket of service 1 and rewrites the waiting count.
+    odbcStation(
+        database,
+        QStringLiteral("UPDATE \"Codafromtotem\" SET \"SeChiamato\" = true WHERE \"ID\" = 1\n"
+                       "UPDATE \"Servizi\" SET \"Attesa\" = 1 WHERE \"ID\" = 1\n"));
+
+    // The kiosk reads back what the station wrote, and goes on numbering.
+    QCOMPARE(k.attesa(1), 1);
+    auto db = Database::open(k.installation.serverDatabase(), Database::Sharing::Shared);
+    auto rows = RecordSet::openTable(*db, QStringLiteral("Codafromtotem"));
+    QVERIFY(rows);
+    QList<bool> called;
+    for (; !rows->eof(); rows->moveNext())
+        called.append(Value::isTrue(*rows->value(QStringLiteral("SeChiamato"))));
+    QCOMPARE(called, (QList<bool>{true, false, false}));
+    k.setCalling(1, "2\r\n");
+    k.issue.IssueTicket(k.screen, 1);
+    QCOMPARE(k.screen.context.issuedNumber, 3);
+    QCOMPARE(k.attesa(1), 2);
+    QCOMPARE(k.queueLength(), 4);
 }
 
 QTEST_MAIN(TestTicketIssue)
