@@ -62,7 +62,8 @@ bool giveToServerUser(const QString &path)
 
 } // namespace
 
-PostgresServer::PostgresServer() : m_root(QDir::tempPath() + QStringLiteral("/nx7pg-XXXXXX"))
+PostgresServer::PostgresServer(bool durable)
+    : m_root(QDir::tempPath() + QStringLiteral("/nx7pg-XXXXXX")), m_durable(durable)
 {
     m_binaries = serverBinaries();
     if (m_binaries.isEmpty()) {
@@ -133,12 +134,13 @@ bool PostgresServer::start()
     for (int attempt = 0; attempt < 5; ++attempt) {
         if (m_port < 0 || attempt > 0)
             m_port = freeLoopbackPort();
-        const QString options =
-            QStringLiteral(
-                "-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off "
-                "-c synchronous_commit=off -c full_page_writes=off -c max_connections=60")
+        QString options =
+            QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c max_connections=60")
                 .arg(m_port)
                 .arg(m_root.path());
+        if (!m_durable)
+            options +=
+                QStringLiteral(" -c fsync=off -c synchronous_commit=off -c full_page_writes=off");
         if (runTool(QStringLiteral("pg_ctl"),
                     {QStringLiteral("-D"), m_data, QStringLiteral("-w"), QStringLiteral("-t"),
                      QStringLiteral("30"), QStringLiteral("-l"),

@@ -15,7 +15,8 @@ namespace nx7::test {
 class PostgresServer
 {
 public:
-    PostgresServer();
+    // A test server skips the disk flushes; a durable one (for timings) keeps them.
+    explicit PostgresServer(bool durable = false);
     ~PostgresServer();
     PostgresServer(const PostgresServer &) = delete;
     PostgresServer &operator=(const PostgresServer &) = delete;
@@ -49,6 +50,7 @@ private:
     int m_port = -1;
     int m_databases = 0;
     bool m_running = false;
+    bool m_durable = false;
     bool m_ok = false;
     QString m_error;
 };
