@@ -1,10 +1,21 @@
-// Issues a few thousand tickets through the real ticket issue on a temporary installation
-// and reports the time per ticket and the peak memory. The print run renders each ticket
-// into an image in memory (or, with --no-render, paints nothing) instead of a printer.
+// Issues tickets through the real ticket issue on temporary installations and reports the
+// time per ticket, the throughput of several kiosks at once and the peak memory, for the
+// server database as a SQLite file and on PostgreSQL (a private server over loopback), side
+// by side. The print run renders each ticket into an image in memory (or, with --no-render,
+// paints nothing) instead of a printer.
+//
+//   nx7bench [TICKETS] [--no-render] [--backend sqlite|postgresql|both] [--kiosks K] [--check]
+//
+// The load run starts K kiosk processes (this program in a headless kiosk mode, each with
+// its own station folder and its own services) and K simulated counter stations that mark
+// the oldest rows called and lower "Attesa" meanwhile. --check then verifies that every
+// kiosk's numbers are in the queue exactly once per service, and fails otherwise.
 
 #include "clock.h"
+#include "database.h"
 #include "filenames.h"
 #include "installation.h"
+#include "postgresserver.h"
 #include "shell.h"
 #include "stationstate.h"
 #include "ticketissue.h"
@@ -16,10 +27,14 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QLoggingCategory>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <sys/resource.h>
 #include <vector>
 
@@ -69,7 +84,7 @@ public:
     TicketContext &ticketContext() override { return context; }
     QString buttonCaption(int slot) const override
     {
-        return QStringLiteral("Servizio %1 ").arg(slot);
+        return QStringLiteral("Servizio %1 ").arg(context.slotServiceId[slot].toInt());
     }
     void showWaitingPanel() override {}
     void hideWaitingPanel() override {}
@@ -86,40 +101,18 @@ double percentile(std::vector<double> sorted, double p)
     return sorted[index];
 }
 
-} // namespace
+constexpr int kServicesPerKiosk = 4;
 
-int main(int argc, char **argv)
+struct Timings
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("nx7.*.info=false"));
+    std::vector<double> millis;
+    bool failed = false;
+};
 
-    int tickets = 3000;
-    bool render = true;
-    for (const QString &arg : app.arguments().mid(1)) {
-        if (arg == u"--no-render")
-            render = false;
-        else
-            tickets = std::max(1, arg.toInt());
-    }
-
-    QTemporaryDir root;
-    const QString server = root.filePath(QStringLiteral("server"));
-    const QString station = root.filePath(QStringLiteral("station"));
-    Installation::ServerOptions options;
-    options.activeServices = 6;
-    if (Status s = Installation::createServer(server, options); !s) {
-        std::fprintf(stderr, "server: %s\n", qPrintable(s.error().description));
-        return 1;
-    }
-    if (Status s = Installation::createStation(station, server); !s) {
-        std::fprintf(stderr, "station: %s\n", qPrintable(s.error().description));
-        return 1;
-    }
-    QDir::setCurrent(station);
-    QFile::copy(QStringLiteral(NX7_TICKET_LAYOUT), FileName::TicketLayout);
-
+// One kiosk issuing `tickets` tickets on services firstId.. firstId + services - 1, with the
+// station folder as the current directory.
+Timings issueTickets(const QString &server, int firstId, int services, int tickets, bool render)
+{
     StationState state;
     state.serverPath = server;
     state.waitMessageEnabled = true; // the wait itself costs nothing here
@@ -133,36 +126,353 @@ int main(int argc, char **argv)
     BenchScreen screen;
     for (int slot = 1; slot <= kSlotCount; ++slot) {
         screen.context.slotNextNumber[slot] = 1;
-        screen.context.slotServiceId[slot] = slot;
+        screen.context.slotServiceId[slot] = firstId + (slot - 1) % services;
     }
     screen.context.screenDateText = QDate::currentDate().toString(QStringLiteral("dd/MM/yyyy"));
-
-    std::vector<double> millis;
-    millis.reserve(size_t(tickets));
-    QElapsedTimer total;
-    total.start();
+    Timings result;
+    result.millis.reserve(size_t(tickets));
     for (int i = 0; i < tickets && !shell.programEnded(); ++i) {
         QElapsedTimer one;
         one.start();
-        issue.IssueTicket(screen, 1 + i % options.activeServices);
-        millis.push_back(double(one.nsecsElapsed()) / 1e6);
+        issue.IssueTicket(screen, 1 + i % services);
+        result.millis.push_back(double(one.nsecsElapsed()) / 1e6);
     }
-    const double seconds = double(total.nsecsElapsed()) / 1e9;
-    if (shell.programEnded() || shell.messages > 0) {
-        std::fprintf(stderr, "the issue failed after %zu tickets\n", millis.size());
-        return 1;
-    }
+    result.failed =
+        shell.programEnded() || shell.messages > 0 || int(result.millis.size()) < tickets;
+    return result;
+}
 
-    std::sort(millis.begin(), millis.end());
+// A counter station: calls the oldest ticket not yet called and lowers its service's
+// waiting count, in one transaction, until the stop file appears.
+int runCounterStation(const QString &server, const QString &stopFile)
+{
+    int called = 0;
+    int failures = 0;
+    while (!QFile::exists(stopFile)) {
+        auto db = Database::open(FilePath::server(server, FileName::ServerDatabase),
+                                 Database::Sharing::Shared);
+        if (!db) {
+            ++failures;
+            QThread::msleep(20);
+            continue;
+        }
+        const bool pg = db->isPostgres();
+        bool done = false;
+        if (db->beginTransaction()) {
+            auto oldest =
+                db->select(pg ? QStringLiteral("SELECT \"ID\", \"ServizioID\" FROM "
+                                               "\"Codafromtotem\" WHERE NOT \"SeChiamato\" "
+                                               "ORDER BY \"ID\" LIMIT 1 FOR UPDATE SKIP LOCKED")
+                              : QStringLiteral("SELECT rowid, \"ServizioID\" FROM "
+                                               "\"Codafromtotem\" WHERE \"SeChiamato\" = 0 "
+                                               "ORDER BY rowid LIMIT 1"));
+            Status status = oldest ? Status{} : Status(oldest.error());
+            if (status && !oldest->isEmpty()) {
+                const QVariantList row = oldest->first();
+                status = db->exec(
+                    pg ? QStringLiteral(
+                             "UPDATE \"Codafromtotem\" SET \"SeChiamato\" = true WHERE \"ID\" = ?")
+                       : QStringLiteral(
+                             "UPDATE \"Codafromtotem\" SET \"SeChiamato\" = -1 WHERE rowid = ?"),
+                    {row.at(0)});
+                if (status)
+                    status = db->exec(
+                        QStringLiteral("UPDATE \"Servizi\" SET \"Attesa\" = \"Attesa\" - 1 "
+                                       "WHERE \"ID\" = ? AND \"Attesa\" > 0"),
+                        {row.at(1)});
+                done = bool(status);
+            }
+            if (status)
+                status = db->commit();
+            if (!status) {
+                db->rollback();
+                ++failures;
+            } else if (done) {
+                ++called;
+            }
+        } else {
+            ++failures;
+        }
+        QThread::msleep(done ? 2 : 10);
+    }
+    std::printf("called %d failures %d\n", called, failures);
+    return 0;
+}
+
+struct Backend
+{
+    QString name;
+    std::unique_ptr<test::PostgresServer> postgres; // none for SQLite
+};
+
+Status makeServer(Backend &backend, const QString &folder)
+{
+    Installation::ServerOptions options;
+    options.activeServices = 20;
+    if (!backend.postgres)
+        return Installation::createServer(folder, options);
+    const QString database = backend.postgres->createDatabase(QStringLiteral("bench"));
+    if (database.isEmpty())
+        return Error::make(ErrorNumber::CannotOpenDatabase, backend.postgres->error());
+    return Installation::createPostgresServer(
+        folder, backend.postgres->connectionString(database, true), options);
+}
+
+struct Figures
+{
+    double median = 0;
+    double p99 = 0;
+    double throughput = 0;
+    double peakMiB = 0;
+    bool ok = false;
+    QString note;
+};
+
+Figures singleKiosk(Backend &backend, int tickets, bool render)
+{
+    Figures figures;
+    QTemporaryDir root;
+    const QString server = root.filePath(QStringLiteral("server"));
+    const QString station = root.filePath(QStringLiteral("station"));
+    Status made = makeServer(backend, server);
+    if (made)
+        made = Installation::createStation(station, server);
+    if (!made) {
+        figures.note = made.error().description;
+        return figures;
+    }
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(station);
+    QFile::copy(QStringLiteral(NX7_TICKET_LAYOUT), FileName::TicketLayout);
+    QElapsedTimer total;
+    total.start();
+    Timings timings = issueTickets(server, 1, 6, tickets, render);
+    const double seconds = double(total.nsecsElapsed()) / 1e9;
+    QDir::setCurrent(previous);
+    std::sort(timings.millis.begin(), timings.millis.end());
+    figures.median = percentile(timings.millis, 0.50);
+    figures.p99 = percentile(timings.millis, 0.99);
+    figures.throughput = double(timings.millis.size()) / seconds;
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("tickets issued:      %zu (%s)\n", millis.size(),
-                render ? "rendered into an image at 8 dots/mm" : "print run painting nothing");
-    std::printf("total time:          %.2f s (%.0f tickets/s)\n", seconds,
-                double(millis.size()) / seconds);
-    std::printf("median per ticket:   %.3f ms\n", percentile(millis, 0.50));
-    std::printf("99th percentile:     %.3f ms\n", percentile(millis, 0.99));
-    std::printf("slowest:             %.3f ms\n", millis.back());
-    std::printf("peak memory (RSS):   %.1f MiB\n", double(usage.ru_maxrss) / 1024.0);
-    return 0;
+    figures.peakMiB = double(usage.ru_maxrss) / 1024.0;
+    figures.ok = !timings.failed;
+    if (timings.failed)
+        figures.note =
+            QStringLiteral("the issue failed after %1 tickets").arg(timings.millis.size());
+    return figures;
+}
+
+// Every kiosk numbers its own services from 1: each number once per service, none lost.
+QString checkQueue(const QString &server, int kiosks, int perKiosk)
+{
+    auto db = Database::open(FilePath::server(server, FileName::ServerDatabase),
+                             Database::Sharing::Shared);
+    if (!db)
+        return db.error().description;
+    auto rows = db->select(
+        QStringLiteral("SELECT \"ServizioID\", \"NrDaChiamare\" FROM \"Codafromtotem\""));
+    if (!rows)
+        return rows.error().description;
+    std::map<int, std::vector<int>> numbers;
+    for (const QVariantList &row : *rows)
+        numbers[row.at(0).toInt()].push_back(row.at(1).toInt());
+    if (rows->size() != kiosks * perKiosk)
+        return QStringLiteral("%1 queue rows for %2 tickets")
+            .arg(rows->size())
+            .arg(kiosks * perKiosk);
+    for (auto &[service, issued] : numbers) {
+        std::sort(issued.begin(), issued.end());
+        for (size_t i = 0; i < issued.size(); ++i) {
+            if (issued[i] != int(i) + 1)
+                return QStringLiteral("service %1: number %2 missing or twice")
+                    .arg(service)
+                    .arg(i + 1);
+        }
+    }
+    return {};
+}
+
+Figures loadRun(Backend &backend, int kiosks, int tickets, bool render, bool check)
+{
+    Figures figures;
+    QTemporaryDir root;
+    const QString server = root.filePath(QStringLiteral("server"));
+    if (Status made = makeServer(backend, server); !made) {
+        figures.note = made.error().description;
+        return figures;
+    }
+    const int perKiosk = std::max(1, tickets / kiosks);
+    const QString stopFile = root.filePath(QStringLiteral("stop"));
+    std::vector<std::unique_ptr<QProcess>> kioskProcesses;
+    std::vector<std::unique_ptr<QProcess>> counters;
+    const QString self = QCoreApplication::applicationFilePath();
+    for (int k = 0; k < kiosks; ++k) {
+        const QString station = root.filePath(QStringLiteral("station%1").arg(k + 1));
+        if (Status made = Installation::createStation(station, server); !made) {
+            figures.note = made.error().description;
+            return figures;
+        }
+        QFile::copy(QStringLiteral(NX7_TICKET_LAYOUT),
+                    QDir(station).filePath(FileName::TicketLayout));
+    }
+    for (int c = 0; c < kiosks; ++c) {
+        auto counter = std::make_unique<QProcess>();
+        counter->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        counter->start(self, {QStringLiteral("--counter-worker"), server, stopFile});
+        counters.push_back(std::move(counter));
+    }
+    QElapsedTimer total;
+    total.start();
+    for (int k = 0; k < kiosks; ++k) {
+        auto kiosk = std::make_unique<QProcess>();
+        kiosk->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        kiosk->setWorkingDirectory(root.filePath(QStringLiteral("station%1").arg(k + 1)));
+        kiosk->start(self, {QStringLiteral("--kiosk-worker"), server,
+                            QString::number(1 + k * kServicesPerKiosk), QString::number(perKiosk),
+                            render ? QStringLiteral("1") : QStringLiteral("0")});
+        kioskProcesses.push_back(std::move(kiosk));
+    }
+    std::vector<double> millis;
+    bool failed = false;
+    for (auto &kiosk : kioskProcesses) {
+        kiosk->waitForFinished(-1);
+        failed |= kiosk->exitStatus() != QProcess::NormalExit || kiosk->exitCode() != 0;
+        const QList<QByteArray> lines = kiosk->readAllStandardOutput().split('\n');
+        for (const QByteArray &line : lines) {
+            if (line.startsWith("rss "))
+                figures.peakMiB = std::max(figures.peakMiB, line.mid(4).toDouble() / 1024.0);
+            else if (!line.isEmpty())
+                millis.push_back(line.toDouble());
+        }
+    }
+    const double seconds = double(total.nsecsElapsed()) / 1e9;
+    QFile stop(stopFile);
+    stop.open(QIODevice::WriteOnly);
+    stop.close();
+    QString counted;
+    for (auto &counter : counters) {
+        counter->waitForFinished(30000);
+        counted +=
+            QString::fromUtf8(counter->readAllStandardOutput()).trimmed() + QStringLiteral("; ");
+    }
+    std::sort(millis.begin(), millis.end());
+    figures.median = percentile(millis, 0.50);
+    figures.p99 = percentile(millis, 0.99);
+    figures.throughput = double(millis.size()) / seconds;
+    figures.ok = !failed && int(millis.size()) == perKiosk * kiosks;
+    figures.note = QStringLiteral("stations: ") + counted;
+    if (check && figures.ok) {
+        const QString problem = checkQueue(server, kiosks, perKiosk);
+        figures.ok = problem.isEmpty();
+        figures.note +=
+            problem.isEmpty() ? QStringLiteral("check: every number once, none lost") : problem;
+    }
+    if (failed)
+        figures.note += QStringLiteral(" a kiosk failed");
+    return figures;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("nx7.*.info=false"));
+    const QStringList args = app.arguments().mid(1);
+
+    if (args.value(0) == u"--kiosk-worker" && args.size() == 5) {
+        // nx7bench --kiosk-worker SERVER FIRST_ID TICKETS RENDER, in the station folder
+        const Timings timings = issueTickets(args.at(1), args.at(2).toInt(), kServicesPerKiosk,
+                                             args.at(3).toInt(), args.at(4) == u"1");
+        for (double ms : timings.millis)
+            std::printf("%.4f\n", ms);
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        std::printf("rss %ld\n", usage.ru_maxrss);
+        return timings.failed ? 1 : 0;
+    }
+    if (args.value(0) == u"--counter-worker" && args.size() == 3)
+        return runCounterStation(args.at(1), args.at(2));
+
+    int tickets = 3000;
+    int kiosks = 5;
+    bool render = true;
+    bool check = false;
+    QStringList backends{QStringLiteral("sqlite"), QStringLiteral("postgresql")};
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (arg == u"--no-render")
+            render = false;
+        else if (arg == u"--check")
+            check = true;
+        else if (arg == u"--kiosks" && i + 1 < args.size())
+            kiosks = std::clamp(args.at(++i).toInt(), 1, 5);
+        else if (arg == u"--backend" && i + 1 < args.size()) {
+            const QString chosen = args.at(++i);
+            if (chosen != u"both")
+                backends = QStringList{chosen};
+        } else
+            tickets = std::max(1, arg.toInt());
+    }
+
+    std::vector<Backend> chosen;
+    for (const QString &name : backends) {
+        Backend backend{name, nullptr};
+        if (name == u"postgresql") {
+            backend.postgres = std::make_unique<test::PostgresServer>(true);
+            if (!backend.postgres->ok()) {
+                std::fprintf(stderr, "PostgreSQL: %s\n", qPrintable(backend.postgres->error()));
+                return 1;
+            }
+        } else if (name != u"sqlite") {
+            std::fprintf(stderr, "unknown backend %s (sqlite, postgresql or both)\n",
+                         qPrintable(name));
+            return 2;
+        }
+        chosen.push_back(std::move(backend));
+    }
+
+    std::vector<Figures> single;
+    std::vector<Figures> load;
+    for (Backend &backend : chosen) {
+        single.push_back(singleKiosk(backend, tickets, render));
+        load.push_back(loadRun(backend, kiosks, tickets, render, check));
+    }
+
+    std::printf("%d tickets per run, %s; load: %d kiosk processes and %d counter stations\n",
+                tickets,
+                render ? "rendered into an image at 8 dots/mm" : "print run painting nothing",
+                kiosks, kiosks);
+    std::printf("%-34s", "");
+    for (const Backend &backend : chosen)
+        std::printf("%16s", qPrintable(backend.name == u"sqlite" ? QStringLiteral("SQLite file")
+                                                                 : QStringLiteral("PostgreSQL")));
+    std::printf("\n");
+    const auto line = [&](const char *label, const std::vector<Figures> &figures,
+                          double Figures::*field, const char *unit) {
+        std::printf("%-34s", label);
+        for (const Figures &f : figures)
+            std::printf("%13.2f %-2s", f.*field, unit);
+        std::printf("\n");
+    };
+    line("one kiosk: median per ticket", single, &Figures::median, "ms");
+    line("one kiosk: 99th percentile", single, &Figures::p99, "ms");
+    line("one kiosk: throughput", single, &Figures::throughput, "/s");
+    line("one kiosk: peak memory (RSS)", single, &Figures::peakMiB, "MB");
+    line("load: median per ticket", load, &Figures::median, "ms");
+    line("load: 99th percentile", load, &Figures::p99, "ms");
+    line("load: throughput, all kiosks", load, &Figures::throughput, "/s");
+    line("load: peak memory of a kiosk", load, &Figures::peakMiB, "MB");
+    bool ok = true;
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        for (const Figures *f : {&single[i], &load[i]}) {
+            if (!f->note.isEmpty())
+                std::printf("%s: %s\n", qPrintable(chosen[i].name), qPrintable(f->note));
+            ok &= f->ok;
+        }
+    }
+    return ok ? 0 : 1;
 }

@@ -14,6 +14,7 @@ packages=(
   x11-utils x11-apps xdotool
   systemd-container
   qt6-translations-l10n
+  postgresql libqt6sql6-psql odbc-postgresql unixodbc
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,6 @@
 #include "database.h"
 
+#include "postgres.h"
 #include "storelog.h"
 #include "systemreason.h"
 
@@ -23,14 +24,26 @@ struct Database::Connection
 {
     QString name;
     QString path;
+    std::unique_ptr<postgres::Lease> server; // a PostgreSQL connection lent by the pool
     ~Connection()
     {
+        if (server)
+            return; // the lease hands the connection back
         {
             QSqlDatabase db = QSqlDatabase::database(name, false);
             db.close();
         }
         QSqlDatabase::removeDatabase(name);
     }
+};
+
+struct Database::TableShape
+{
+    QString from;
+    QStringList fields;
+    QStringList types;
+    QStringList key;
+    QString order;
 };
 
 namespace {
@@ -115,6 +128,12 @@ Database::Database(std::shared_ptr<Connection> connection) : m_connection(std::m
 
 Result<Database> Database::open(const QString &path, Sharing sharing)
 {
+    if (const QString file = postgres::connectionFileFor(path); !file.isEmpty()) {
+        auto connectionString = postgres::readConnectionFile(file);
+        if (!connectionString)
+            return connectionString.error();
+        return openPostgres(*connectionString, file);
+    }
     const QFileInfo info(path);
     if (!info.exists() || info.isDir())
         return missingDatabase(info);
@@ -131,8 +150,9 @@ Result<Database> Database::open(const QString &path, Sharing sharing)
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection->name);
         // mode=rw: should the file vanish after the check above (a share going away),
         // SQLite fails instead of making a new empty database.
-        db.setDatabaseName(QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded) +
-                           QStringLiteral("?mode=rw"));
+        db.setDatabaseName(
+            QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded) +
+            QStringLiteral("?mode=rw"));
         QString options = QStringLiteral("QSQLITE_OPEN_URI");
         if (sharing == Sharing::Shared)
             options += QStringLiteral(";QSQLITE_BUSY_TIMEOUT=%1").arg(kSharedBusyTimeoutMs);
@@ -162,6 +182,28 @@ Result<Database> Database::open(const QString &path, Sharing sharing)
     return database;
 }
 
+Result<Database> Database::openPostgres(const QString &connectionString, const QString &origin)
+{
+    auto lease = postgres::lease(connectionString);
+    if (!lease)
+        return lease.error();
+    auto connection = std::make_shared<Connection>();
+    connection->name = (*lease)->connectionName();
+    connection->path = origin.isEmpty() ? QStringLiteral("PostgreSQL") : origin;
+    connection->server = std::move(*lease);
+    return Database(std::move(connection));
+}
+
+bool Database::isPostgres() const
+{
+    return m_connection && m_connection->server;
+}
+
+Error Database::failure(const QSqlError &error, const QString &what)
+{
+    return isPostgres() ? m_connection->server->failure(error, what) : sqlError(error, what);
+}
+
 // A write-ahead log needs shared memory, which a network share does not give: a shared
 // file made in that mode by another tool goes back to the rollback journal. Should another
 // station hold it open, the change waits for a later open; the kiosk carries on meanwhile.
@@ -173,7 +215,8 @@ void Database::useRollbackJournal()
         return;
     auto changed = select(QStringLiteral("PRAGMA journal_mode=DELETE"));
     if (!changed || changed->isEmpty() ||
-        changed->first().value(0).toString().compare(QStringLiteral("delete"), Qt::CaseInsensitive) != 0)
+        changed->first().value(0).toString().compare(QStringLiteral("delete"),
+                                                     Qt::CaseInsensitive) != 0)
         qCWarning(lcStore).noquote() << "shared database" << path()
                                      << "stays in write-ahead-log mode: another station holds it";
     else
@@ -203,12 +246,19 @@ Result<QSqlQuery> Database::run(const QString &sql, const QVariantList &binds)
         return Error::make(ErrorNumber::CannotOpenDatabase);
     QSqlQuery query(QSqlDatabase::database(m_connection->name, false));
     query.setForwardOnly(true);
+    // PostgreSQL prepares only queries and row changes, and a statement without values
+    // needs one round trip instead of three.
+    if (isPostgres() && binds.isEmpty()) {
+        if (!query.exec(sql))
+            return failure(query.lastError(), sql);
+        return query;
+    }
     if (!query.prepare(sql))
-        return sqlError(query.lastError(), sql);
+        return failure(query.lastError(), sql);
     for (const QVariant &value : binds)
         query.addBindValue(value);
     if (!query.exec())
-        return sqlError(query.lastError(), sql);
+        return failure(query.lastError(), sql);
     return query;
 }
 
@@ -239,18 +289,29 @@ Result<QList<QVariantList>> Database::select(const QString &sql, const QVariantL
 
 Status Database::beginTransaction()
 {
-    return exec(QStringLiteral("BEGIN IMMEDIATE"));
+    if (!isPostgres())
+        return exec(QStringLiteral("BEGIN IMMEDIATE"));
+    Status begun = exec(QStringLiteral("BEGIN"));
+    if (begun)
+        m_connection->server->setInTransaction(true);
+    return begun;
 }
 
 Status Database::commit()
 {
-    return exec(QStringLiteral("COMMIT"));
+    const Status committed = exec(QStringLiteral("COMMIT"));
+    // A PostgreSQL transaction ends with its COMMIT even when that fails.
+    if (isPostgres())
+        m_connection->server->setInTransaction(false);
+    return committed;
 }
 
 void Database::rollback()
 {
     if (const Status status = exec(QStringLiteral("ROLLBACK")); !status)
         qCWarning(lcStore) << "rollback failed:" << status.error().description;
+    if (isPostgres())
+        m_connection->server->setInTransaction(false);
 }
 
 bool Database::hasTable(const QString &table)
@@ -261,6 +322,12 @@ bool Database::hasTable(const QString &table)
 
 Result<bool> Database::findTable(const QString &table)
 {
+    if (isPostgres()) {
+        auto found = m_connection->server->table(table);
+        if (!found && found.errorNumber() != ErrorNumber::TableNotFound)
+            return found.error();
+        return found.ok();
+    }
     auto rows = select(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type IN ('table','view') "
                                       "AND name = ? COLLATE NOCASE"),
                        {table});
@@ -271,6 +338,15 @@ Result<bool> Database::findTable(const QString &table)
 
 Result<QList<std::pair<QString, QString>>> Database::columns(const QString &table)
 {
+    if (isPostgres()) {
+        auto found = m_connection->server->table(table);
+        if (!found)
+            return found.error();
+        QList<std::pair<QString, QString>> result;
+        for (int i = 0; i < found->columns.size(); ++i)
+            result.append({found->columns.at(i), found->types.at(i)});
+        return result;
+    }
     // A file that cannot be read (locked too long by another station) keeps its own error.
     auto found = findTable(table);
     if (!found)
@@ -278,8 +354,8 @@ Result<QList<std::pair<QString, QString>>> Database::columns(const QString &tabl
     if (!*found)
         return Error::make(ErrorNumber::TableNotFound,
                            QStringLiteral("Impossibile trovare la tabella '%1'.").arg(table));
-    auto rows = select(QStringLiteral("SELECT name, type FROM pragma_table_info(?) ORDER BY cid"),
-                       {table});
+    auto rows =
+        select(QStringLiteral("SELECT name, type FROM pragma_table_info(?) ORDER BY cid"), {table});
     if (!rows)
         return rows.error();
     QList<std::pair<QString, QString>> result;
@@ -288,16 +364,26 @@ Result<QList<std::pair<QString, QString>>> Database::columns(const QString &tabl
     return result;
 }
 
-Status Database::addColumn(const QString &table, const QString &column,
-                           const QString &declaredType)
+Status Database::addColumn(const QString &table, const QString &column, const QString &declaredType)
 {
+    if (isPostgres()) {
+        auto found = m_connection->server->table(table);
+        if (!found)
+            return found.error();
+        m_connection->server->forgetTables();
+        return exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                        .arg(found->sqlName, quoted(column), declaredType));
+    }
     return exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
                     .arg(quoted(table), quoted(column), declaredType));
 }
 
 Status Database::deleteAllRows(const QString &table)
 {
-    return exec(QStringLiteral("DELETE FROM %1").arg(quoted(table)));
+    auto target = shape(table);
+    if (!target)
+        return target.error();
+    return exec(QStringLiteral("DELETE FROM %1").arg(target->from));
 }
 
 Status Database::insert(const QString &table, const FieldValues &fields)
@@ -305,50 +391,114 @@ Status Database::insert(const QString &table, const FieldValues &fields)
     QStringList names;
     QStringList marks;
     QVariantList values;
-    for (const auto &[name, value] : fields) {
-        names.append(quoted(name));
-        marks.append(QStringLiteral("?"));
-        values.append(value);
+    QString from = quoted(table);
+    if (isPostgres()) {
+        // PostgreSQL names are exact: the fields take the spelling the table has.
+        auto target = m_connection->server->table(table);
+        if (!target)
+            return target.error();
+        from = target->sqlName;
+        for (const auto &[name, value] : fields) {
+            const int index = target->column(name);
+            if (index < 0)
+                return Error::make(
+                    ErrorNumber::ItemNotFound,
+                    QStringLiteral("Elemento non trovato in questo insieme: %1.").arg(name));
+            names.append(quoted(target->columns.at(index)));
+            marks.append(QStringLiteral("?"));
+            values.append(postgres::forColumn(value, target->types.at(index)));
+        }
+    } else {
+        for (const auto &[name, value] : fields) {
+            names.append(quoted(name));
+            marks.append(QStringLiteral("?"));
+            values.append(value);
+        }
     }
     return exec(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                    .arg(quoted(table), names.join(u','), marks.join(u',')),
+                    .arg(from, names.join(u','), marks.join(u',')),
                 values);
 }
+
+Result<Database::TableShape> Database::shape(const QString &table)
+{
+    if (isPostgres()) {
+        auto found = m_connection->server->table(table);
+        if (!found)
+            return found.error();
+        return TableShape{found->sqlName, found->columns, found->types, found->key, found->order};
+    }
+    auto described = columns(table);
+    if (!described)
+        return described.error();
+    TableShape result{quoted(table), {}, {}, {QStringLiteral("rowid")}, QStringLiteral("rowid")};
+    for (const auto &[name, type] : *described) {
+        result.fields.append(name);
+        result.types.append(type);
+    }
+    return result;
+}
+
+namespace {
+
+// System columns are named bare; everything else quoted with its exact spelling.
+QString keyExpression(const QString &column)
+{
+    if (column == QStringLiteral("rowid") || column == QStringLiteral("ctid"))
+        return column;
+    return Database::quoted(column);
+}
+
+QVariant boundFor(const Database &db, const QVariant &value, const QString &type)
+{
+    return db.isPostgres() ? postgres::forColumn(value, type) : value;
+}
+
+} // namespace
 
 // ---------------------------------------------------------------------------
 
 Result<RecordSet> RecordSet::openTable(Database &db, const QString &table, const QString &column,
                                        const QVariant &value)
 {
-    auto columns = db.columns(table);
-    if (!columns)
-        return columns.error();
+    auto shape = db.shape(table);
+    if (!shape)
+        return shape.error();
     RecordSet set;
     set.m_db = db;
     set.m_table = table;
-    QStringList selected{QStringLiteral("rowid")};
-    for (const auto &[name, type] : *columns) {
-        set.m_fields.append(name);
-        set.m_types.append(type);
+    set.m_from = shape->from;
+    set.m_fields = shape->fields;
+    set.m_types = shape->types;
+    set.m_keyColumns = shape->key;
+    QStringList selected;
+    for (const QString &key : std::as_const(set.m_keyColumns))
+        selected.append(keyExpression(key));
+    for (const QString &name : std::as_const(set.m_fields))
         selected.append(Database::quoted(name));
-    }
-    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(selected.join(u','), Database::quoted(table));
+    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(selected.join(u','), set.m_from);
     QVariantList binds;
     if (!column.isEmpty()) {
-        if (set.fieldIndex(column) < 0)
+        const int index = set.fieldIndex(column);
+        if (index < 0)
             return Error::make(ErrorNumber::ItemNotFound);
-        sql += QStringLiteral(" WHERE %1 = ?").arg(Database::quoted(column));
-        binds.append(value);
+        sql += QStringLiteral(" WHERE %1 = ?").arg(Database::quoted(set.m_fields.at(index)));
+        binds.append(boundFor(db, value, set.m_types.at(index)));
     }
-    sql += QStringLiteral(" ORDER BY rowid");
+    if (!shape->order.isEmpty())
+        sql += QStringLiteral(" ORDER BY ") + shape->order;
     auto query = db.run(sql, binds);
     if (!query)
         return query.error();
+    const int keyCount = int(set.m_keyColumns.size());
     while (query->next()) {
-        set.m_rowids.append(query->value(0).toLongLong());
+        QVariantList key;
+        for (int i = 0; i < keyCount; ++i)
+            key.append(query->value(i));
+        set.m_keys.append(key);
         QVariantList row;
         for (int i = 0; i < set.m_fields.size(); ++i)
-            row.append(query->value(i + 1));
+            row.append(query->value(i + keyCount));
         set.m_rows.append(row);
     }
     return set;
@@ -401,8 +551,9 @@ Result<QVariant> RecordSet::value(const QString &field) const
 {
     const int index = fieldIndex(field);
     if (index < 0)
-        return Error::make(ErrorNumber::ItemNotFound,
-                           QStringLiteral("Elemento non trovato in questo insieme: %1.").arg(field));
+        return Error::make(
+            ErrorNumber::ItemNotFound,
+            QStringLiteral("Elemento non trovato in questo insieme: %1.").arg(field));
     if (m_mode != Mode::Browse)
         return m_buffer.at(index);
     if (eof())
@@ -461,8 +612,9 @@ Status RecordSet::setValue(const QString &field, const QVariant &value)
 {
     const int index = fieldIndex(field);
     if (index < 0)
-        return Error::make(ErrorNumber::ItemNotFound,
-                           QStringLiteral("Elemento non trovato in questo insieme: %1.").arg(field));
+        return Error::make(
+            ErrorNumber::ItemNotFound,
+            QStringLiteral("Elemento non trovato in questo insieme: %1.").arg(field));
     if (m_mode == Mode::Browse)
         return Error::make(ErrorNumber::DatabaseOperationFailed,
                            QStringLiteral("Aggiornamento senza Edit o AddNew."));
@@ -484,26 +636,55 @@ Status RecordSet::update()
     Status status;
     if (m_mode == Mode::Add) {
         status = changed.isEmpty()
-                     ? m_db.exec(QStringLiteral("INSERT INTO %1 DEFAULT VALUES")
-                                     .arg(Database::quoted(m_table)))
+                     ? m_db.exec(QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(m_from))
                      : m_db.insert(m_table, changed);
     } else if (!changed.isEmpty()) {
-        QStringList sets;
-        QVariantList binds;
-        for (const auto &[name, value] : changed) {
-            sets.append(Database::quoted(name) + QStringLiteral(" = ?"));
-            binds.append(value);
-        }
-        binds.append(m_rowids.at(m_current));
-        status = m_db.exec(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
-                               .arg(Database::quoted(m_table), sets.join(u',')),
-                           binds);
+        status = updateCurrent(changed);
     }
     if (!status)
         return status;
     if (m_mode == Mode::Edit)
         m_rows[m_current] = m_buffer;
     m_mode = Mode::Browse;
+    return {};
+}
+
+// Only the changed fields are written, so that a station's change to another field of
+// the same row in the meantime is kept.
+Status RecordSet::updateCurrent(const FieldValues &changed)
+{
+    QStringList sets;
+    QVariantList binds;
+    for (const auto &[name, value] : changed) {
+        sets.append(Database::quoted(name) + QStringLiteral(" = ?"));
+        binds.append(boundFor(m_db, value, m_types.at(fieldIndex(name))));
+    }
+    QStringList keys;
+    for (int i = 0; i < m_keyColumns.size(); ++i) {
+        keys.append(keyExpression(m_keyColumns.at(i)) + QStringLiteral(" = ?"));
+        binds.append(m_keys.at(m_current).at(i));
+    }
+    if (keys.isEmpty())
+        return Error::make(ErrorNumber::DatabaseOperationFailed,
+                           QStringLiteral("Il recordset non è aggiornabile."));
+    const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3")
+                            .arg(m_from, sets.join(u','), keys.join(QStringLiteral(" AND ")));
+    if (!m_db.isPostgres())
+        return m_db.exec(sql, binds);
+    // The row is found again by its key; a row without one moves with each update, so its
+    // new position is taken. A row another station removed, or moved first, is not
+    // overwritten blindly: it is reported.
+    QStringList returned;
+    for (const QString &key : std::as_const(m_keyColumns))
+        returned.append(keyExpression(key));
+    auto rows = m_db.select(sql + QStringLiteral(" RETURNING ") + returned.join(u','), binds);
+    if (!rows)
+        return rows.error();
+    if (rows->size() != 1)
+        return Error::make(ErrorNumber::DatabaseOperationFailed,
+                           QStringLiteral("Il record è stato modificato o eliminato da un'altra "
+                                          "postazione: modifica non salvata."));
+    m_keys[m_current] = rows->first();
     return {};
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <utility>
 
+class QSqlError;
 class QSqlQuery;
 
 namespace nx7 {
@@ -21,17 +22,30 @@ using FieldValues = QList<std::pair<QString, QVariant>>;
 class Database
 {
 public:
-    enum class Sharing { Local, Shared };
+    enum class Sharing
+    {
+        Local,
+        Shared
+    };
 
     // Never creates a file: a missing file is 3024, a missing folder 3044; a file of
     // the old Access kiosk or any other non-database file is refused (3343). The shared
     // database waits a few seconds for other stations' locks and uses the rollback journal.
+    // When the folder of a server database "NX7PRO.mdb" holds "NX7PRO.pg", the database
+    // is the PostgreSQL database named there instead, whether or not the file exists.
     static Result<Database> open(const QString &path, Sharing sharing = Sharing::Local);
+    // A PostgreSQL database by its libpq connection string ("host=... dbname=..." or a
+    // "postgresql://" URI). Connections are kept between opens and made again after a
+    // failure. A server that cannot be reached is 3044, as a server folder that is gone;
+    // a missing database or a refused login 3051. `origin` names it in the log.
+    static Result<Database> openPostgres(const QString &connectionString,
+                                         const QString &origin = QString());
 
     Database() = default; // not open
     bool isOpen() const { return m_connection != nullptr; }
 
     QString path() const;
+    bool isPostgres() const;
     QString connectionName() const;
 
     // Runs a statement with bound values; never build SQL by pasting values.
@@ -53,7 +67,10 @@ public:
 
 private:
     struct Connection;
+    struct TableShape;
     explicit Database(std::shared_ptr<Connection> connection);
+    Result<TableShape> shape(const QString &table);
+    Error failure(const QSqlError &error, const QString &what);
     void useRollbackJournal();
     Result<bool> findTable(const QString &table);
     Result<QSqlQuery> run(const QString &sql, const QVariantList &binds);
@@ -67,8 +84,9 @@ private:
 class RecordSet
 {
 public:
-    // The rows of a table in table order (ascending rowid), optionally only those whose
-    // `column` equals `value`.
+    // The rows of a table in table order, optionally only those whose `column` equals
+    // `value`. Table order is ascending rowid in SQLite; in PostgreSQL the primary key,
+    // else an "ID" column, else the physical order of the rows.
     static Result<RecordSet> openTable(Database &db, const QString &table,
                                        const QString &column = QString(),
                                        const QVariant &value = QVariant());
@@ -102,16 +120,26 @@ public:
     Status update();
 
 private:
-    enum class Mode { Browse, Edit, Add };
+    enum class Mode
+    {
+        Browse,
+        Edit,
+        Add
+    };
     RecordSet() = default;
     int fieldIndex(const QString &name) const;
     Status load(QSqlQuery &query);
+    Status updateCurrent(const FieldValues &changed);
 
     Database m_db;
     QString m_table;
+    QString m_from; // the table as the SQL names it
     QStringList m_fields;
     QStringList m_types;
-    QList<qint64> m_rowids;
+    // What tells the rows apart for an update: rowid in SQLite; in PostgreSQL the primary
+    // key, or the row's physical position (ctid) in a table that has none.
+    QStringList m_keyColumns;
+    QList<QVariantList> m_keys;
     QList<QVariantList> m_rows;
     qsizetype m_current = 0;
     Mode m_mode = Mode::Browse;

@@ -9,6 +9,8 @@ namespace FileName {
 inline const QString ServerPathFile = QStringLiteral("percorsiT.txt");
 inline const QString LocalDatabase = QStringLiteral("TotemNX7PRO.mdb");
 inline const QString ServerDatabase = QStringLiteral("NX7PRO.mdb");
+// Its presence makes the server database the PostgreSQL database it names.
+inline const QString ServerConnection = QStringLiteral("NX7PRO.pg");
 inline const QString ReachabilityMarker = QStringLiteral("FraseTTS.txt");
 inline const QString NumberingFolder = QStringLiteral("NrAll");
 inline const QString TicketLayout = QStringLiteral("Ticket.lbl");

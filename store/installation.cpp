@@ -2,11 +2,14 @@
 
 #include "database.h"
 #include "filenames.h"
+#include "storelog.h"
 #include "textrecord.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
 
 // Resources of a static library must be registered by name from the global namespace.
 static void registerSchemaResource()
@@ -35,7 +38,8 @@ Status createEmptyDatabaseFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::NewOnly | QIODevice::WriteOnly))
-        return fail(QStringLiteral("Impossibile creare il file %1: %2").arg(path, file.errorString()));
+        return fail(
+            QStringLiteral("Impossibile creare il file %1: %2").arg(path, file.errorString()));
     return {};
 }
 
@@ -90,14 +94,188 @@ Status createStation(const QString &folder, const QString &serverPath)
     if (Status status = ensureFolder(folder); !status)
         return status;
     const QDir dir(folder);
-    if (Status status = createDatabase(dir.filePath(FileName::LocalDatabase), QStringLiteral("local"));
+    if (Status status =
+            createDatabase(dir.filePath(FileName::LocalDatabase), QStringLiteral("local"));
         !status)
         return status;
     // The kiosk reads the path from its own folder: a relative one would point elsewhere.
-    const QString stored =
-        QDir::isRelativePath(serverPath) ? QDir::current().absoluteFilePath(serverPath) : serverPath;
+    const QString stored = QDir::isRelativePath(serverPath)
+                               ? QDir::current().absoluteFilePath(serverPath)
+                               : serverPath;
     return TextRecord::writeText(dir.filePath(FileName::ServerPathFile), QDir::cleanPath(stored));
 }
+
+namespace {
+
+const QStringList kServerTables{QStringLiteral("Servizi"), QStringLiteral("Codafromtotem"),
+                                QStringLiteral("configurazioneTotem")};
+
+// The rows of a new server database: twenty services and the screen configuration.
+Status fillServer(Database &db, const ServerOptions &options)
+{
+    for (int id = 1; id <= 20; ++id) {
+        const Status status =
+            db.insert(QStringLiteral("Servizi"),
+                      {{QStringLiteral("ID"), id},
+                       {QStringLiteral("Servizio"), QStringLiteral("Servizio %1").arg(id)},
+                       {QStringLiteral("ServizioAttivo"), id <= options.activeServices ? -1 : 0},
+                       {QStringLiteral("Attesa"), 0}});
+        if (!status)
+            return status;
+    }
+    auto config = RecordSet::openTable(db, QStringLiteral("configurazioneTotem"));
+    if (!config)
+        return config.error();
+    Status status = config->edit();
+    if (status)
+        status = config->setValue(QStringLiteral("RisoluzioneTotem"), options.resolutionCode);
+    if (status)
+        status = config->setValue(QStringLiteral("TitoloTotem"), options.title);
+    return status ? config->update() : status;
+}
+
+Status writeServerFiles(const QString &folder, const ServerOptions &options)
+{
+    if (Status status = TextRecord::writeFileAtomically(
+            QDir(folder).filePath(FileName::ReachabilityMarker), "NX7 Totem\r\n");
+        !status)
+        return status;
+    for (int slot = 1; slot <= 20; ++slot) {
+        if (Status status = TextRecord::writeInteger(FilePath::numberingFile(folder, slot),
+                                                     options.initialNumber);
+            !status)
+            return status;
+    }
+    return {};
+}
+
+Status runSchema(Database &db, const QString &schema)
+{
+    const QStringList statements = schemaStatements(schema);
+    if (statements.isEmpty())
+        return fail(QStringLiteral("Schema %1 non disponibile.").arg(schema));
+    for (const QString &statement : statements) {
+        if (Status status = db.exec(statement); !status)
+            return status;
+    }
+    return {};
+}
+
+// Runs `work` in one transaction, rolled back when it fails.
+template <typename Work> Status inTransaction(Database &db, Work work)
+{
+    if (Status status = db.beginTransaction(); !status)
+        return status;
+    if (Status status = work(); !status) {
+        db.rollback();
+        return status;
+    }
+    return db.commit();
+}
+
+// A server folder is tied to one database: an existing "NX7PRO.pg" is never replaced.
+Status checkNoConnectionFile(const QString &folder)
+{
+    const QString existing = FilePath::resolve(folder, FileName::ServerConnection);
+    if (QFileInfo::exists(existing))
+        return fail(QStringLiteral("Il file %1 esiste già: non viene sostituito.").arg(existing));
+    return {};
+}
+
+Status refuseExistingTables(Database &db, const QStringList &tables)
+{
+    for (const QString &table : tables) {
+        auto columns = db.columns(table);
+        if (columns)
+            return fail(QStringLiteral("Il database contiene già la tabella \"%1\": non viene "
+                                       "sostituita.")
+                            .arg(table));
+        if (columns.errorNumber() != ErrorNumber::TableNotFound)
+            return columns.error();
+    }
+    return {};
+}
+
+Status writeConnectionFile(const QString &folder, const QString &connectionString)
+{
+    return TextRecord::writeFileAtomically(QDir(folder).filePath(FileName::ServerConnection),
+                                           connectionString.trimmed().toUtf8() + "\n");
+}
+
+// The PostgreSQL type for a column declared so in SQLite, by SQLite's own affinity rules.
+QString postgresType(const QString &declared)
+{
+    const QString type = declared.toUpper();
+    if (type.contains(QStringLiteral("BOOL")))
+        return QStringLiteral("boolean");
+    if (type.contains(QStringLiteral("INT")))
+        return type.contains(QStringLiteral("BIG")) ? QStringLiteral("bigint")
+                                                    : QStringLiteral("integer");
+    if (type.contains(QStringLiteral("REAL")) || type.contains(QStringLiteral("FLOA")) ||
+        type.contains(QStringLiteral("DOUB")))
+        return QStringLiteral("double precision");
+    return QStringLiteral("text");
+}
+
+Result<QStringList> sqliteTables(Database &db)
+{
+    auto rows = db.select(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' "
+                                         "AND name NOT LIKE 'sqlite_%' ORDER BY rowid"));
+    if (!rows)
+        return rows.error();
+    QStringList tables;
+    for (const QVariantList &row : *rows)
+        tables.append(row.first().toString());
+    return tables;
+}
+
+// Makes the table (or its columns that are missing) in the target, then copies every row
+// in table order.
+Status copyTable(Database &source, Database &target, const QString &table)
+{
+    auto columns = source.columns(table);
+    if (!columns)
+        return columns.error();
+    auto present = target.columns(table);
+    if (!present && present.errorNumber() != ErrorNumber::TableNotFound)
+        return present.error();
+    if (!present) {
+        QStringList definitions;
+        for (const auto &[name, type] : *columns)
+            definitions.append(Database::quoted(name) + u' ' + postgresType(type));
+        const Status created =
+            target.exec(QStringLiteral("CREATE TABLE %1 (%2)")
+                            .arg(Database::quoted(table), definitions.join(u',')));
+        if (!created)
+            return created;
+    } else {
+        for (const auto &[name, type] : *columns) {
+            const bool known =
+                std::any_of(present->begin(), present->end(), [&](const auto &column) {
+                    return column.first.compare(name, Qt::CaseInsensitive) == 0;
+                });
+            if (!known) {
+                if (Status status = target.addColumn(table, name, postgresType(type)); !status)
+                    return status;
+            }
+        }
+    }
+    auto rows = RecordSet::openTable(source, table);
+    if (!rows)
+        return rows.error();
+    for (; !rows->eof(); rows->moveNext()) {
+        FieldValues fields;
+        for (int i = 0; i < rows->fieldCount(); ++i)
+            fields.append({rows->fieldName(i), rows->value(i)});
+        if (Status status = target.insert(table, fields); !status)
+            return status;
+    }
+    qCInfo(lcStore).noquote() << "moved" << rows->recordCount() << "rows of" << table
+                              << "to PostgreSQL";
+    return {};
+}
+
+} // namespace
 
 Status createServer(const QString &folder, const ServerOptions &options)
 {
@@ -110,40 +288,72 @@ Status createServer(const QString &folder, const ServerOptions &options)
     auto db = Database::open(dbPath);
     if (!db)
         return db.error();
-    if (Status status = db->beginTransaction(); !status)
+    if (Status status = inTransaction(*db, [&] { return fillServer(*db, options); }); !status)
         return status;
-    for (int id = 1; id <= 20; ++id) {
-        const Status status = db->insert(
-            QStringLiteral("Servizi"),
-            {{QStringLiteral("ID"), id},
-             {QStringLiteral("Servizio"), QStringLiteral("Servizio %1").arg(id)},
-             {QStringLiteral("ServizioAttivo"), id <= options.activeServices ? -1 : 0},
-             {QStringLiteral("Attesa"), 0}});
-        if (!status) {
-            db->rollback();
+    return writeServerFiles(folder, options);
+}
+
+Status createPostgresServer(const QString &folder, const QString &connectionString,
+                            const ServerOptions &options)
+{
+    if (Status status = checkNoConnectionFile(folder); !status)
+        return status;
+    if (Status status = ensureFolder(QDir(folder).filePath(FileName::NumberingFolder)); !status)
+        return status;
+    auto db = Database::openPostgres(connectionString);
+    if (!db)
+        return db.error();
+    if (Status status = refuseExistingTables(*db, kServerTables); !status)
+        return status;
+    const Status made = inTransaction(*db, [&] {
+        if (Status status = runSchema(*db, QStringLiteral("server-postgresql")); !status)
             return status;
+        return fillServer(*db, options);
+    });
+    if (!made)
+        return made;
+    if (Status status = writeConnectionFile(folder, connectionString); !status)
+        return status;
+    return writeServerFiles(folder, options);
+}
+
+Status moveToPostgres(const QString &folder, const QString &connectionString)
+{
+    if (Status status = checkNoConnectionFile(folder); !status)
+        return status;
+    auto source = Database::open(FilePath::resolve(folder, FileName::ServerDatabase));
+    if (!source)
+        return source.error();
+    auto tables = sqliteTables(*source);
+    if (!tables)
+        return tables.error();
+    auto target = Database::openPostgres(connectionString);
+    if (!target)
+        return target.error();
+    QStringList checked = kServerTables;
+    for (const QString &table : *tables) {
+        if (!checked.contains(table, Qt::CaseInsensitive))
+            checked.append(table);
+    }
+    if (Status status = refuseExistingTables(*target, checked); !status)
+        return status;
+    const Status moved = inTransaction(*target, [&] {
+        if (Status status = runSchema(*target, QStringLiteral("server-postgresql")); !status)
+            return status;
+        // The shipped schema's rows give way to the file's own.
+        for (const QString &table : kServerTables) {
+            if (Status status = target->deleteAllRows(table); !status)
+                return status;
         }
-    }
-    const Status config = db->exec(
-        QStringLiteral("UPDATE \"configurazioneTotem\" SET \"RisoluzioneTotem\" = ?, \"TitoloTotem\" = ?"),
-        {options.resolutionCode, options.title});
-    if (!config) {
-        db->rollback();
-        return config;
-    }
-    if (Status status = db->commit(); !status)
-        return status;
-    if (Status status = TextRecord::writeFileAtomically(dir.filePath(FileName::ReachabilityMarker),
-                                                        "NX7 Totem\r\n");
-        !status)
-        return status;
-    for (int slot = 1; slot <= 20; ++slot) {
-        if (Status status = TextRecord::writeInteger(FilePath::numberingFile(folder, slot),
-                                                     options.initialNumber);
-            !status)
-            return status;
-    }
-    return {};
+        for (const QString &table : *tables) {
+            if (Status status = copyTable(*source, *target, table); !status)
+                return status;
+        }
+        return Status{};
+    });
+    if (!moved)
+        return moved;
+    return writeConnectionFile(folder, connectionString);
 }
 
 } // namespace nx7::Installation

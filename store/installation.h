@@ -12,9 +12,9 @@ namespace Installation {
 
 struct ServerOptions
 {
-    int activeServices = 6;  // the first N of the twenty services are active
-    int resolutionCode = 0;  // "RisoluzioneTotem"
-    int initialNumber = 1;   // written into the twenty numbering files
+    int activeServices = 6; // the first N of the twenty services are active
+    int resolutionCode = 0; // "RisoluzioneTotem"
+    int initialNumber = 1;  // written into the twenty numbering files
     QString title = QStringLiteral("Scegli il Servizio");
 };
 
@@ -28,6 +28,19 @@ Status createStation(const QString &folder, const QString &serverPath);
 // A server folder: "NX7PRO.mdb" with twenty services, "FraseTTS.txt" and "NrAll" with
 // the twenty numbering files.
 Status createServer(const QString &folder, const ServerOptions &options = {});
+
+// A server folder whose database is the PostgreSQL database of a libpq connection
+// string: the schema and its rows are made there in one transaction (refused when the
+// database already holds one of the tables), then "NX7PRO.pg" naming it, "FraseTTS.txt"
+// and "NrAll" with the twenty numbering files are written in the folder.
+Status createPostgresServer(const QString &folder, const QString &connectionString,
+                            const ServerOptions &options = {});
+
+// Moves the folder's SQLite "NX7PRO.mdb" into the PostgreSQL database: every table with
+// every row, in table order, in one transaction; then "NX7PRO.pg" is written, and from
+// then on every station uses PostgreSQL. The file itself is left as it was. Refused when
+// the database already holds a table of that name or the folder already has "NX7PRO.pg".
+Status moveToPostgres(const QString &folder, const QString &connectionString);
 
 // A database file made from a schema; refuses to replace an existing file.
 Status createDatabase(const QString &path, const QString &schema);

@@ -14,8 +14,12 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Crea una nuova cartella di postazione o una nuova cartella server del totem.\n"
-        "  nx7setup server CARTELLA [--servizi N] [--risoluzione R]\n"
-        "  nx7setup postazione CARTELLA --server CARTELLA_SERVER"));
+        "  nx7setup server CARTELLA [--servizi N] [--risoluzione R] [--postgresql CONNESSIONE]\n"
+        "  nx7setup postazione CARTELLA --server CARTELLA_SERVER\n"
+        "  nx7setup migra CARTELLA_SERVER --postgresql CONNESSIONE\n"
+        "CONNESSIONE e' una stringa di connessione libpq (\"host=... dbname=... user=...\"\n"
+        "o \"postgresql://...\"): il database del server diventa quel database PostgreSQL.\n"
+        "migra copia il NX7PRO.mdb della cartella nel database PostgreSQL."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("tipo"), QStringLiteral("server o postazione"));
     parser.addPositionalArgument(QStringLiteral("cartella"), QStringLiteral("cartella da creare"));
@@ -29,7 +33,11 @@ int main(int argc, char *argv[])
         QStringLiteral("risoluzione"),
         QStringLiteral("0=1280x1024, 1=1920x1080, 2=1440x900, 3=800x600 (predefinito 0)."),
         QStringLiteral("codice"), QStringLiteral("0"));
-    parser.addOptions({server, services, resolution});
+    const QCommandLineOption postgresql(
+        QStringLiteral("postgresql"),
+        QStringLiteral("Database del server su PostgreSQL (stringa di connessione libpq)."),
+        QStringLiteral("connessione"));
+    parser.addOptions({server, services, resolution, postgresql});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -50,7 +58,16 @@ int main(int argc, char *argv[])
             err << "Valori non validi per --servizi o --risoluzione.\n";
             return 2;
         }
-        status = Installation::createServer(args.at(1), options);
+        status =
+            parser.isSet(postgresql)
+                ? Installation::createPostgresServer(args.at(1), parser.value(postgresql), options)
+                : Installation::createServer(args.at(1), options);
+    } else if (args.at(0) == QStringLiteral("migra")) {
+        if (!parser.isSet(postgresql)) {
+            err << "Indicare il database PostgreSQL con --postgresql.\n";
+            return 2;
+        }
+        status = Installation::moveToPostgres(args.at(1), parser.value(postgresql));
     } else if (args.at(0) == QStringLiteral("postazione")) {
         if (!parser.isSet(server)) {
             err << "Indicare la cartella server con --server.\n";

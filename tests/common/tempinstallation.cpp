@@ -9,11 +9,25 @@ namespace nx7::test {
 TempInstallation::TempInstallation(const Installation::ServerOptions &options)
     : m_previousCurrent(QDir::currentPath())
 {
+    make(options);
+}
+
+TempInstallation::TempInstallation(const Installation::ServerOptions &options,
+                                   const QString &postgres)
+    : m_postgres(postgres), m_previousCurrent(QDir::currentPath())
+{
+    make(options);
+}
+
+void TempInstallation::make(const Installation::ServerOptions &options)
+{
     if (!m_root.isValid()) {
         m_error = QStringLiteral("no temporary directory");
         return;
     }
-    Status status = Installation::createServer(serverPath(), options);
+    Status status = m_postgres.isEmpty()
+                        ? Installation::createServer(serverPath(), options)
+                        : Installation::createPostgresServer(serverPath(), m_postgres, options);
     if (status)
         status = Installation::createStation(stationPath(), serverPath());
     if (!status) {

@@ -14,6 +14,9 @@ class TempInstallation
 {
 public:
     explicit TempInstallation(const Installation::ServerOptions &options = {});
+    // With a PostgreSQL connection string the server database is made there instead of
+    // as a file, and the server folder holds "NX7PRO.pg".
+    TempInstallation(const Installation::ServerOptions &options, const QString &postgres);
     ~TempInstallation();
 
     bool ok() const { return m_ok; }
@@ -24,7 +27,12 @@ public:
     QString serverDatabase() const;
     QString numberingFile(int slot) const;
 
+    bool isPostgres() const { return !m_postgres.isEmpty(); }
+
 private:
+    void make(const Installation::ServerOptions &options);
+
+    QString m_postgres;
     QTemporaryDir m_root;
     QString m_previousCurrent;
     bool m_ok = false;

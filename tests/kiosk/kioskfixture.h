@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "frontend.h"
+#include "serverbackend.h"
 #include "tempinstallation.h"
 #include "testshell.h"
 #include "ticketscreen.h"
@@ -29,8 +30,10 @@ public:
 class KioskFixture
 {
 public:
-    explicit KioskFixture(int activeServices = 6, int resolutionCode = 0)
-        : installation(options(activeServices, resolutionCode))
+    explicit KioskFixture(int activeServices = 6, int resolutionCode = 0,
+                          const QString &backend = ServerBackend::SQLite)
+        : installed(ServerBackend::install(backend, options(activeServices, resolutionCode))),
+          installation(*installed)
     {
         state.serverPath = installation.serverPath();
         for (int n = 1; n <= kSlotCount; ++n)
@@ -86,7 +89,8 @@ public:
         return screen;
     }
 
-    TempInstallation installation;
+    std::unique_ptr<TempInstallation> installed;
+    TempInstallation &installation;
     StationState state;
     TestShell shell;
     TestClock clock;

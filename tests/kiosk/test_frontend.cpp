@@ -91,6 +91,11 @@ private Q_SLOTS:
     void nightlyRestartCatchesUp();
     void nightlyRestartWaitsForTheIssue();
     void nightlyRestartDuringARealIssue();
+    void initTestCase();
+    void cleanupTestCase();
+    void screenLoadsFromEitherBackend_data() { test::ServerBackend::addRows(); }
+    void screenLoadsFromEitherBackend();
+    void unreachablePostgresServerIsAMissingServer();
     void serverDatabaseMissing_data();
     void serverDatabaseMissing();
 };
@@ -741,6 +746,54 @@ void TestFrontEnd::nightlyRestartDuringARealIssue()
     QVERIFY(kiosk.state.restartRequested);
     QVERIFY(kiosk.state.unattendedRestart);
     QVERIFY(!screen.isVisible());
+}
+
+void TestFrontEnd::initTestCase()
+{
+    QString error;
+    QVERIFY2(test::ServerBackend::start(&error), qPrintable(error));
+}
+
+void TestFrontEnd::cleanupTestCase()
+{
+    test::ServerBackend::stop();
+}
+
+void TestFrontEnd::screenLoadsFromEitherBackend()
+{
+    QFETCH(QString, backend);
+    KioskFixture kiosk(0, 2, backend);
+    QVERIFY2(kiosk.ready(), qPrintable(kiosk.installation.error()));
+    for (int id : {11, 3, 8})
+        QVERIFY(kiosk.server(
+            QStringLiteral("UPDATE \"Servizi\" SET \"ServizioAttivo\" = TRUE WHERE \"ID\" = ?"),
+            {id}));
+    QVERIFY(kiosk.server(
+        QStringLiteral("UPDATE \"Servizi\" SET \"Servizio\" = 'Zeta' WHERE \"ID\" = 3")));
+    QVERIFY(kiosk.server(
+        QStringLiteral("UPDATE \"configurazioneTotem\" SET \"TitoloTotem\" = 'Benvenuti'")));
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    // Slots in ascending "ID" on both, whatever order the rows were changed in.
+    QCOMPARE(screen->serviceNames(), QStringList({"Zeta", "Servizio 8", "Servizio 11"}));
+    QCOMPARE(screen->ticketContext().slotServiceId[3].toInt(), 11);
+    QCOMPARE(screen->size(), QSize(1440, 900));
+    QVERIFY(kiosk.shell.messages.isEmpty());
+}
+
+void TestFrontEnd::unreachablePostgresServerIsAMissingServer()
+{
+    KioskFixture kiosk(6, 0, test::ServerBackend::PostgreSQL);
+    QVERIFY(kiosk.ready());
+    QFile file(QDir(kiosk.installation.serverPath()).filePath(QStringLiteral("NX7PRO.pg")));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("host=127.0.0.1 port=1 dbname=nx7 user=postgres\n");
+    file.close();
+    auto screen = kiosk.makeScreen();
+    QVERIFY(!screen->Form_Load());
+    QCOMPARE(kiosk.shell.modalForms.size(), 1);
+    QCOMPARE(kiosk.shell.modalForms.first().objectName, QStringLiteral("ImpoRete"));
+    QVERIFY(kiosk.shell.programEnded());
 }
 
 void TestFrontEnd::serverDatabaseMissing_data()

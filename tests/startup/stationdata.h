@@ -29,15 +29,19 @@ inline bool run(const QString &path, const QString &sql, const QVariantList &bin
     return db && db->exec(sql, binds);
 }
 
-// Tickets already queued and people waiting, as after a day of work.
+// Tickets already queued and people waiting, as after a day of work. The names are quoted
+// and spelled exactly, so that the same statements run on SQLite and PostgreSQL.
 inline bool fillQueueAndWaiting(const TempInstallation &station, int tickets = 3)
 {
-    bool ok = run(station.serverDatabase(), QStringLiteral("UPDATE Servizi SET Attesa = 4"));
+    bool ok =
+        run(station.serverDatabase(), QStringLiteral("UPDATE \"Servizi\" SET \"Attesa\" = 4"));
     for (int i = 1; ok && i <= tickets; ++i)
-        ok = run(station.serverDatabase(),
-                 QStringLiteral("INSERT INTO Codafromtotem (ServizioID, SErvizio, Ora, SeChiamato, "
-                                "NrDaChiamare) VALUES (1, 'Anagrafe ', '09.00.00', 0, ?)"),
-                 {i});
+        ok = run(
+            station.serverDatabase(),
+            QStringLiteral("INSERT INTO \"Codafromtotem\" (\"ServizioID\", \"SErvizio\", \"Ora\", "
+                           "\"SeChiamato\", \"NrDaChiamare\") VALUES (1, 'Anagrafe ', '09.00.00', "
+                           "FALSE, ?)"),
+            {i});
     return ok;
 }
 
@@ -54,16 +58,22 @@ inline bool setInitialNumbers(const TempInstallation &station)
 
 inline int queueLength(const TempInstallation &station)
 {
-    return scalar(station.serverDatabase(), QStringLiteral("SELECT COUNT(*) FROM Codafromtotem"))
+    return scalar(station.serverDatabase(),
+                  QStringLiteral("SELECT COUNT(*) FROM \"Codafromtotem\""))
         .toInt();
 }
 
+// In table order, as the kiosk reads the rows.
 inline QList<int> waitingCounts(const TempInstallation &station)
 {
     QList<int> counts;
-    for (const QVariantList &row : rows(
-             station.serverDatabase(), QStringLiteral("SELECT Attesa FROM Servizi ORDER BY rowid")))
-        counts.append(row.value(0).toInt());
+    auto db = Database::open(station.serverDatabase());
+    auto services =
+        db ? RecordSet::openTable(*db, QStringLiteral("Servizi")) : Result<RecordSet>(db.error());
+    if (!services)
+        return {-1};
+    for (; !services->eof(); services->moveNext())
+        counts.append(services->value(QStringLiteral("Attesa"))->toInt());
     return counts;
 }
 

@@ -1,5 +1,6 @@
 #include "numberingjournal.h"
 #include "numberingstart.h"
+#include "serverbackend.h"
 #include "stationdata.h"
 #include "textrecord.h"
 #include "waitsettings.h"
@@ -16,10 +17,15 @@ class TestNumberingStart : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void attendedInitialResetsByPositionOnlyTheFirstTwenty_data() { ServerBackend::addRows(); }
     void attendedInitialResetsByPositionOnlyTheFirstTwenty();
+    void fileFailureHalfWayPutsEverythingBack_data() { ServerBackend::addRows(); }
     void fileFailureHalfWayPutsEverythingBack();
     void powerCutAtEachStageIsSettledAtTheNextStart_data();
     void powerCutAtEachStageIsSettledAtTheNextStart();
+    void serverFolderLostHalfWayIsNotCalledUnchanged_data() { ServerBackend::addRows(); }
     void serverFolderLostHalfWayIsNotCalledUnchanged();
     void missingServerPiecesAreNamed_data();
     void missingServerPiecesAreNamed();
@@ -30,17 +36,32 @@ private Q_SLOTS:
     void upgradeCompletesATableThatHoldsOneField();
 };
 
+void TestNumberingStart::initTestCase()
+{
+    QString error;
+    QVERIFY2(ServerBackend::start(&error), qPrintable(error));
+}
+
+void TestNumberingStart::cleanupTestCase()
+{
+    ServerBackend::stop();
+}
+
 void TestNumberingStart::attendedInitialResetsByPositionOnlyTheFirstTwenty()
 {
-    TempInstallation station;
-    QVERIFY(station.ok());
+    QFETCH(QString, backend);
+    auto installed = ServerBackend::install(backend);
+    TempInstallation &station = *installed;
+    QVERIFY2(station.ok(), qPrintable(station.error()));
     // Keys out of order and two rows beyond the twentieth: position decides, not ID.
-    QVERIFY(run(station.serverDatabase(), QStringLiteral("UPDATE Servizi SET ID = 200 - ID")));
+    QVERIFY(run(station.serverDatabase(),
+                QStringLiteral("UPDATE \"Servizi\" SET \"ID\" = 200 - \"ID\"")));
     for (int id : {7, 3})
-        QVERIFY(run(station.serverDatabase(),
-                    QStringLiteral("INSERT INTO Servizi (ID, Servizio, ServizioAttivo, Attesa) "
-                                   "VALUES (?, 'Extra', 0, 9)"),
-                    {id}));
+        QVERIFY(
+            run(station.serverDatabase(),
+                QStringLiteral("INSERT INTO \"Servizi\" (\"ID\", \"Servizio\", \"ServizioAttivo\", "
+                               "\"Attesa\") VALUES (?, 'Extra', FALSE, 9)"),
+                {id}));
     QVERIFY(fillQueueAndWaiting(station));
     QVERIFY(setInitialNumbers(station));
 
@@ -116,7 +137,9 @@ void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
 
 void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
 {
-    TempInstallation station;
+    QFETCH(QString, backend);
+    auto installed = ServerBackend::install(backend);
+    TempInstallation &station = *installed;
     QVERIFY(station.ok());
     QVERIFY(fillQueueAndWaiting(station));
     QVERIFY(setInitialNumbers(station));
@@ -150,7 +173,9 @@ void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
 
 void TestNumberingStart::serverFolderLostHalfWayIsNotCalledUnchanged()
 {
-    TempInstallation station;
+    QFETCH(QString, backend);
+    auto installed = ServerBackend::install(backend);
+    TempInstallation &station = *installed;
     QVERIFY(station.ok());
     QVERIFY(fillQueueAndWaiting(station));
     QVERIFY(setInitialNumbers(station));
@@ -227,21 +252,27 @@ void TestNumberingStart::missingServerPiecesAreNamed_data()
 {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("named");
-    QTest::addRow("no Servizi") << "DROP TABLE Servizi"
-                                << "\"Servizi\"";
-    QTest::addRow("no Attesa") << "ALTER TABLE Servizi DROP COLUMN Attesa"
-                               << "\"Attesa\"";
-    QTest::addRow("no queue") << "DROP TABLE Codafromtotem"
-                              << "\"CodaFromTOtem\"";
-    QTest::addRow("no NrAll") << ""
-                              << "\"NrAll\"";
+    ServerBackend::addColumn();
+    for (const QString &backend : ServerBackend::all()) {
+        const QByteArray on = ' ' + backend.toUtf8();
+        QTest::newRow("no Servizi" + on) << "DROP TABLE \"Servizi\""
+                                         << "\"Servizi\"" << backend;
+        QTest::newRow("no Attesa" + on) << "ALTER TABLE \"Servizi\" DROP COLUMN \"Attesa\""
+                                        << "\"Attesa\"" << backend;
+        QTest::newRow("no queue" + on) << "DROP TABLE \"Codafromtotem\""
+                                       << "\"CodaFromTOtem\"" << backend;
+        QTest::newRow("no NrAll" + on) << ""
+                                       << "\"NrAll\"" << backend;
+    }
 }
 
 void TestNumberingStart::missingServerPiecesAreNamed()
 {
     QFETCH(QString, sql);
     QFETCH(QString, named);
-    TempInstallation station;
+    QFETCH(QString, backend);
+    auto installed = ServerBackend::install(backend);
+    TempInstallation &station = *installed;
     QVERIFY(station.ok());
     QVERIFY(fillQueueAndWaiting(station));
     if (sql.isEmpty())

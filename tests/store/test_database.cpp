@@ -1,6 +1,7 @@
 #include "database.h"
 #include "filesizelimit.h"
 #include "installation.h"
+#include "serverbackend.h"
 #include "tempinstallation.h"
 
 #include <QFile>
@@ -11,28 +12,47 @@
 #include <QTest>
 
 using namespace nx7;
+using nx7::test::ServerBackend::install;
 
 class TestDatabase : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
     void missingFileAndFolderHaveTheirNumbers();
     void refusesAccessFilesAndWritesNothing();
     void refusesFilesThatAreNoDatabase();
     void fullDiskIsToldInItalian();
+    void tableOrderEditAndAdd_data() { test::ServerBackend::addRows(); }
     void tableOrderEditAndAdd();
+    void missingColumnIs3265AndTableNamesIgnoreCase_data() { test::ServerBackend::addRows(); }
     void missingColumnIs3265AndTableNamesIgnoreCase();
+    void findFirstBindsTheValue_data() { test::ServerBackend::addRows(); }
     void findFirstBindsTheValue();
     void valueRules_data();
     void valueRules();
+    void installationMatchesTheContract_data() { test::ServerBackend::addRows(); }
     void installationMatchesTheContract();
     void namesThatAreSpecialInUrisOpen();
     void sharedDatabaseUsesTheRollbackJournal();
+    void movingDropsAnUnsavedEdit_data() { test::ServerBackend::addRows(); }
     void movingDropsAnUnsavedEdit();
     void recordSetsOutliveTheirDatabase();
     void stationStoresAnAbsoluteServerPath();
     void unreadableFileIsNotAMissingTable();
 };
+
+void TestDatabase::initTestCase()
+{
+    QString error;
+    QVERIFY2(test::ServerBackend::start(&error), qPrintable(error));
+}
+
+void TestDatabase::cleanupTestCase()
+{
+    test::ServerBackend::stop();
+}
 
 void TestDatabase::missingFileAndFolderHaveTheirNumbers()
 {
@@ -74,12 +94,15 @@ void TestDatabase::refusesFilesThatAreNoDatabase()
 
 void TestDatabase::tableOrderEditAndAdd()
 {
-    test::TempInstallation inst;
+    QFETCH(QString, backend);
+    auto installed = install(backend);
+    test::TempInstallation &inst = *installed;
     QVERIFY2(inst.ok(), qPrintable(inst.error()));
     auto db = Database::open(inst.serverDatabase(), Database::Sharing::Shared);
     QVERIFY(db);
     // Table order is the order of the rows, not of any value in them.
-    QVERIFY(db->insert(QStringLiteral("configurazioneTotem"), {{QStringLiteral("RisoluzioneTotem"), 9}}));
+    QVERIFY(db->insert(QStringLiteral("configurazioneTotem"),
+                       {{QStringLiteral("RisoluzioneTotem"), 9}}));
     auto config = RecordSet::openTable(*db, QStringLiteral("configurazioneTotem"));
     QCOMPARE(config->recordCount(), 2);
     QCOMPARE(config->value(QStringLiteral("RisoluzioneTotem"))->toInt(), 0);
@@ -103,7 +126,8 @@ void TestDatabase::tableOrderEditAndAdd()
 
     auto again = RecordSet::openTable(*db, QStringLiteral("Servizi"), QStringLiteral("ID"), 2);
     QCOMPARE(again->value(QStringLiteral("Attesa"))->toInt(), 7);
-    auto rows = db->select(QStringLiteral("SELECT SErvizio, NrDaChiamare, SeChiamato FROM Codafromtotem"));
+    auto rows = db->select(QStringLiteral(
+        "SELECT \"SErvizio\", \"NrDaChiamare\", \"SeChiamato\" FROM \"Codafromtotem\""));
     QCOMPARE(rows->size(), 1);
     QCOMPARE(rows->first().at(0).toString(), QStringLiteral("Anagrafe "));
     QCOMPARE(rows->first().at(1).toInt(), 5);
@@ -112,19 +136,42 @@ void TestDatabase::tableOrderEditAndAdd()
 
 void TestDatabase::missingColumnIs3265AndTableNamesIgnoreCase()
 {
-    test::TempInstallation inst;
-    auto db = Database::open(inst.localDatabase());
-    QVERIFY(db);
-    auto set = RecordSet::openTable(*db, QStringLiteral("Configurazionetotem"));
+    QFETCH(QString, backend);
+    auto inst = install(backend);
+    auto local = Database::open(inst->localDatabase());
+    QVERIFY(local);
+    auto set = RecordSet::openTable(*local, QStringLiteral("Configurazionetotem"));
     QVERIFY(set);
     QCOMPARE(set->value(QStringLiteral("Nessuno")).errorNumber(), ErrorNumber::ItemNotFound);
     QVERIFY(set->value(QStringLiteral("attesasn")));
-    QCOMPARE(RecordSet::openTable(*db, QStringLiteral("Manca")).errorNumber(), ErrorNumber::TableNotFound);
+    QCOMPARE(RecordSet::openTable(*local, QStringLiteral("Manca")).errorNumber(),
+             ErrorNumber::TableNotFound);
+
+    auto db = Database::open(inst->serverDatabase(), Database::Sharing::Shared);
+    QVERIFY2(db, qPrintable(db.error().description));
+    QCOMPARE(db->isPostgres(), inst->isPostgres());
+    QCOMPARE(RecordSet::openTable(*db, QStringLiteral("Manca")).errorNumber(),
+             ErrorNumber::TableNotFound);
+    QCOMPARE(db->insert(QStringLiteral("Manca"), {{QStringLiteral("A"), 1}}).errorNumber(),
+             ErrorNumber::TableNotFound);
+    QCOMPARE(
+        db->insert(QStringLiteral("CodaFromTOtem"), {{QStringLiteral("Nessuno"), 1}}).errorNumber(),
+        ErrorNumber::ItemNotFound);
+    // Another spelling of the table and its fields reaches the same columns.
+    QVERIFY(db->insert(QStringLiteral("CodaFromTOtem"),
+                       {{QStringLiteral("servizio"), QStringLiteral("Anagrafe ")},
+                        {QStringLiteral("nrdachiamare"), 3}}));
+    auto queue = RecordSet::openTable(*db, QStringLiteral("codafromtotem"));
+    QVERIFY(queue);
+    QCOMPARE(queue->value(QStringLiteral("SErvizio"))->toString(), QStringLiteral("Anagrafe "));
+    QVERIFY(queue->hasField(QStringLiteral("SErvizio")));
 }
 
 void TestDatabase::findFirstBindsTheValue()
 {
-    test::TempInstallation inst;
+    QFETCH(QString, backend);
+    auto installed = install(backend);
+    test::TempInstallation &inst = *installed;
     auto db = Database::open(inst.serverDatabase());
     auto set = RecordSet::openTable(*db, QStringLiteral("Servizi"));
     QVERIFY(*set->findFirst(QStringLiteral("ID"), 12));
@@ -146,8 +193,10 @@ void TestDatabase::valueRules_data()
     QTest::addRow("text is false") << QVariant(QStringLiteral("12")) << false << 12 << 0;
     QTest::addRow("half to even down") << QVariant(2.5) << true << 2 << 0;
     QTest::addRow("half to even up") << QVariant(3.5) << true << 4 << 0;
-    QTest::addRow("overflow") << QVariant(qlonglong(2147483648LL)) << true << 0 << ErrorNumber::Overflow;
-    QTest::addRow("not a number") << QVariant(QStringLiteral("abc")) << false << 0 << ErrorNumber::TypeMismatch;
+    QTest::addRow("overflow") << QVariant(qlonglong(2147483648LL)) << true << 0
+                              << ErrorNumber::Overflow;
+    QTest::addRow("not a number") << QVariant(QStringLiteral("abc")) << false << 0
+                                  << ErrorNumber::TypeMismatch;
 }
 
 void TestDatabase::valueRules()
@@ -165,14 +214,18 @@ void TestDatabase::valueRules()
 
 void TestDatabase::installationMatchesTheContract()
 {
-    test::TempInstallation inst;
+    QFETCH(QString, backend);
+    auto installed = install(backend);
+    test::TempInstallation &inst = *installed;
     QVERIFY2(inst.ok(), qPrintable(inst.error()));
     auto local = Database::open(inst.localDatabase());
     auto columns = local->columns(QStringLiteral("ConfigurazioneTotem"));
     QCOMPARE(columns->at(0), (std::pair{QStringLiteral("AttesaSN"), QStringLiteral("BOOLEAN")}));
-    QCOMPARE(columns->at(1), (std::pair{QStringLiteral("AttesaSecondi"), QStringLiteral("SMALLINT")}));
-    for (const QString &table : {QStringLiteral("Numerazione"), QStringLiteral("NumerazioneIniziale"),
-                                QStringLiteral("DatiDaStampare"), QStringLiteral("ConfigurazioneTotem")}) {
+    QCOMPARE(columns->at(1),
+             (std::pair{QStringLiteral("AttesaSecondi"), QStringLiteral("SMALLINT")}));
+    for (const QString &table :
+         {QStringLiteral("Numerazione"), QStringLiteral("NumerazioneIniziale"),
+          QStringLiteral("DatiDaStampare"), QStringLiteral("ConfigurazioneTotem")}) {
         auto set = RecordSet::openTable(*local, table);
         QVERIFY2(set && set->recordCount() == 1, qPrintable(table));
     }
@@ -181,6 +234,18 @@ void TestDatabase::installationMatchesTheContract()
     QCOMPARE(config->fieldCount(), 20);
     QVERIFY(config->hasField(QStringLiteral("FontBoldTItolo")));
     QVERIFY(config->hasField(QStringLiteral("Fontitalic")));
+    // Working defaults, the same on both backends.
+    QVERIFY(Value::isTrue(*config->value(QStringLiteral("FontBoldTItolo"))));
+    QVERIFY(!Value::isTrue(*config->value(QStringLiteral("Fontitalic"))));
+    QCOMPARE(config->value(QStringLiteral("FontSizeTitolo"))->toInt(), 36);
+    QCOMPARE(config->value(QStringLiteral("TitoloTotem"))->toString(),
+             QStringLiteral("Scegli il Servizio"));
+    auto services = RecordSet::openTable(*server, QStringLiteral("Servizi"));
+    QCOMPARE(services->recordCount(), 20);
+    int active = 0;
+    for (; !services->eof(); services->moveNext())
+        active += Value::isTrue(services->value(2)) ? 1 : 0;
+    QCOMPARE(active, 6);
     for (int slot = 1; slot <= 20; ++slot)
         QCOMPARE(test::fileBytes(inst.numberingFile(slot)), QByteArray("1\r\n"));
     QVERIFY(QFile::exists(QDir(inst.serverPath()).filePath(QStringLiteral("FraseTTS.txt"))));
@@ -224,7 +289,9 @@ void TestDatabase::sharedDatabaseUsesTheRollbackJournal()
 
 void TestDatabase::movingDropsAnUnsavedEdit()
 {
-    test::TempInstallation inst;
+    QFETCH(QString, backend);
+    auto installed = install(backend);
+    test::TempInstallation &inst = *installed;
     auto db = Database::open(inst.serverDatabase());
     auto set = RecordSet::openTable(*db, QStringLiteral("Servizi"));
     QVERIFY(set->edit());
@@ -237,7 +304,8 @@ void TestDatabase::movingDropsAnUnsavedEdit()
     QVERIFY(set->setValue(QStringLiteral("Attesa"), 98));
     QVERIFY(*set->findFirst(QStringLiteral("ID"), 5));
     QVERIFY(!set->update());
-    auto rows = db->select(QStringLiteral("SELECT count(*) FROM Servizi WHERE Attesa <> 0"));
+    auto rows =
+        db->select(QStringLiteral("SELECT count(*) FROM \"Servizi\" WHERE \"Attesa\" <> 0"));
     QCOMPARE(rows->first().first().toInt(), 0);
 }
 
@@ -261,7 +329,8 @@ void TestDatabase::recordSetsOutliveTheirDatabase()
     set.reset();
     QCOMPARE(QSqlDatabase::connectionNames(), before);
     auto again = Database::open(inst.localDatabase());
-    QCOMPARE(again->select(QStringLiteral("SELECT P3 FROM Numerazione"))->first().first().toInt(), 12);
+    QCOMPARE(again->select(QStringLiteral("SELECT P3 FROM Numerazione"))->first().first().toInt(),
+             12);
 }
 
 void TestDatabase::stationStoresAnAbsoluteServerPath()

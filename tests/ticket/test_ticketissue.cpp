@@ -1,6 +1,7 @@
 #include "database.h"
 #include "filenames.h"
 #include "numberingfile.h"
+#include "serverbackend.h"
 #include "stationstate.h"
 #include "tempinstallation.h"
 #include "testshell.h"
@@ -11,6 +12,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -29,8 +32,9 @@ namespace {
 // A kiosk with a fresh installation, the shipped layout and fakes for the desktop.
 struct Kiosk
 {
-    explicit Kiosk(int activeServices = 6)
-        : installation(options(activeServices)), issue(state, shell, clock, waiter, printer)
+    explicit Kiosk(int activeServices = 6, const QString &backend = ServerBackend::SQLite)
+        : installed(ServerBackend::install(backend, options(activeServices))),
+          installation(*installed), issue(state, shell, clock, waiter, printer)
     {
         state.serverPath = installation.serverPath();
         QFile::copy(QStringLiteral(NX7_TICKET_LAYOUT),
@@ -70,12 +74,12 @@ struct Kiosk
     }
     int queueLength()
     {
-        return serverValue(QStringLiteral("SELECT COUNT(*) FROM Codafromtotem")).toInt();
+        return serverValue(QStringLiteral("SELECT COUNT(*) FROM \"Codafromtotem\"")).toInt();
     }
     int attesa(int id)
     {
         return rows(installation.serverDatabase(),
-                    QStringLiteral("SELECT Attesa FROM Servizi WHERE ID = %1").arg(id))
+                    QStringLiteral("SELECT \"Attesa\" FROM \"Servizi\" WHERE \"ID\" = %1").arg(id))
             .value(0)
             .value(0)
             .toInt();
@@ -85,7 +89,8 @@ struct Kiosk
         QVERIFY(TextRecord::writeFileAtomically(installation.numberingFile(slot), contents));
     }
 
-    TempInstallation installation;
+    std::unique_ptr<TempInstallation> installed;
+    TempInstallation &installation;
     StationState state;
     TestShell shell;
     TestClock clock;
@@ -145,14 +150,20 @@ class TestTicketIssue : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void countingExample_data() { ServerBackend::addRows(); }
     void countingExample();
     void slotsUseTheirColumnAndFile_data();
     void slotsUseTheirColumnAndFile();
     void numberingFileRead_data();
     void numberingFileRead();
+    void negativePeopleAheadIsStoredAsComputed_data() { ServerBackend::addRows(); }
     void negativePeopleAheadIsStoredAsComputed();
     void overflowAtTheLastNumberWritesNothing();
+    void overflowLaterInTheIssueKeepsOnlyWhatCameBefore_data() { ServerBackend::addRows(); }
     void overflowLaterInTheIssueKeepsOnlyWhatCameBefore();
+    void missingNumberingFolderSkipsANumber_data() { ServerBackend::addRows(); }
     void missingNumberingFolderSkipsANumber();
     void lockedFileIsWaitedForUntilReleased();
     void lockNeverReleasedAbandonsWithinTheBound();
@@ -160,14 +171,27 @@ private Q_SLOTS:
     void secondTouchDuringAnIssueProducesNothing();
     void waitingMessageOnAndOff();
     void unknownServiceUpdatesNoRow();
+    void counterStationThroughOdbc();
     void emptyPrintTableShowsTheNoDataMessage();
     void printRowWithoutId1GetsTheValuesButNothingIsPrinted();
     void printingProblemsDoNotStopTheIssue();
 };
 
+void TestTicketIssue::initTestCase()
+{
+    QString error;
+    QVERIFY2(ServerBackend::start(&error), qPrintable(error));
+}
+
+void TestTicketIssue::cleanupTestCase()
+{
+    ServerBackend::stop();
+}
+
 void TestTicketIssue::countingExample()
 {
-    Kiosk k;
+    QFETCH(QString, backend);
+    Kiosk k(6, backend);
     QVERIFY2(k.installation.ok(), qPrintable(k.installation.error()));
     QCOMPARE(NumberingFile::readCallingNumber(k.installation.numberingFile(3)).value(), 1.0);
 
@@ -185,9 +209,10 @@ void TestTicketIssue::countingExample()
     QVERIFY(k.shell.messages.isEmpty());
 
     // The queue row and the print row carry the same ticket.
-    const auto queue = k.rows(k.installation.serverDatabase(),
-                              QStringLiteral("SELECT ServizioID, SErvizio, Ora, SeChiamato, "
-                                             "NrDaChiamare FROM Codafromtotem"));
+    const auto queue =
+        k.rows(k.installation.serverDatabase(),
+               QStringLiteral("SELECT \"ServizioID\", \"SErvizio\", \"Ora\", "
+                              "\"SeChiamato\", \"NrDaChiamare\" FROM \"Codafromtotem\""));
     QCOMPARE(queue.size(), 1);
     QCOMPARE(queue[0], (QVariantList{3, "Servizio 3 ", "10.15.30", 0, 1}));
     const auto print = k.rows(k.installation.localDatabase(),
@@ -222,22 +247,26 @@ void TestTicketIssue::countingExample()
     QCOMPARE(k.queueLength(), 2);
     QCOMPARE(k.issue.reportEngine().lastRunLabels().first().at(5).contents, QStringLiteral("9"));
     QCOMPARE(k.issue.reportEngine().lastRunLabels().first().at(3).contents, QStringLiteral("5"));
-    QCOMPARE(k.serverValue(QStringLiteral("SELECT Ora FROM Codafromtotem WHERE NrDaChiamare = 9")),
+    QCOMPARE(k.serverValue(QStringLiteral(
+                 "SELECT \"Ora\" FROM \"Codafromtotem\" WHERE \"NrDaChiamare\" = 9")),
              QVariant(QStringLiteral("10.17.05")));
 }
 
 void TestTicketIssue::slotsUseTheirColumnAndFile_data()
 {
     QTest::addColumn<int>("slot");
-    QTest::newRow("slot 1") << 1;
-    QTest::newRow("slot 10") << 10;
-    QTest::newRow("slot 20") << 20;
+    ServerBackend::addColumn();
+    for (const QString &backend : ServerBackend::all()) {
+        for (int slot : {1, 10, 20})
+            QTest::addRow("slot %d %s", slot, qPrintable(backend)) << slot << backend;
+    }
 }
 
 void TestTicketIssue::slotsUseTheirColumnAndFile()
 {
     QFETCH(int, slot);
-    Kiosk k(20);
+    QFETCH(QString, backend);
+    Kiosk k(20, backend);
     QVERIFY(k.installation.ok());
     QVERIFY(k.installation.numberingFile(slot).endsWith(
         QStringLiteral("/NrAll/NrAllS%1.txt").arg(slot)));
@@ -253,8 +282,9 @@ void TestTicketIssue::slotsUseTheirColumnAndFile()
     for (int s = 1; s <= kSlotCount; ++s)
         QCOMPARE(numbering[0][s - 1].toInt(), s == slot ? 501 : 1);
     QCOMPARE(k.attesa(slot), 500 - (100 + slot) + 1);
-    QCOMPARE(k.serverValue(QStringLiteral("SELECT ServizioID FROM Codafromtotem")).toInt(), slot);
-    QCOMPARE(k.serverValue(QStringLiteral("SELECT SErvizio FROM Codafromtotem")).toString(),
+    QCOMPARE(k.serverValue(QStringLiteral("SELECT \"ServizioID\" FROM \"Codafromtotem\"")).toInt(),
+             slot);
+    QCOMPARE(k.serverValue(QStringLiteral("SELECT \"SErvizio\" FROM \"Codafromtotem\"")).toString(),
              QStringLiteral("Servizio %1 ").arg(slot));
 }
 
@@ -294,7 +324,8 @@ void TestTicketIssue::numberingFileRead()
 
 void TestTicketIssue::negativePeopleAheadIsStoredAsComputed()
 {
-    Kiosk k;
+    QFETCH(QString, backend);
+    Kiosk k(6, backend);
     k.setCalling(2, "\"15\"\r\n");
     k.screen.context.slotNextNumber[2] = 9;
     k.issue.IssueTicket(k.screen, 2);
@@ -336,9 +367,10 @@ void TestTicketIssue::overflowAtTheLastNumberWritesNothing()
 
 void TestTicketIssue::overflowLaterInTheIssueKeepsOnlyWhatCameBefore()
 {
+    QFETCH(QString, backend);
     // People ahead beyond 32 bits: only the advanced counter was saved before it.
     {
-        Kiosk k;
+        Kiosk k(6, backend);
         k.setCalling(2, "3000000000\r\n");
         k.issue.IssueTicket(k.screen, 2);
         QVERIFY(k.shell.programEnded());
@@ -354,7 +386,7 @@ void TestTicketIssue::overflowLaterInTheIssueKeepsOnlyWhatCameBefore()
     }
     // A waiting count one past the last number: the server is left as it was.
     {
-        Kiosk k;
+        Kiosk k(6, backend);
         k.setCalling(2, "-1\r\n");
         k.screen.context.slotNextNumber[2] = 2147483646;
         k.issue.IssueTicket(k.screen, 2);
@@ -373,7 +405,8 @@ void TestTicketIssue::overflowLaterInTheIssueKeepsOnlyWhatCameBefore()
 
 void TestTicketIssue::missingNumberingFolderSkipsANumber()
 {
-    Kiosk k;
+    QFETCH(QString, backend);
+    Kiosk k(6, backend);
     const QString folder = QFileInfo(k.installation.numberingFile(4)).path();
     QVERIFY(QDir(folder).removeRecursively());
     LogCapture log;
@@ -591,6 +624,92 @@ void TestTicketIssue::printingProblemsDoNotStopTheIssue()
     QVERIFY(k.shell.messages.isEmpty());
     QCOMPARE(k.queueLength(), 2);
     QCOMPARE(k.screen.events, kIssued + kIssued);
+}
+
+namespace {
+
+// A counter station: unixODBC's plain client isql through psqlODBC, with the driver options
+// an Access front-end needs. Its output, one line per row, fields separated by "|".
+QStringList odbcStation(const QString &database, const QString &commands)
+{
+    PostgresServer *pg = ServerBackend::postgres();
+    const QString connection =
+        QStringLiteral(
+            "Driver={PostgreSQL Unicode};Servername=127.0.0.1;Port=%1;Database=%2;UID=postgres;"
+            "TrueIsMinus1=1;BoolsAsChar=0;RowVersioning=1")
+            .arg(pg->port())
+            .arg(database);
+    QProcess isql;
+    isql.start(QStringLiteral("isql"), {QStringLiteral("-b"), QStringLiteral("-c"),
+                                        QStringLiteral("-d|"), QStringLiteral("-k"), connection});
+    if (!isql.waitForStarted(5000))
+        return {QStringLiteral("isql not started")};
+    isql.write(commands.toUtf8());
+    isql.closeWriteChannel();
+    isql.waitForFinished(20000);
+    return QString::fromUtf8(isql.readAllStandardOutput() + isql.readAllStandardError())
+        .split(u'\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+void TestTicketIssue::counterStationThroughOdbc()
+{
+    Kiosk k(6, ServerBackend::PostgreSQL);
+    QVERIFY2(k.installation.ok(), qPrintable(k.installation.error()));
+    k.issue.IssueTicket(k.screen, 1);
+    k.issue.IssueTicket(k.screen, 2);
+    k.issue.IssueTicket(k.screen, 1);
+    const QString database =
+        QRegularExpression(QStringLiteral("dbname=(\\S+)"))
+            .match(QString::fromUtf8(
+                fileBytes(QDir(k.installation.serverPath()).filePath(FileName::ServerConnection))))
+            .captured(1);
+    QVERIFY(!database.isEmpty());
+
+    // The station sees the tables and their columns spelled exactly.
+    const QStringList tables = odbcStation(database, QStringLiteral("help\n"));
+    for (const QString &table :
+         {QStringLiteral("|Servizi|TABLE|"), QStringLiteral("|Codafromtotem|TABLE|"),
+          QStringLiteral("|configurazioneTotem|TABLE|")})
+        QVERIFY2(tables.filter(table).size() == 1, qPrintable(tables.join(u'\n')));
+    const QStringList columns = odbcStation(database, QStringLiteral("help configurazioneTotem\n"));
+    for (const QString &column :
+         {QStringLiteral("|FontBoldTItolo|"), QStringLiteral("|Fontitalic|")})
+        QVERIFY2(columns.filter(column).size() == 1, qPrintable(columns.join(u'\n')));
+
+    // It reads the queue the kiosk wrote, Yes/No as -1 / 0 as Access expects.
+    const QStringList queue = odbcStation(
+        database,
+        QStringLiteral("SELECT \"ServizioID\", \"SErvizio\", \"SeChiamato\", \"NrDaChiamare\" "
+                       "FROM \"Codafromtotem\" ORDER BY \"ID\"\n"));
+    QCOMPARE(queue.mid(1),
+             (QStringList{QStringLiteral("1|Servizio 1 |0|1"), QStringLiteral("2|Servizio 2 |0|1"),
+                          QStringLiteral("1|Servizio 1 |0|2")}));
+    const QStringList active = odbcStation(
+        database, QStringLiteral("SELECT \"ServizioAttivo\" FROM \"Servizi\" WHERE \"ID\" = 1\n"));
+    QCOMPARE(active.value(1), QStringLiteral("-1"));
+
+    // It calls the first ticket of service 1 and rewrites the waiting count.
+    odbcStation(
+        database,
+        QStringLiteral("UPDATE \"Codafromtotem\" SET \"SeChiamato\" = true WHERE \"ID\" = 1\n"
+                       "UPDATE \"Servizi\" SET \"Attesa\" = 1 WHERE \"ID\" = 1\n"));
+
+    // The kiosk reads back what the station wrote, and goes on numbering.
+    QCOMPARE(k.attesa(1), 1);
+    auto db = Database::open(k.installation.serverDatabase(), Database::Sharing::Shared);
+    auto rows = RecordSet::openTable(*db, QStringLiteral("Codafromtotem"));
+    QVERIFY(rows);
+    QList<bool> called;
+    for (; !rows->eof(); rows->moveNext())
+        called.append(Value::isTrue(*rows->value(QStringLiteral("SeChiamato"))));
+    QCOMPARE(called, (QList<bool>{true, false, false}));
+    k.setCalling(1, "2\r\n");
+    k.issue.IssueTicket(k.screen, 1);
+    QCOMPARE(k.screen.context.issuedNumber, 3);
+    QCOMPARE(k.attesa(1), 2);
+    QCOMPARE(k.queueLength(), 4);
 }
 
 QTEST_MAIN(TestTicketIssue)

@@ -1,0 +1,597 @@
+#include "postgres.h"
+
+#include "database.h"
+#include "filenames.h"
+#include "storelog.h"
+#include "textrecord.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <atomic>
+
+namespace nx7::postgres {
+
+namespace {
+
+// A server that does not answer is given up quickly, as a share that is gone.
+constexpr int kConnectTimeoutSeconds = 3;
+// In line with the SQLite busy timeout of the shared file: a row held by a station makes
+// the kiosk wait that long and no longer; a statement never runs for more than twice that.
+constexpr int kLockTimeoutMs = 5000;
+constexpr int kStatementTimeoutMs = 10000;
+// A kiosk stuck inside a transaction must not keep the stations' rows locked.
+constexpr int kIdleInTransactionTimeoutMs = 30000;
+// A connection idle longer than this is asked whether it still works before it is lent.
+constexpr qint64 kCheckAfterIdleMs = 5000;
+constexpr int kKeptPerDatabase = 4;
+constexpr int kKeptInAll = 8;
+
+QString quote(const QString &identifier)
+{
+    QString escaped = identifier;
+    escaped.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + escaped + u'"';
+}
+
+Error badConnectionString(const QString &why)
+{
+    return Error::make(ErrorNumber::CannotOpenDatabase,
+                       QStringLiteral("La stringa di connessione di %1 non è valida: %2.")
+                           .arg(FileName::ServerConnection, why));
+}
+
+Result<Settings> parseUri(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid())
+        return badConnectionString(QStringLiteral("indirizzo postgresql:// non leggibile"));
+    Settings settings;
+    if (!url.host().isEmpty())
+        settings.append({QStringLiteral("host"), url.host()});
+    if (url.port() > 0)
+        settings.append({QStringLiteral("port"), QString::number(url.port())});
+    if (const QString db = url.path(QUrl::FullyDecoded).mid(1); !db.isEmpty())
+        settings.append({QStringLiteral("dbname"), db});
+    if (!url.userName().isEmpty())
+        settings.append({QStringLiteral("user"), url.userName(QUrl::FullyDecoded)});
+    if (!url.password().isEmpty())
+        settings.append({QStringLiteral("password"), url.password(QUrl::FullyDecoded)});
+    const auto items = QUrlQuery(url).queryItems(QUrl::FullyDecoded);
+    for (const auto &item : items)
+        settings.append(item);
+    return settings;
+}
+
+// libpq's "keyword = value" form: values bare or in single quotes, backslash escapes.
+Result<Settings> parseKeywords(const QString &text)
+{
+    Settings settings;
+    qsizetype i = 0;
+    const auto skipBlanks = [&] {
+        while (i < text.size() && text.at(i).isSpace())
+            ++i;
+    };
+    while (true) {
+        skipBlanks();
+        if (i >= text.size())
+            return settings;
+        QString key;
+        while (i < text.size() && text.at(i) != u'=' && !text.at(i).isSpace())
+            key += text.at(i++);
+        skipBlanks();
+        if (i >= text.size() || text.at(i) != u'=')
+            return badConnectionString(QStringLiteral("manca \"=\" dopo \"%1\"").arg(key));
+        ++i;
+        skipBlanks();
+        QString value;
+        if (i < text.size() && text.at(i) == u'\'') {
+            ++i;
+            bool closed = false;
+            while (i < text.size()) {
+                const QChar c = text.at(i++);
+                if (c == u'\\' && i < text.size()) {
+                    value += text.at(i++);
+                } else if (c == u'\'') {
+                    closed = true;
+                    break;
+                } else {
+                    value += c;
+                }
+            }
+            if (!closed)
+                return badConnectionString(QStringLiteral("apice non chiuso"));
+        } else {
+            while (i < text.size() && !text.at(i).isSpace()) {
+                const QChar c = text.at(i++);
+                if (c == u'\\' && i < text.size())
+                    value += text.at(i++);
+                else
+                    value += c;
+            }
+        }
+        settings.append({key, value});
+    }
+}
+
+QString valueOf(const Settings &settings, const QString &key)
+{
+    QString found;
+    for (const auto &[name, value] : settings) {
+        if (name == key)
+            found = value; // the last one counts, as in libpq
+    }
+    return found;
+}
+
+bool has(const Settings &settings, const QString &key)
+{
+    for (const auto &setting : settings) {
+        if (setting.first == key)
+            return true;
+    }
+    return false;
+}
+
+// Where the kiosk tried to go, for the messages: "host:port/dbname".
+QString target(const Settings &settings)
+{
+    QString host = valueOf(settings, QStringLiteral("host"));
+    if (host.isEmpty())
+        host = valueOf(settings, QStringLiteral("hostaddr"));
+    if (host.isEmpty())
+        host = QStringLiteral("localhost");
+    QString where = host;
+    if (const QString port = valueOf(settings, QStringLiteral("port")); !port.isEmpty())
+        where += u':' + port;
+    if (const QString db = valueOf(settings, QStringLiteral("dbname")); !db.isEmpty())
+        where += u'/' + db;
+    return where;
+}
+
+QString connectionOption(const QString &key, const QString &value)
+{
+    QString escaped = value;
+    escaped.replace(u'\\', QStringLiteral("\\\\"));
+    escaped.replace(u'\'', QStringLiteral("\\'"));
+    return QStringLiteral("%1='%2'").arg(key, escaped);
+}
+
+// libpq's reason for a failed connection, turned into what the handlers select on.
+Error connectionRefused(const QString &reason, const Settings &settings)
+{
+    qCWarning(lcStore).noquote() << "PostgreSQL server" << target(settings)
+                                 << "not connected:" << reason.trimmed();
+    const auto says = [&](const char *text) {
+        return reason.contains(QLatin1String(text), Qt::CaseInsensitive);
+    };
+    if (says("database \"") && says("does not exist"))
+        return Error::make(ErrorNumber::CannotOpenDatabase,
+                           QStringLiteral("Il database \"%1\" non esiste sul server %2.")
+                               .arg(valueOf(settings, QStringLiteral("dbname")), target(settings)));
+    if (says("authentication") || says("password") || says("pg_hba.conf") || says("role \"") ||
+        says("permission denied") || says("certificate"))
+        return Error::make(ErrorNumber::CannotOpenDatabase,
+                           QStringLiteral("Accesso negato al database %1: controllare utente e "
+                                          "password in %2 o nel file .pgpass.")
+                               .arg(target(settings), FileName::ServerConnection));
+    if (says("invalid connection option") || says("invalid") || says("missing \"=\""))
+        return badConnectionString(QStringLiteral("parametro non riconosciuto dal server"));
+    return Error::make(ErrorNumber::NotValidPath,
+                       QStringLiteral("Il server del database %1 non è raggiungibile. Verificare "
+                                      "che il server sia acceso e raggiungibile dalla rete.")
+                           .arg(target(settings)));
+}
+
+bool isInteger(const QString &text)
+{
+    bool ok = false;
+    text.toInt(&ok);
+    return ok;
+}
+
+QString nextSessionName()
+{
+    static std::atomic<int> counter{0};
+    return QStringLiteral("nx7-pg-%1").arg(++counter);
+}
+
+} // namespace
+
+struct Session
+{
+    QString name;
+    QString connectionString;
+    QElapsedTimer idle;
+    bool broken = false;
+    bool inTransaction = false;
+    QHash<QString, Table> tables; // by lower-case name, for the length of one lease
+
+    ~Session()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+    bool isOpen() const { return QSqlDatabase::database(name, false).isOpen(); }
+};
+
+namespace {
+
+// Connections kept between tickets, per connection string and thread (a Qt connection
+// belongs to the thread that made it). Emptied when the application object goes.
+using Pool = QHash<QString, QList<std::shared_ptr<Session>>>;
+
+Pool &pool()
+{
+    static Pool *kept = [] {
+        auto *made = new Pool; // never destroyed after QtSql's own globals
+        qAddPostRoutine([] { pool().clear(); });
+        return made;
+    }();
+    return *kept;
+}
+
+QString poolKey(const QString &connectionString)
+{
+    return QString::number(quintptr(QThread::currentThread())) + u'|' + connectionString;
+}
+
+bool stillAnswers(Session &session)
+{
+    QSqlQuery probe(QSqlDatabase::database(session.name, false));
+    return probe.exec(QStringLiteral("SELECT 1")) && session.isOpen();
+}
+
+void configure(QSqlDatabase &db, const Settings &settings)
+{
+    QStringList options;
+    QString serverOptions = QStringLiteral("-c lock_timeout=%1 -c statement_timeout=%2 "
+                                           "-c idle_in_transaction_session_timeout=%3")
+                                .arg(kLockTimeoutMs)
+                                .arg(kStatementTimeoutMs)
+                                .arg(kIdleInTransactionTimeoutMs);
+    if (!has(settings, QStringLiteral("connect_timeout")))
+        options.append(connectionOption(QStringLiteral("connect_timeout"),
+                                        QString::number(kConnectTimeoutSeconds)));
+    if (!has(settings, QStringLiteral("application_name")))
+        options.append(
+            connectionOption(QStringLiteral("application_name"), QStringLiteral("nx7totem")));
+    // A server that vanishes in the middle of a statement is noticed on TCP too.
+    for (const auto &[key, value] :
+         {std::pair{QStringLiteral("keepalives_idle"), QStringLiteral("10")},
+          std::pair{QStringLiteral("keepalives_interval"), QStringLiteral("3")},
+          std::pair{QStringLiteral("keepalives_count"), QStringLiteral("3")},
+          std::pair{QStringLiteral("tcp_user_timeout"), QStringLiteral("10000")}}) {
+        if (!has(settings, key))
+            options.append(connectionOption(key, value));
+    }
+    for (const auto &[key, value] : settings) {
+        if (key == QStringLiteral("host"))
+            db.setHostName(value);
+        else if (key == QStringLiteral("port") && isInteger(value))
+            db.setPort(value.toInt());
+        else if (key == QStringLiteral("dbname"))
+            db.setDatabaseName(value);
+        else if (key == QStringLiteral("user"))
+            db.setUserName(value);
+        else if (key == QStringLiteral("password"))
+            db.setPassword(value);
+        else if (key == QStringLiteral("options"))
+            serverOptions += u' ' + value; // the installation's own settings come last and win
+        else
+            options.append(connectionOption(key, value));
+    }
+    options.append(connectionOption(QStringLiteral("options"), serverOptions));
+    db.setConnectOptions(options.join(u';'));
+}
+
+Result<std::shared_ptr<Session>> connect(const QString &connectionString)
+{
+    auto settings = parseConnectionString(connectionString);
+    if (!settings)
+        return settings.error();
+    for (const auto &[key, value] : *settings) {
+        // Qt's driver separates its options with ";": only the fields it quotes itself
+        // may hold one.
+        const bool quotedByQt = key == QStringLiteral("host") || key == QStringLiteral("dbname") ||
+                                key == QStringLiteral("user") || key == QStringLiteral("password");
+        if (!quotedByQt && value.contains(u';'))
+            return badConnectionString(QStringLiteral("\";\" nel valore di \"%1\"").arg(key));
+    }
+    auto session = std::make_shared<Session>();
+    session->name = nextSessionName();
+    session->connectionString = connectionString;
+    std::optional<Error> refused;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), session->name);
+        if (!db.isValid()) {
+            refused = Error::make(ErrorNumber::CannotOpenDatabase,
+                                  QStringLiteral("Il driver PostgreSQL di Qt (QPSQL) non è "
+                                                 "installato su questa postazione."));
+        } else {
+            configure(db, *settings);
+            if (!db.open())
+                refused = connectionRefused(db.lastError().text(), *settings);
+        }
+    }
+    if (refused)
+        return *refused;
+    qCInfo(lcStore).noquote() << "connected to the PostgreSQL server" << target(*settings);
+    return session;
+}
+
+// A station talks to one database; a tool or a test run that goes through many must not
+// pile up idle server connections.
+void dropOldestBeyond(int limit)
+{
+    qsizetype total = 0;
+    for (const auto &kept : std::as_const(pool()))
+        total += kept.size();
+    while (total-- > limit) {
+        QList<std::shared_ptr<Session>> *oldestList = nullptr;
+        qsizetype oldestIndex = -1;
+        for (auto &kept : pool()) {
+            for (qsizetype i = 0; i < kept.size(); ++i) {
+                if (!oldestList ||
+                    kept.at(i)->idle.elapsed() > oldestList->at(oldestIndex)->idle.elapsed()) {
+                    oldestList = &kept;
+                    oldestIndex = i;
+                }
+            }
+        }
+        if (!oldestList)
+            return;
+        oldestList->removeAt(oldestIndex);
+    }
+}
+
+void giveBack(std::shared_ptr<Session> session)
+{
+    // Tables are looked up again on the next lease: a station may change them meanwhile,
+    // and a statement that fails on a stale name would spoil the whole transaction.
+    session->tables.clear();
+    if (session->inTransaction && !session->broken && session->isOpen()) {
+        qCWarning(lcStore) << "a transaction was left open: rolled back";
+        QSqlQuery rollback(QSqlDatabase::database(session->name, false));
+        if (!rollback.exec(QStringLiteral("ROLLBACK")))
+            session->broken = true;
+        session->inTransaction = false;
+    }
+    if (session->broken || !session->isOpen())
+        return; // closed here; the next lease connects again
+    auto &kept = pool()[poolKey(session->connectionString)];
+    if (kept.size() >= kKeptPerDatabase)
+        return;
+    session->idle.restart();
+    kept.append(std::move(session));
+    dropOldestBeyond(kKeptInAll);
+}
+
+} // namespace
+
+Result<Settings> parseConnectionString(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return badConnectionString(QStringLiteral("il file è vuoto"));
+    if (trimmed.startsWith(QStringLiteral("postgresql://")) ||
+        trimmed.startsWith(QStringLiteral("postgres://")))
+        return parseUri(trimmed);
+    return parseKeywords(trimmed);
+}
+
+QString connectionFileFor(const QString &databasePath)
+{
+    const QFileInfo info(databasePath);
+    if (info.fileName().compare(FileName::ServerDatabase, Qt::CaseInsensitive) != 0)
+        return {};
+    const QString folder = info.path();
+    if (!QFileInfo(folder).isDir())
+        return {};
+    const QString file = FilePath::resolve(folder, FileName::ServerConnection);
+    return QFileInfo(file).isFile() ? file : QString();
+}
+
+Result<QString> readConnectionFile(const QString &path)
+{
+    auto text = TextRecord::readFile(path);
+    if (!text)
+        return Error::make(ErrorNumber::CannotOpenDatabase,
+                           QStringLiteral("Impossibile leggere %1: %2")
+                               .arg(QDir::toNativeSeparators(path), text.error().description));
+    QStringList parts;
+    const QStringList lines = text->split(u'\n');
+    for (const QString &line : lines) {
+        const QString trimmed = line.trimmed();
+        if (!trimmed.isEmpty() && !trimmed.startsWith(u'#'))
+            parts.append(trimmed);
+    }
+    return parts.join(u' ');
+}
+
+int Table::column(const QString &name) const
+{
+    for (int i = 0; i < columns.size(); ++i) {
+        if (columns.at(i).compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+QVariant forColumn(const QVariant &value, const QString &type)
+{
+    if (Value::isNull(value))
+        return value;
+    const int id = value.metaType().id();
+    if (type == QStringLiteral("BOOLEAN")) {
+        if (id == QMetaType::Bool)
+            return value;
+        if (id == QMetaType::QString) {
+            bool number = false;
+            const double parsed = value.toString().trimmed().toDouble(&number);
+            return number ? QVariant(parsed != 0.0)
+                          : value; // "true", "f" ... as the server reads them
+        }
+        return QVariant(Value::isTrue(value));
+    }
+    const bool numberColumn =
+        type == QStringLiteral("SMALLINT") || type == QStringLiteral("INTEGER") ||
+        type == QStringLiteral("BIGINT") || type.startsWith(QStringLiteral("NUMERIC")) ||
+        type == QStringLiteral("REAL") || type == QStringLiteral("DOUBLE PRECISION");
+    if (numberColumn && id == QMetaType::Bool)
+        return QVariant(value.toBool() ? -1 : 0);
+    return value;
+}
+
+Lease::Lease(std::shared_ptr<Session> session) : m_session(std::move(session)) {}
+
+Lease::~Lease()
+{
+    giveBack(std::move(m_session));
+}
+
+QString Lease::connectionName() const
+{
+    return m_session->name;
+}
+
+void Lease::setInTransaction(bool open)
+{
+    m_session->inTransaction = open;
+}
+
+Error Lease::failure(const QSqlError &error, const QString &what)
+{
+    const QString state = error.nativeErrorCode();
+    qCWarning(lcStore).noquote() << "PostgreSQL" << (state.isEmpty() ? QStringLiteral("-") : state)
+                                 << what << ":" << error.text().trimmed();
+    // Class 08 is a connection failure, 57P01..57P03 a server going down; a client-side
+    // failure with no state at all is a connection that is gone.
+    const bool lost = !m_session->isOpen() || state.startsWith(QStringLiteral("08")) ||
+                      state == QStringLiteral("57P01") || state == QStringLiteral("57P02") ||
+                      state == QStringLiteral("57P03") || state.isEmpty();
+    if (lost) {
+        m_session->broken = true;
+        m_session->inTransaction = false;
+        return Error::make(ErrorNumber::NotValidPath,
+                           QStringLiteral("Connessione al server del database interrotta: il "
+                                          "server non è raggiungibile."));
+    }
+    if (state == QStringLiteral("55P03") || state == QStringLiteral("57014") ||
+        state == QStringLiteral("40P01") || state == QStringLiteral("40001"))
+        return Error::make(ErrorNumber::DatabaseOperationFailed,
+                           QStringLiteral("Operazione sul database non riuscita: dati bloccati da "
+                                          "un'altra postazione (database is locked)."));
+    if (state == QStringLiteral("42P01")) {
+        forgetTables();
+        return Error::make(ErrorNumber::TableNotFound,
+                           QStringLiteral("Impossibile trovare la tabella: %1").arg(what));
+    }
+    if (state == QStringLiteral("42703")) {
+        forgetTables();
+        return Error::make(ErrorNumber::ItemNotFound);
+    }
+    if (state == QStringLiteral("22P02"))
+        return Error::make(ErrorNumber::TypeMismatch);
+    if (state == QStringLiteral("22003"))
+        return Error::make(ErrorNumber::Overflow);
+    return Error::make(
+        ErrorNumber::DatabaseOperationFailed,
+        QStringLiteral("Operazione sul database non riuscita (codice %1).").arg(state));
+}
+
+void Lease::forgetTables()
+{
+    m_session->tables.clear();
+}
+
+Result<Table> Lease::table(const QString &name)
+{
+    const QString lookup = name.toLower();
+    if (auto cached = m_session->tables.constFind(lookup); cached != m_session->tables.constEnd())
+        return *cached;
+    // The exact spelling wins over another capitalisation; the search path decides the schema.
+    QSqlQuery query(QSqlDatabase::database(m_session->name, false));
+    query.setForwardOnly(true);
+    const QString sql = QStringLiteral(
+        "WITH t AS (SELECT c.oid, n.nspname, c.relname, c.relkind FROM pg_catalog.pg_class c "
+        "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+        "WHERE c.relkind IN ('r', 'p', 'v', 'm', 'f') AND lower(c.relname::text) = lower(?::text) "
+        "AND n.nspname = ANY (current_schemas(false)) "
+        "ORDER BY array_position(current_schemas(false), n.nspname), (c.relname::text = ?::text) "
+        "DESC "
+        "LIMIT 1) "
+        "SELECT t.nspname, t.relname, t.relkind, a.attname, upper(format_type(a.atttypid, "
+        "a.atttypmod)), "
+        "CASE WHEN a.attnum = ANY (i.indkey) THEN array_position(i.indkey::int2[], a.attnum) - "
+        "array_lower(i.indkey::int2[], 1) + 1 ELSE 0 END FROM t "
+        "JOIN pg_catalog.pg_attribute a ON a.attrelid = t.oid AND a.attnum > 0 AND NOT "
+        "a.attisdropped "
+        "LEFT JOIN pg_catalog.pg_index i ON i.indrelid = t.oid AND i.indisprimary "
+        "ORDER BY a.attnum");
+    if (!query.prepare(sql))
+        return failure(query.lastError(), sql);
+    query.addBindValue(name);
+    query.addBindValue(name);
+    if (!query.exec())
+        return failure(query.lastError(), sql);
+    Table table;
+    QString kind;
+    QList<std::pair<int, QString>> primaryKey;
+    while (query.next()) {
+        table.sqlName = quote(query.value(0).toString()) + u'.' + quote(query.value(1).toString());
+        kind = query.value(2).toString();
+        const QString column = query.value(3).toString();
+        table.columns.append(column);
+        table.types.append(query.value(4).toString());
+        if (const int position = query.value(5).toInt(); position > 0)
+            primaryKey.append({position, column});
+    }
+    if (table.sqlName.isEmpty())
+        return Error::make(ErrorNumber::TableNotFound,
+                           QStringLiteral("Impossibile trovare la tabella '%1'.").arg(name));
+    std::sort(primaryKey.begin(), primaryKey.end());
+    QStringList quotedKey;
+    for (const auto &[position, column] : primaryKey) {
+        table.key.append(column);
+        quotedKey.append(quote(column));
+    }
+    const bool physical = kind != QStringLiteral("v");
+    if (!quotedKey.isEmpty())
+        table.order = quotedKey.join(u',');
+    else if (const int id = table.column(QStringLiteral("ID")); id >= 0)
+        table.order = quote(table.columns.at(id));
+    else if (physical)
+        table.order = QStringLiteral("ctid");
+    if (table.key.isEmpty() && physical)
+        table.key = QStringList{QStringLiteral("ctid")};
+    m_session->tables.insert(lookup, table);
+    return table;
+}
+
+Result<std::unique_ptr<Lease>> lease(const QString &connectionString)
+{
+    auto &kept = pool()[poolKey(connectionString)];
+    while (!kept.isEmpty()) {
+        std::shared_ptr<Session> session = kept.takeLast();
+        if (session->idle.elapsed() < kCheckAfterIdleMs || stillAnswers(*session))
+            return std::make_unique<Lease>(std::move(session));
+        qCInfo(lcStore) << "a kept PostgreSQL connection no longer answers: connecting again";
+    }
+    auto session = connect(connectionString);
+    if (!session)
+        return session.error();
+    return std::make_unique<Lease>(std::move(*session));
+}
+
+} // namespace nx7::postgres

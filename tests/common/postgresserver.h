@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace nx7::test {
+
+// A private PostgreSQL server for one test run: a fresh cluster in a temporary folder,
+// listening on a free loopback port and on a unix socket in that folder, stopped and
+// removed when the object goes. As root (CI) the server runs as the "postgres" user,
+// since initdb and postgres refuse to run as root. Without PostgreSQL installed ok() is
+// false: the tests that need it fail instead of being skipped.
+class PostgresServer
+{
+public:
+    // A test server skips the disk flushes; a durable one (for timings) keeps them.
+    explicit PostgresServer(bool durable = false);
+    ~PostgresServer();
+    PostgresServer(const PostgresServer &) = delete;
+    PostgresServer &operator=(const PostgresServer &) = delete;
+
+    bool ok() const { return m_ok; }
+    QString error() const { return m_error; }
+    int port() const { return m_port; }
+    QString socketFolder() const { return m_root.path(); }
+
+    // A libpq connection string for `database` through the unix socket, or over TCP on
+    // the loopback when `tcp` is true.
+    QString connectionString(const QString &database, bool tcp = false) const;
+    // A new empty database with a name not used before in this run.
+    QString createDatabase(const QString &prefix = QStringLiteral("nx7"));
+    // Runs SQL with psql in `database` (as the superuser); its output (unaligned, no
+    // headers) or an empty text with error() set when it fails.
+    QByteArray psql(const QString &database, const QString &sql);
+
+    // Stops and starts the same cluster, for tests of a server going away.
+    bool stop();
+    bool start();
+
+private:
+    QStringList asServerUser(const QString &program, const QStringList &arguments) const;
+    bool runTool(const QString &program, const QStringList &arguments, int timeoutMs = 60000,
+                 QByteArray *output = nullptr);
+
+    QTemporaryDir m_root;
+    QString m_binaries;
+    QString m_data;
+    int m_port = -1;
+    int m_databases = 0;
+    bool m_running = false;
+    bool m_durable = false;
+    bool m_ok = false;
+    QString m_error;
+};
+
+} // namespace nx7::test

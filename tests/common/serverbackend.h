@@ -1,0 +1,36 @@
+#pragma once
+
+#include "postgresserver.h"
+#include "tempinstallation.h"
+
+#include <memory>
+
+namespace nx7::test {
+
+// The server-database backends the store, numbering and ticket tests run against: the
+// SQLite file "NX7PRO.mdb" and a PostgreSQL database named by "NX7PRO.pg". The private
+// PostgreSQL server is started once per test program (initTestCase) and stopped at the end.
+namespace ServerBackend {
+
+inline const QString SQLite = QStringLiteral("sqlite");
+inline const QString PostgreSQL = QStringLiteral("postgresql");
+
+// Starts the PostgreSQL server; false with the reason when it cannot (not installed).
+bool start(QString *error);
+void stop();
+PostgresServer *postgres();
+
+// The column "backend" and one row per backend, for a test's _data function.
+void addRows();
+// The column "backend" only, for _data functions that add their own rows with row().
+void addColumn();
+// Rows of an existing data table are added once per backend with this name suffix.
+QStringList all();
+
+// A temporary installation whose server database is on that backend; each PostgreSQL
+// installation gets a database of its own.
+std::unique_ptr<TempInstallation> install(const QString &backend,
+                                          const Installation::ServerOptions &options = {});
+
+} // namespace ServerBackend
+} // namespace nx7::test
