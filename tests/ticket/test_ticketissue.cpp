@@ -582,15 +582,21 @@ void TestTicketIssue::printingProblemsDoNotStopTheIssue()
     QCOMPARE(k.printer.targets.size(), 1);
     QVERIFY(LogCapture::text().contains(QStringLiteral("stampante ferma")));
 
+    // The ticket was recorded but did not come out: the customer is told so.
+    QCOMPARE(k.screen.notices, QStringList{TicketIssue::NotPrintedNotice});
+
+    // Without a layout no ticket can come out: it is refused before a number is used.
     QVERIFY(QFile::remove(FileName::TicketLayout));
     k.issue.IssueTicket(k.screen, 1);
     QCOMPARE(k.printer.targets.size(), 1); // nothing reached the printer
-    QVERIFY(LogCapture::text().contains(QStringLiteral("cannot be read")));
+    QVERIFY(LogCapture::text().contains(QStringLiteral("non si può leggere")));
+    QCOMPARE(k.screen.notices.last(), TicketIssue::PrinterNotice);
+    QCOMPARE(k.screen.context.slotNextNumber[1], 3);
 
     QVERIFY(!k.shell.programEnded());
     QVERIFY(k.shell.messages.isEmpty());
-    QCOMPARE(k.queueLength(), 2);
-    QCOMPARE(k.screen.events, kIssued + kIssued);
+    QCOMPARE(k.queueLength(), 1);
+    QCOMPARE(k.screen.events, kIssued + kAbandoned);
 }
 
 QTEST_MAIN(TestTicketIssue)
