@@ -78,7 +78,8 @@ std::optional<Error> unavailableSqlError(const QSqlError &error, const QString &
         return std::nullopt;
     const QString description =
         *number == ErrorNumber::DatabaseLocked
-            ? QStringLiteral("Impossibile aggiornare: il database è bloccato da un'altra postazione.")
+            ? QStringLiteral(
+                  "Impossibile aggiornare: il database è bloccato da un'altra postazione.")
         : *number == ErrorNumber::DiskFull ? QStringLiteral("Spazio su disco insufficiente.")
                                            : QStringLiteral("Errore del disco o della rete.");
     qCWarning(lcStore).noquote() << what << ":" << error.text().trimmed();

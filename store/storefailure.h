@@ -17,7 +17,11 @@ constexpr int DatabaseLocked = 3218;
 // What a failed store operation says about the installation: busy or out of reach for a
 // while (another station's lock, a share gone, a full disk) or broken (a missing table or
 // column, a value that does not fit), which no waiting mends.
-enum class StoreFailure { Unavailable, Broken };
+enum class StoreFailure
+{
+    Unavailable,
+    Broken
+};
 
 StoreFailure storeFailureOf(int errorNumber);
 

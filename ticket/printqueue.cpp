@@ -15,13 +15,13 @@ constexpr int kStopped = 5;
 
 // Reasons that stop a ticket even when the printer reports them as a warning or report.
 const QStringList kBlockingReasons{
-    QStringLiteral("paused"),      QStringLiteral("offline"),
-    QStringLiteral("shutdown"),    QStringLiteral("stopped"),
-    QStringLiteral("media-empty"), QStringLiteral("media-needed"),
-    QStringLiteral("media-jam"),   QStringLiteral("door-open"),
-    QStringLiteral("cover-open"),  QStringLiteral("input-tray-missing"),
+    QStringLiteral("paused"),           QStringLiteral("offline"),
+    QStringLiteral("shutdown"),         QStringLiteral("stopped"),
+    QStringLiteral("media-empty"),      QStringLiteral("media-needed"),
+    QStringLiteral("media-jam"),        QStringLiteral("door-open"),
+    QStringLiteral("cover-open"),       QStringLiteral("input-tray-missing"),
     QStringLiteral("output-area-full"), QStringLiteral("marker-supply-empty"),
-    QStringLiteral("toner-empty"), QStringLiteral("cups-missing-filter"),
+    QStringLiteral("toner-empty"),      QStringLiteral("cups-missing-filter"),
 };
 
 struct IppDeleter
@@ -50,8 +50,7 @@ Error queueError(const QString &text)
 Result<PrintQueueState> query(const QString &name)
 {
     static const char *const kAttributes[] = {"printer-name", "printer-state",
-                                              "printer-state-reasons",
-                                              "printer-is-accepting-jobs"};
+                                              "printer-state-reasons", "printer-is-accepting-jobs"};
     ipp_t *request = nullptr;
     if (name.isEmpty()) {
         request = ippNewRequest(IPP_OP_CUPS_GET_DEFAULT);

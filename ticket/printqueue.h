@@ -11,9 +11,9 @@ namespace nx7 {
 struct PrintQueueState
 {
     QString name;
-    int state = 3;                 // printer-state: 3 idle, 4 printing, 5 stopped
-    bool acceptingJobs = true;     // printer-is-accepting-jobs
-    QStringList reasons;           // printer-state-reasons ("none" when all is well)
+    int state = 3;             // printer-state: 3 idle, 4 printing, 5 stopped
+    bool acceptingJobs = true; // printer-is-accepting-jobs
+    QStringList reasons;       // printer-state-reasons ("none" when all is well)
 };
 
 namespace PrintQueue {

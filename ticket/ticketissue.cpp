@@ -159,9 +159,9 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
         qCWarning(lcTicket).noquote()
             << QStringLiteral("ticket abandoned: slot %1, %2, %3 (%4)")
                    .arg(slot)
-                   .arg(skipped, reasonOf(calling.error()),
-                        QDir::toNativeSeparators(
-                            FilePath::numberingFile(m_state.serverPath, slot)));
+                   .arg(
+                       skipped, reasonOf(calling.error()),
+                       QDir::toNativeSeparators(FilePath::numberingFile(m_state.serverPath, slot)));
         return Outcome{false, BusyNotice};
     }
 
@@ -270,8 +270,7 @@ Status TicketIssue::recordOnServer(const TicketContext &ticket, const QVariant &
     return written;
 }
 
-Status TicketIssue::updateWaitingCount(Database &db, const QVariant &serviceId,
-                                       qint32 peopleAhead)
+Status TicketIssue::updateWaitingCount(Database &db, const QVariant &serviceId, qint32 peopleAhead)
 {
     auto services = RecordSet::openTable(db, QStringLiteral("Servizi"));
     if (!services)

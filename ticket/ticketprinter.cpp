@@ -167,8 +167,7 @@ Status SystemTicketPrinter::ready(const PrintTarget &target)
                                     .arg(QDir::toNativeSeparators(folder.filePath())));
         return {};
     }
-    const QString name =
-        target.kind == PrintTarget::Kind::NamedPrinter ? target.name : QString();
+    const QString name = target.kind == PrintTarget::Kind::NamedPrinter ? target.name : QString();
     auto queue = PrintQueue::query(name);
     if (!queue)
         return queue.error();

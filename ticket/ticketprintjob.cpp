@@ -116,8 +116,7 @@ Status TicketPrintJob::PrintTicket(QWidget *parent)
         return rows.error();
     if (rows->recordCount() == 0) {
         qCWarning(lcTicket) << "no row with ID 1 in" << PrintTable << ": nothing printed";
-        m_shell.messageBox(parent, Shell::Icon::None, Shell::applicationTitle(),
-                           NoDataMessage);
+        m_shell.messageBox(parent, Shell::Icon::None, Shell::applicationTitle(), NoDataMessage);
         return {};
     }
     m_printRows = std::move(*rows);

@@ -13,7 +13,7 @@ namespace nx7 {
 // and discards it when it closes.
 struct TicketContext
 {
-    std::array<qint32, 21> slotNextNumber{}; // slots 1..20
+    std::array<qint32, 21> slotNextNumber{};  // slots 1..20
     std::array<QVariant, 21> slotServiceId{}; // "ID" of "Servizi" as read
     QString screenDateText;
     // The ticket in progress, left in place after the issue.
