@@ -10,13 +10,13 @@
 #include "ticketprintjob.h"
 
 #include <QFile>
+#include <QPainter>
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-
 
 using namespace nx7;
 using namespace nx7::test;
@@ -83,6 +83,7 @@ private Q_SLOTS:
     void fieldFormats();
     void layoutLinesAndOutput();
     void shippedLayoutIsCleanAndPrintsToTheDefaultPrinter();
+    void shippedLayoutKeepsLongNamesAndCountsOnThePaper();
     void engineGathersEveryLabelBeforePrinting();
     void pdfTicketCarriesTheValues();
     void unknownPrinterIsNeverReplacedByAnother();
@@ -211,6 +212,10 @@ void TestTicketPrint::fieldFormats_data()
                                          << "[Anagrafe ]";
     QTest::newRow("date") << "{Giorno:date} {Giorno:time}"
                           << "08/12/2026 12.00";
+    QTest::newRow("negative count at the floor") << "{Neg:min0}"
+                                                 << "0";
+    QTest::newRow("count above the floor kept") << "{NumeroArrivati:min0}"
+                                                << "5";
     QTest::newRow("braces") << "{{x}} {NumeroArrivati}"
                             << "{x} 5";
     QTest::newRow("unknown prints nothing") << "a{Nope}b"
@@ -285,14 +290,59 @@ void TestTicketPrint::shippedLayoutIsCleanAndPrintsToTheDefaultPrinter()
         QVERIFY(item.rect.bottom() <= layout->pageSize.height());
         texts += item.content + u'\n';
     }
-    for (const char *name :
-         {"{NumeroDaStampare}", "{QualeUtente}", "{NumeroArrivati}", "{QualeData}", "{QualeOra}"})
+    for (const char *name : {"{NumeroDaStampare}", "{QualeUtente}", "{NumeroArrivati:min0}",
+                             "{QualeData}", "{QualeOra}"})
         QVERIFY2(texts.contains(QLatin1StringView(name)), name);
 
     // The line the demo rewrites to get PDF tickets.
     QFile file(QStringLiteral(NX7_TICKET_LAYOUT));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll().count("\noutput "), 1);
+}
+
+void TestTicketPrint::shippedLayoutKeepsLongNamesAndCountsOnThePaper()
+{
+    const auto layout = TicketLayout::load(QStringLiteral(NX7_TICKET_LAYOUT));
+    QVERIFY(layout);
+    ReportVariables ticket = kTicket;
+    ticket[1].contents = QStringLiteral("Anagrafe, Stato Civile e Carte d'Identità Elettroniche ");
+    ticket[3].contents = QStringLiteral("123456");
+    const qreal dotsPerMm = 8;
+    QImage page(int(80 * dotsPerMm), int(105 * dotsPerMm), QImage::Format_Grayscale8);
+    page.setDotsPerMeterX(8000);
+    page.setDotsPerMeterY(8000);
+
+    // The long name takes two lines at a readable size instead of one line at about 6 pt.
+    const LayoutItem &name =
+        *std::find_if(layout->items.cbegin(), layout->items.cend(),
+                      [](const LayoutItem &item) { return item.content == u"{QualeUtente}"; });
+    const QSizeF box(name.rect.width() * dotsPerMm, name.rect.height() * dotsPerMm);
+    QVERIFY2(fittedPointSize(name, ticket[1].contents, box, &page) >= 10,
+             qPrintable(QString::number(fittedPointSize(name, ticket[1].contents, box, &page))));
+    // A short name keeps the size of the layout.
+    QCOMPARE(fittedPointSize(name, QStringLiteral("Anagrafe "), box, &page), name.pointSize);
+
+    page.fill(Qt::white);
+    QPainter painter(&page);
+    renderTicket(painter, *layout, ticket);
+    painter.end();
+    // The six-digit count is not cut at the edges of its 72 mm box: no ink on them.
+    for (int y = int(71 * dotsPerMm); y < int(79 * dotsPerMm); ++y) {
+        const uchar *line = page.constScanLine(y);
+        for (const qreal edgeMm : {4.0, 76.0}) {
+            const int edge = int(edgeMm * dotsPerMm);
+            for (int x = edge - 1; x <= edge + 1; ++x)
+                QVERIFY2(line[x] > 128, qPrintable(QStringLiteral("cut at %1,%2").arg(x).arg(y)));
+        }
+    }
+    // A negative count prints as 0.
+    ticket[3].contents = QStringLiteral("-5");
+    const LayoutItem &count =
+        *std::find_if(layout->items.cbegin(), layout->items.cend(), [](const LayoutItem &item) {
+            return item.content.contains(u"{NumeroArrivati");
+        });
+    QCOMPARE(substituteVariables(count.content, ticket),
+             QStringLiteral("Persone in attesa prima di lei: 0"));
 }
 
 void TestTicketPrint::engineGathersEveryLabelBeforePrinting()
