@@ -12,6 +12,7 @@ packages=(
   tzdata
   sqlite3 poppler-utils xvfb xauth xkb-data x11-xkb-utils
   x11-utils x11-apps xdotool
+  libcups2-dev cups-daemon cups-client
 )
 missing=()
 for p in "${packages[@]}"; do
