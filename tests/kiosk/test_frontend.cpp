@@ -5,6 +5,7 @@
 #include "timedwait.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -91,6 +92,10 @@ private Q_SLOTS:
     void nightlyRestartCatchesUp();
     void nightlyRestartWaitsForTheIssue();
     void nightlyRestartDuringARealIssue();
+    void nightlyRestartEndsALongHold();
+    void clockSteppedPastTheRestartWindowRestartsNothing();
+    void noticeOnTheWaitingPanel();
+    void bounceRightAfterTheScreenComesBackIsIgnored();
     void serverDatabaseMissing_data();
     void serverDatabaseMissing();
 };
@@ -746,6 +751,101 @@ void TestFrontEnd::nightlyRestartDuringARealIssue()
     QVERIFY(kiosk.state.restartRequested);
     QVERIFY(kiosk.state.unattendedRestart);
     QVERIFY(!screen.isVisible());
+}
+
+void TestFrontEnd::nightlyRestartEndsALongHold()
+{
+    KioskFixture kiosk(6, 0);
+    QVERIFY(kiosk.ready());
+    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl"),
+                        QStringLiteral("Ticket.lbl")));
+    kiosk.state.waitMessageEnabled = true;
+    kiosk.state.waitSeconds = 32767; // accepted by the settings form: nine hours
+    kiosk.clock.set(at(8, 3, 30, 58));
+    EventLoopWaiter waiter;
+    ImageTicketPrinter printer;
+    TicketIssue issue(kiosk.state, kiosk.shell, kiosk.clock, waiter, printer);
+    FrontEnd screen(kiosk.state, kiosk.shell, kiosk.clock, issue);
+    QVERIFY(screen.Form_Load());
+    screen.timer1()->stop(); // the test moves the time
+    screen.show();
+    // The screen's clock ticks on while the ticket holds the screen.
+    QTimer ticks;
+    int tick = 0;
+    QObject::connect(&ticks, &QTimer::timeout, &screen, [&] {
+        kiosk.clock.set(at(8, 3, 30, 59).addSecs(tick++));
+        screen.Timer1_Timer();
+    });
+    ticks.start(20);
+
+    QElapsedTimer timer;
+    timer.start();
+    QTest::mouseClick(screen.bottone(2), Qt::LeftButton);
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+    // The ticket was printed in full before the hold ended.
+    QCOMPARE(printer.targets.size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(kiosk.state.restartRequested, 3000);
+    ticks.stop();
+    QVERIFY(kiosk.state.unattendedRestart);
+    QVERIFY(!screen.isVisible());
+}
+
+void TestFrontEnd::clockSteppedPastTheRestartWindowRestartsNothing()
+{
+    // A clock corrected by a day at 07:34 while the kiosk runs.
+    NightlyRestartCheck stepped(at(8, 7, 33, 59));
+    QVERIFY(!stepped.tick(at(9, 7, 34, 0), false));
+    QVERIFY(!stepped.tick(at(9, 7, 34, 1), false));
+    QVERIFY(stepped.tick(at(10, 3, 31, 0), false));
+    // A loop that was busy at 03:31:00 still catches up within the minute, not after.
+    NightlyRestartCheck busy(at(8, 3, 30, 59));
+    QVERIFY(busy.tick(at(8, 3, 31, 59), false));
+    NightlyRestartCheck late(at(8, 3, 30, 59));
+    QVERIFY(!late.tick(at(8, 3, 32, 1), false));
+}
+
+void TestFrontEnd::noticeOnTheWaitingPanel()
+{
+    KioskFixture kiosk(6, 0);
+    QVERIFY(kiosk.ready());
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    screen->show();
+    const QString notice = TicketIssue::PrinterNotice;
+    screen->showNotice(notice);
+    QVERIFY(screen->waitingPanel()->isVisible());
+    QCOMPARE(screen->waitingPanel()->text(), notice);
+    // No box to press: the screen takes the next touch.
+    QVERIFY(screen->isEnabled());
+    QVERIFY(kiosk.shell.messages.isEmpty());
+    // The next issue shows its own caption, and its panel is not hidden by the old notice.
+    screen->showWaitingPanel();
+    QCOMPARE(screen->waitingPanel()->text(),
+             QStringLiteral("Attendere, emissione ticket in corso ........."));
+    QCOMPARE(screen->noticeTimer()->interval(), FrontEnd::kNoticeMs);
+    screen->noticeTimer()->setInterval(50); // the test does not wait the seconds
+    QTest::qWait(150);
+    QVERIFY(screen->waitingPanel()->isVisible());
+    screen->hideWaitingPanel();
+    screen->showNotice(notice);
+    QTRY_VERIFY_WITH_TIMEOUT(!screen->waitingPanel()->isVisible(), 2000);
+}
+
+void TestFrontEnd::bounceRightAfterTheScreenComesBackIsIgnored()
+{
+    KioskFixture kiosk(6, 0);
+    QVERIFY(kiosk.ready());
+    auto screen = kiosk.load();
+    QVERIFY(screen);
+    screen->show();
+    screen->setScreenEnabled(false);
+    screen->setScreenEnabled(true);
+    kiosk.clock.set(kiosk.clock.now().addMSecs(120));
+    QTest::mouseClick(screen->bottone(3), Qt::LeftButton);
+    QVERIFY(kiosk.issuer.issuedSlots.isEmpty());
+    kiosk.clock.set(kiosk.clock.now().addMSecs(FrontEnd::kBounceMs));
+    QTest::mouseClick(screen->bottone(3), Qt::LeftButton);
+    QCOMPARE(kiosk.issuer.issuedSlots, QList<int>{3});
 }
 
 void TestFrontEnd::serverDatabaseMissing_data()
