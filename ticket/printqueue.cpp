@@ -73,12 +73,14 @@ Result<PrintQueueState> query(const QString &name)
                                   : QStringLiteral("La stampante \"%1\" non esiste nel servizio "
                                                    "di stampa")
                                         .arg(name));
+        // The library's own texts are English: the log keeps the IPP status number.
         if (!response || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE)
-            return queueError(QStringLiteral("Il servizio di stampa non risponde (%1)")
-                                  .arg(QString::fromUtf8(cupsLastErrorString())));
+            return queueError(QStringLiteral("Il servizio di stampa non risponde (IPP 0x%1)")
+                                  .arg(int(status), 4, 16, QLatin1Char('0')));
         return queueError(QStringLiteral("Il servizio di stampa ha rifiutato la richiesta per "
-                                         "\"%1\" (%2)")
-                              .arg(name, QString::fromUtf8(cupsLastErrorString())));
+                                         "\"%1\" (IPP 0x%2)")
+                              .arg(name)
+                              .arg(int(status), 4, 16, QLatin1Char('0')));
     }
 
     PrintQueueState queue;
