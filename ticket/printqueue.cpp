@@ -3,6 +3,9 @@
 #include "ticketlog.h"
 #include "ticketprinter.h"
 
+#include <QLibrary>
+#include <QUrl>
+
 #include <cups/cups.h>
 
 #include <memory>
@@ -24,9 +27,66 @@ const QStringList kBlockingReasons{
     QStringLiteral("toner-empty"),      QStringLiteral("cups-missing-filter"),
 };
 
+// libcups and what it pulls in (TLS, Kerberos, Avahi) are loaded at the first question,
+// not at start: a kiosk printing to PDF files, and the benchmark, never pay for them.
+// Qt's own CUPS print plugin loads the same library when a ticket goes to a printer.
+struct CupsApi
+{
+    decltype(&::ippNewRequest) newRequest = nullptr;
+    decltype(&::ippAddString) addString = nullptr;
+    decltype(&::ippAddStrings) addStrings = nullptr;
+    decltype(&::cupsDoRequest) doRequest = nullptr;
+    decltype(&::cupsLastError) lastError = nullptr;
+    decltype(&::ippFindAttribute) findAttribute = nullptr;
+    decltype(&::ippGetString) getString = nullptr;
+    decltype(&::ippGetInteger) getInteger = nullptr;
+    decltype(&::ippGetBoolean) getBoolean = nullptr;
+    decltype(&::ippGetCount) getCount = nullptr;
+    decltype(&::ippDelete) deleteIpp = nullptr;
+
+    bool ok() const { return deleteIpp != nullptr; }
+
+    static const CupsApi &get()
+    {
+        static const CupsApi api = load();
+        return api;
+    }
+
+private:
+    template <typename F> static bool resolve(QLibrary &library, const char *name, F &function)
+    {
+        function = reinterpret_cast<F>(library.resolve(name));
+        return function != nullptr;
+    }
+
+    static CupsApi load()
+    {
+        static QLibrary library(QStringLiteral("cups"), 2); // never unloaded
+        CupsApi api;
+        CupsApi found;
+        const bool all = resolve(library, "ippNewRequest", found.newRequest) &&
+                         resolve(library, "ippAddString", found.addString) &&
+                         resolve(library, "ippAddStrings", found.addStrings) &&
+                         resolve(library, "cupsDoRequest", found.doRequest) &&
+                         resolve(library, "cupsLastError", found.lastError) &&
+                         resolve(library, "ippFindAttribute", found.findAttribute) &&
+                         resolve(library, "ippGetString", found.getString) &&
+                         resolve(library, "ippGetInteger", found.getInteger) &&
+                         resolve(library, "ippGetBoolean", found.getBoolean) &&
+                         resolve(library, "ippGetCount", found.getCount) &&
+                         resolve(library, "ippDelete", found.deleteIpp);
+        if (!all) {
+            qCWarning(lcTicket).noquote()
+                << "print service library not usable:" << library.errorString();
+            return api;
+        }
+        return found;
+    }
+};
+
 struct IppDeleter
 {
-    void operator()(ipp_t *ipp) const { ippDelete(ipp); }
+    void operator()(ipp_t *ipp) const { CupsApi::get().deleteIpp(ipp); }
 };
 using Ipp = std::unique_ptr<ipp_t, IppDeleter>;
 
@@ -51,21 +111,23 @@ Result<PrintQueueState> query(const QString &name)
 {
     static const char *const kAttributes[] = {"printer-name", "printer-state",
                                               "printer-state-reasons", "printer-is-accepting-jobs"};
+    const CupsApi &cups = CupsApi::get();
+    if (!cups.ok())
+        return queueError(QStringLiteral("Il servizio di stampa non è installato (libcups)"));
     ipp_t *request = nullptr;
     if (name.isEmpty()) {
-        request = ippNewRequest(IPP_OP_CUPS_GET_DEFAULT);
+        request = cups.newRequest(IPP_OP_CUPS_GET_DEFAULT);
     } else {
-        char uri[HTTP_MAX_URI];
-        httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
-                         "/printers/%s", name.toUtf8().constData());
-        request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+        const QByteArray uri = "ipp://localhost/printers/" + QUrl::toPercentEncoding(name);
+        request = cups.newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+        cups.addString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                       uri.constData());
     }
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                  int(std::size(kAttributes)), nullptr, kAttributes);
+    cups.addStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                    int(std::size(kAttributes)), nullptr, kAttributes);
     // The connection to the local scheduler is kept open between tickets.
-    const Ipp response(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/"));
-    const ipp_status_t status = cupsLastError();
+    const Ipp response(cups.doRequest(CUPS_HTTP_DEFAULT, request, "/"));
+    const ipp_status_t status = cups.lastError();
     if (!response || status > IPP_STATUS_OK_EVENTS_COMPLETE) {
         if (status == IPP_STATUS_ERROR_NOT_FOUND)
             return queueError(name.isEmpty()
@@ -86,16 +148,17 @@ Result<PrintQueueState> query(const QString &name)
     PrintQueueState queue;
     queue.name = name;
     ipp_t *attributes = response.get();
-    if (ipp_attribute_t *a = ippFindAttribute(attributes, "printer-name", IPP_TAG_NAME))
-        queue.name = QString::fromUtf8(ippGetString(a, 0, nullptr));
-    if (ipp_attribute_t *a = ippFindAttribute(attributes, "printer-state", IPP_TAG_ENUM))
-        queue.state = ippGetInteger(a, 0);
+    if (ipp_attribute_t *a = cups.findAttribute(attributes, "printer-name", IPP_TAG_NAME))
+        queue.name = QString::fromUtf8(cups.getString(a, 0, nullptr));
+    if (ipp_attribute_t *a = cups.findAttribute(attributes, "printer-state", IPP_TAG_ENUM))
+        queue.state = cups.getInteger(a, 0);
     if (ipp_attribute_t *a =
-            ippFindAttribute(attributes, "printer-is-accepting-jobs", IPP_TAG_BOOLEAN))
-        queue.acceptingJobs = ippGetBoolean(a, 0) != 0;
-    if (ipp_attribute_t *a = ippFindAttribute(attributes, "printer-state-reasons", IPP_TAG_ZERO)) {
-        for (int i = 0; i < ippGetCount(a); ++i)
-            queue.reasons.append(QString::fromUtf8(ippGetString(a, i, nullptr)));
+            cups.findAttribute(attributes, "printer-is-accepting-jobs", IPP_TAG_BOOLEAN))
+        queue.acceptingJobs = cups.getBoolean(a, 0) != 0;
+    if (ipp_attribute_t *a =
+            cups.findAttribute(attributes, "printer-state-reasons", IPP_TAG_ZERO)) {
+        for (int i = 0; i < cups.getCount(a); ++i)
+            queue.reasons.append(QString::fromUtf8(cups.getString(a, i, nullptr)));
     }
     return queue;
 }
