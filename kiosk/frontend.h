@@ -73,7 +73,6 @@ public:
     QLabel *waitingPanel() const { return m_pannelloAttesaStampa; }
     QPushButton *pushButton1() const { return m_pushButton1; }
     QTimer *timer1() const { return m_timer1; }
-    QTimer *noticeTimer() const { return m_noticeTimer; }
     const QPixmap &backgroundPicture() const { return m_background; }
 
     // How long a notice stays on the waiting panel.
