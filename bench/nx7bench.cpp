@@ -75,6 +75,7 @@ public:
     {
         return {};
     }
+    Status ready(const PrintTarget &) override { return {}; }
 };
 
 class BenchScreen final : public TicketScreen
@@ -88,6 +89,7 @@ public:
     }
     void showWaitingPanel() override {}
     void hideWaitingPanel() override {}
+    void showNotice(const QString &) override {}
     void setScreenEnabled(bool) override {}
     QWidget *screenWindow() override { return nullptr; }
 };

@@ -26,4 +26,25 @@ void waitMilliseconds(qint64 milliseconds)
     loop.exec(); // returns at once when the program is ending
 }
 
+void EventLoopWaiter::wait(qint32 seconds)
+{
+    if (seconds <= 0) {
+        TimedWait(seconds);
+        return;
+    }
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(std::chrono::seconds(seconds));
+    m_loop = &loop;
+    loop.exec();
+}
+
+void EventLoopWaiter::interrupt()
+{
+    if (m_loop)
+        m_loop->quit();
+}
+
 } // namespace nx7

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QEventLoop>
+#include <QPointer>
 #include <QtGlobal>
 
 namespace nx7 {
@@ -16,12 +18,19 @@ class Waiter
 public:
     virtual ~Waiter() = default;
     virtual void wait(qint32 seconds) = 0;
+    // Ends the wait in progress at once, if there is one (the nightly restart ends a
+    // post-ticket hold).
+    virtual void interrupt() {}
 };
 
 class EventLoopWaiter final : public Waiter
 {
 public:
-    void wait(qint32 seconds) override { TimedWait(seconds); }
+    void wait(qint32 seconds) override;
+    void interrupt() override;
+
+private:
+    QPointer<QEventLoop> m_loop;
 };
 
 } // namespace nx7

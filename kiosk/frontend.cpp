@@ -27,6 +27,7 @@ namespace {
 
 const QString kTitleDesignCaption = QStringLiteral("Scegli il Servizio.........");
 const QString kDateDesignCaption = QStringLiteral("data/ora");
+const QString kWaitingCaption = QStringLiteral("Attendere, emissione ticket in corso .........");
 const QString kActiveServicesTable = QStringLiteral("Servizi");
 const QString kConfigurationTable = QStringLiteral("configurazioneTotem");
 
@@ -145,8 +146,7 @@ void FrontEnd::createControls()
     m_label1->move(Twips::toPixels(kDateDesignLeft), Twips::toPixels(kLabelTop));
     m_label1->adjustSize();
 
-    m_pannelloAttesaStampa =
-        new QLabel(QStringLiteral("Attendere, emissione ticket in corso ........."), this);
+    m_pannelloAttesaStampa = new QLabel(kWaitingCaption, this);
     m_pannelloAttesaStampa->setObjectName(QStringLiteral("PannelloAttesaStampa"));
     QFont panelFont(QStringLiteral("Tahoma"));
     panelFont.setPointSizeF(14.25);
@@ -179,6 +179,14 @@ void FrontEnd::createControls()
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_timer1->setInterval(1000);
     connect(m_timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+
+    m_noticeTimer = new QTimer(this);
+    m_noticeTimer->setSingleShot(true);
+    m_noticeTimer->setInterval(kNoticeMs);
+    connect(m_noticeTimer, &QTimer::timeout, this, [this] {
+        m_pannelloAttesaStampa->hide();
+        restoreWaitingCaption();
+    });
 }
 
 QPushButton *FrontEnd::bottone(int index) const
@@ -438,6 +446,8 @@ void FrontEnd::Timer1_Timer()
         return;
     if (m_restartCheck->tick(m_clock.now(), m_issuer.issuing()))
         NightlyRestart();
+    else if (m_restartCheck->pending() && m_issuer.holding())
+        m_issuer.endHold(); // the restart waits for a ticket, not for a hold after it
 }
 
 void FrontEnd::NightlyRestart()
@@ -454,11 +464,21 @@ void FrontEnd::Bottone_Click(int index)
 {
     if (index < 1 || index > m_activeServiceCount)
         return;
+    if (m_enabledAt.isValid()) {
+        const qint64 since = m_enabledAt.msecsTo(m_clock.now());
+        if (since >= 0 && since < kBounceMs) {
+            qCInfo(lcKiosk) << "touch on slot" << index << since
+                            << "ms after the screen came back ignored as a bounce";
+            return;
+        }
+    }
     m_issuer.IssueTicket(*this, index);
 }
 
 void FrontEnd::showWaitingPanel()
 {
+    m_noticeTimer->stop();
+    restoreWaitingCaption();
     const float left = (float(Twips::fromPixels(width())) - kPanelWidth) / 2;
     const float top = (float(Twips::fromPixels(height())) - kPanelCentringHeight) / 2;
     m_pannelloAttesaStampa->move(Twips::toPixels(left), Twips::toPixels(top));
@@ -473,8 +493,36 @@ void FrontEnd::hideWaitingPanel()
     m_pannelloAttesaStampa->hide();
 }
 
+void FrontEnd::restoreWaitingCaption()
+{
+    m_pannelloAttesaStampa->setWordWrap(false);
+    m_pannelloAttesaStampa->setText(kWaitingCaption);
+}
+
+void FrontEnd::showNotice(const QString &text)
+{
+    qCInfo(lcKiosk).noquote() << "notice shown:" << QString(text).replace(u'\n', u' ');
+    m_pannelloAttesaStampa->setWordWrap(true);
+    m_pannelloAttesaStampa->setText(text);
+    m_pannelloAttesaStampa->show();
+    m_pannelloAttesaStampa->raise();
+    m_noticeTimer->start();
+}
+
+void FrontEnd::dropHeldInput()
+{
+    // A round trip to the display server first, so that touches made during the issue
+    // and still on their way are in the queue too.
+    QGuiApplication::sync();
+    QCoreApplication::processEvents();
+}
+
 void FrontEnd::setScreenEnabled(bool enabled)
 {
+    if (enabled && !isEnabled()) {
+        dropHeldInput();
+        m_enabledAt = m_clock.now();
+    }
     setEnabled(enabled);
 }
 

@@ -59,6 +59,7 @@ public:
     QString buttonCaption(int slot) const override;
     void showWaitingPanel() override;
     void hideWaitingPanel() override;
+    void showNotice(const QString &text) override;
     void setScreenEnabled(bool enabled) override;
     QWidget *screenWindow() override { return this; }
 
@@ -73,6 +74,12 @@ public:
     QPushButton *pushButton1() const { return m_pushButton1; }
     QTimer *timer1() const { return m_timer1; }
     const QPixmap &backgroundPicture() const { return m_background; }
+
+    // How long a notice stays on the waiting panel.
+    static constexpr int kNoticeMs = 5000;
+    // Touches this soon after the screen is given back are taken for a bounce of the
+    // touch that issued the ticket.
+    static constexpr int kBounceMs = 400;
 
     static QColor screenColour();
     // The background colour of button item 1..20.
@@ -97,6 +104,10 @@ private:
     void loadBackground(const QString &path);
     void placeDateLabel();
     void finishLoad();
+    void restoreWaitingCaption();
+    // Delivers the input that queued up while the screen was held, to the held screen,
+    // which drops it.
+    void dropHeldInput();
 
     StationState &m_state;
     Shell &m_shell;
@@ -118,6 +129,8 @@ private:
     QLabel *m_pannelloAttesaStampa = nullptr;
     QPushButton *m_pushButton1 = nullptr;
     QTimer *m_timer1 = nullptr;
+    QTimer *m_noticeTimer = nullptr;
+    QDateTime m_enabledAt; // when the screen was last given back after an issue
 };
 
 } // namespace nx7

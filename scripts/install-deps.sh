@@ -15,6 +15,7 @@ packages=(
   systemd-container
   qt6-translations-l10n
   postgresql libqt6sql6-psql odbc-postgresql unixodbc
+  libcups2-dev cups-daemon cups-client
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #include "database.h"
 
 #include "postgres.h"
+#include "storefailure.h"
 #include "storelog.h"
 #include "systemreason.h"
 
@@ -68,6 +69,9 @@ bool isAccessFile(const QString &path)
 
 Error sqlError(const QSqlError &error, const QString &what)
 {
+    // Busy or out of reach for a while: a number of its own, which callers wait out.
+    if (auto unavailable = unavailableSqlError(error, what))
+        return *unavailable;
     const QString text = error.text().trimmed();
     qCWarning(lcStore).noquote() << what << ":" << text;
     if (text.contains(QStringLiteral("no such table"), Qt::CaseInsensitive))

@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "filenames.h"
+#include "storefailure.h"
 #include "storelog.h"
 #include "textrecord.h"
 
@@ -487,11 +488,19 @@ Error Lease::failure(const QSqlError &error, const QString &what)
                            QStringLiteral("Connessione al server del database interrotta: il "
                                           "server non è raggiungibile."));
     }
+    // Busy rather than broken, with the numbers the SQLite file gives for the same failures,
+    // so that a ticket is abandoned and the kiosk goes on instead of ending.
     if (state == QStringLiteral("55P03") || state == QStringLiteral("57014") ||
         state == QStringLiteral("40P01") || state == QStringLiteral("40001"))
-        return Error::make(ErrorNumber::DatabaseOperationFailed,
-                           QStringLiteral("Operazione sul database non riuscita: dati bloccati da "
-                                          "un'altra postazione (database is locked)."));
+        return Error::make(ErrorNumber::DatabaseLocked,
+                           QStringLiteral("Impossibile aggiornare: il database è bloccato da "
+                                          "un'altra postazione."));
+    if (state == QStringLiteral("53100"))
+        return Error::make(ErrorNumber::DiskFull,
+                           QStringLiteral("Spazio su disco insufficiente sul server."));
+    if (state.startsWith(QStringLiteral("53")) || state.startsWith(QStringLiteral("58")))
+        return Error::make(ErrorNumber::DiskOrNetworkError,
+                           QStringLiteral("Errore del disco o della rete sul server."));
     if (state == QStringLiteral("42P01")) {
         forgetTables();
         return Error::make(ErrorNumber::TableNotFound,

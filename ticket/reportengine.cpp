@@ -33,6 +33,23 @@ qint32 ReportEngine::defineVariable(const QString &name, const QString &contents
     return 0;
 }
 
+QString ReportEngine::layoutPath(const QString &projectFile) const
+{
+    return QFileInfo(projectFile).isAbsolute() ? projectFile : FilePath::local(projectFile);
+}
+
+Status ReportEngine::checkReady(const QString &projectFile)
+{
+    const QString path = layoutPath(projectFile);
+    auto layout = TicketLayout::load(path);
+    if (!layout)
+        return Error::make(layout.errorNumber(),
+                           QStringLiteral("il layout %1 non si può leggere")
+                               .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())));
+    // The fields of a PDF file name only ever change the name, never the folder.
+    return m_printer.ready(layout->target({}));
+}
+
 qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &projectFile,
                               qint32 fileSelectionDialog, qint32 printOptions, qint32 boxType,
                               QWidget *parent, const QString &title, qint32 printOptionsDialog,
@@ -53,8 +70,7 @@ qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
         return NoHandler;
     }
 
-    const QString path =
-        QFileInfo(projectFile).isAbsolute() ? projectFile : FilePath::local(projectFile);
+    const QString path = layoutPath(projectFile);
     QStringList warnings;
     auto layout = TicketLayout::load(path, &warnings);
     if (!layout) {

@@ -50,12 +50,18 @@ public:
                     QWidget *parent, const QString &title, qint32 printOptionsDialog,
                     const QString &tempFolder);
 
+    // Whether a label of `projectFile` could be printed now, before any variable is known:
+    // the layout is readable and its printer or PDF folder is ready.
+    Status checkReady(const QString &projectFile);
+
     // The variables of each label of the last print run, in definition order.
     const QList<ReportVariables> &lastRunLabels() const { return m_labels; }
 
     static constexpr int kMaxLabels = 1000;
 
 private:
+    QString layoutPath(const QString &projectFile) const;
+
     TicketPrinter &m_printer;
     DefineVariablesHandler m_handler;
     QList<ReportVariables> m_labels;

@@ -6,6 +6,7 @@
 #include "numberingfile.h"
 #include "shell.h"
 #include "stationstate.h"
+#include "storefailure.h"
 #include "ticketlog.h"
 #include "timedwait.h"
 
@@ -65,7 +66,10 @@ void TicketIssue::IssueTicket(TicketScreen &screen, int slot)
         return;
     }
     m_issuing = true;
-    const auto done = qScopeGuard([this] { m_issuing = false; });
+    const auto done = qScopeGuard([this] {
+        m_issuing = false;
+        m_holding = false;
+    });
 
     screen.showWaitingPanel();
     screen.setScreenEnabled(false);
@@ -77,14 +81,49 @@ void TicketIssue::IssueTicket(TicketScreen &screen, int slot)
         m_shell.reportRuntimeError(screen.screenWindow(), outcome.error());
         return;
     }
-    if (*outcome == Outcome::Issued) {
+    if (outcome->issued) {
         // The print run may have re-enabled its parent window.
         screen.setScreenEnabled(false);
-        if (m_state.waitMessageEnabled)
-            m_waiter.wait(m_state.waitSeconds);
+        // A ticket that did not come out is not waited for: the customer is told at once.
+        if (m_state.waitMessageEnabled && outcome->notice.isEmpty())
+            hold(m_state.waitSeconds);
     }
     screen.hideWaitingPanel();
     screen.setScreenEnabled(true);
+    if (!outcome->notice.isEmpty())
+        screen.showNotice(outcome->notice);
+}
+
+void TicketIssue::hold(qint32 seconds)
+{
+    m_holding = true;
+    m_waiter.wait(seconds);
+    m_holding = false;
+}
+
+void TicketIssue::endHold()
+{
+    if (!m_holding)
+        return;
+    qCInfo(lcTicket) << "post-ticket hold ended early";
+    m_waiter.interrupt();
+}
+
+Result<TicketIssue::Outcome> TicketIssue::abandon(const Error &error, int slot,
+                                                  const QString &numberFate, const QString &step)
+{
+    const bool local = step.startsWith(QLatin1StringView("local"));
+    // The station's own database gone is a broken station, not a busy one.
+    const bool localMissing = local && (error.number == ErrorNumber::DatabaseFileNotFound ||
+                                        error.number == ErrorNumber::NotValidPath);
+    if (localMissing || storeFailureOf(error.number) == StoreFailure::Broken)
+        return error;
+    qCWarning(lcTicket).noquote() << QStringLiteral("ticket abandoned: slot %1, %2, %3: %4 (%5)")
+                                         .arg(slot)
+                                         .arg(numberFate, step)
+                                         .arg(error.number)
+                                         .arg(error.description);
+    return Outcome{false, local ? OutOfOrderNotice : BusyNotice};
 }
 
 Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
@@ -93,23 +132,37 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
     ticket.issuedServiceName = screen.buttonCaption(slot);
     ticket.issuedTime = m_clock.now().toString(QStringLiteral("hh.mm"));
 
+    // A ticket that cannot come out is never numbered, recorded or called.
+    if (Status printable = m_printJob.checkPrintable(); !printable) {
+        qCWarning(lcTicket).noquote()
+            << QStringLiteral("ticket refused: slot %1, no number used (%2 stays next): %3")
+                   .arg(slot)
+                   .arg(ticket.slotNextNumber[slot])
+                   .arg(printable.error().description);
+        return Outcome{false, PrinterNotice};
+    }
+
     ticket.issuedNumber = ticket.slotNextNumber[slot];
     if (ticket.issuedNumber == kMaxNumber)
         return overflow(
             QStringLiteral("slot %1 has reached the last number %2").arg(slot).arg(kMaxNumber));
-    ticket.slotNextNumber[slot] = ticket.issuedNumber + 1;
+    const QString skipped = QStringLiteral("number %1 skipped").arg(ticket.issuedNumber);
+    // The counter in memory never runs ahead of the stored one.
     if (Status status = advanceLocalCounter(slot, ticket.issuedNumber + 1); !status)
-        return status.error();
+        return abandon(status.error(), slot,
+                       QStringLiteral("number %1 not used").arg(ticket.issuedNumber),
+                       QStringLiteral("local database Numerazione"));
+    ticket.slotNextNumber[slot] = ticket.issuedNumber + 1;
 
     auto calling = readCallingNumber(slot);
     if (!calling) {
         qCWarning(lcTicket).noquote()
-            << QStringLiteral("ticket abandoned: slot %1, number %2 skipped, %3 (%4)")
+            << QStringLiteral("ticket abandoned: slot %1, %2, %3 (%4)")
                    .arg(slot)
-                   .arg(ticket.issuedNumber)
-                   .arg(reasonOf(calling.error()), QDir::toNativeSeparators(FilePath::numberingFile(
-                                                       m_state.serverPath, slot)));
-        return Outcome::Abandoned;
+                   .arg(
+                       skipped, reasonOf(calling.error()),
+                       QDir::toNativeSeparators(FilePath::numberingFile(m_state.serverPath, slot)));
+        return Outcome{false, BusyNotice};
     }
 
     const double ahead = std::nearbyint(double(ticket.issuedNumber) - *calling);
@@ -118,23 +171,40 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
                             .arg(ticket.issuedNumber)
                             .arg(slot));
     ticket.peopleAhead = qint32(ahead);
-
     const QVariant serviceId = ticket.slotServiceId[slot];
-    if (Status status = updateWaitingCount(serviceId, ticket.peopleAhead); !status)
-        return status.error();
+    if (ticket.peopleAhead == kMaxNumber)
+        return overflow(QStringLiteral("waiting count of service %1").arg(serviceId.toString()));
+
     if (Status status = m_printJob.WritePrintRow(ticket); !status)
-        return status.error();
-    if (Status status = appendQueueRow(ticket, serviceId); !status)
-        return status.error();
+        return abandon(status.error(), slot, skipped,
+                       QStringLiteral("local database DatiDaStampare"));
+    if (Status status = recordOnServer(ticket, serviceId); !status)
+        return abandon(status.error(), slot, skipped,
+                       QStringLiteral("server database (Attesa and Codafromtotem not written)"));
     qCInfo(lcTicket).noquote() << QStringLiteral("ticket %1 issued: slot %2, service %3 \"%4\", "
                                                  "%5 ahead")
                                       .arg(ticket.issuedNumber)
                                       .arg(slot)
                                       .arg(serviceId.toString(), ticket.issuedServiceName)
                                       .arg(ticket.peopleAhead);
-    if (Status status = m_printJob.PrintTicket(screen.screenWindow()); !status)
-        return status.error();
-    return Outcome::Issued;
+    if (Status status = m_printJob.PrintTicket(screen.screenWindow()); !status) {
+        if (storeFailureOf(status.errorNumber()) == StoreFailure::Broken)
+            return status.error();
+        qCWarning(lcTicket).noquote()
+            << QStringLiteral("ticket %1 of slot %2 recorded but not printed: %3")
+                   .arg(ticket.issuedNumber)
+                   .arg(slot)
+                   .arg(status.error().description);
+        return Outcome{true, NotPrintedNotice};
+    }
+    if (!m_printJob.lastTicketPrinted()) {
+        qCWarning(lcTicket).noquote()
+            << QStringLiteral("ticket %1 of slot %2 recorded but not printed")
+                   .arg(ticket.issuedNumber)
+                   .arg(slot);
+        return Outcome{true, NotPrintedNotice};
+    }
+    return Outcome{true, QString()};
 }
 
 Status TicketIssue::advanceLocalCounter(int slot, qint32 nextNumber)
@@ -181,15 +251,28 @@ Result<double> TicketIssue::readCallingNumber(int slot)
     }
 }
 
-Status TicketIssue::updateWaitingCount(const QVariant &serviceId, qint32 peopleAhead)
+Status TicketIssue::recordOnServer(const TicketContext &ticket, const QVariant &serviceId)
 {
-    if (peopleAhead == kMaxNumber)
-        return overflow(QStringLiteral("waiting count of service %1").arg(serviceId.toString()));
     auto db = Database::open(FilePath::server(m_state.serverPath, FileName::ServerDatabase),
                              Database::Sharing::Shared);
     if (!db)
         return db.error();
-    auto services = RecordSet::openTable(*db, QStringLiteral("Servizi"));
+    // The counter stations never see a waiting count without its queue row, or the reverse.
+    if (Status begun = db->beginTransaction(); !begun)
+        return begun;
+    Status written = updateWaitingCount(*db, serviceId, ticket.peopleAhead);
+    if (written)
+        written = appendQueueRow(*db, ticket, serviceId);
+    if (written)
+        written = db->commit();
+    if (!written)
+        db->rollback();
+    return written;
+}
+
+Status TicketIssue::updateWaitingCount(Database &db, const QVariant &serviceId, qint32 peopleAhead)
+{
+    auto services = RecordSet::openTable(db, QStringLiteral("Servizi"));
     if (!services)
         return services.error();
     auto found = services->findFirst(QStringLiteral("ID"), serviceId);
@@ -209,14 +292,11 @@ Status TicketIssue::updateWaitingCount(const QVariant &serviceId, qint32 peopleA
     return services->update();
 }
 
-Status TicketIssue::appendQueueRow(const TicketContext &ticket, const QVariant &serviceId)
+Status TicketIssue::appendQueueRow(Database &db, const TicketContext &ticket,
+                                   const QVariant &serviceId)
 {
-    auto db = Database::open(FilePath::server(m_state.serverPath, FileName::ServerDatabase),
-                             Database::Sharing::Shared);
-    if (!db)
-        return db.error();
     // Appended without reading the queue, which grows all day long.
-    return db->insert(
+    return db.insert(
         QStringLiteral("Codafromtotem"),
         {
             {QStringLiteral("ServizioID"), serviceId},

@@ -12,6 +12,7 @@
 namespace nx7 {
 
 class Clock;
+class Database;
 class Shell;
 class TicketPrinter;
 class Waiter;
@@ -34,23 +35,43 @@ public:
 
     void IssueTicket(TicketScreen &screen, int slot) override;
     bool issuing() const override { return m_issuing; }
+    bool holding() const override { return m_holding; }
+    void endHold() override;
+
+    // What the customer reads on the waiting panel when a ticket cannot be given.
+    static inline const QString BusyNotice =
+        QStringLiteral("Sistema momentaneamente occupato:\n"
+                       "ticket non emesso, riprovare tra poco.");
+    static inline const QString PrinterNotice =
+        QStringLiteral("Stampante non disponibile:\nrivolgersi allo sportello.");
+    static inline const QString NotPrintedNotice =
+        QStringLiteral("Ticket non stampato:\nrivolgersi allo sportello.");
+    static inline const QString OutOfOrderNotice =
+        QStringLiteral("Ticket non emesso:\nrivolgersi allo sportello.");
 
     void setLockRetry(LockRetry retry) { m_lockRetry = retry; }
     const ReportEngine &reportEngine() const { return m_engine; }
 
 private:
-    enum class Outcome
+    struct Outcome
     {
-        Issued,
-        Abandoned
+        bool issued = false;
+        QString notice; // for the customer, empty when the ticket came out
     };
 
     Result<Outcome> issue(TicketScreen &screen, int slot);
+    // A failure of a store step: a busy or unreachable store abandons the ticket (logged
+    // with the number skipped), a broken one is returned for the run-time error report.
+    Result<Outcome> abandon(const Error &error, int slot, const QString &numberFate,
+                            const QString &step);
     Status advanceLocalCounter(int slot, qint32 nextNumber);
     // The calling number of the slot, waiting a bounded time for a locked file.
     Result<double> readCallingNumber(int slot);
-    Status updateWaitingCount(const QVariant &serviceId, qint32 peopleAhead);
-    Status appendQueueRow(const TicketContext &ticket, const QVariant &serviceId);
+    // "Attesa" and the queue row of one ticket, in one transaction of the server database.
+    Status recordOnServer(const TicketContext &ticket, const QVariant &serviceId);
+    Status updateWaitingCount(Database &db, const QVariant &serviceId, qint32 peopleAhead);
+    Status appendQueueRow(Database &db, const TicketContext &ticket, const QVariant &serviceId);
+    void hold(qint32 seconds);
 
     StationState &m_state;
     Shell &m_shell;
@@ -60,6 +81,7 @@ private:
     TicketPrintJob m_printJob;
     LockRetry m_lockRetry;
     bool m_issuing = false;
+    bool m_holding = false;
 };
 
 } // namespace nx7

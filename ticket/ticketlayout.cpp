@@ -118,6 +118,18 @@ QString formatted(const QString &contents, const QString &format, bool *ok)
         return when.toString(format == u"date" ? QStringLiteral("dd/MM/yyyy")
                                                : QStringLiteral("hh.mm"));
     }
+    if (format.startsWith(u"min")) {
+        // "min0": a count below the floor (the counters ahead of the kiosk) shows the floor.
+        bool isFloor = false;
+        const qlonglong floor = format.mid(3).toLongLong(&isFloor);
+        bool isNumber = false;
+        const double value = contents.toDouble(&isNumber);
+        if (!isFloor) {
+            *ok = false;
+            return contents;
+        }
+        return isNumber && value < double(floor) ? QString::number(floor) : contents;
+    }
     bool isWidth = false;
     const int width = format.toInt(&isWidth);
     if (!isWidth) {
@@ -269,6 +281,9 @@ TicketLayout TicketLayout::parse(const QString &text, QStringList *warnings)
             item.italic = opts.flags.contains(QStringLiteral("italic"));
             item.fit = opts.flags.contains(QStringLiteral("fit"));
             item.wrap = opts.flags.contains(QStringLiteral("wrap"));
+            item.maxLines = int(opts.number(QStringLiteral("lines"), item.maxLines));
+            if (item.maxLines < 1)
+                problems.append(QStringLiteral("lines must be 1 or more"));
             bool alignOk = true;
             item.alignment =
                 alignmentOf(opts.values.value(QStringLiteral("align")).toLower(), &alignOk);
@@ -322,6 +337,30 @@ PrintTarget TicketLayout::target(const ReportVariables &variables) const
     return target;
 }
 
+qreal fittedPointSize(const LayoutItem &item, const QString &text, const QSizeF &box,
+                      const QPaintDevice *device)
+{
+    constexpr qreal kSmallest = 4;
+    QFont font(item.fontFamily);
+    font.setPointSizeF(item.pointSize);
+    font.setBold(item.bold);
+    font.setItalic(item.italic);
+    const auto fits = [&] {
+        const QFontMetricsF metrics(font, device);
+        if (!item.wrap)
+            return metrics.horizontalAdvance(text) <= box.width();
+        // Wrapped at word boundaries into at most `lines` lines of the box, no word cut.
+        const QRectF needed = metrics.boundingRect(QRectF(0, 0, box.width(), 1e6),
+                                                   Qt::TextWordWrap | item.alignment, text);
+        const int lines = int(std::lround(needed.height() / metrics.lineSpacing()));
+        return needed.width() <= box.width() + 0.5 && needed.height() <= box.height() + 0.5 &&
+               lines <= item.maxLines;
+    };
+    while (font.pointSizeF() > kSmallest && !fits())
+        font.setPointSizeF(font.pointSizeF() * 0.92);
+    return font.pointSizeF();
+}
+
 void renderTicket(QPainter &painter, const TicketLayout &layout, const ReportVariables &variables)
 {
     const QPaintDevice *device = painter.device();
@@ -353,12 +392,8 @@ void renderTicket(QPainter &painter, const TicketLayout &layout, const ReportVar
             font.setPointSizeF(item.pointSize);
             font.setBold(item.bold);
             font.setItalic(item.italic);
-            if (item.fit) {
-                // Long service names shrink instead of running off the roll.
-                while (font.pointSizeF() > 4 &&
-                       QFontMetricsF(font, device).horizontalAdvance(text) > rect.width())
-                    font.setPointSizeF(font.pointSizeF() * 0.92);
-            }
+            if (item.fit)
+                font.setPointSizeF(fittedPointSize(item, text, rect.size(), device));
             painter.setFont(font);
             painter.setPen(Qt::black);
             const int flags =

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+class QPaintDevice;
 class QPainter;
 
 namespace nx7 {
@@ -49,6 +50,7 @@ struct LayoutItem
     int alignment = 0x0001; // Qt::AlignLeft
     bool fit = false;       // shrink the font until the text fits the width
     bool wrap = false;
+    int maxLines = 2;     // with fit and wrap: lines the text may take before it shrinks
     qreal penWidth = 0.3; // lines and boxes
     int sourceLine = 0;
 };
@@ -73,12 +75,18 @@ struct TicketLayout
 // Replaces "{Name}" and "{Name:format}" by the contents of the variable of that name
 // (names match without regard to case); "{{" and "}}" stand for single braces.
 // Formats: N (right-aligned in N characters), 0N (zero-padded number), -N (left-aligned),
-// date and time (a day count shown as "dd/mm/yyyy" or "hh.mm").
+// date and time (a day count shown as "dd/mm/yyyy" or "hh.mm"), minN (a number below N
+// shown as N).
 QString substituteVariables(const QString &text, const ReportVariables &variables,
                             QStringList *unknown = nullptr);
 
 // The day count of a date variable as a date and time (days since 30 December 1899).
 QDateTime dateTimeFromDayCount(double days);
+
+// The point size at which a `fit` text fits its box on the device: its own size when it
+// does, otherwise smaller. A `wrap` text first takes up to `maxLines` lines of the box.
+qreal fittedPointSize(const LayoutItem &item, const QString &text, const QSizeF &box,
+                      const QPaintDevice *device);
 
 // Paints one ticket on the painter's device, which is one page of layout.pageSize.
 void renderTicket(QPainter &painter, const TicketLayout &layout, const ReportVariables &variables);

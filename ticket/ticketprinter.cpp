@@ -1,5 +1,6 @@
 #include "ticketprinter.h"
 
+#include "printqueue.h"
 #include "textrecord.h"
 #include "ticketlog.h"
 
@@ -154,6 +155,31 @@ Status SystemTicketPrinter::printOnPrinter(const PrintTarget &target, const QSiz
                                 .arg(info.printerName()));
     qCInfo(lcTicket).noquote() << "ticket sent to printer" << info.printerName();
     return {};
+}
+
+Status SystemTicketPrinter::ready(const PrintTarget &target)
+{
+    if (target.kind == PrintTarget::Kind::PdfFile) {
+        const QFileInfo folder(QFileInfo(target.name).absolutePath());
+        if (!folder.isDir() || !folder.isWritable())
+            return printerError(QStringLiteral("La cartella dei ticket PDF %1 non esiste o non "
+                                               "è scrivibile")
+                                    .arg(QDir::toNativeSeparators(folder.filePath())));
+        return {};
+    }
+    const QString name = target.kind == PrintTarget::Kind::NamedPrinter ? target.name : QString();
+    auto queue = PrintQueue::query(name);
+    if (!queue)
+        return queue.error();
+    if (const QString reason = PrintQueue::unreadyReason(*queue); !reason.isEmpty())
+        return printerError(reason);
+    return {};
+}
+
+Status ImageTicketPrinter::ready(const PrintTarget &)
+{
+    ++readyChecks;
+    return notReady.number != 0 ? Status(notReady) : Status();
 }
 
 Status ImageTicketPrinter::print(const PrintTarget &target, const QSizeF &pageSizeMm, int pageCount,

@@ -28,6 +28,9 @@ public:
     // be used, and the error says why.
     virtual Status print(const PrintTarget &target, const QSizeF &pageSizeMm, int pageCount,
                          const QString &jobName, const PagePainter &paintPage) = 0;
+    // Whether a ticket sent to the target now would come out, asked before a number is
+    // used; the error says why not.
+    virtual Status ready(const PrintTarget &target) = 0;
 };
 
 // The printers of the system's print service (CUPS) through Qt, and PDF files.
@@ -36,6 +39,9 @@ class SystemTicketPrinter final : public TicketPrinter
 public:
     Status print(const PrintTarget &target, const QSizeF &pageSizeMm, int pageCount,
                  const QString &jobName, const PagePainter &paintPage) override;
+    // A printer is ready when the print service knows it and reports it neither stopped,
+    // rejecting, paused nor in error; a PDF file when its folder can be written.
+    Status ready(const PrintTarget &target) override;
 
     // The path itself, or, when a file of that name exists, the first free
     // "name-2.pdf", "name-3.pdf", ...: a ticket never overwrites another.
@@ -57,12 +63,16 @@ public:
 
     Status print(const PrintTarget &target, const QSizeF &pageSizeMm, int pageCount,
                  const QString &jobName, const PagePainter &paintPage) override;
+    Status ready(const PrintTarget &target) override;
 
     // Every print call, in order.
     QList<PrintTarget> targets;
     QList<QImage> lastPages;
     // When set, every print fails with it and nothing is painted.
     Error failWith;
+    // When set, the printer reports itself not ready with it.
+    Error notReady;
+    int readyChecks = 0;
 
 private:
     qreal m_dotsPerMm;

@@ -99,8 +99,14 @@ Status TicketPrintJob::WritePrintRow(const TicketContext &ticket)
     return rows->update();
 }
 
+Status TicketPrintJob::checkPrintable()
+{
+    return m_engine.checkReady(FileName::TicketLayout);
+}
+
 Status TicketPrintJob::PrintTicket(QWidget *parent)
 {
+    m_lastPrinted = false;
     QString projectFile = FileName::TicketLayout;
     auto db = openLocal();
     if (!db)
@@ -110,8 +116,7 @@ Status TicketPrintJob::PrintTicket(QWidget *parent)
         return rows.error();
     if (rows->recordCount() == 0) {
         qCWarning(lcTicket) << "no row with ID 1 in" << PrintTable << ": nothing printed";
-        m_shell.messageBox(parent, Shell::Icon::None, Shell::applicationTitle(),
-                           NoDataMessage);
+        m_shell.messageBox(parent, Shell::Icon::None, Shell::applicationTitle(), NoDataMessage);
         return {};
     }
     m_printRows = std::move(*rows);
@@ -119,7 +124,8 @@ Status TicketPrintJob::PrintTicket(QWidget *parent)
     const qint32 result = m_engine.printRun(0, ReportEngine::LabelProject, projectFile, 0,
                                             ReportEngine::DirectToPrinter, 0, parent, QString(), 0,
                                             qEnvironmentVariable("temp"));
-    if (result != ReportEngine::Printed)
+    m_lastPrinted = result == ReportEngine::Printed;
+    if (!m_lastPrinted)
         qCWarning(lcTicket) << "print run ended with" << result;
     m_printRows.reset();
     return {};

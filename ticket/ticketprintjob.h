@@ -33,6 +33,12 @@ public:
     // Prints the row whose "ID" is 1 with "Ticket.lbl", or shows the no-data message.
     // Printing problems are logged, not returned; errors are those of the local database.
     Status PrintTicket(QWidget *parent);
+    // Whether the last PrintTicket put the ticket on paper (or in its PDF file).
+    bool lastTicketPrinted() const { return m_lastPrinted; }
+
+    // Whether a ticket could be printed now (layout readable, printer ready); asked before
+    // a number is used.
+    Status checkPrintable();
 
     // The engine's per-label callback: every column of the selected row becomes a variable.
     void DefineTicketVariables(qint32 userData, qint32 flag, qint32 &percent, qint32 &lastRecord);
@@ -54,6 +60,7 @@ private:
     int m_position = 0;
     qint32 m_typeCode = 0;
     qint32 m_lastDefineResult = 0;
+    bool m_lastPrinted = false;
 };
 
 } // namespace nx7

@@ -13,7 +13,7 @@ namespace nx7 {
 // and discards it when it closes.
 struct TicketContext
 {
-    std::array<qint32, 21> slotNextNumber{}; // slots 1..20
+    std::array<qint32, 21> slotNextNumber{};  // slots 1..20
     std::array<QVariant, 21> slotServiceId{}; // "ID" of "Servizi" as read
     QString screenDateText;
     // The ticket in progress, left in place after the issue.
@@ -33,6 +33,9 @@ public:
     // Shown centred and painted before any database work starts.
     virtual void showWaitingPanel() = 0;
     virtual void hideWaitingPanel() = 0;
+    // A few seconds of Italian text for the customer on the waiting panel, without a
+    // button to press; the screen takes touches meanwhile.
+    virtual void showNotice(const QString &text) = 0;
     virtual void setScreenEnabled(bool enabled) = 0;
     virtual QWidget *screenWindow() = 0;
 };
@@ -44,6 +47,10 @@ public:
     virtual ~TicketIssuer() = default;
     virtual void IssueTicket(TicketScreen &screen, int slot) = 0;
     virtual bool issuing() const = 0;
+    // Whether the issue in progress only holds the screen after its ticket was printed.
+    virtual bool holding() const { return false; }
+    // Ends that hold now; nothing when there is none.
+    virtual void endHold() {}
 };
 
 } // namespace nx7

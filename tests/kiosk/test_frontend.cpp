@@ -96,6 +96,8 @@ private Q_SLOTS:
     void screenLoadsFromEitherBackend_data() { test::ServerBackend::addRows(); }
     void screenLoadsFromEitherBackend();
     void unreachablePostgresServerIsAMissingServer();
+    void nightlyRestartEndsALongHold();
+    void clockSteppedPastTheRestartWindowRestartsNothing();
     void serverDatabaseMissing_data();
     void serverDatabaseMissing();
 };
@@ -638,7 +640,8 @@ void TestFrontEnd::nightlyRestartCatchesUp()
         QVERIFY(!kiosk.state.restartRequested);
         QVERIFY(screen->isVisible());
     }
-    // Suspended from the evening to the morning.
+    // The clock lands hours past the moment (stepped forward, or a machine suspended
+    // overnight): numbering goes on, and the restart comes the next night.
     {
         KioskFixture kiosk(6, 0);
         QVERIFY(kiosk.ready());
@@ -651,6 +654,10 @@ void TestFrontEnd::nightlyRestartCatchesUp()
         screen->Timer1_Timer();
         QVERIFY(!kiosk.state.restartRequested);
         kiosk.clock.set(at(9, 7, 45, 0));
+        screen->Timer1_Timer();
+        QVERIFY(!kiosk.state.restartRequested);
+        QVERIFY(screen->isVisible());
+        kiosk.clock.set(at(10, 3, 31, 0));
         screen->Timer1_Timer();
         QVERIFY(kiosk.state.restartRequested);
     }
@@ -794,6 +801,44 @@ void TestFrontEnd::unreachablePostgresServerIsAMissingServer()
     QCOMPARE(kiosk.shell.modalForms.size(), 1);
     QCOMPARE(kiosk.shell.modalForms.first().objectName, QStringLiteral("ImpoRete"));
     QVERIFY(kiosk.shell.programEnded());
+}
+
+void TestFrontEnd::nightlyRestartEndsALongHold()
+{
+    KioskFixture kiosk(6, 0);
+    QVERIFY(kiosk.ready());
+    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl"),
+                        QStringLiteral("Ticket.lbl")));
+    kiosk.state.waitMessageEnabled = true;
+    kiosk.state.waitSeconds = 32767; // accepted by the settings form: nine hours
+    kiosk.clock.set(at(8, 3, 30, 59));
+    EventLoopWaiter waiter;
+    ImageTicketPrinter printer;
+    TicketIssue issue(kiosk.state, kiosk.shell, kiosk.clock, waiter, printer);
+    FrontEnd screen(kiosk.state, kiosk.shell, kiosk.clock, issue);
+    QVERIFY(screen.Form_Load());
+    screen.show();
+    // The clock passes 03:31:00 while the ticket holds the screen; the timer ticks on.
+    QTimer::singleShot(100, [&] { kiosk.clock.set(at(8, 3, 31, 0)); });
+    screen.timer1()->setInterval(20);
+    QTest::mouseClick(screen.bottone(2), Qt::LeftButton); // returns when the hold ends
+    QCOMPARE(printer.targets.size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(kiosk.state.restartRequested, 3000);
+    QVERIFY(!screen.isVisible());
+}
+
+void TestFrontEnd::clockSteppedPastTheRestartWindowRestartsNothing()
+{
+    // A clock corrected by a day at 07:34 while the kiosk runs.
+    NightlyRestartCheck stepped(at(8, 7, 33, 59));
+    QVERIFY(!stepped.tick(at(9, 7, 34, 0), false));
+    QVERIFY(!stepped.tick(at(9, 7, 34, 1), false));
+    QVERIFY(stepped.tick(at(10, 3, 31, 0), false));
+    // A loop that was busy at 03:31:00 still catches up within the minute, not after.
+    NightlyRestartCheck busy(at(8, 3, 30, 59));
+    QVERIFY(busy.tick(at(8, 3, 31, 59), false));
+    NightlyRestartCheck late(at(8, 3, 30, 59));
+    QVERIFY(!late.tick(at(8, 3, 32, 1), false));
 }
 
 void TestFrontEnd::serverDatabaseMissing_data()

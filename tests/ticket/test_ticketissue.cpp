@@ -1,5 +1,6 @@
 #include "database.h"
 #include "filenames.h"
+#include "filesizelimit.h"
 #include "numberingfile.h"
 #include "serverbackend.h"
 #include "stationstate.h"
@@ -175,6 +176,10 @@ private Q_SLOTS:
     void emptyPrintTableShowsTheNoDataMessage();
     void printRowWithoutId1GetsTheValuesButNothingIsPrinted();
     void printingProblemsDoNotStopTheIssue();
+    void serverHeldByAnotherStationAbandonsTheTicket();
+    void waitingCountAndQueueRowAreWrittenTogether_data();
+    void waitingCountAndQueueRowAreWrittenTogether();
+    void fullLocalDiskUsesNoNumber();
 };
 
 void TestTicketIssue::initTestCase()
@@ -425,6 +430,7 @@ void TestTicketIssue::missingNumberingFolderSkipsANumber()
     const QString logged = LogCapture::text();
     QVERIFY2(logged.contains(QStringLiteral("slot 4, number 1 skipped")), qPrintable(logged));
     QVERIFY2(logged.contains(QStringLiteral("(76)")), qPrintable(logged));
+    QCOMPARE(k.screen.notices, QStringList{TicketIssue::BusyNotice});
 
     // Once the folder is back, the same button goes on with the following number.
     QVERIFY(QDir().mkpath(folder));
@@ -473,6 +479,9 @@ void TestTicketIssue::lockNeverReleasedAbandonsWithinTheBound()
     QVERIFY2(LogCapture::text().contains(QStringLiteral("slot 5, number 1 skipped")),
              qPrintable(LogCapture::text()));
     QVERIFY(LogCapture::text().contains(QStringLiteral("(70)")));
+    // The customer is told, on the panel, without a box to press.
+    QCOMPARE(k.screen.notices, QStringList{TicketIssue::BusyNotice});
+    QVERIFY(k.shell.messages.isEmpty());
 }
 
 void TestTicketIssue::lockWaitStopsWhenTheProgramEnds()
@@ -615,15 +624,86 @@ void TestTicketIssue::printingProblemsDoNotStopTheIssue()
     QCOMPARE(k.printer.targets.size(), 1);
     QVERIFY(LogCapture::text().contains(QStringLiteral("stampante ferma")));
 
+    // The ticket was recorded but did not come out: the customer is told so.
+    QCOMPARE(k.screen.notices, QStringList{TicketIssue::NotPrintedNotice});
+
+    // Without a layout no ticket can come out: it is refused before a number is used.
     QVERIFY(QFile::remove(FileName::TicketLayout));
     k.issue.IssueTicket(k.screen, 1);
     QCOMPARE(k.printer.targets.size(), 1); // nothing reached the printer
-    QVERIFY(LogCapture::text().contains(QStringLiteral("cannot be read")));
+    QVERIFY(LogCapture::text().contains(QStringLiteral("non si può leggere")));
+    QCOMPARE(k.screen.notices.last(), TicketIssue::PrinterNotice);
+    QCOMPARE(k.screen.context.slotNextNumber[1], 2);
 
     QVERIFY(!k.shell.programEnded());
     QVERIFY(k.shell.messages.isEmpty());
-    QCOMPARE(k.queueLength(), 2);
-    QCOMPARE(k.screen.events, kIssued + kIssued);
+    QCOMPARE(k.queueLength(), 1);
+    QCOMPARE(k.screen.events, kIssued + kAbandoned);
+}
+
+void TestTicketIssue::serverHeldByAnotherStationAbandonsTheTicket()
+{
+    Kiosk k;
+    // A counter station's long transaction (or a backup) holds the shared database.
+    QProcess station;
+    station.start(QStringLiteral("sqlite3"), {k.installation.serverDatabase()});
+    station.write("BEGIN EXCLUSIVE;\n.shell echo locked\n");
+    QVERIFY(station.waitForReadyRead(5000));
+    LogCapture log;
+    k.issue.IssueTicket(k.screen, 2);
+    QVERIFY(k.shell.messages.isEmpty()); // no run-time error report on the customer's screen
+    QVERIFY(!k.shell.programEnded());
+    QCOMPARE(k.screen.notices, QStringList{TicketIssue::BusyNotice});
+    QVERIFY(LogCapture::text().contains(QStringLiteral("slot 2, number 1 skipped")));
+    station.kill();
+    station.waitForFinished();
+    k.issue.IssueTicket(k.screen, 2); // the kiosk goes on with the following number
+    QCOMPARE(k.screen.context.issuedNumber, 2);
+    QCOMPARE(k.queueLength(), 1);
+}
+
+void TestTicketIssue::waitingCountAndQueueRowAreWrittenTogether_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<bool>("programEnds");
+    QTest::newRow("disk full") << "database or disk is full" << false;
+    // A broken installation keeps the run-time error report.
+    QTest::newRow("missing column") << "no such column: NrDaChiamare" << true;
+}
+
+void TestTicketIssue::waitingCountAndQueueRowAreWrittenTogether()
+{
+    QFETCH(QString, failure);
+    QFETCH(bool, programEnds);
+    Kiosk k;
+    {
+        // The second write of the ticket fails after the first went through.
+        auto db = Database::open(k.installation.serverDatabase());
+        QVERIFY(db);
+        QVERIFY(db->exec(QStringLiteral("CREATE TRIGGER failing BEFORE INSERT ON Codafromtotem "
+                                        "BEGIN SELECT RAISE(ABORT, '%1'); END")
+                             .arg(failure)));
+    }
+    k.issue.IssueTicket(k.screen, 4);
+    QCOMPARE(k.shell.programEnded(), programEnds);
+    QCOMPARE(k.screen.notices.isEmpty(), programEnds);
+    // Neither write is left in the shared database.
+    QCOMPARE(k.attesa(4), 0);
+    QCOMPARE(k.queueLength(), 0);
+}
+
+void TestTicketIssue::fullLocalDiskUsesNoNumber()
+{
+    Kiosk k;
+    {
+        FileSizeLimit fullDisk(0);
+        k.issue.IssueTicket(k.screen, 1);
+    }
+    QCOMPARE(k.screen.notices, QStringList{TicketIssue::OutOfOrderNotice});
+    // The counter in memory stays with the stored one.
+    QCOMPARE(k.screen.context.slotNextNumber[1], 1);
+    QCOMPARE(k.localValue(QStringLiteral("SELECT P1 FROM Numerazione")).toInt(), 1);
+    QVERIFY(!k.shell.programEnded());
 }
 
 namespace {

@@ -10,13 +10,13 @@
 #include "ticketprintjob.h"
 
 #include <QFile>
+#include <QPainter>
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-
 
 using namespace nx7;
 using namespace nx7::test;
@@ -83,6 +83,7 @@ private Q_SLOTS:
     void fieldFormats();
     void layoutLinesAndOutput();
     void shippedLayoutIsCleanAndPrintsToTheDefaultPrinter();
+    void shippedLayoutKeepsLongNamesAndCountsOnThePaper();
     void engineGathersEveryLabelBeforePrinting();
     void pdfTicketCarriesTheValues();
     void unknownPrinterIsNeverReplacedByAnother();
@@ -211,6 +212,10 @@ void TestTicketPrint::fieldFormats_data()
                                          << "[Anagrafe ]";
     QTest::newRow("date") << "{Giorno:date} {Giorno:time}"
                           << "08/12/2026 12.00";
+    QTest::newRow("negative count at the floor") << "{Neg:min0}"
+                                                 << "0";
+    QTest::newRow("count above the floor kept") << "{NumeroArrivati:min0}"
+                                                << "5";
     QTest::newRow("braces") << "{{x}} {NumeroArrivati}"
                             << "{x} 5";
     QTest::newRow("unknown prints nothing") << "a{Nope}b"
@@ -285,14 +290,41 @@ void TestTicketPrint::shippedLayoutIsCleanAndPrintsToTheDefaultPrinter()
         QVERIFY(item.rect.bottom() <= layout->pageSize.height());
         texts += item.content + u'\n';
     }
-    for (const char *name :
-         {"{NumeroDaStampare}", "{QualeUtente}", "{NumeroArrivati}", "{QualeData}", "{QualeOra}"})
+    for (const char *name : {"{NumeroDaStampare}", "{QualeUtente}", "{NumeroArrivati:min0}",
+                             "{QualeData}", "{QualeOra}"})
         QVERIFY2(texts.contains(QLatin1StringView(name)), name);
 
     // The line the demo rewrites to get PDF tickets.
     QFile file(QStringLiteral(NX7_TICKET_LAYOUT));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll().count("\noutput "), 1);
+}
+
+void TestTicketPrint::shippedLayoutKeepsLongNamesAndCountsOnThePaper()
+{
+    const auto layout = TicketLayout::load(QStringLiteral(NX7_TICKET_LAYOUT));
+    QVERIFY(layout);
+    ReportVariables ticket = kTicket;
+    ticket[1].contents = QStringLiteral("Anagrafe, Stato Civile e Carte d'Identità Elettroniche ");
+    ticket[3].contents = QStringLiteral("123456");
+    QImage page(640, 840, QImage::Format_Grayscale8); // 8 dots per mm
+    page.setDotsPerMeterX(8000);
+    page.setDotsPerMeterY(8000);
+    // The long name takes two lines at a readable size instead of one line at about 6 pt.
+    for (const LayoutItem &item : layout->items) {
+        if (item.content == u"{QualeUtente}")
+            QVERIFY(fittedPointSize(item, ticket[1].contents, item.rect.size() * 8, &page) >= 10);
+    }
+    // The six-digit count is not cut at the edges of its 72 mm box: no ink on them.
+    page.fill(Qt::white);
+    QPainter painter(&page);
+    renderTicket(painter, *layout, ticket);
+    painter.end();
+    for (int y = 71 * 8; y < 79 * 8; ++y) {
+        for (int x : {31, 32, 33, 607, 608, 609})
+            QVERIFY2(page.constScanLine(y)[x] > 128,
+                     qPrintable(QStringLiteral("cut at %1").arg(y)));
+    }
 }
 
 void TestTicketPrint::engineGathersEveryLabelBeforePrinting()

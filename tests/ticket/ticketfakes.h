@@ -18,11 +18,13 @@ public:
     TicketContext context;
     std::array<QString, 21> captions;
     QStringList events;
+    QStringList notices; // what the customer was told on the waiting panel
 
     TicketContext &ticketContext() override { return context; }
     QString buttonCaption(int slot) const override { return captions.at(slot); }
     void showWaitingPanel() override { events << QStringLiteral("show"); }
     void hideWaitingPanel() override { events << QStringLiteral("hide"); }
+    void showNotice(const QString &text) override { notices << text; }
     void setScreenEnabled(bool enabled) override
     {
         events << (enabled ? QStringLiteral("enable") : QStringLiteral("disable"));
@@ -43,6 +45,8 @@ public:
         if (during)
             during();
     }
+    void interrupt() override { ++interrupts; }
+    int interrupts = 0;
 };
 
 // Collects the messages of one logging category while it lives.

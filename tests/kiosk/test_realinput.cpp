@@ -1,0 +1,110 @@
+// Touches sent as real X events (xdotool) to the kiosk screen on a private X server while
+// a ticket issue is held up by a counter station's lock on the shared database.
+#include "database.h"
+#include "frontend.h"
+#include "tempinstallation.h"
+#include "testshell.h"
+#include "ticketissue.h"
+#include "ticketprinter.h"
+#include "timedwait.h"
+#include "xvfbserver.h"
+
+#include <QApplication>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+using namespace nx7;
+
+static test::XvfbServer *g_display = nullptr;
+
+class TestRealInput : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void touchesDuringASlowIssueAndABounceGiveOneTicket();
+};
+
+void TestRealInput::touchesDuringASlowIssueAndABounceGiveOneTicket()
+{
+    test::TempInstallation installation; // six services at 1280 x 1024, the X screen's size
+    QVERIFY2(installation.ok(), qPrintable(installation.error()));
+    StationState state;
+    state.serverPath = installation.serverPath();
+    test::TestShell shell;
+    SystemClock clock; // the bounce is real time here
+    EventLoopWaiter waiter;
+    ImageTicketPrinter printer;
+    TicketIssue issue(state, shell, clock, waiter, printer);
+    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl"),
+                        QStringLiteral("Ticket.lbl")));
+    FrontEnd screen(state, shell, clock, issue);
+    QVERIFY(screen.Form_Load());
+    screen.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&screen));
+    const QPoint at = screen.bottone(2)->mapToGlobal(screen.bottone(2)->rect().center());
+    const auto queueLength = [&] {
+        return Database::open(installation.serverDatabase())
+            ->select(QStringLiteral("SELECT * FROM Codafromtotem"))
+            ->size();
+    };
+
+    // A counter station holds the shared database for 1.5 s.
+    QProcess station;
+    station.start(QStringLiteral("sqlite3"), {installation.serverDatabase()});
+    station.write("BEGIN EXCLUSIVE;\n.shell echo locked\n.shell sleep 1.5\nCOMMIT;\n");
+    QVERIFY(station.waitForReadyRead(5000));
+    // One touch starts the issue; a double tap and three more touches follow while the
+    // issue waits for the station, as impatient customers do.
+    QProcess customer;
+    customer.setProcessEnvironment(g_display->environment());
+    customer.start(QStringLiteral("sh"),
+                   {QStringLiteral("-c"),
+                    QStringLiteral("xdotool mousemove %1 %2 click 1 && sleep 0.3 && "
+                                   "xdotool click --repeat 2 --delay 5 1 && sleep 0.2 && "
+                                   "xdotool click --repeat 3 --delay 80 1")
+                        .arg(at.x())
+                        .arg(at.y())});
+    // The moment the issue gives the screen back, the touch screen bounces.
+    bool wasIssuing = false;
+    bool bounced = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        wasIssuing = wasIssuing || issue.issuing();
+        if (wasIssuing && !issue.issuing() && !bounced &&
+            customer.state() == QProcess::NotRunning) {
+            bounced = true;
+            g_display->run(QStringLiteral("xdotool"),
+                           {QStringLiteral("click"), QStringLiteral("1")});
+        }
+    });
+    watch.start(2);
+    QTRY_VERIFY_WITH_TIMEOUT(bounced, 10000);
+    QTest::qWait(800); // anything still queued would be acted on now
+    QCOMPARE(queueLength(), 1);
+    QCOMPARE(printer.targets.size(), 1);
+    QCOMPARE(screen.ticketContext().slotNextNumber[2], state.serviceCounters[2] + 1);
+
+    // A real touch later on is a new customer.
+    g_display->run(QStringLiteral("xdotool"), {QStringLiteral("click"), QStringLiteral("1")});
+    QTRY_COMPARE_WITH_TIMEOUT(queueLength(), 2, 5000);
+    station.kill();
+    station.waitForFinished();
+}
+
+int main(int argc, char **argv)
+{
+    // The kiosk runs on a private X server with no window manager, as a kiosk box does.
+    test::XvfbServer display;
+    if (!display.ok())
+        qFatal("no X server: %s", qPrintable(display.error()));
+    g_display = &display;
+    qputenv("DISPLAY", display.display().toUtf8());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    TestRealInput test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_realinput.moc"
