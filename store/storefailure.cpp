@@ -1,6 +1,7 @@
 #include "storefailure.h"
 
 #include "storelog.h"
+#include "systemreason.h"
 
 #include <QSqlError>
 
@@ -76,12 +77,9 @@ std::optional<Error> unavailableSqlError(const QSqlError &error, const QString &
     const auto number = unavailableNumber(error);
     if (!number)
         return std::nullopt;
-    const QString description =
-        *number == ErrorNumber::DatabaseLocked
-            ? QStringLiteral(
-                  "Impossibile aggiornare: il database è bloccato da un'altra postazione.")
-        : *number == ErrorNumber::DiskFull ? QStringLiteral("Spazio su disco insufficiente.")
-                                           : QStringLiteral("Errore del disco o della rete.");
+    // The same Italian reason the store gives for any other database failure.
+    const QString description = QStringLiteral("Operazione sul database non riuscita: %1")
+                                    .arg(SystemReason::fromSqlError(error));
     qCWarning(lcStore).noquote() << what << ":" << error.text().trimmed();
     return Error::make(*number, description);
 }
