@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "filenames.h"
+#include "operatorerror.h"
 #include "startuplog.h"
 #include "stationstate.h"
 
@@ -13,12 +14,6 @@ const QString kCounters = QStringLiteral("Numerazione");
 const QString kServices = QStringLiteral("Servizi");
 const QString kConfiguration = QStringLiteral("configurazioneTotem");
 
-Error missing(const Error &cause, const QString &text)
-{
-    qCWarning(lcStartup).noquote() << text << "cause: error" << cause.number << cause.description;
-    return Error{cause.number, text};
-}
-
 Result<RecordSet> firstRowOf(Database &db, const QString &table, const QString &where)
 {
     auto rows = RecordSet::openTable(db, table);
@@ -26,7 +21,7 @@ Result<RecordSet> firstRowOf(Database &db, const QString &table, const QString &
         const QString text = rows.errorNumber() == ErrorNumber::TableNotFound
                                  ? QStringLiteral("Manca la tabella \"%1\" %2.")
                                  : QStringLiteral("Tabella \"%1\" %2 non leggibile.");
-        return missing(rows.error(), text.arg(table, where));
+        return operatorError(rows.error(), text.arg(table, where));
     }
     if (rows->eof())
         return Error::make(ErrorNumber::NoCurrentRecord,
@@ -77,8 +72,8 @@ Status checkLocal()
 {
     auto db = Database::open(FilePath::local(FileName::LocalDatabase), Database::Sharing::Local);
     if (!db)
-        return missing(db.error(), QStringLiteral("Database locale \"%1\" non utilizzabile.")
-                                       .arg(FileName::LocalDatabase));
+        return operatorError(db.error(), QStringLiteral("Database locale \"%1\" non utilizzabile.")
+                                             .arg(FileName::LocalDatabase));
     const QString where = QStringLiteral("locale");
     auto rows = firstRowOf(*db, kCounters, where);
     if (!rows)
@@ -94,8 +89,8 @@ Status checkServer(Database &server)
     const QString where = QStringLiteral("del server");
     auto services = RecordSet::openTable(server, kServices);
     if (!services)
-        return missing(services.error(),
-                       QStringLiteral("Manca la tabella \"%1\" %2.").arg(kServices, where));
+        return operatorError(services.error(),
+                             QStringLiteral("Manca la tabella \"%1\" %2.").arg(kServices, where));
     if (Status fields = fieldsPresent(
             *services, kServices,
             {QStringLiteral("ID"), QStringLiteral("Servizio"), QStringLiteral("ServizioAttivo")},

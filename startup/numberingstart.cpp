@@ -4,6 +4,7 @@
 #include "filenames.h"
 #include "kioskneeds.h"
 #include "numberingjournal.h"
+#include "operatorerror.h"
 #include "sharedfile.h"
 #include "startuplog.h"
 #include "textrecord.h"
@@ -27,26 +28,19 @@ const QString kCurrentTitle = QStringLiteral("Numerazione corrente non caricata 
 const QString kInitialTitle = QStringLiteral("Numerazione iniziale non caricata !");
 const QString kNothingChanged = QStringLiteral("Nessuna modifica eseguita.");
 
-// The operator's words for an error, short enough for a line of the message form; the
-// store's own description goes to the log.
-Error described(const Error &cause, const QString &text)
-{
-    qCWarning(lcStartup).noquote() << text << "cause: error" << cause.number << cause.description;
-    return Error{cause.number, text};
-}
-
 // A server table the kiosk needs: missing table and missing field named as such.
 Error serverTableError(const Error &cause, const QString &table, const QString &field = {})
 {
     switch (cause.number) {
     case ErrorNumber::TableNotFound:
-        return described(cause, QStringLiteral("Manca la tabella \"%1\" nel server.").arg(table));
+        return operatorError(cause,
+                             QStringLiteral("Manca la tabella \"%1\" nel server.").arg(table));
     case ErrorNumber::ItemNotFound:
-        return described(
+        return operatorError(
             cause, QStringLiteral("Manca il campo \"%1\" in \"%2\" del server.").arg(field, table));
     default:
-        return described(cause,
-                         QStringLiteral("Tabella \"%1\" del server non aggiornabile.").arg(table));
+        return operatorError(
+            cause, QStringLiteral("Tabella \"%1\" del server non aggiornabile.").arg(table));
     }
 }
 
@@ -117,14 +111,14 @@ Result<NumberingStart::Counters> NumberingStart::readCounters(const QString &tab
         const QString text = db.errorNumber() == ErrorNumber::DatabaseFileNotFound
                                  ? QStringLiteral("Database locale \"%1\" non trovato.")
                                  : QStringLiteral("Database locale \"%1\" non utilizzabile.");
-        return described(db.error(), text.arg(localName));
+        return operatorError(db.error(), text.arg(localName));
     }
     auto rows = RecordSet::openTable(*db, table);
     if (!rows) {
         const QString text = rows.errorNumber() == ErrorNumber::TableNotFound
                                  ? QStringLiteral("Manca la tabella locale \"%1\".")
                                  : QStringLiteral("Tabella locale \"%1\" non leggibile.");
-        return described(rows.error(), text.arg(table));
+        return operatorError(rows.error(), text.arg(table));
     }
     if (rows->eof())
         return Error::make(ErrorNumber::NoCurrentRecord,
@@ -134,14 +128,15 @@ Result<NumberingStart::Counters> NumberingStart::readCounters(const QString &tab
         const QString field = QStringLiteral("P%1").arg(slot);
         auto value = rows->value(field);
         if (!value)
-            return described(value.error(),
-                             QStringLiteral("Manca il campo \"%1\" in \"%2\".").arg(field, table));
+            return operatorError(
+                value.error(),
+                QStringLiteral("Manca il campo \"%1\" in \"%2\".").arg(field, table));
         auto number = Value::toInt32(*value);
         if (!number) {
             const QString text = number.errorNumber() == ErrorNumber::InvalidUseOfNull
                                      ? QStringLiteral("Campo \"%1\" vuoto in \"%2\".")
                                      : QStringLiteral("Campo \"%1\" non valido in \"%2\".");
-            return described(number.error(), text.arg(field, table));
+            return operatorError(number.error(), text.arg(field, table));
         }
         counters[slot] = *number;
     }
@@ -174,9 +169,10 @@ NumberingStart::Outcome NumberingStart::startInitial()
 
     // A start cut off earlier is settled first: its journal must not be overwritten.
     if (auto recovered = NumberingJournal::recover(); !recovered)
-        return failed(kInitialTitle,
-                      described(recovered.error(),
-                                QStringLiteral("Avvio precedente interrotto e non ripristinato.")));
+        return failed(
+            kInitialTitle,
+            operatorError(recovered.error(),
+                          QStringLiteral("Avvio precedente interrotto e non ripristinato.")));
 
     const QString serverDatabase = FilePath::server(serverPath, FileName::ServerDatabase);
     auto server = Database::open(serverDatabase, Database::Sharing::Shared);
@@ -235,9 +231,10 @@ NumberingStart::Outcome NumberingStart::startInitial()
         }
     }
     if (Status journalled = journal.write(); !journalled)
-        return failed(kInitialTitle, described(journalled.error(),
-                                               QStringLiteral("Giornale di avvio non scrivibile "
-                                                              "nella cartella del totem.")));
+        return failed(
+            kInitialTitle,
+            operatorError(journalled.error(), QStringLiteral("Giornale di avvio non scrivibile "
+                                                             "nella cartella del totem.")));
     reached(Stage::JournalWritten);
 
     // The database part: one transaction, left open until the files are written.
@@ -251,8 +248,8 @@ NumberingStart::Outcome NumberingStart::startInitial()
     };
     if (attended) {
         if (Status begun = server->beginTransaction(); !begun)
-            return abandon(
-                described(begun.error(), QStringLiteral("Database del server non disponibile.")));
+            return abandon(operatorError(begun.error(),
+                                         QStringLiteral("Database del server non disponibile.")));
         inTransaction = true;
         if (Status emptied = server->deleteAllRows(kQueueTable); !emptied)
             return abandon(serverTableError(emptied.error(), kQueueTable));
@@ -285,9 +282,9 @@ NumberingStart::Outcome NumberingStart::startInitial()
         const FileSnapshot &file = previous.at(slot - 1);
         if (Status status = m_writer(file.path, (*counters)[slot]); !status) {
             const int lost = restore(written);
-            return abandon(described(status.error(),
-                                     QStringLiteral("Impossibile scrivere \"%1\" in \"NrAll\".")
-                                         .arg(FileName::numberingFile(slot))),
+            return abandon(operatorError(status.error(),
+                                         QStringLiteral("Impossibile scrivere \"%1\" in \"NrAll\".")
+                                             .arg(FileName::numberingFile(slot))),
                            lost);
         }
         written.append(file);
@@ -296,9 +293,9 @@ NumberingStart::Outcome NumberingStart::startInitial()
     if (inTransaction) {
         if (Status committed = server->commit(); !committed) {
             const int lost = restore(written);
-            return abandon(
-                described(committed.error(), QStringLiteral("Database del server non aggiornato.")),
-                lost);
+            return abandon(operatorError(committed.error(),
+                                         QStringLiteral("Database del server non aggiornato.")),
+                           lost);
         }
     }
 
