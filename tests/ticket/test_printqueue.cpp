@@ -27,6 +27,19 @@ bool cups(const QString &tool, const QStringList &arguments)
     return process.waitForFinished(10000) && process.exitCode() == 0;
 }
 
+// lpstat -r exits 0 even when nothing answers, so wait for what it says. An English
+// answer is asked for, because the test may run under an Italian locale.
+bool schedulerAnswers()
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("lpstat"), {QStringLiteral("-r")});
+    return process.waitForFinished(10000) &&
+           process.readAllStandardOutput().trimmed() == "scheduler is running";
+}
+
 QString readiness(const QString &printer)
 {
     SystemTicketPrinter system;
@@ -68,9 +81,19 @@ void TestPrintQueue::printerStatesAsTheSchedulerReportsThem()
                 {QStringLiteral("-f"), QStringLiteral("-c"), conf.fileName(), QStringLiteral("-s"),
                  files.fileName()});
     QVERIFY2(cupsd.waitForStarted(), "cupsd cannot start: install cups-daemon");
-    for (int tries = 0; tries < 100 && !cups(QStringLiteral("lpstat"), {QStringLiteral("-r")});
-         ++tries)
-        QThread::msleep(50);
+    // A fresh machine's first cupsd can take seconds before it listens.
+    bool answers = false;
+    for (int tries = 0; tries < 300 && cupsd.state() == QProcess::Running && !answers; ++tries) {
+        answers = schedulerAnswers();
+        if (!answers)
+            QThread::msleep(50);
+    }
+    if (!answers) {
+        QFile log(root.filePath(QStringLiteral("error_log")));
+        log.open(QIODevice::ReadOnly);
+        QFAIL(qPrintable(QStringLiteral("the private cupsd does not answer: ") +
+                         QString::fromLocal8Bit(log.readAll() + cupsd.readAllStandardError())));
+    }
     const QString name = QStringLiteral("Biglietti");
     QVERIFY(
         cups(QStringLiteral("lpadmin"), {"-p", name, "-E", "-v", "file:/dev/null", "-m", "raw"}));
