@@ -7,20 +7,12 @@
 
 #include <QThread>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 namespace nx7::test {
 
 namespace {
-
-// A display number no X server holds: its lock file and socket are absent.
-int freeDisplayNumber()
-{
-    for (int n = 90; n < 200; ++n) {
-        if (!QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)) &&
-            !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
-            return n;
-    }
-    return -1;
-}
 
 // Decodes the xwd dump of a 24/32-bit TrueColor screen (the only kind Xvfb makes here).
 QImage decodeXwd(const QByteArray &dump)
@@ -59,22 +51,38 @@ QImage decodeXwd(const QByteArray &dump)
 XvfbServer::XvfbServer(const QString &geometry)
 {
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-    const int number = freeDisplayNumber();
-    if (xvfb.isEmpty() || number < 0) {
-        m_error = xvfb.isEmpty() ? QStringLiteral("Xvfb is not installed")
-                                 : QStringLiteral("no free display number");
+    if (xvfb.isEmpty()) {
+        m_error = QStringLiteral("Xvfb is not installed");
         return;
     }
-    m_display = QStringLiteral(":%1").arg(number);
     m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // The server picks a free display number itself and writes it on its standard output
+    // once it listens: two test programs started together cannot pick the same one, and
+    // neither can talk to the other's server by mistake.
     // The screen's memory kept in a file: grab() reads what is really on the screen.
-    m_server.start(xvfb, {m_display, QStringLiteral("-screen"), QStringLiteral("0"), geometry,
-                          QStringLiteral("-fbdir"), m_framebufferDir.path(),
-                          QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    // -noreset: by default the server resets when its last client leaves, and a client
+    // that connects during the reset (the program, right after the readiness probe) is
+    // refused on a loaded machine.
+    // The server ends with the test program, even one that aborts or is killed.
+    m_server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    m_server.start(
+        xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
+               QStringLiteral("-screen"), QStringLiteral("0"), geometry, QStringLiteral("-fbdir"),
+               m_framebufferDir.path(), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
     if (!m_server.waitForStarted(5000)) {
         m_error = QStringLiteral("Xvfb did not start: ") + m_server.errorString();
         return;
     }
+    QByteArray announced;
+    while (!announced.contains('\n') && m_server.waitForReadyRead(20000))
+        announced += m_server.readAllStandardOutput();
+    bool numbered = false;
+    const int number = announced.trimmed().toInt(&numbered);
+    if (!numbered) {
+        m_error = QStringLiteral("Xvfb gave no display number");
+        return;
+    }
+    m_display = QStringLiteral(":%1").arg(number);
     // Ready when a client can talk to it.
     for (int tries = 0; tries < 50; ++tries) {
         QProcess probe;
