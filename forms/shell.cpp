@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTranslator>
+#include <QTreeView>
 
 namespace nx7 {
 
@@ -31,6 +32,10 @@ void Shell::reportRuntimeError(QWidget *parent, const Error &error)
 }
 
 namespace {
+
+// The columns of the folder browser's detail view: name, size, type, date.
+constexpr int SizeColumn = 1;
+constexpr int TypeColumn = 2;
 
 // Return on a focused push button presses it, as on the old stations, whether or not
 // the button is a dialog's default one.
@@ -120,11 +125,19 @@ QString DesktopShell::browseFolder(QWidget *parent, const QString &title)
     // From the top of the file system, as the stations' browser starts at the desktop;
     // folders only.
     const QPointer<QWidget> underneath = windowUnderneath(parent);
-    const QString chosen = QFileDialog::getExistingDirectory(parent, title, QDir::rootPath(),
-                                                             QFileDialog::ShowDirsOnly |
-                                                                 QFileDialog::DontUseNativeDialog);
+    QFileDialog dialog(parent, title, QDir::rootPath());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    // Where only folders are listed, size and type tell nothing; and Qt's Italian
+    // translation leaves a folder's type in English ("Folder"). Without them the date
+    // is not cut short.
+    if (auto *details = dialog.findChild<QTreeView *>(QStringLiteral("treeView"))) {
+        details->hideColumn(SizeColumn);
+        details->hideColumn(TypeColumn);
+    }
+    const bool chose = dialog.exec() == QDialog::Accepted;
     giveFocusBack(underneath);
-    return chosen;
+    return chose ? dialog.selectedFiles().value(0) : QString();
 }
 
 void DesktopShell::endProgram()

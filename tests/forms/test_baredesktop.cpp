@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QWindow>
 
 using namespace nx7;
@@ -44,6 +45,20 @@ double darkShare(const QImage &screen, const QRect &area)
         for (int x = area.left(); x <= area.right(); ++x)
             dark += qGray(screen.pixel(x, y)) < 110 ? 1 : 0;
     return double(dark) / qMax(1, area.width() * area.height());
+}
+
+// The texts of the cells a person sees in the top rows of a view.
+QStringList visibleCells(const QTreeView &view)
+{
+    // Folders are read in the background.
+    if (!QTest::qWaitFor([&] { return view.model()->rowCount(view.rootIndex()) > 0; }, 5000))
+        return {};
+    QStringList cells;
+    for (int row = 0; row < view.model()->rowCount(view.rootIndex()); ++row)
+        for (int column = 0; column < view.model()->columnCount(view.rootIndex()); ++column)
+            if (!view.isColumnHidden(column))
+                cells << view.model()->index(row, column, view.rootIndex()).data().toString();
+    return cells;
 }
 
 QStringList g_problems; // texts that did not show on the screen, checked after each test
@@ -152,14 +167,18 @@ void TestBareDesktop::boxesArePaintedAndGiveTheFocusBack()
     }
     // The folder browser: Italian, from the top of the file system.
     QString folder;
+    QStringList shownCells;
     const QStringList browser = showAndCheck(
         QStringLiteral("browser"),
         [&] { m_shell.browseFolder(m_main.get(), QStringLiteral("Selezionare la cartella")); },
         [&](QWidget &w) {
             folder = qobject_cast<QFileDialog *>(&w)->directory().absolutePath();
+            shownCells = visibleCells(*w.findChild<QTreeView *>(QStringLiteral("treeView")));
             w.close();
         });
     QCOMPARE(folder, QStringLiteral("/"));
+    QVERIFY(shownCells.contains(QStringLiteral("tmp")));
+    QVERIFY(!shownCells.contains(QStringLiteral("Folder"))); // Qt leaves it untranslated
     for (const QString &english :
          {QStringLiteral("Look in:"), QStringLiteral("&Choose"), QStringLiteral("Cancel")})
         QVERIFY2(!browser.contains(english), qPrintable(english));
@@ -219,6 +238,10 @@ void TestBareDesktop::runtimeErrorReportIsPainted()
 
 int main(int argc, char *argv[])
 {
+    // Qt keeps the folder browser's columns in the user's settings: start from none, as
+    // a new kiosk box does.
+    QTemporaryDir settings;
+    qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
     // The X server first: the application connects to it when it is made.
     XvfbServer server(QStringLiteral("1024x768x24"));
     if (!server.ok())
