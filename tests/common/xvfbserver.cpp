@@ -56,14 +56,13 @@ XvfbServer::XvfbServer(const QString &geometry)
         return;
     }
     m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // The server picks a free display number itself and writes it on its standard output
-    // once it listens: two test programs started together cannot pick the same one, and
-    // neither can talk to the other's server by mistake.
-    // The screen's memory kept in a file: grab() reads what is really on the screen.
-    // -noreset: by default the server resets when its last client leaves, and a client
-    // that connects during the reset (the program, right after the readiness probe) is
-    // refused on a loaded machine.
     // The server ends with the test program, even one that aborts or is killed.
+    // -displayfd: the server picks a free display number itself and writes it on its
+    // standard output once it listens, so two test programs started together cannot share
+    // one. -noreset: by default the server resets when its last client leaves, and a
+    // client connecting during the reset (the program, right after the readiness probe)
+    // is refused on a loaded machine. -fbdir: the screen's memory kept in a file, so
+    // grab() reads what is really on the screen.
     m_server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_server.start(
         xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
