@@ -171,6 +171,33 @@ grep -q '^ *Status: "Finestra di avvio; stampante: .*; ticket emessi: 0"' "$work
   { cat "$work/status.txt" >&2; fail "systemctl status non mostra la riga di stato"; }
 step "systemctl status: $(grep '^ *Status:' "$work/status.txt" | sed 's/^ *//')"
 
+# The line follows the kiosk: "C&onferma" opens the kiosk screen, a touch on the second
+# service asks the printer (the container has none), Escape goes back.
+xdo() {
+  in_container sh -c 'XAUTHORITY=$(ls /run/nx7totem/nx7totem-xauth.* | head -1) DISPLAY=:7 \
+    xdotool "$@"' sh "$@"
+}
+wait_status() {
+  for _ in $(seq 1 40); do
+    status_line | grep -q -- "$1" && return 0
+    sleep 0.25
+  done
+  fail "riga di stato \"$(status_line)\": attesa \"$1\""
+}
+click_in() { # window title, x, y inside the window
+  local window
+  window=$(xdo search --name "^$1\$" | head -1)
+  [ -n "$window" ] || fail "finestra \"$1\" non trovata (schermo $(xdo getdisplaygeometry))"
+  xdo mousemove --window "$window" "$2" "$3" click 1
+}
+click_in "$title" 220 254
+wait_status '^Schermo del totem con 6 servizi; stampante: non verificata; server raggiungibile;'
+click_in "Prendi il tuo Numero qui" 632 345
+wait_status '^Schermo del totem con 6 servizi; stampante: non disponibile (.*); server raggiungibile'
+step "dopo un tocco: $(status_line)"
+xdo key Escape
+wait_status '^Finestra di avvio;'
+
 in_container kill -KILL "$first"
 killed_at=$(date +%s%N)
 second=""
