@@ -159,6 +159,13 @@ in_container nsenter -t "$first" -m runuser -u nx7totem -- \
   touch /var/lib/nx7totem/postazione/.nx7check /srv/nx7totem/server/.nx7check ||
   fail "postazione o cartella del server non scrivibili nella sandbox"
 step "sandbox: $(echo $sandbox), Xorg (driver dummy) in esecuzione"
+# The X server took the kiosk's own configuration: no console switch, no zap.
+xlog=/var/lib/nx7totem/.local/share/xorg/Xorg.7.log
+in_container grep -q 'Using config file: "/etc/X11/nx7totem/xorg.conf"' "$xlog" ||
+  fail "Xorg non ha letto /etc/X11/nx7totem/xorg.conf"
+for option in DontVTSwitch DontZap; do
+  in_container grep -q "(\*\*) Option \"$option\" \"true\"" "$xlog" || fail "Xorg senza $option"
+done
 
 # What the kiosk says to systemd, as `systemctl status` shows it.
 status_line() { in_container systemctl show -P StatusText nx7totem.service; }
