@@ -2,6 +2,7 @@
 // folder, and finds the server through "percorsiT.txt".
 #include "clock.h"
 #include "frontend.h"
+#include "kioskservice.h"
 #include "lamain.h"
 #include "previousinstance.h"
 #include "shell.h"
@@ -32,15 +33,21 @@ int main(int argc, char *argv[])
     SystemTicketPrinter printer;
     MachineInstanceLock instance;
     TicketIssue issuer(state, shell, clock, waiter, printer);
+    KioskService service; // readiness, status line and watchdog for the service manager
+    issuer.setObserver(&service);
 
     const FrontEndFactory makeFrontEnd = [&](QWidget *parent) {
-        return FrontEnd::createLoaded(state, shell, clock, issuer, parent);
+        auto screen = FrontEnd::createLoaded(state, shell, clock, issuer, parent);
+        service.followKioskScreen(screen.get());
+        return screen;
     };
 
     LaMain laMain(state, shell, instance, makeFrontEnd);
+    service.notifyReadyWhenRunning();
     laMain.Form_Load();
     if (shell.programEnded())
         return 0;
     showAndActivate(laMain);
+    service.startupWindowShown();
     return app.exec();
 }

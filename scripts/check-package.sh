@@ -4,7 +4,7 @@
 # starts the installed kiosk the way its service does (its own X server, here a private
 # Xvfb, the kiosk as only client) on a station made by the installed nx7setup, waits for
 # the start-up window, kills the kiosk and sees its X server end with it, verifies the
-# unit file, boots the system with the package in a container to check the service
+# unit file and its sandbox's score, runs lintian on the package, boots the system with the package in a container to check the service
 # (scripts/check-service.sh), then removes and purges the package.
 # Not for a kiosk in service: it removes and purges the package, station included.
 set -euo pipefail
@@ -32,12 +32,13 @@ step "apt install $(basename "$deb")"
 apt-get install -y -qq --no-install-recommends "$deb" >/dev/null
 
 for f in /usr/bin/nx7totem /usr/bin/nx7setup /usr/lib/nx7totem/nx7totem-x \
-  /usr/lib/nx7totem/nx7totem-client; do
+  /usr/lib/nx7totem/nx7totem-client /usr/lib/nx7totem/nx7totem-locale; do
   [ -x "$f" ] || fail "$f non installato"
 done
 for f in /usr/share/nx7totem/Ticket.lbl /usr/share/nx7totem/schema/local.sql \
   /usr/share/nx7totem/schema/server.sql /usr/share/doc/nx7totem/LAYOUT.md \
-  /usr/share/doc/nx7totem/README.md "$unit"; do
+  /usr/share/doc/nx7totem/README.md /usr/share/doc/nx7totem/changelog.gz \
+  /usr/share/doc/nx7totem/copyright /etc/X11/nx7totem/xorg.conf "$unit"; do
   [ -f "$f" ] || fail "$f non installato"
 done
 for f in docs/*.md; do
@@ -51,9 +52,29 @@ for f in TotemNX7PRO.mdb percorsiT.txt Ticket.lbl; do
     fail "$station/$f mancante o non dell'utente nx7totem"
 done
 
+grep -q 'DontZap' /etc/X11/nx7totem/xorg.conf || fail "xorg.conf senza DontZap"
+dpkg-query --control-show nx7totem conffiles | grep -qx /etc/X11/nx7totem/xorg.conf ||
+  fail "/etc/X11/nx7totem/xorg.conf non è un conffile"
+# The installation generates the kiosk's locale when the machine lacks it.
+locale -a | grep -qix 'it_IT\.utf-\{0,1\}8' || fail "localizzazione it_IT.UTF-8 non generata"
+[ -d /srv/nx7totem ] || fail "/srv/nx7totem non creata (cartella dei server scrivibile)"
+
 step "systemd-analyze verify $unit"
 verify=$(cd / && systemd-analyze verify "$unit" 2>&1) || fail "systemd-analyze verify: $verify"
 [ -z "$verify" ] || fail "systemd-analyze verify: $verify"
+# The sandbox: exposure 3.0 or less (systemd-analyze counts in tenths).
+exposure=$(cd / && systemd-analyze security --no-pager --offline=yes --threshold=30 "$unit" 2>&1 |
+  tail -1) || fail "sandbox insufficiente: $exposure"
+step "systemd-analyze security: ${exposure#→ }"
+
+# What lintian still says is shown; an error fails the check, except the placeholder
+# address of the maintainer (nx7totem@localhost), which only NX7 can replace.
+step "lintian $(basename "$deb")"
+lintian_out=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -v 'running with root privileges' || true)
+[ -z "$lintian_out" ] || printf '%s\n' "$lintian_out" | sed 's/^/check-package: lintian: /'
+if printf '%s\n' "$lintian_out" | grep '^E: ' | grep -qv -e ' bogus-mail-host'; then
+  fail "lintian segnala errori"
+fi
 
 # A station and a server of its own, made by the installed nx7setup as the service's user.
 work=$(mktemp -d /tmp/nx7-check-package.XXXXXX)
@@ -133,7 +154,11 @@ for _ in $(seq 1 20); do
   kill -0 "$launcher_pid" 2>/dev/null || break
   sleep 0.5
 done
-kill -0 "$launcher_pid" 2>/dev/null && fail "il server X è rimasto dopo la fine del totem"
+kill -0 "$launcher_pid" 2>/dev/null && fail "il lanciatore è rimasto dopo la fine del totem"
+for _ in $(seq 1 20); do
+  [ -e "/tmp/.X11-unix/X$display" ] || break
+  sleep 0.5
+done
 [ ! -e "/tmp/.X11-unix/X$display" ] || fail "il server X è rimasto dopo la fine del totem"
 launcher_pid=""
 

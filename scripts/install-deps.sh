@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages needed to build, run and test the kiosk. Some are pulled
 # in anyway (fontconfig by Qt's GUI library, the keymaps by Xvfb) but are named so that a
 # minimal image never lacks them: without fonts text renders as empty boxes, without the
-# keymaps Xvfb does not start, and the tests run in the Europe/Rome time zone.
+# keymaps Xvfb does not start, and the tests run in the Europe/Rome time zone. lintian and
+# the X server with its dummy driver serve the package check (scripts/check-package.sh).
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build dpkg-dev
@@ -16,6 +17,8 @@ packages=(
   qt6-translations-l10n
   postgresql libqt6sql6-psql odbc-postgresql unixodbc
   libcups2-dev cups-daemon cups-client
+  libsystemd-dev locales
+  lintian xserver-xorg-core xserver-xorg-video-dummy
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -5,6 +5,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+# The weekday and the dialogs in Italian: the locale is generated when missing (a fresh
+# machine has none but C and POSIX).
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+$SUDO sh packaging/nx7totem-locale
 bash scripts/build.sh nx7totem nx7setup
 root="$PWD"
 demo="$root/demo"

@@ -133,7 +133,9 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
     ticket.issuedTime = m_clock.now().toString(QStringLiteral("hh.mm"));
 
     // A ticket that cannot come out is never numbered, recorded or called.
-    if (Status printable = m_printJob.checkPrintable(); !printable) {
+    const Status printable = m_printJob.checkPrintable();
+    m_observer->printerChecked(printable ? QString() : printable.error().description);
+    if (!printable) {
         qCWarning(lcTicket).noquote()
             << QStringLiteral("ticket refused: slot %1, no number used (%2 stays next): %3")
                    .arg(slot)
@@ -155,6 +157,7 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
     ticket.slotNextNumber[slot] = ticket.issuedNumber + 1;
 
     auto calling = readCallingNumber(slot);
+    m_observer->serverAnswered(calling || calling.errorNumber() == ErrorNumber::PermissionDenied);
     if (!calling) {
         qCWarning(lcTicket).noquote()
             << QStringLiteral("ticket abandoned: slot %1, %2, %3 (%4)")
@@ -178,9 +181,12 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
     if (Status status = m_printJob.WritePrintRow(ticket); !status)
         return abandon(status.error(), slot, skipped,
                        QStringLiteral("local database DatiDaStampare"));
-    if (Status status = recordOnServer(ticket, serviceId); !status)
-        return abandon(status.error(), slot, skipped,
+    const Status recorded = recordOnServer(ticket, serviceId);
+    m_observer->serverAnswered(recorded || recorded.errorNumber() == ErrorNumber::DatabaseLocked);
+    if (!recorded)
+        return abandon(recorded.error(), slot, skipped,
                        QStringLiteral("server database (Attesa and Codafromtotem not written)"));
+    m_observer->ticketIssued();
     qCInfo(lcTicket).noquote() << QStringLiteral("ticket %1 issued: slot %2, service %3 \"%4\", "
                                                  "%5 ahead")
                                       .arg(ticket.issuedNumber)

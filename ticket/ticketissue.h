@@ -18,6 +18,20 @@ class TicketPrinter;
 class Waiter;
 struct StationState;
 
+// Told what the touches come to (the kiosk's status line for the service manager). Every
+// call does nothing unless overridden.
+class IssueObserver
+{
+public:
+    virtual ~IssueObserver() = default;
+    // The printer was asked before a number is used: empty when ready, else why not.
+    virtual void printerChecked(const QString &problem) { Q_UNUSED(problem); }
+    // Whether the server folder and database answered (a busy server did answer).
+    virtual void serverAnswered(bool reached) { Q_UNUSED(reached); }
+    // A ticket was numbered and recorded in the shared queue.
+    virtual void ticketIssued() {}
+};
+
 // The issue of a ticket for a touched service button: numbering, the shared queue on the
 // server, the print row and the printed ticket.
 class TicketIssue final : public TicketIssuer
@@ -50,6 +64,8 @@ public:
         QStringLiteral("Ticket non emesso:\nrivolgersi allo sportello.");
 
     void setLockRetry(LockRetry retry) { m_lockRetry = retry; }
+    // Null: nobody is told.
+    void setObserver(IssueObserver *observer) { m_observer = observer ? observer : &m_noObserver; }
     const ReportEngine &reportEngine() const { return m_engine; }
 
 private:
@@ -80,6 +96,8 @@ private:
     ReportEngine m_engine;
     TicketPrintJob m_printJob;
     LockRetry m_lockRetry;
+    IssueObserver m_noObserver;
+    IssueObserver *m_observer = &m_noObserver;
     bool m_issuing = false;
     bool m_holding = false;
 };

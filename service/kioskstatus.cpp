@@ -1,0 +1,69 @@
+#include "kioskstatus.h"
+
+#include <QStringList>
+
+namespace nx7 {
+
+KioskStatus::KioskStatus(QObject *parent) : QObject(parent), m_line(line()) {}
+
+void KioskStatus::setScreen(Screen screen, int serviceCount)
+{
+    m_screen = screen;
+    m_serviceCount = screen == Screen::KioskScreen ? serviceCount : 0;
+    update();
+}
+
+void KioskStatus::setPrinterState(const QString &text)
+{
+    m_printer = text.simplified(); // the line stays one line
+    update();
+}
+
+void KioskStatus::setServerReachable(bool reachable)
+{
+    m_server = reachable ? Server::Reachable : Server::Unreachable;
+    update();
+}
+
+void KioskStatus::setTicketsIssued(int count)
+{
+    m_tickets = count;
+    update();
+}
+
+QString KioskStatus::line() const
+{
+    QString screen;
+    switch (m_screen) {
+    case Screen::Starting:
+        screen = QStringLiteral("Avvio in corso");
+        break;
+    case Screen::StartupWindow:
+        screen = QStringLiteral("Finestra di avvio");
+        break;
+    case Screen::KioskScreen:
+        screen = m_serviceCount == 1
+                     ? QStringLiteral("Schermo del totem con 1 servizio")
+                     : QStringLiteral("Schermo del totem con %1 servizi").arg(m_serviceCount);
+        break;
+    }
+    QString server = QStringLiteral("server non verificato");
+    if (m_server != Server::Unknown)
+        server = m_server == Server::Reachable ? QStringLiteral("server raggiungibile")
+                                               : QStringLiteral("server NON raggiungibile");
+    const QString printer = m_printer.isEmpty() ? QStringLiteral("non verificata") : m_printer;
+    return QStringList{screen, QStringLiteral("stampante: ") + printer, server,
+                       QStringLiteral("ticket emessi: %1").arg(m_tickets)}
+        .join(QStringLiteral("; "));
+}
+
+void KioskStatus::update()
+{
+    QString now = line();
+    if (now == m_line)
+        return;
+    m_line = std::move(now);
+    emit changed(m_line);
+}
+
+} // namespace nx7

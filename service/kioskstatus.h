@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+namespace nx7 {
+
+// The one Italian line that tells a technician what the kiosk is doing (shown by
+// `systemctl status`): which screen is up, the printer, the server, the tickets issued
+// since the program started. Each setter that changes the line emits `changed`.
+class KioskStatus : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Screen
+    {
+        Starting,
+        StartupWindow,
+        KioskScreen
+    };
+
+    explicit KioskStatus(QObject *parent = nullptr);
+
+    void setScreen(Screen screen, int serviceCount = 0);
+    // The printer's state as the operator reads it ("pronta", "carta esaurita", ...).
+    void setPrinterState(const QString &text);
+    void setServerReachable(bool reachable);
+    void setTicketsIssued(int count);
+    void addTicketIssued() { setTicketsIssued(m_tickets + 1); }
+
+    int ticketsIssued() const { return m_tickets; }
+    QString line() const;
+
+signals:
+    void changed(const QString &line);
+
+private:
+    void update();
+
+    Screen m_screen = Screen::Starting;
+    int m_serviceCount = 0;
+    QString m_printer;
+    enum class Server
+    {
+        Unknown,
+        Reachable,
+        Unreachable
+    } m_server = Server::Unknown;
+    int m_tickets = 0;
+    QString m_line;
+};
+
+} // namespace nx7
