@@ -1,6 +1,7 @@
 #pragma once
 
 #include "errors.h"
+#include "printerstate.h"
 #include "reportengine.h"
 #include "ticketprintjob.h"
 #include "ticketscreen.h"
@@ -37,6 +38,8 @@ public:
     bool issuing() const override { return m_issuing; }
     bool holding() const override { return m_holding; }
     void endHold() override;
+    // Asks the printer of "Ticket.lbl" every few seconds while the kiosk screen is idle.
+    PrinterMonitor *printerMonitor() override { return &m_monitor; }
 
     // What the customer reads on the waiting panel when a ticket cannot be given.
     static inline const QString BusyNotice =
@@ -79,6 +82,7 @@ private:
     Waiter &m_waiter;
     ReportEngine m_engine;
     TicketPrintJob m_printJob;
+    PrinterMonitor m_monitor;
     LockRetry m_lockRetry;
     bool m_issuing = false;
     bool m_holding = false;
