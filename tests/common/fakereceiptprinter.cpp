@@ -134,6 +134,12 @@ QStringList FakeReceiptPrinter::cuts() const
     return m_cuts;
 }
 
+QList<std::chrono::steady_clock::time_point> FakeReceiptPrinter::cutTimes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_cutTimes;
+}
+
 bool FakeReceiptPrinter::waitForTickets(int count, int timeoutMs) const
 {
     std::unique_lock lock(m_mutex);
@@ -176,6 +182,7 @@ void FakeReceiptPrinter::finishTicket(Stream &stream, const QString &cut)
         std::lock_guard lock(m_mutex);
         m_tickets.append(stream.ticket);
         m_cuts.append(cut);
+        m_cutTimes.append(std::chrono::steady_clock::now());
     }
     stream.ticket = QImage();
     if (m_hasNextState.exchange(false))

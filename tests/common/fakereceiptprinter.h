@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -47,6 +48,8 @@ public:
     // Every ticket cut so far, and how it was cut ("partial", "full", "none").
     QList<QImage> tickets() const;
     QStringList cuts() const;
+    // When each cut arrived, on the steady clock.
+    QList<std::chrono::steady_clock::time_point> cutTimes() const;
     int statusRequests() const { return m_statusRequests; }
     // Bytes that are no command this printer knows.
     int unknownBytes() const { return m_unknownBytes; }
@@ -79,6 +82,7 @@ private:
     mutable std::condition_variable m_changed;
     QList<QImage> m_tickets;
     QStringList m_cuts;
+    QList<std::chrono::steady_clock::time_point> m_cutTimes;
     std::thread m_thread;
 };
 
