@@ -116,6 +116,14 @@ quint16 FakeReceiptPrinter::closedPort()
     return port;
 }
 
+void FakeReceiptPrinter::dropConnections()
+{
+    const char drop = 2;
+    [[maybe_unused]] const auto written = ::write(m_wake[1], &drop, 1);
+    // Answered by the printer's thread; a loopback close is seen at once.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
 void FakeReceiptPrinter::setStateAfterNextCut(State state)
 {
     m_nextState = state;
@@ -258,8 +266,20 @@ void FakeReceiptPrinter::run()
             watched.push_back({entry.first, POLLIN, 0});
         if (::poll(watched.data(), nfds_t(watched.size()), -1) < 0 && errno != EINTR)
             return;
-        if (watched[0].revents)
-            return;
+        if (watched[0].revents) {
+            char command = 0;
+            if (::read(m_wake[0], &command, 1) != 1 || command != 2)
+                return;
+            for (auto it = streams.begin(); it != streams.end();) {
+                if (it->first == m_master) {
+                    ++it;
+                    continue;
+                }
+                ::close(it->first);
+                it = streams.erase(it);
+            }
+            continue;
+        }
         if (watched[1].revents & POLLIN) {
             const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
             if (client >= 0)

@@ -42,6 +42,8 @@ public:
     QString serialDevice() const { return m_slaveName; }
 
     void setState(State state) { m_state = state; }
+    // Closes the connections of the kiosk, as a printer that was switched off and on.
+    void dropConnections();
     // The state to take as soon as the next ticket has been cut.
     void setStateAfterNextCut(State state);
 
