@@ -98,7 +98,12 @@ FrontEnd::FrontEnd(StationState &state, Shell &shell, Clock &clock, TicketIssuer
     createPrinterControls();
 }
 
-FrontEnd::~FrontEnd() = default;
+FrontEnd::~FrontEnd()
+{
+    // A screen destroyed without being closed leaves no poll behind.
+    if (PrinterMonitor *monitor = m_issuer.printerMonitor())
+        monitor->stop();
+}
 
 QColor FrontEnd::screenColour()
 {
@@ -273,8 +278,9 @@ void FrontEnd::finishLoad()
     if (PrinterMonitor *monitor = m_issuer.printerMonitor()) {
         connect(monitor, &PrinterMonitor::printerStateChanged, this,
                 &FrontEnd::showPrinterState);
-        // Never asked in the middle of a ticket.
-        monitor->start([this] { return m_issuer.issuing(); });
+        // Never asked in the middle of a ticket. The issuer owns the monitor and outlives
+        // the screen: the question does not reach back into the screen.
+        monitor->start([&issuer = m_issuer] { return issuer.issuing(); });
         showPrinterState(monitor->state());
     }
     qCInfo(lcKiosk) << "kiosk screen loaded: resolution" << m_resolutionCode << "services"
