@@ -429,9 +429,10 @@ double millisSince(SteadyClock::time_point from, SteadyClock::time_point to)
 
 // Issues `tickets` tickets with the sample layout sent to `output`; `lastByte` waits for
 // ticket i to be out and says when it was, `bytes` tells its size.
-PrintFigures printTickets(const QByteArray &output, int tickets,
-                          const std::function<std::optional<SteadyClock::time_point>(int)> &lastByte,
-                          const std::function<qint64(SystemTicketPrinter &)> &bytes)
+PrintFigures
+printTickets(const QByteArray &output, int tickets,
+             const std::function<std::optional<SteadyClock::time_point>(int)> &lastByte,
+             const std::function<qint64(SystemTicketPrinter &)> &bytes)
 {
     PrintFigures figures;
     QTemporaryDir root;
@@ -505,7 +506,8 @@ PrintFigures printServiceRun(int tickets)
     qint64 size = 0;
     const auto spooled = [&](int index) -> std::optional<SteadyClock::time_point> {
         const QString job =
-            QDir(cups.folder()).filePath(QStringLiteral("d%1-001").arg(index + 1, 5, 10, QChar(u'0')));
+            QDir(cups.folder())
+                .filePath(QStringLiteral("d%1-001").arg(index + 1, 5, 10, QChar(u'0')));
         QElapsedTimer waited;
         waited.start();
         while (waited.elapsed() < 10000) {
@@ -532,10 +534,9 @@ PrintFigures escposRun(int tickets)
             return std::nullopt;
         return printer.cutTimes().at(index);
     };
-    return printTickets("output escpos " + printer.tcpAddress().toUtf8(), tickets, cut,
-                        [](SystemTicketPrinter &system) {
-                            return system.escpos().lastTicketBytes();
-                        });
+    return printTickets(
+        "output escpos " + printer.tcpAddress().toUtf8(), tickets, cut,
+        [](SystemTicketPrinter &system) { return system.escpos().lastTicketBytes(); });
 }
 
 int printersComparison(int tickets)
@@ -563,7 +564,8 @@ int printersComparison(int tickets)
         percentile(sorted(escpos.render), 0.5), "ms");
     row("bytes per ticket", service.bytes, escpos.bytes, "B");
     std::printf("(print service: render is the painting into the PDF job; the last byte is "
-                "the whole job in the scheduler's spool (no printer behind it). ESC/POS: render is painting and raster; the last "
+                "the whole job in the scheduler's spool (no printer behind it). ESC/POS: render is "
+                "painting and raster; the last "
                 "byte is the cut received by the printer)\n");
     for (const PrintFigures *f : {&service, &escpos}) {
         if (!f->note.isEmpty())

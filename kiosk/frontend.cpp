@@ -276,8 +276,7 @@ void FrontEnd::finishLoad()
     m_timer1->start();
     placePaperNotice();
     if (PrinterMonitor *monitor = m_issuer.printerMonitor()) {
-        connect(monitor, &PrinterMonitor::printerStateChanged, this,
-                &FrontEnd::showPrinterState);
+        connect(monitor, &PrinterMonitor::printerStateChanged, this, &FrontEnd::showPrinterState);
         // Never asked in the middle of a ticket. The issuer owns the monitor and outlives
         // the screen: the question does not reach back into the screen.
         monitor->start([&issuer = m_issuer] { return issuer.issuing(); });
@@ -664,8 +663,7 @@ void FrontEnd::placePaperNotice()
     constexpr int kMargin = 6;
     const QList<QRect> candidates{
         QRect(QPoint(kMargin, height() - size.height() - kMargin), size),
-        QRect(QPoint(width() - size.width() - kMargin, height() - size.height() - kMargin),
-              size),
+        QRect(QPoint(width() - size.width() - kMargin, height() - size.height() - kMargin), size),
         QRect(QPoint((width() - size.width()) / 2, height() - size.height() - kMargin), size),
     };
     for (const QRect &candidate : candidates) {

@@ -176,8 +176,7 @@ PrinterState decode(const StatusReplies &replies)
 QImage blankPage(const QSizeF &pageSizeMm, int dots)
 {
     const double dotsPerMm = dots / pageSizeMm.width();
-    QImage page(dots, int(std::lround(pageSizeMm.height() * dotsPerMm)),
-                QImage::Format_Grayscale8);
+    QImage page(dots, int(std::lround(pageSizeMm.height() * dotsPerMm)), QImage::Format_Grayscale8);
     page.setDotsPerMeterX(int(std::lround(dotsPerMm * 1000)));
     page.setDotsPerMeterY(int(std::lround(dotsPerMm * 1000)));
     page.fill(Qt::white);

@@ -170,15 +170,14 @@ private:
         hints.ai_flags = AI_NUMERICSERV;
         addrinfo *found = nullptr;
         const QByteArray portText = QByteArray::number(port);
-        if (const int rc = ::getaddrinfo(host.toUtf8().constData(), portText.constData(), &hints,
-                                         &found);
+        if (const int rc =
+                ::getaddrinfo(host.toUtf8().constData(), portText.constData(), &hints, &found);
             rc != 0)
             return linkError(QStringLiteral("indirizzo %1 sconosciuto: %2")
                                  .arg(host, QString::fromLocal8Bit(::gai_strerror(rc))));
         QString failure;
         for (addrinfo *a = found; a && m_fd < 0; a = a->ai_next) {
-            const int fd =
-                ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
             if (fd < 0)
                 continue;
             int error = 0;
@@ -224,8 +223,8 @@ private:
         const auto speed = speedOf(settings.baud);
         termios mode{};
         if (!speed)
-            return linkError(QStringLiteral("baud=%1 non è una velocità seriale ammessa")
-                                 .arg(settings.baud));
+            return linkError(
+                QStringLiteral("baud=%1 non è una velocità seriale ammessa").arg(settings.baud));
         if (::tcgetattr(m_fd, &mode) != 0)
             return linkError(QStringLiteral("la porta %1 non si configura: %2")
                                  .arg(m_address, systemText(errno)));
@@ -291,8 +290,7 @@ PrinterState EscPosPrinter::state(const EscPos::Settings &settings)
     for (int attempt = 0; attempt < 2; ++attempt) {
         auto open = link(settings);
         if (!open)
-            return PrinterState{PrinterState::Condition::Unreachable,
-                                open.error().description};
+            return PrinterState{PrinterState::Condition::Unreachable, open.error().description};
         EscPosLink &current = **open;
         const bool wasUsed = current.used();
         QString problem;

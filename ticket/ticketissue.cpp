@@ -203,8 +203,9 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
             << QStringLiteral("ticket %1 of slot %2 recorded but not printed%3")
                    .arg(ticket.issuedNumber)
                    .arg(slot)
-                   .arg(m_engine.lastFailure().isEmpty() ? QString()
-                                                         : QStringLiteral(": ") + m_engine.lastFailure());
+                   .arg(m_engine.lastFailure().isEmpty()
+                            ? QString()
+                            : QStringLiteral(": ") + m_engine.lastFailure());
         return Outcome{true, NotPrintedNotice};
     }
     return Outcome{true, QString()};

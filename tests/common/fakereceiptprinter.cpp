@@ -301,8 +301,8 @@ void FakeReceiptPrinter::run()
             Stream &stream = streams[fd];
             stream.pending.append(buffer, n);
             const QByteArray answer = parse(stream);
-            if (!answer.isEmpty())
-                [[maybe_unused]] const auto sent = ::write(fd, answer.constData(), answer.size());
+            if (!answer.isEmpty()) [[maybe_unused]]
+                const auto sent = ::write(fd, answer.constData(), answer.size());
         }
     }
 }

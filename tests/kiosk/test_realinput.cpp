@@ -138,10 +138,9 @@ void TestRealInput::printerStateComesAndGoesOnTheScreen()
     if (!shots.isEmpty())
         g_display->saveScreenshot(shots + QStringLiteral("/kiosk-no-paper.png"));
     const QPoint button = screen.bottone(1)->mapToGlobal(QPoint(10, 10));
-    g_display->run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"),
-                                               QString::number(button.x()),
-                                               QString::number(button.y()),
-                                               QStringLiteral("click"), QStringLiteral("1")});
+    g_display->run(QStringLiteral("xdotool"),
+                   {QStringLiteral("mousemove"), QString::number(button.x()),
+                    QString::number(button.y()), QStringLiteral("click"), QStringLiteral("1")});
     QTest::qWait(300);
     QCOMPARE(receiptPrinter.tickets().size(), 0);
 

@@ -146,16 +146,17 @@ void TestEscPos::printedTicketIsTheLayout()
     QVERIFY(kiosk.screen.notices.isEmpty());
     QVERIFY(fake.waitForTickets(2, 5000));
     const QImage printed = fake.tickets().at(1);
-    const QImage expected = expectedTicket(kiosk.issue.reportEngine().lastRunLabels().first(), dots);
+    const QImage expected =
+        expectedTicket(kiosk.issue.reportEngine().lastRunLabels().first(), dots);
     QCOMPARE(printed.size(), expected.size());
     QVERIFY(darkPixels(printed) > 2000); // the number, the name, the box: not a blank strip
     QCOMPARE(printed.convertToFormat(QImage::Format_Grayscale8), expected);
     QCOMPARE(fake.cuts(), (QStringList{cut, cut}));
     QCOMPARE(fake.unknownBytes(), 0);
     if (qEnvironmentVariableIsSet("NX7_SCREENS_DIR"))
-        printed.save(qEnvironmentVariable("NX7_SCREENS_DIR") + QStringLiteral("/ticket-%1.png")
-                                                                    .arg(QTest::currentDataTag())
-                                                                    .replace(u' ', u'-'));
+        printed.save(
+            qEnvironmentVariable("NX7_SCREENS_DIR") +
+            QStringLiteral("/ticket-%1.png").arg(QTest::currentDataTag()).replace(u' ', u'-'));
 }
 
 void TestEscPos::printerThatCannotPrintChangesNothing_data()
@@ -187,10 +188,11 @@ void TestEscPos::printerThatCannotPrintChangesNothing()
                             : target == u"serial" ? fake.serialDevice()
                                                   : target;
     EscPosKiosk kiosk(address);
-    const QVariant nextBefore =
-        kiosk.scalar(kiosk.installation.localDatabase(), QStringLiteral("SELECT P4 FROM Numerazione"));
-    const QVariant waitingBefore = kiosk.scalar(kiosk.installation.serverDatabase(),
-                                                QStringLiteral("SELECT Attesa FROM Servizi WHERE ID = 4"));
+    const QVariant nextBefore = kiosk.scalar(kiosk.installation.localDatabase(),
+                                             QStringLiteral("SELECT P4 FROM Numerazione"));
+    const QVariant waitingBefore =
+        kiosk.scalar(kiosk.installation.serverDatabase(),
+                     QStringLiteral("SELECT Attesa FROM Servizi WHERE ID = 4"));
 
     LogCapture log;
     QElapsedTimer took;

@@ -99,7 +99,8 @@ void TestPrintQueue::stateForTheScreen_data()
     QTest::addColumn<QStringList>("reasons");
     QTest::addColumn<int>("condition");
     QTest::newRow("idle") << 3 << QStringList{"none"} << int(C::Ready);
-    QTest::newRow("paper low, prints") << 4 << QStringList{"media-low-warning"} << int(C::PaperNearEnd);
+    QTest::newRow("paper low, prints")
+        << 4 << QStringList{"media-low-warning"} << int(C::PaperNearEnd);
     QTest::newRow("paper out") << 3 << QStringList{"media-empty-error"} << int(C::PaperOut);
     QTest::newRow("paper low and door open")
         << 3 << QStringList{"media-low-report", "door-open-report"} << int(C::CoverOpen);
