@@ -6,6 +6,7 @@
 //
 //   nx7bench [TICKETS] [--no-render] [--backend sqlite|postgresql|both] [--kiosks K] [--check]
 //   nx7bench --printers [TICKETS]
+//   nx7bench --fake-printer FOLDER
 //
 // The load run starts K kiosk processes (this program in a headless kiosk mode, each with
 // its own station folder and its own services) and K simulated counter stations that mark
@@ -16,6 +17,11 @@
 // service (a private CUPS scheduler, a raw queue writing to a file) and straight to a
 // receipt printer in ESC/POS (the test suite's fake printer on a loopback port), timing
 // the touch to the last byte out, the rendering alone and the bytes of each ticket.
+//
+// --fake-printer runs that fake printer for trying the kiosk by hand: it prints the
+// "output escpos" lines that reach it, takes states on its standard input (ready, near-end,
+// paper-out, cover-open, offline, cutter-error, silent; quit) and saves each ticket it
+// receives as FOLDER/ticket-N.png.
 
 #include "clock.h"
 #include "cupsserver.h"
@@ -47,7 +53,9 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <poll.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -528,7 +536,7 @@ PrintFigures escposRun(int tickets)
 {
     test::FakeReceiptPrinter printer;
     if (!printer.ok())
-        return PrintFigures{{}, {}, {}, 0, printer.error()};
+        return PrintFigures{{}, {}, {}, 0, QStringLiteral("no fake printer")};
     const auto cut = [&](int index) -> std::optional<SteadyClock::time_point> {
         if (!printer.waitForTickets(index + 1, 5000))
             return std::nullopt;
@@ -575,6 +583,38 @@ int printersComparison(int tickets)
     return service.note.isEmpty() && escpos.note.isEmpty() ? 0 : 1;
 }
 
+int fakePrinter(const QDir &folder)
+{
+    using State = test::FakeReceiptPrinter::State;
+    test::FakeReceiptPrinter printer;
+    std::printf("output escpos %s\noutput escpos %s\n", qPrintable(printer.tcpAddress()),
+                qPrintable(printer.serialDevice()));
+    const std::map<QByteArray, State> states{
+        {"ready", State::Ready},        {"near-end", State::PaperNearEnd},
+        {"paper-out", State::PaperOut}, {"cover-open", State::CoverOpen},
+        {"offline", State::Offline},    {"cutter-error", State::CutterError},
+        {"silent", State::Silent},
+    };
+    qsizetype saved = 0;
+    char line[256];
+    for (;;) {
+        const QList<QImage> tickets = printer.tickets();
+        for (; saved < tickets.size(); ++saved) {
+            const QString file = folder.filePath(QStringLiteral("ticket-%1.png").arg(saved + 1));
+            tickets.at(saved).save(file);
+            std::printf("%s\n", qPrintable(file));
+        }
+        std::fflush(stdout);
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        if (::poll(&input, 1, 100) <= 0)
+            continue;
+        if (!std::fgets(line, sizeof line, stdin) || QByteArray(line).trimmed() == "quit")
+            return 0;
+        if (const auto it = states.find(QByteArray(line).trimmed()); it != states.end())
+            printer.setState(it->second);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -598,6 +638,8 @@ int main(int argc, char **argv)
     }
     if (args.value(0) == u"--counter-worker" && args.size() == 3)
         return runCounterStation(args.at(1), args.at(2));
+    if (args.value(0) == u"--fake-printer" && args.size() == 2)
+        return fakePrinter(QDir(args.at(1)));
     if (args.value(0) == u"--printers")
         return printersComparison(std::max(1, args.value(1, QStringLiteral("500")).toInt()));
 

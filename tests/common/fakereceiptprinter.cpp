@@ -1,15 +1,9 @@
 #include "fakereceiptprinter.h"
 
-#include <QPainter>
-
 #include <arpa/inet.h>
-#include <cerrno>
-#include <chrono>
 #include <fcntl.h>
 #include <map>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,10 +12,17 @@ namespace nx7::test {
 struct FakeReceiptPrinter::Stream
 {
     QByteArray pending;
-    QImage ticket; // rows so far of the ticket being printed
+    QImage ticket; // the rows so far of the ticket being printed
 };
 
 namespace {
+
+// The flags of the replies to DLE EOT 1..4 for each State, as printer makers' command
+// references give them; every reply also carries the fixed bits 0x12.
+constexpr quint8 kReplies[][4] = {
+    {0, 0, 0, 0},       {0, 0, 0, 0x0c}, {0x08, 0x20, 0, 0x6c},
+    {0x08, 0x04, 0, 0}, {0x08, 0, 0, 0}, {0x08, 0x40, 0x08, 0},
+};
 
 int listenOnLoopback(quint16 *port)
 {
@@ -30,34 +31,23 @@ int listenOnLoopback(quint16 *port)
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
-        ::listen(fd, 4) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
-        if (fd >= 0)
-            ::close(fd);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 || ::listen(fd, 4) != 0)
         return -1;
-    }
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
     *port = ntohs(address.sin_port);
     return fd;
 }
 
-// Appends rows of 1-bit raster (MSB first, 1 = black) to a ticket image.
-QImage withRows(const QImage &ticket, int widthBytes, int rows, const char *data)
+// The ticket grown by `rows` rows of 1-bit raster (first bit leftmost, 1 = black).
+QImage withRows(const QImage &ticket, int widthBytes, int rows, const uchar *data)
 {
-    const int width = widthBytes * 8;
     const int top = ticket.isNull() ? 0 : ticket.height();
-    QImage grown(width, top + rows, QImage::Format_Grayscale8);
-    grown.fill(Qt::white);
-    if (!ticket.isNull()) {
-        QPainter painter(&grown);
-        painter.drawImage(0, 0, ticket);
-    }
+    QImage grown = ticket.isNull() ? QImage(widthBytes * 8, rows, QImage::Format_Grayscale8)
+                                   : ticket.copy(0, 0, ticket.width(), top + rows);
     for (int y = 0; y < rows; ++y) {
         uchar *line = grown.scanLine(top + y);
-        for (int x = 0; x < width; ++x) {
-            if (uchar(data[y * widthBytes + x / 8]) & (0x80 >> (x % 8)))
-                line[x] = 0;
-        }
+        for (int x = 0; x < grown.width(); ++x)
+            line[x] = data[y * widthBytes + x / 8] & (0x80 >> (x % 8)) ? 0 : 255;
     }
     return grown;
 }
@@ -67,67 +57,45 @@ QImage withRows(const QImage &ticket, int widthBytes, int rows, const char *data
 FakeReceiptPrinter::FakeReceiptPrinter()
 {
     m_listener = listenOnLoopback(&m_port);
-    if (m_listener < 0) {
-        m_error = QStringLiteral("no loopback port");
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (m_listener < 0 || m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0 ||
+        ::pipe2(m_wake, O_CLOEXEC) != 0)
         return;
-    }
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
-        m_error = QStringLiteral("no pseudo-terminal");
-        return;
-    }
     m_slaveName = QString::fromLocal8Bit(::ptsname(m_master));
     m_slave = ::open(::ptsname(m_master), O_RDWR | O_NOCTTY);
     termios mode{};
     ::tcgetattr(m_slave, &mode);
-    ::cfmakeraw(&mode); // before the kiosk opens it: never echo the printer's replies
+    ::cfmakeraw(&mode); // before the kiosk opens it: the replies are never echoed back
     ::tcsetattr(m_slave, TCSANOW, &mode);
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    if (::pipe2(m_wake, O_CLOEXEC) != 0) {
-        m_error = QStringLiteral("no pipe");
-        return;
-    }
     m_thread = std::thread([this] { run(); });
 }
 
 FakeReceiptPrinter::~FakeReceiptPrinter()
 {
     if (m_thread.joinable()) {
-        const char stop = 1;
-        [[maybe_unused]] const auto written = ::write(m_wake[1], &stop, 1);
+        [[maybe_unused]] const auto written = ::write(m_wake[1], "q", 1);
         m_thread.join();
     }
-    for (int fd : {m_listener, m_master, m_slave, m_wake[0], m_wake[1]}) {
-        if (fd >= 0)
-            ::close(fd);
-    }
-}
-
-QString FakeReceiptPrinter::tcpAddress() const
-{
-    return QStringLiteral("tcp://127.0.0.1:%1").arg(m_port);
+    for (int fd : {m_listener, m_master, m_slave, m_wake[0], m_wake[1]})
+        ::close(fd);
 }
 
 quint16 FakeReceiptPrinter::closedPort()
 {
     quint16 port = 0;
-    const int fd = listenOnLoopback(&port);
-    ::close(fd);
+    ::close(listenOnLoopback(&port));
     return port;
-}
-
-void FakeReceiptPrinter::dropConnections()
-{
-    const char drop = 2;
-    [[maybe_unused]] const auto written = ::write(m_wake[1], &drop, 1);
-    // Answered by the printer's thread; a loopback close is seen at once.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 void FakeReceiptPrinter::setStateAfterNextCut(State state)
 {
-    m_nextState = state;
-    m_hasNextState = true;
+    m_nextState = int(state);
+}
+
+void FakeReceiptPrinter::dropConnections()
+{
+    [[maybe_unused]] const auto written = ::write(m_wake[1], "d", 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // a loopback close is quick
 }
 
 QList<QImage> FakeReceiptPrinter::tickets() const
@@ -155,35 +123,6 @@ bool FakeReceiptPrinter::waitForTickets(int count, int timeoutMs) const
                               [&] { return m_tickets.size() >= count; });
 }
 
-QByteArray FakeReceiptPrinter::reply(int n) const
-{
-    // Replies as the command reference gives them: fixed bits 0x12, then the flags.
-    constexpr char kFixed = 0x12;
-    const auto bytes = [&](char printer, char offline, char error, char paper) {
-        const char all[] = {printer, offline, error, paper};
-        return QByteArray(1, char(kFixed | all[n - 1]));
-    };
-    if (n < 1 || n > 4)
-        return {};
-    switch (m_state.load()) {
-    case State::Ready:
-        return bytes(0, 0, 0, 0);
-    case State::PaperNearEnd:
-        return bytes(0, 0, 0, 0x0c);
-    case State::PaperOut:
-        return bytes(0x08, 0x20, 0, 0x6c);
-    case State::CoverOpen:
-        return bytes(0x08, 0x04, 0, 0);
-    case State::Offline:
-        return bytes(0x08, 0, 0, 0);
-    case State::CutterError:
-        return bytes(0x08, 0x40, 0x08, 0);
-    case State::Silent:
-        break;
-    }
-    return {};
-}
-
 void FakeReceiptPrinter::finishTicket(Stream &stream, const QString &cut)
 {
     {
@@ -193,116 +132,83 @@ void FakeReceiptPrinter::finishTicket(Stream &stream, const QString &cut)
         m_cutTimes.append(std::chrono::steady_clock::now());
     }
     stream.ticket = QImage();
-    if (m_hasNextState.exchange(false))
-        m_state = m_nextState.load();
+    if (const int next = m_nextState.exchange(-1); next >= 0)
+        m_state = State(next);
     m_changed.notify_all();
 }
 
 QByteArray FakeReceiptPrinter::parse(Stream &stream)
 {
-    QByteArray answer;
+    QByteArray replies;
     QByteArray &in = stream.pending;
-    for (;;) {
-        if (in.isEmpty())
-            return answer;
-        const auto at = [&](int i) { return uchar(in.at(i)); };
-        const char first = in.at(0);
-        qsizetype used = 0;
-        if (first == 0x10) { // DLE EOT n
-            if (in.size() < 3)
-                return answer;
-            if (at(1) == 0x04) {
-                ++m_statusRequests;
-                answer += reply(at(2));
-                used = 3;
-            }
-        } else if (first == 0x1b) { // ESC @, ESC d n
-            if (in.size() < 2 || (at(1) == 'd' && in.size() < 3))
-                return answer;
-            if (at(1) == '@') {
-                stream.ticket = QImage();
-                used = 2;
-            } else if (at(1) == 'd') {
-                finishTicket(stream, QStringLiteral("none"));
-                used = 3;
-            }
-        } else if (first == 0x1d) { // GS v 0, GS V
-            if (in.size() < 3)
-                return answer;
-            if (at(1) == 'v' && at(2) == '0') {
-                if (in.size() < 8)
-                    return answer;
-                const int widthBytes = at(4) | (at(5) << 8);
-                const int rows = at(6) | (at(7) << 8);
-                if (in.size() < 8 + widthBytes * rows)
-                    return answer;
-                stream.ticket = withRows(stream.ticket, widthBytes, rows, in.constData() + 8);
-                used = 8 + widthBytes * rows;
-            } else if (at(1) == 'V') {
-                const int m = at(2);
-                const bool withFeed = m == 65 || m == 66;
-                if (withFeed && in.size() < 4)
-                    return answer;
-                const bool full = m == 0 || m == 48 || m == 65;
-                finishTicket(stream, full ? QStringLiteral("full") : QStringLiteral("partial"));
-                used = withFeed ? 4 : 3;
-            }
-        }
-        if (used == 0) {
+    const auto at = [&](int i) { return i < in.size() ? uchar(in.at(i)) : 0; };
+    while (!in.isEmpty()) {
+        const auto command = [&](char a, char b) { return at(0) == a && at(1) == b; };
+        qsizetype used = 1;
+        const qsizetype rasterSize = 8 + (at(4) | at(5) << 8) * (at(6) | at(7) << 8);
+        if (command(0x10, 0x04) || command(0x1b, 'd') || command(0x1d, 'V')) {
+            used = at(2) == 65 || at(2) == 66 ? 4 : 3; // GS V 65/66 n: feed, then cut
+            if (in.size() < used)
+                return replies;
+            const int n = at(2);
+            if (at(0) == 0x10 && n >= 1 && n <= 4 && m_state != State::Silent)
+                replies += char(0x12 | kReplies[int(m_state.load())][n - 1]);
+            else if (at(0) != 0x10)
+                finishTicket(stream, at(0) == 0x1b                  ? QStringLiteral("none")
+                                     : n == 0 || n == 48 || n == 65 ? QStringLiteral("full")
+                                                                    : QStringLiteral("partial"));
+        } else if (command(0x1b, '@')) {
+            stream.ticket = QImage();
+            used = 2;
+        } else if (command(0x1d, 'v') && at(2) == '0') {
+            if (in.size() < 8 || in.size() < rasterSize)
+                return replies;
+            stream.ticket = withRows(stream.ticket, at(4) | at(5) << 8, at(6) | at(7) << 8,
+                                     reinterpret_cast<const uchar *>(in.constData()) + 8);
+            used = rasterSize;
+        } else if (in.size() < 3 && (at(0) == 0x10 || at(0) == 0x1b || at(0) == 0x1d)) {
+            return replies; // the rest of the command is still on its way
+        } else {
             ++m_unknownBytes;
-            used = 1;
         }
         in.remove(0, used);
     }
+    return replies;
 }
 
 void FakeReceiptPrinter::run()
 {
-    std::map<int, Stream> streams; // by descriptor: the clients and the terminal
-    streams[m_master];
+    std::map<int, Stream> streams{{m_master, {}}}; // by descriptor: the terminal, the clients
     for (;;) {
         std::vector<pollfd> watched{{m_wake[0], POLLIN, 0}, {m_listener, POLLIN, 0}};
         for (const auto &entry : streams)
             watched.push_back({entry.first, POLLIN, 0});
-        if (::poll(watched.data(), nfds_t(watched.size()), -1) < 0 && errno != EINTR)
+        ::poll(watched.data(), nfds_t(watched.size()), -1);
+        char command = 0;
+        if (watched[0].revents && (::read(m_wake[0], &command, 1) != 1 || command != 'd'))
             return;
-        if (watched[0].revents) {
-            char command = 0;
-            if (::read(m_wake[0], &command, 1) != 1 || command != 2)
-                return;
-            for (auto it = streams.begin(); it != streams.end();) {
-                if (it->first == m_master) {
-                    ++it;
-                    continue;
-                }
-                ::close(it->first);
-                it = streams.erase(it);
-            }
+        if (command == 'd') {
+            for (auto it = streams.begin(); it != streams.end();)
+                it =
+                    it->first == m_master ? std::next(it) : (::close(it->first), streams.erase(it));
             continue;
         }
-        if (watched[1].revents & POLLIN) {
-            const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client >= 0)
-                streams[client];
-        }
+        const int client =
+            watched[1].revents ? ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+        if (client >= 0)
+            streams[client];
         for (size_t i = 2; i < watched.size(); ++i) {
-            if (!(watched[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
             const int fd = watched[i].fd;
             char buffer[65536];
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0 && fd != m_master) {
-                ::close(fd);
+            const ssize_t n = watched[i].revents ? ::read(fd, buffer, sizeof buffer) : 0;
+            if (n <= 0 && watched[i].revents && fd != m_master) {
+                ::close(fd); // the kiosk closed its connection, or it broke
                 streams.erase(fd);
-                continue;
+            } else if (n > 0) {
+                streams[fd].pending.append(buffer, n);
+                const QByteArray replies = parse(streams[fd]);
+                [[maybe_unused]] const auto sent = ::write(fd, replies.constData(), replies.size());
             }
-            if (n <= 0)
-                continue;
-            Stream &stream = streams[fd];
-            stream.pending.append(buffer, n);
-            const QByteArray answer = parse(stream);
-            if (!answer.isEmpty()) [[maybe_unused]]
-                const auto sent = ::write(fd, answer.constData(), answer.size());
         }
     }
 }

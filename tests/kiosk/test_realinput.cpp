@@ -101,15 +101,12 @@ void TestRealInput::touchesDuringASlowIssueAndABounceGiveOneTicket()
 // given a roll again and then runs low, with nobody at the kiosk.
 void TestRealInput::printerStateComesAndGoesOnTheScreen()
 {
-    using State = test::FakeReceiptPrinter::State;
     test::FakeReceiptPrinter receiptPrinter;
-    QVERIFY2(receiptPrinter.ok(), qPrintable(receiptPrinter.error()));
+    receiptPrinter.setState(test::FakeReceiptPrinter::State::PaperOut);
     test::TempInstallation installation;
-    QVERIFY2(installation.ok(), qPrintable(installation.error()));
     QFile layout(FileName::TicketLayout);
     QVERIFY(layout.open(QIODevice::WriteOnly));
-    layout.write("output escpos " + receiptPrinter.tcpAddress().toUtf8() +
-                 "\ntext x=0 y=0 w=80 h=20 size=40 | {NumeroDaStampare}\n");
+    layout.write("output escpos " + receiptPrinter.tcpAddress().toUtf8() + "\ntext | {ID}\n");
     layout.close();
     StationState state;
     state.serverPath = installation.serverPath();
@@ -118,45 +115,39 @@ void TestRealInput::printerStateComesAndGoesOnTheScreen()
     EventLoopWaiter waiter;
     SystemTicketPrinter printer;
     TicketIssue issue(state, shell, clock, waiter, printer);
-    receiptPrinter.setState(State::PaperOut);
     FrontEnd screen(state, shell, clock, issue);
     QVERIFY(screen.Form_Load());
     screen.show();
     QVERIFY(QTest::qWaitForWindowExposed(&screen));
-    const auto shows = [&](const QPoint &at, QRgb colour) {
+    const auto shows = [&](const QPoint &at, const QColor &colour) {
         const QColor seen = g_display->grab().pixelColor(screen.mapToGlobal(at));
-        return std::abs(seen.red() - qRed(colour)) < 30 &&
-               std::abs(seen.green() - qGreen(colour)) < 30 &&
-               std::abs(seen.blue() - qBlue(colour)) < 30;
+        return std::abs(seen.red() - colour.red()) + std::abs(seen.green() - colour.green()) +
+                   std::abs(seen.blue() - colour.blue()) <
+               60;
     };
     const QPoint middle = screen.rect().center();
-    const QRgb bannerRed = qRgb(160, 0, 0);
     const QString shots = qEnvironmentVariable("NX7_SCREENS_DIR");
 
     // Out of service at once: a touch on a button gives nothing.
-    QTRY_VERIFY_WITH_TIMEOUT(shows(middle, bannerRed), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(shows(middle, QColor(160, 0, 0)), 5000);
     if (!shots.isEmpty())
         g_display->saveScreenshot(shots + QStringLiteral("/kiosk-no-paper.png"));
     const QPoint button = screen.bottone(1)->mapToGlobal(QPoint(10, 10));
-    g_display->run(QStringLiteral("xdotool"),
-                   {QStringLiteral("mousemove"), QString::number(button.x()),
-                    QString::number(button.y()), QStringLiteral("click"), QStringLiteral("1")});
+    g_display->run(QStringLiteral("xdotool"), {"mousemove", QString::number(button.x()),
+                                               QString::number(button.y()), "click", "1"});
     QTest::qWait(300);
     QCOMPARE(receiptPrinter.tickets().size(), 0);
 
-    // A new roll with paper running low: the banner goes by itself within 10 s, the
-    // notice comes, and a touch prints.
-    receiptPrinter.setState(State::PaperNearEnd);
-    QTRY_VERIFY_WITH_TIMEOUT(!shows(middle, bannerRed), 10000);
-    const QRect notice = screen.paperNotice()->geometry();
-    QTRY_VERIFY_WITH_TIMEOUT(shows(notice.center(), qRgb(255, 200, 0)), 2000);
+    // A new roll running low: the banner goes by itself within 10 s, the notice comes, and
+    // a touch prints (the event loop runs meanwhile: the touch is an X event).
+    receiptPrinter.setState(test::FakeReceiptPrinter::State::PaperNearEnd);
+    QTRY_VERIFY_WITH_TIMEOUT(!shows(middle, QColor(160, 0, 0)), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(shows(screen.paperNotice()->geometry().center(), QColor(255, 200, 0)),
+                             2000);
     if (!shots.isEmpty())
         g_display->saveScreenshot(shots + QStringLiteral("/kiosk-paper-low.png"));
     g_display->run(QStringLiteral("xdotool"), {QStringLiteral("click"), QStringLiteral("1")});
-    // The event loop runs meanwhile: the touch is an X event.
     QTRY_COMPARE_WITH_TIMEOUT(receiptPrinter.tickets().size(), 1, 5000);
-    if (!shots.isEmpty())
-        receiptPrinter.tickets().first().save(shots + QStringLiteral("/ticket-on-x.png"));
 }
 
 int main(int argc, char **argv)
