@@ -690,6 +690,8 @@ void FrontEnd::showPrinterState(const PrinterState &state)
     m_printerBanner->setVisible(m_outOfService);
     if (m_outOfService)
         m_printerBanner->raise();
+    if (m_pannelloAttesaStampa->isVisible())
+        m_pannelloAttesaStampa->raise(); // the customer's notice is read first
     for (int n = 1; n <= m_activeServiceCount; ++n)
         m_bottone[n - 1]->setEnabled(!m_outOfService);
     m_paperNotice->setVisible(state.condition == PrinterState::Condition::PaperNearEnd);

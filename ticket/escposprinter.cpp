@@ -259,7 +259,8 @@ Result<EscPosLink *> EscPosPrinter::link(const EscPos::Settings &settings)
     return m_link.get();
 }
 
-std::optional<EscPos::StatusReplies> EscPosPrinter::exchange(EscPosLink &link, QString *problem)
+std::optional<EscPos::StatusReplies> EscPosPrinter::exchange(EscPosLink &link, int replyMs,
+                                                             QString *problem)
 {
     if (!link.drain()) {
         *problem = QStringLiteral("la stampante ha chiuso la connessione");
@@ -267,15 +268,14 @@ std::optional<EscPos::StatusReplies> EscPosPrinter::exchange(EscPosLink &link, Q
     }
     std::array<quint8, 4> replies{};
     for (int n = 1; n <= 4; ++n) {
-        if (Status sent = link.write(EscPos::statusRequest(n), m_timeouts.replyMs); !sent) {
+        if (Status sent = link.write(EscPos::statusRequest(n), replyMs); !sent) {
             *problem = sent.error().description;
             return std::nullopt;
         }
-        const auto reply = link.readByte(m_timeouts.replyMs);
+        const auto reply = link.readByte(replyMs);
         if (!reply) {
-            *problem = QStringLiteral("nessuna risposta a DLE EOT %1 entro %2 ms")
-                           .arg(n)
-                           .arg(m_timeouts.replyMs);
+            *problem =
+                QStringLiteral("nessuna risposta a DLE EOT %1 entro %2 ms").arg(n).arg(replyMs);
             return std::nullopt;
         }
         replies[size_t(n - 1)] = *reply;
@@ -284,6 +284,11 @@ std::optional<EscPos::StatusReplies> EscPosPrinter::exchange(EscPosLink &link, Q
 }
 
 PrinterState EscPosPrinter::state(const EscPos::Settings &settings)
+{
+    return state(settings, m_timeouts.replyMs);
+}
+
+PrinterState EscPosPrinter::state(const EscPos::Settings &settings, int replyMs)
 {
     // A connection kept from before may have died with the printer's restart: one more
     // try on a fresh one before the printer is called unreachable.
@@ -294,7 +299,7 @@ PrinterState EscPosPrinter::state(const EscPos::Settings &settings)
         EscPosLink &current = **open;
         const bool wasUsed = current.used();
         QString problem;
-        const auto replies = exchange(current, &problem);
+        const auto replies = exchange(current, replyMs, &problem);
         if (replies) {
             current.markUsed();
             return EscPos::decode(*replies);
@@ -339,7 +344,7 @@ Status EscPosPrinter::print(const EscPos::Settings &settings, const QSizeF &page
     if (Status sent = send(settings, bytes); !sent)
         return sent;
     m_lastBytes = bytes.size();
-    m_afterCut = state(settings);
+    m_afterCut = state(settings, m_timeouts.afterCutMs);
     if (!m_afterCut.canPrint())
         return Error::make(ErrorNumber::PrinterError,
                            QStringLiteral("dopo il taglio la stampante riferisce: %1 (%2)")

@@ -27,6 +27,9 @@ public:
         int replyMs = 300;   // each status reply
         int connectMs = 500; // a network printer's port
         int stallMs = 5000;  // a write that makes no progress
+        // The replies after the cut: a printer with a small receive buffer takes the
+        // request in only once it has printed most of the ticket.
+        int afterCutMs = 3000;
     };
     using PagePainter = std::function<void(QPainter &painter, int page)>;
 
@@ -59,7 +62,8 @@ private:
     Result<EscPosLink *> link(const EscPos::Settings &settings);
     // One exchange of the four requests on an open link; nullopt (and the reason) on I/O
     // failure or a missing reply.
-    std::optional<EscPos::StatusReplies> exchange(EscPosLink &link, QString *problem);
+    std::optional<EscPos::StatusReplies> exchange(EscPosLink &link, int replyMs, QString *problem);
+    PrinterState state(const EscPos::Settings &settings, int replyMs);
     Status send(const EscPos::Settings &settings, const QByteArray &bytes);
 
     std::unique_ptr<EscPosLink> m_link;
