@@ -459,7 +459,9 @@ printTickets(const QByteArray &output, int tickets,
     sample.open(QIODevice::ReadOnly);
     QFile layout(FileName::TicketLayout);
     layout.open(QIODevice::WriteOnly);
-    layout.write(sample.readAll().replace("output default", output));
+    // "output none": the shipped layout as it is, and a printer that takes nothing.
+    layout.write(output == "output none" ? sample.readAll()
+                                         : sample.readAll().replace("output default", output));
     layout.close();
 
     StationState state;
@@ -468,7 +470,8 @@ printTickets(const QByteArray &output, int tickets,
     SystemClock clock;
     NoWait waiter;
     SystemTicketPrinter system;
-    TimedPrinter printer(system);
+    NullPrinter nothing;
+    TimedPrinter printer(output == "output none" ? static_cast<TicketPrinter &>(nothing) : system);
     TicketIssue issue(state, shell, clock, waiter, printer);
     BenchScreen screen;
     for (int slot = 1; slot <= kSlotCount; ++slot) {
@@ -547,40 +550,49 @@ PrintFigures escposRun(int tickets)
         [](SystemTicketPrinter &system) { return system.escpos().lastTicketBytes(); });
 }
 
+double percentileOf(std::vector<double> values, double p)
+{
+    std::sort(values.begin(), values.end());
+    return percentile(values, p);
+}
+
 int printersComparison(int tickets)
 {
-    const PrintFigures service = printServiceRun(tickets);
-    const PrintFigures escpos = escposRun(tickets);
+    const std::vector<PrintFigures> runs{printServiceRun(tickets), escposRun(tickets),
+                                         printTickets(
+                                             "output none", tickets,
+                                             [](int) { return SteadyClock::now(); },
+                                             [](SystemTicketPrinter &) { return 0; })};
     std::printf("%d tickets of the sample layout per run, SQLite server database\n", tickets);
-    std::printf("%-38s%18s%18s\n", "", "print service", "ESC/POS 576 dots");
-    const auto row = [&](const char *label, double a, double b, const char *unit) {
-        std::printf("%-38s%15.2f %-2s%15.2f %-2s\n", label, a, unit, b, unit);
+    std::printf("%-38s%18s%18s%18s\n", "", "print service", "ESC/POS 576 dots", "no printing");
+    const auto row = [&](const char *label, const char *unit, auto value) {
+        std::printf("%-38s", label);
+        for (const PrintFigures &run : runs)
+            std::printf("%15.2f %-2s", value(run), unit);
+        std::printf("\n");
     };
-    const auto sorted = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v;
-    };
-    row("touch -> last byte out: median", percentile(sorted(service.lastByte), 0.5),
-        percentile(sorted(escpos.lastByte), 0.5), "ms");
-    row("touch -> last byte out: 99th pct", percentile(sorted(service.lastByte), 0.99),
-        percentile(sorted(escpos.lastByte), 0.99), "ms");
-    row("touch -> screen given back: median", percentile(sorted(service.issue), 0.5),
-        percentile(sorted(escpos.issue), 0.5), "ms");
-    row("touch -> screen given back: 99th pct", percentile(sorted(service.issue), 0.99),
-        percentile(sorted(escpos.issue), 0.99), "ms");
-    row("render alone: median", percentile(sorted(service.render), 0.5),
-        percentile(sorted(escpos.render), 0.5), "ms");
-    row("bytes per ticket", service.bytes, escpos.bytes, "B");
-    std::printf("(print service: render is the painting into the PDF job; the last byte is "
-                "the whole job in the scheduler's spool (no printer behind it). ESC/POS: render is "
-                "painting and raster; the last "
-                "byte is the cut received by the printer)\n");
-    for (const PrintFigures *f : {&service, &escpos}) {
-        if (!f->note.isEmpty())
-            std::printf("%s: %s\n", f == &service ? "print service" : "ESC/POS",
-                        qPrintable(f->note));
+    row("touch -> last byte out: median", "ms",
+        [](const PrintFigures &f) { return percentileOf(f.lastByte, 0.5); });
+    row("touch -> last byte out: 99th pct", "ms",
+        [](const PrintFigures &f) { return percentileOf(f.lastByte, 0.99); });
+    row("touch -> screen given back: median", "ms",
+        [](const PrintFigures &f) { return percentileOf(f.issue, 0.5); });
+    row("touch -> screen given back: 99th pct", "ms",
+        [](const PrintFigures &f) { return percentileOf(f.issue, 0.99); });
+    row("render alone: median", "ms",
+        [](const PrintFigures &f) { return percentileOf(f.render, 0.5); });
+    row("bytes per ticket", "B", [](const PrintFigures &f) { return f.bytes; });
+    std::printf("(print service: render is the painting into the PDF job; the last byte is the "
+                "whole job in the scheduler's spool, with no printer behind it. ESC/POS: render "
+                "is painting and raster; the last byte is the cut received by the printer. No "
+                "printing: the ticket issue alone, nothing painted)\n");
+    bool ok = true;
+    for (const PrintFigures &run : runs) {
+        if (!run.note.isEmpty())
+            std::printf("%s\n", qPrintable(run.note));
+        ok &= run.note.isEmpty();
     }
-    return service.note.isEmpty() && escpos.note.isEmpty() ? 0 : 1;
+    return ok ? 0 : 1;
 }
 
 int fakePrinter(const QDir &folder)
