@@ -38,7 +38,7 @@ public:
 
     bool ok() const { return m_thread.joinable(); }
     QString tcpAddress() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(m_port); }
-    QString serialDevice() const { return m_slaveName; }
+    QString serialDevice() const { return m_slaveName; } // empty without pseudo-terminals
 
     void setState(State state) { m_state = state; }
     // The state taken as soon as the next ticket has been cut.
