@@ -5,14 +5,29 @@
 // paints nothing) instead of a printer.
 //
 //   nx7bench [TICKETS] [--no-render] [--backend sqlite|postgresql|both] [--kiosks K] [--check]
+//   nx7bench --printers [TICKETS]
+//   nx7bench --fake-printer FOLDER
 //
 // The load run starts K kiosk processes (this program in a headless kiosk mode, each with
 // its own station folder and its own services) and K simulated counter stations that mark
 // the oldest rows called and lower "Attesa" meanwhile. --check then verifies that every
 // kiosk's numbers are in the queue exactly once per service, and fails otherwise.
+//
+// --printers prints the sample ticket for real, on SQLite, side by side: through the print
+// service (a private CUPS scheduler, a raw queue writing to a file) and straight to a
+// receipt printer in ESC/POS (the test suite's fake printer on a loopback port), timing
+// the touch to the last byte out, the rendering alone and the bytes of each ticket.
+//
+// --fake-printer runs that fake printer for trying the kiosk by hand: it prints the
+// "output escpos" lines that reach it, takes states on its standard input (ready, near-end,
+// paper-out, cover-open, offline, cutter-error, silent; quit) and saves each ticket it
+// receives as FOLDER/ticket-N.png.
 
 #include "clock.h"
+#include "cupsserver.h"
 #include "database.h"
+#include "escposprinter.h"
+#include "fakereceiptprinter.h"
 #include "filenames.h"
 #include "installation.h"
 #include "postgresserver.h"
@@ -31,11 +46,16 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <QPainter>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <poll.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -375,6 +395,238 @@ Figures loadRun(Backend &backend, int kiosks, int tickets, bool render, bool che
     return figures;
 }
 
+// The kiosk's printer, timing the painting of each ticket.
+class TimedPrinter final : public TicketPrinter
+{
+public:
+    explicit TimedPrinter(TicketPrinter &inner) : m_inner(inner) {}
+    Status print(const PrintTarget &target, const QSizeF &pageSizeMm, int pageCount,
+                 const QString &jobName, const PagePainter &paintPage) override
+    {
+        paintMs = 0;
+        return m_inner.print(target, pageSizeMm, pageCount, jobName,
+                             [&](QPainter &painter, int page) {
+                                 QElapsedTimer painting;
+                                 painting.start();
+                                 paintPage(painter, page);
+                                 paintMs += double(painting.nsecsElapsed()) / 1e6;
+                             });
+    }
+    Status ready(const PrintTarget &target) override { return m_inner.ready(target); }
+    double paintMs = 0;
+
+private:
+    TicketPrinter &m_inner;
+};
+
+struct PrintFigures
+{
+    std::vector<double> issue;    // touch -> the issue gave the screen back
+    std::vector<double> lastByte; // touch -> the last byte of the ticket out
+    std::vector<double> render;   // painting (print service) or painting and raster
+    double bytes = 0;
+    QString note;
+};
+
+using SteadyClock = std::chrono::steady_clock;
+
+double millisSince(SteadyClock::time_point from, SteadyClock::time_point to)
+{
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// Issues `tickets` tickets with the sample layout sent to `output`; `lastByte` waits for
+// ticket i to be out and says when it was, `bytes` tells its size.
+PrintFigures
+printTickets(const QByteArray &output, int tickets,
+             const std::function<std::optional<SteadyClock::time_point>(int)> &lastByte,
+             const std::function<qint64(SystemTicketPrinter &)> &bytes)
+{
+    PrintFigures figures;
+    QTemporaryDir root;
+    const QString server = root.filePath(QStringLiteral("server"));
+    const QString station = root.filePath(QStringLiteral("station"));
+    Status made = Installation::createServer(server, {});
+    if (made)
+        made = Installation::createStation(station, server);
+    if (!made) {
+        figures.note = made.error().description;
+        return figures;
+    }
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(station);
+    QFile sample(QStringLiteral(NX7_TICKET_LAYOUT));
+    sample.open(QIODevice::ReadOnly);
+    QFile layout(FileName::TicketLayout);
+    layout.open(QIODevice::WriteOnly);
+    // "output none": the shipped layout as it is, and a printer that takes nothing.
+    layout.write(output == "output none" ? sample.readAll()
+                                         : sample.readAll().replace("output default", output));
+    layout.close();
+
+    StationState state;
+    state.serverPath = server;
+    BenchShell shell;
+    SystemClock clock;
+    NoWait waiter;
+    SystemTicketPrinter system;
+    NullPrinter nothing;
+    TimedPrinter printer(output == "output none" ? static_cast<TicketPrinter &>(nothing) : system);
+    TicketIssue issue(state, shell, clock, waiter, printer);
+    BenchScreen screen;
+    for (int slot = 1; slot <= kSlotCount; ++slot) {
+        screen.context.slotNextNumber[slot] = 1;
+        screen.context.slotServiceId[slot] = 1 + (slot - 1) % 6;
+    }
+    screen.context.screenDateText = QDate::currentDate().toString(QStringLiteral("dd/MM/yyyy"));
+    qint64 totalBytes = 0;
+    for (int i = 0; i < tickets && figures.note.isEmpty(); ++i) {
+        const auto touch = SteadyClock::now();
+        issue.IssueTicket(screen, 1 + i % 6);
+        const auto given = SteadyClock::now();
+        const auto out = lastByte(i);
+        if (shell.messages > 0 || !out) {
+            figures.note = QStringLiteral("ticket %1 did not come out").arg(i + 1);
+            break;
+        }
+        figures.issue.push_back(millisSince(touch, given));
+        figures.lastByte.push_back(millisSince(touch, *out));
+        figures.render.push_back(system.escpos().lastTicketBytes() > 0
+                                     ? system.escpos().lastRenderMs()
+                                     : printer.paintMs);
+        totalBytes += bytes(system);
+    }
+    QDir::setCurrent(previous);
+    if (!figures.issue.empty())
+        figures.bytes = double(totalBytes) / double(figures.issue.size());
+    return figures;
+}
+
+// The print service: a private scheduler with a raw queue. This machine's CUPS has no
+// filters, so nothing is written past the scheduler: the last byte is taken to be out when
+// the scheduler holds the whole job in its spool (a PDF ends with %%EOF), which is earlier
+// than a real printer would have it.
+PrintFigures printServiceRun(int tickets)
+{
+    test::CupsServer cups;
+    if (!cups.ok())
+        return PrintFigures{{}, {}, {}, 0, cups.error()};
+    if (!test::CupsServer::tool(QStringLiteral("lpadmin"),
+                                {"-p", "Biglietti", "-E", "-v", "file:/dev/null", "-m", "raw"}))
+        return PrintFigures{{}, {}, {}, 0, QStringLiteral("lpadmin failed")};
+    qint64 size = 0;
+    const auto spooled = [&](int index) -> std::optional<SteadyClock::time_point> {
+        const QString job =
+            QDir(cups.folder())
+                .filePath(QStringLiteral("d%1-001").arg(index + 1, 5, 10, QChar(u'0')));
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 10000) {
+            QFile file(job);
+            if (file.open(QIODevice::ReadOnly) && file.readAll().trimmed().endsWith("%%EOF")) {
+                size = file.size();
+                return SteadyClock::now();
+            }
+            QThread::usleep(200);
+        }
+        return std::nullopt;
+    };
+    return printTickets("output printer Biglietti", tickets, spooled,
+                        [&](SystemTicketPrinter &) { return size; });
+}
+
+PrintFigures escposRun(int tickets)
+{
+    test::FakeReceiptPrinter printer;
+    if (!printer.ok())
+        return PrintFigures{{}, {}, {}, 0, QStringLiteral("no fake printer")};
+    const auto cut = [&](int index) -> std::optional<SteadyClock::time_point> {
+        if (!printer.waitForTickets(index + 1, 5000))
+            return std::nullopt;
+        return printer.cutTimes().at(index);
+    };
+    return printTickets(
+        "output escpos " + printer.tcpAddress().toUtf8(), tickets, cut,
+        [](SystemTicketPrinter &system) { return system.escpos().lastTicketBytes(); });
+}
+
+double percentileOf(std::vector<double> values, double p)
+{
+    std::sort(values.begin(), values.end());
+    return percentile(values, p);
+}
+
+int printersComparison(int tickets)
+{
+    const std::vector<PrintFigures> runs{printServiceRun(tickets), escposRun(tickets),
+                                         printTickets(
+                                             "output none", tickets,
+                                             [](int) { return SteadyClock::now(); },
+                                             [](SystemTicketPrinter &) { return 0; })};
+    std::printf("%d tickets of the sample layout per run, SQLite server database\n", tickets);
+    std::printf("%-38s%18s%18s%18s\n", "", "print service", "ESC/POS 576 dots", "no printing");
+    const auto row = [&](const char *label, const char *unit, auto value) {
+        std::printf("%-38s", label);
+        for (const PrintFigures &run : runs)
+            std::printf("%15.2f %-2s", value(run), unit);
+        std::printf("\n");
+    };
+    row("touch -> last byte out: median", "ms",
+        [](const PrintFigures &f) { return percentileOf(f.lastByte, 0.5); });
+    row("touch -> last byte out: 99th pct", "ms",
+        [](const PrintFigures &f) { return percentileOf(f.lastByte, 0.99); });
+    row("touch -> screen given back: median", "ms",
+        [](const PrintFigures &f) { return percentileOf(f.issue, 0.5); });
+    row("touch -> screen given back: 99th pct", "ms",
+        [](const PrintFigures &f) { return percentileOf(f.issue, 0.99); });
+    row("render alone: median", "ms",
+        [](const PrintFigures &f) { return percentileOf(f.render, 0.5); });
+    row("bytes per ticket", "B", [](const PrintFigures &f) { return f.bytes; });
+    std::printf("(print service: render is the painting into the PDF job; the last byte is the "
+                "whole job in the scheduler's spool, with no printer behind it. ESC/POS: render "
+                "is painting and raster; the last byte is the cut received by the printer. No "
+                "printing: the ticket issue alone, nothing painted)\n");
+    bool ok = true;
+    for (const PrintFigures &run : runs) {
+        if (!run.note.isEmpty())
+            std::printf("%s\n", qPrintable(run.note));
+        ok &= run.note.isEmpty();
+    }
+    return ok ? 0 : 1;
+}
+
+int fakePrinter(const QDir &folder)
+{
+    using State = test::FakeReceiptPrinter::State;
+    test::FakeReceiptPrinter printer;
+    std::printf("output escpos %s\noutput escpos %s\n", qPrintable(printer.tcpAddress()),
+                qPrintable(printer.serialDevice()));
+    const std::map<QByteArray, State> states{
+        {"ready", State::Ready},        {"near-end", State::PaperNearEnd},
+        {"paper-out", State::PaperOut}, {"cover-open", State::CoverOpen},
+        {"offline", State::Offline},    {"cutter-error", State::CutterError},
+        {"silent", State::Silent},
+    };
+    qsizetype saved = 0;
+    char line[256];
+    for (;;) {
+        const QList<QImage> tickets = printer.tickets();
+        for (; saved < tickets.size(); ++saved) {
+            const QString file = folder.filePath(QStringLiteral("ticket-%1.png").arg(saved + 1));
+            tickets.at(saved).save(file);
+            std::printf("%s\n", qPrintable(file));
+        }
+        std::fflush(stdout);
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        if (::poll(&input, 1, 100) <= 0)
+            continue;
+        if (!std::fgets(line, sizeof line, stdin) || QByteArray(line).trimmed() == "quit")
+            return 0;
+        if (const auto it = states.find(QByteArray(line).trimmed()); it != states.end())
+            printer.setState(it->second);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -398,6 +650,10 @@ int main(int argc, char **argv)
     }
     if (args.value(0) == u"--counter-worker" && args.size() == 3)
         return runCounterStation(args.at(1), args.at(2));
+    if (args.value(0) == u"--fake-printer" && args.size() == 2)
+        return fakePrinter(QDir(args.at(1)));
+    if (args.value(0) == u"--printers")
+        return printersComparison(std::max(1, args.value(1, QStringLiteral("500")).toInt()));
 
     int tickets = 3000;
     int kiosks = 5;

@@ -6,6 +6,7 @@
 #include "imporete.h"
 #include "kiosklog.h"
 #include "msgform.h"
+#include "printerstate.h"
 #include "screenlayout.h"
 #include "servicebutton.h"
 #include "shell.h"
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace nx7 {
 
@@ -93,9 +95,15 @@ FrontEnd::FrontEnd(StationState &state, Shell &shell, Clock &clock, TicketIssuer
     setPalette(palette);
     resize(Twips::toPixels(kDesignWidth), Twips::toPixels(kDesignHeight));
     createControls();
+    createPrinterControls();
 }
 
-FrontEnd::~FrontEnd() = default;
+FrontEnd::~FrontEnd()
+{
+    // A screen destroyed without being closed leaves no poll behind.
+    if (PrinterMonitor *monitor = m_issuer.printerMonitor())
+        monitor->stop();
+}
 
 QColor FrontEnd::screenColour()
 {
@@ -266,6 +274,14 @@ void FrontEnd::finishLoad()
 {
     m_restartCheck = std::make_unique<NightlyRestartCheck>(m_clock.now());
     m_timer1->start();
+    placePaperNotice();
+    if (PrinterMonitor *monitor = m_issuer.printerMonitor()) {
+        connect(monitor, &PrinterMonitor::printerStateChanged, this, &FrontEnd::showPrinterState);
+        // Never asked in the middle of a ticket. The issuer owns the monitor and outlives
+        // the screen: the question does not reach back into the screen.
+        monitor->start([&issuer = m_issuer] { return issuer.issuing(); });
+        showPrinterState(monitor->state());
+    }
     qCInfo(lcKiosk) << "kiosk screen loaded: resolution" << m_resolutionCode << "services"
                     << m_activeServiceCount;
 }
@@ -464,6 +480,10 @@ void FrontEnd::Bottone_Click(int index)
 {
     if (index < 1 || index > m_activeServiceCount)
         return;
+    if (m_outOfService) {
+        qCInfo(lcKiosk) << "touch on slot" << index << "ignored: the printer cannot print";
+        return;
+    }
     if (m_enabledAt.isValid()) {
         const qint64 since = m_enabledAt.msecsTo(m_clock.now());
         if (since >= 0 && since < kBounceMs) {
@@ -473,6 +493,10 @@ void FrontEnd::Bottone_Click(int index)
         }
     }
     m_issuer.IssueTicket(*this, index);
+    // The state may have changed with the ticket (the roll ran out): asked at once, not
+    // at the next poll.
+    if (PrinterMonitor *monitor = m_issuer.printerMonitor(); monitor && isVisible())
+        monitor->poll();
 }
 
 void FrontEnd::showWaitingPanel()
@@ -550,6 +574,10 @@ bool FrontEnd::Form_QueryUnload()
 void FrontEnd::done(int result)
 {
     m_timer1->stop();
+    if (PrinterMonitor *monitor = m_issuer.printerMonitor()) {
+        monitor->stop();
+        disconnect(monitor, nullptr, this, nullptr);
+    }
     QDialog::done(result);
 }
 
@@ -576,6 +604,99 @@ void FrontEnd::paintEvent(QPaintEvent *event)
     // At its natural size from the top-left corner; the screen colour shows elsewhere.
     QPainter painter(this);
     painter.drawPixmap(0, 0, m_background);
+}
+
+void FrontEnd::createPrinterControls()
+{
+    // Across the middle of the screen, over the buttons, which take no touches meanwhile.
+    m_printerBanner = new QWidget(this);
+    m_printerBanner->setObjectName(QStringLiteral("BannerStampante"));
+    m_printerBanner->setAutoFillBackground(true);
+    QPalette palette = m_printerBanner->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, QPalette::Window, QColor(160, 0, 0));
+        palette.setColor(group, QPalette::WindowText, Qt::white);
+    }
+    m_printerBanner->setPalette(palette);
+    auto *layout = new QVBoxLayout(m_printerBanner);
+    auto *title = new QLabel(QStringLiteral("Servizio momentaneamente sospeso"), m_printerBanner);
+    m_bannerReason = new QLabel(m_printerBanner);
+    m_bannerReason->setObjectName(QStringLiteral("MotivoSospensione"));
+    QFont titleFont(QStringLiteral("DejaVu Sans"));
+    titleFont.setPixelSize(44);
+    titleFont.setBold(true);
+    title->setFont(titleFont);
+    QFont reasonFont(QStringLiteral("DejaVu Sans"));
+    reasonFont.setPixelSize(30);
+    m_bannerReason->setFont(reasonFont);
+    for (QLabel *label : {title, m_bannerReason}) {
+        label->setAlignment(Qt::AlignCenter);
+        label->setTextFormat(Qt::PlainText);
+        label->setPalette(palette);
+        layout->addWidget(label);
+    }
+    m_printerBanner->hide();
+
+    // Small, in a corner no button takes, where staff see it.
+    m_paperNotice = new QLabel(QStringLiteral("Carta in esaurimento"), this);
+    m_paperNotice->setObjectName(QStringLiteral("AvvisoCarta"));
+    m_paperNotice->setTextFormat(Qt::PlainText);
+    QFont noticeFont(QStringLiteral("DejaVu Sans"));
+    noticeFont.setPixelSize(16);
+    noticeFont.setBold(true);
+    m_paperNotice->setFont(noticeFont);
+    m_paperNotice->setAutoFillBackground(true);
+    QPalette noticePalette = m_paperNotice->palette();
+    noticePalette.setColor(QPalette::Window, QColor(255, 200, 0));
+    noticePalette.setColor(QPalette::WindowText, Qt::black);
+    m_paperNotice->setPalette(noticePalette);
+    m_paperNotice->setContentsMargins(8, 4, 8, 4);
+    m_paperNotice->adjustSize();
+    m_paperNotice->hide();
+}
+
+void FrontEnd::placePaperNotice()
+{
+    // The first corner that no button and no label covers: the layouts leave the bottom
+    // free at every resolution, but a title or a date may reach a corner.
+    const QSize size = m_paperNotice->sizeHint();
+    constexpr int kMargin = 6;
+    const QList<QRect> candidates{
+        QRect(QPoint(kMargin, height() - size.height() - kMargin), size),
+        QRect(QPoint(width() - size.width() - kMargin, height() - size.height() - kMargin), size),
+        QRect(QPoint((width() - size.width()) / 2, height() - size.height() - kMargin), size),
+    };
+    for (const QRect &candidate : candidates) {
+        bool free = true;
+        for (const QWidget *child : findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (child != m_paperNotice && child != m_printerBanner &&
+                child != m_pannelloAttesaStampa && !child->isHidden() &&
+                child->geometry().intersects(candidate))
+                free = false;
+        }
+        if (free) {
+            m_paperNotice->setGeometry(candidate);
+            return;
+        }
+    }
+    m_paperNotice->setGeometry(candidates.first());
+}
+
+void FrontEnd::showPrinterState(const PrinterState &state)
+{
+    m_outOfService = !state.canPrint();
+    m_bannerReason->setText(state.text());
+    m_printerBanner->setGeometry(0, (height() - 160) / 2, width(), 160);
+    m_printerBanner->setVisible(m_outOfService);
+    if (m_outOfService)
+        m_printerBanner->raise();
+    if (m_pannelloAttesaStampa->isVisible())
+        m_pannelloAttesaStampa->raise(); // the customer's notice is read first
+    for (int n = 1; n <= m_activeServiceCount; ++n)
+        m_bottone[n - 1]->setEnabled(!m_outOfService);
+    m_paperNotice->setVisible(state.condition == PrinterState::Condition::PaperNearEnd);
+    if (m_paperNotice->isVisible())
+        m_paperNotice->raise();
 }
 
 } // namespace nx7

@@ -2,6 +2,7 @@
 
 #include "errors.h"
 #include "nightlyrestart.h"
+#include "printerstate.h"
 #include "screensettings.h"
 #include "stationstate.h"
 #include "ticketscreen.h"
@@ -63,6 +64,13 @@ public:
     void setScreenEnabled(bool enabled) override;
     QWidget *screenWindow() override { return this; }
 
+    // Shows the printer's state: out of service (banner, buttons take no touches) while it
+    // cannot print, the small "Carta in esaurimento" notice while its paper runs low.
+    void showPrinterState(const PrinterState &state);
+    bool outOfService() const { return m_outOfService; }
+    QWidget *printerBanner() const { return m_printerBanner; }
+    QLabel *paperNotice() const { return m_paperNotice; }
+
     int resolutionCode() const { return m_resolutionCode; }
     int activeServiceCount() const { return m_activeServiceCount; }
     // The hidden list Combo1: item n - 1 is the service name of slot n.
@@ -105,6 +113,8 @@ private:
     void placeDateLabel();
     void finishLoad();
     void restoreWaitingCaption();
+    void createPrinterControls();
+    void placePaperNotice();
     // Delivers the input that queued up while the screen was held, to the held screen,
     // which drops it.
     void dropHeldInput();
@@ -131,6 +141,10 @@ private:
     QTimer *m_timer1 = nullptr;
     QTimer *m_noticeTimer = nullptr;
     QDateTime m_enabledAt; // when the screen was last given back after an issue
+    QWidget *m_printerBanner = nullptr;
+    QLabel *m_bannerReason = nullptr;
+    QLabel *m_paperNotice = nullptr;
+    bool m_outOfService = false;
 };
 
 } // namespace nx7

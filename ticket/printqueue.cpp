@@ -177,4 +177,31 @@ QString unreadyReason(const PrintQueueState &queue)
     return QString();
 }
 
+PrinterState stateOf(const PrintQueueState &queue)
+{
+    using C = PrinterState::Condition;
+    const QString reason = unreadyReason(queue);
+    const auto has = [&](std::initializer_list<const char *> names) {
+        for (const QString &r : queue.reasons) {
+            for (const char *name : names) {
+                if (baseOf(r) == QLatin1StringView(name))
+                    return true;
+            }
+        }
+        return false;
+    };
+    if (!reason.isEmpty()) {
+        if (has({"door-open", "cover-open"}))
+            return PrinterState{C::CoverOpen, reason};
+        if (has({"media-empty", "media-needed"}))
+            return PrinterState{C::PaperOut, reason};
+        if (has({"offline", "shutdown"}))
+            return PrinterState{C::Unreachable, reason};
+        return PrinterState{C::Failed, reason};
+    }
+    if (has({"media-low"}))
+        return PrinterState{C::PaperNearEnd, queue.reasons.join(u' ')};
+    return PrinterState{C::Ready, queue.name};
+}
+
 } // namespace nx7::PrintQueue

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "errors.h"
+#include "printerstate.h"
 
 #include <QString>
 #include <QStringList>
@@ -26,6 +27,10 @@ Result<PrintQueueState> query(const QString &name);
 // or rejecting queue, a pause, and any state reason that is an error or means that the
 // printer is off line, out of paper or open.
 QString unreadyReason(const PrintQueueState &queue);
+
+// The queue's state for the kiosk screen: the reason that stops it (paper, cover, off line,
+// anything else) or, when it prints, whether its paper is running low ("media-low").
+PrinterState stateOf(const PrintQueueState &queue);
 
 } // namespace PrintQueue
 } // namespace nx7

@@ -50,6 +50,17 @@ Status ReportEngine::checkReady(const QString &projectFile)
     return m_printer.ready(layout->target({}));
 }
 
+PrinterState ReportEngine::printerState(const QString &projectFile)
+{
+    const QString path = layoutPath(projectFile);
+    auto layout = TicketLayout::load(path);
+    if (!layout)
+        return PrinterState{PrinterState::Condition::Failed,
+                            QStringLiteral("il layout %1 non si può leggere")
+                                .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()))};
+    return m_printer.state(layout->target({}));
+}
+
 qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &projectFile,
                               qint32 fileSelectionDialog, qint32 printOptions, qint32 boxType,
                               QWidget *parent, const QString &title, qint32 printOptionsDialog,
@@ -65,6 +76,7 @@ qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
         qCWarning(lcTicket) << "print run with project type" << projectType << "and options"
                             << printOptions << ": printing a label directly anyway";
     m_labels.clear();
+    m_lastFailure.clear();
     if (!m_handler) {
         qCWarning(lcTicket) << "print run without a variable handler: nothing printed";
         return NoHandler;
@@ -106,6 +118,7 @@ qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
         [&](QPainter &painter, int page) { renderTicket(painter, pages, m_labels.at(page)); });
     if (!status) {
         qCWarning(lcTicket).noquote() << "ticket not printed:" << status.error().description;
+        m_lastFailure = status.error().description;
         return PrintFailed;
     }
     return Printed;

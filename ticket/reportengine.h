@@ -1,5 +1,6 @@
 #pragma once
 
+#include "printerstate.h"
 #include "reportvariable.h"
 #include "ticketlayout.h"
 
@@ -53,6 +54,11 @@ public:
     // Whether a label of `projectFile` could be printed now, before any variable is known:
     // the layout is readable and its printer or PDF folder is ready.
     Status checkReady(const QString &projectFile);
+    // The state of the printer of `projectFile` for the kiosk screen; Failed when the
+    // layout cannot be read.
+    PrinterState printerState(const QString &projectFile);
+    // Why the last print run did not print; empty when it did.
+    const QString &lastFailure() const { return m_lastFailure; }
 
     // The variables of each label of the last print run, in definition order.
     const QList<ReportVariables> &lastRunLabels() const { return m_labels; }
@@ -65,6 +71,7 @@ private:
     TicketPrinter &m_printer;
     DefineVariablesHandler m_handler;
     QList<ReportVariables> m_labels;
+    QString m_lastFailure;
 };
 
 } // namespace nx7

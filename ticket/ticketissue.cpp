@@ -48,7 +48,8 @@ QString reasonOf(const Error &error)
 TicketIssue::TicketIssue(StationState &state, Shell &shell, Clock &clock, Waiter &waiter,
                          TicketPrinter &printer)
     : m_state(state), m_shell(shell), m_clock(clock), m_waiter(waiter), m_engine(printer),
-      m_printJob(shell, m_engine)
+      m_printJob(shell, m_engine),
+      m_monitor([this] { return m_engine.printerState(FileName::TicketLayout); })
 {
 }
 
@@ -205,9 +206,12 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
     }
     if (!m_printJob.lastTicketPrinted()) {
         qCWarning(lcTicket).noquote()
-            << QStringLiteral("ticket %1 of slot %2 recorded but not printed")
+            << QStringLiteral("ticket %1 of slot %2 recorded but not printed%3")
                    .arg(ticket.issuedNumber)
-                   .arg(slot);
+                   .arg(slot)
+                   .arg(m_engine.lastFailure().isEmpty()
+                            ? QString()
+                            : QStringLiteral(": ") + m_engine.lastFailure());
         return Outcome{true, NotPrintedNotice};
     }
     return Outcome{true, QString()};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "errors.h"
+#include "printerstate.h"
 #include "reportengine.h"
 #include "ticketprintjob.h"
 #include "ticketscreen.h"
@@ -51,6 +52,8 @@ public:
     bool issuing() const override { return m_issuing; }
     bool holding() const override { return m_holding; }
     void endHold() override;
+    // Asks the printer of "Ticket.lbl" every few seconds while the kiosk screen is idle.
+    PrinterMonitor *printerMonitor() override { return &m_monitor; }
 
     // What the customer reads on the waiting panel when a ticket cannot be given.
     static inline const QString BusyNotice =
@@ -95,6 +98,7 @@ private:
     Waiter &m_waiter;
     ReportEngine m_engine;
     TicketPrintJob m_printJob;
+    PrinterMonitor m_monitor;
     LockRetry m_lockRetry;
     IssueObserver m_noObserver;
     IssueObserver *m_observer = &m_noObserver;

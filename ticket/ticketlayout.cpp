@@ -1,5 +1,7 @@
 #include "ticketlayout.h"
 
+#include "escpos.h"
+
 #include "textrecord.h"
 #include "ticketlog.h"
 
@@ -241,6 +243,7 @@ TicketLayout TicketLayout::parse(const QString &text, QStringList *warnings)
             const qsizetype gap = body.indexOf(u' ');
             const QString kind = (gap < 0 ? body : body.left(gap)).toLower();
             const QString name = gap < 0 ? QString() : body.mid(gap + 1).trimmed();
+            QString escposProblem;
             if (kind == u"default" && name.isEmpty()) {
                 layout.outputKind = PrintTarget::Kind::DefaultPrinter;
                 layout.outputName.clear();
@@ -250,9 +253,14 @@ TicketLayout TicketLayout::parse(const QString &text, QStringList *warnings)
             } else if (kind == u"pdf" && !name.isEmpty()) {
                 layout.outputKind = PrintTarget::Kind::PdfFile;
                 layout.outputName = name;
+            } else if (kind == u"escpos" && EscPos::parseSettings(name, &escposProblem)) {
+                layout.outputKind = PrintTarget::Kind::EscPos;
+                layout.outputName = name;
+            } else if (kind == u"escpos") {
+                problems.append(escposProblem);
             } else {
-                problems.append(QStringLiteral("output must be 'default', 'printer NAME' or "
-                                               "'pdf PATH'"));
+                problems.append(QStringLiteral("output must be 'default', 'printer NAME', "
+                                               "'pdf PATH' or 'escpos TARGET'"));
             }
         } else if (keyword == u"text" || keyword == u"box" || keyword == u"picture" ||
                    keyword == u"line") {

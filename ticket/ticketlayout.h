@@ -22,10 +22,13 @@ struct PrintTarget
     {
         DefaultPrinter,
         NamedPrinter,
-        PdfFile
+        PdfFile,
+        EscPos // a receipt printer spoken to directly
     };
     Kind kind = Kind::DefaultPrinter;
-    QString name; // the printer name, or the PDF file path
+    // The printer name, the PDF file path, or the receipt printer's address and options
+    // ("tcp://10.0.0.5:9100 dots=576 cut=partial").
+    QString name;
 
     bool operator==(const PrintTarget &) const = default;
 };
@@ -60,7 +63,7 @@ struct TicketLayout
 {
     QSizeF pageSize{80, 100}; // millimetres
     PrintTarget::Kind outputKind = PrintTarget::Kind::DefaultPrinter;
-    QString outputName; // printer name or PDF path, may hold {Variable} fields
+    QString outputName; // printer name, PDF path (may hold {Variable} fields) or ESC/POS
     QList<LayoutItem> items;
 
     // Lines that cannot be understood are skipped and described in `warnings`.

@@ -1,5 +1,6 @@
 #include "ticketprinter.h"
 
+#include "escposprinter.h"
 #include "printqueue.h"
 #include "textrecord.h"
 #include "ticketlog.h"
@@ -35,7 +36,25 @@ bool stopped(QPrinter::PrinterState state)
     return state == QPrinter::Error || state == QPrinter::Aborted;
 }
 
+// The receipt printer's settings of a target; the layout checked them when it was read.
+std::optional<EscPos::Settings> escposSettings(const PrintTarget &target)
+{
+    return EscPos::parseSettings(target.name);
+}
+
 } // namespace
+
+PrinterState TicketPrinter::state(const PrintTarget &target)
+{
+    const Status status = ready(target);
+    if (status)
+        return {};
+    return PrinterState{PrinterState::Condition::Failed, status.error().description};
+}
+
+SystemTicketPrinter::SystemTicketPrinter() : m_escpos(std::make_unique<EscPosPrinter>()) {}
+
+SystemTicketPrinter::~SystemTicketPrinter() = default;
 
 QString SystemTicketPrinter::freeFileName(const QString &path)
 {
@@ -57,6 +76,15 @@ Status SystemTicketPrinter::print(const PrintTarget &target, const QSizeF &pageS
 {
     if (target.kind == PrintTarget::Kind::PdfFile)
         return printPdf(target.name, pageSizeMm, pageCount, paintPage);
+    if (target.kind == PrintTarget::Kind::EscPos) {
+        const auto settings = escposSettings(target);
+        if (!settings)
+            return printerError(QStringLiteral("uscita escpos non valida: %1").arg(target.name));
+        const Status printed = m_escpos->print(*settings, pageSizeMm, pageCount, paintPage);
+        if (printed)
+            qCInfo(lcTicket).noquote() << "ticket sent to receipt printer" << settings->address;
+        return printed;
+    }
     return printOnPrinter(target, pageSizeMm, pageCount, jobName, paintPage);
 }
 
@@ -159,6 +187,12 @@ Status SystemTicketPrinter::printOnPrinter(const PrintTarget &target, const QSiz
 
 Status SystemTicketPrinter::ready(const PrintTarget &target)
 {
+    if (target.kind == PrintTarget::Kind::EscPos) {
+        const PrinterState now = state(target);
+        if (now.canPrint())
+            return {};
+        return printerError(QStringLiteral("%1 (%2)").arg(now.text(), now.detail));
+    }
     if (target.kind == PrintTarget::Kind::PdfFile) {
         const QFileInfo folder(QFileInfo(target.name).absolutePath());
         if (!folder.isDir() || !folder.isWritable())
@@ -174,6 +208,24 @@ Status SystemTicketPrinter::ready(const PrintTarget &target)
     if (const QString reason = PrintQueue::unreadyReason(*queue); !reason.isEmpty())
         return printerError(reason);
     return {};
+}
+
+PrinterState SystemTicketPrinter::state(const PrintTarget &target)
+{
+    if (target.kind == PrintTarget::Kind::EscPos) {
+        const auto settings = escposSettings(target);
+        if (!settings)
+            return PrinterState{PrinterState::Condition::Failed,
+                                QStringLiteral("uscita escpos non valida: %1").arg(target.name)};
+        return m_escpos->state(*settings);
+    }
+    if (target.kind == PrintTarget::Kind::PdfFile)
+        return TicketPrinter::state(target);
+    const QString name = target.kind == PrintTarget::Kind::NamedPrinter ? target.name : QString();
+    const auto queue = PrintQueue::query(name);
+    if (!queue)
+        return PrinterState{PrinterState::Condition::Unreachable, queue.error().description};
+    return PrintQueue::stateOf(*queue);
 }
 
 Status ImageTicketPrinter::ready(const PrintTarget &)

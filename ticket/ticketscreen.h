@@ -9,6 +9,8 @@ class QWidget;
 
 namespace nx7 {
 
+class PrinterMonitor;
+
 // The state of the kiosk screen that a ticket issue reads and writes; the screen owns it
 // and discards it when it closes.
 struct TicketContext
@@ -51,6 +53,8 @@ public:
     virtual bool holding() const { return false; }
     // Ends that hold now; nothing when there is none.
     virtual void endHold() {}
+    // Watches the printer between tickets; null when there is nothing to watch.
+    virtual PrinterMonitor *printerMonitor() { return nullptr; }
 };
 
 } // namespace nx7

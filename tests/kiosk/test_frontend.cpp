@@ -100,6 +100,8 @@ private Q_SLOTS:
     void clockSteppedPastTheRestartWindowRestartsNothing();
     void serverDatabaseMissing_data();
     void serverDatabaseMissing();
+    void paperNoticeCoversNothing_data();
+    void paperNoticeCoversNothing();
 };
 
 // The weekday of the date line is in the system's language: Italian here, whatever the
@@ -863,6 +865,35 @@ void TestFrontEnd::serverDatabaseMissing()
     QCOMPARE(kiosk.shell.modalForms.first().objectName, QStringLiteral("ImpoRete"));
     QVERIFY(kiosk.shell.programEnded());
     QVERIFY(!screen->isVisible());
+}
+
+void TestFrontEnd::paperNoticeCoversNothing_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("services");
+    for (const Resolution &resolution : Resolutions::all())
+        for (int services : {3, resolution.maxServices})
+            QTest::addRow("%d-%d", resolution.code, services) << resolution.code << services;
+}
+
+// Staff see it, but it covers no button, the title or the date.
+void TestFrontEnd::paperNoticeCoversNothing()
+{
+    QFETCH(int, code);
+    QFETCH(int, services);
+    KioskFixture kiosk(services, code);
+    QVERIFY(kiosk.setConfiguration(QStringLiteral("TitoloTotem"),
+                                   QStringLiteral("Benvenuti: scegliete il servizio e ritirate "
+                                                  "il vostro numero")));
+    auto screen = kiosk.load();
+    screen->show();
+    screen->showPrinterState({PrinterState::Condition::PaperNearEnd, {}});
+    const QRect notice = screen->paperNotice()->geometry();
+    QVERIFY(screen->paperNotice()->isVisible() && screen->rect().contains(notice));
+    for (QWidget *other : screen->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        QVERIFY2(other == screen->paperNotice() || !other->isVisible() ||
+                     !other->geometry().intersects(notice),
+                 qPrintable(other->objectName()));
 }
 
 QTEST_MAIN(TestFrontEnd)

@@ -1,6 +1,8 @@
 // Touches sent as real X events (xdotool) to the kiosk screen on a private X server while
 // a ticket issue is held up by a counter station's lock on the shared database.
 #include "database.h"
+#include "fakereceiptprinter.h"
+#include "filenames.h"
 #include "frontend.h"
 #include "tempinstallation.h"
 #include "testshell.h"
@@ -10,6 +12,7 @@
 #include "xvfbserver.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
@@ -24,6 +27,7 @@ class TestRealInput : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void touchesDuringASlowIssueAndABounceGiveOneTicket();
+    void printerStateComesAndGoesOnTheScreen();
 };
 
 void TestRealInput::touchesDuringASlowIssueAndABounceGiveOneTicket()
@@ -91,6 +95,59 @@ void TestRealInput::touchesDuringASlowIssueAndABounceGiveOneTicket()
     QTRY_COMPARE_WITH_TIMEOUT(queueLength(), 2, 5000);
     station.kill();
     station.waitForFinished();
+}
+
+// The kiosk screen as the X server shows it while a receipt printer runs out of paper, is
+// given a roll again and then runs low, with nobody at the kiosk.
+void TestRealInput::printerStateComesAndGoesOnTheScreen()
+{
+    test::FakeReceiptPrinter receiptPrinter;
+    receiptPrinter.setState(test::FakeReceiptPrinter::State::PaperOut);
+    test::TempInstallation installation;
+    QFile layout(FileName::TicketLayout);
+    QVERIFY(layout.open(QIODevice::WriteOnly));
+    layout.write("output escpos " + receiptPrinter.tcpAddress().toUtf8() + "\ntext | {ID}\n");
+    layout.close();
+    StationState state;
+    state.serverPath = installation.serverPath();
+    test::TestShell shell;
+    SystemClock clock;
+    EventLoopWaiter waiter;
+    SystemTicketPrinter printer;
+    TicketIssue issue(state, shell, clock, waiter, printer);
+    FrontEnd screen(state, shell, clock, issue);
+    QVERIFY(screen.Form_Load());
+    screen.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&screen));
+    const auto shows = [&](const QPoint &at, const QColor &colour) {
+        const QColor seen = g_display->grab().pixelColor(screen.mapToGlobal(at));
+        return std::abs(seen.red() - colour.red()) + std::abs(seen.green() - colour.green()) +
+                   std::abs(seen.blue() - colour.blue()) <
+               60;
+    };
+    const QPoint middle = screen.rect().center();
+    const QString shots = qEnvironmentVariable("NX7_SCREENS_DIR");
+
+    // Out of service at once: a touch on a button gives nothing.
+    QTRY_VERIFY_WITH_TIMEOUT(shows(middle, QColor(160, 0, 0)), 5000);
+    if (!shots.isEmpty())
+        g_display->saveScreenshot(shots + QStringLiteral("/kiosk-no-paper.png"));
+    const QPoint button = screen.bottone(1)->mapToGlobal(QPoint(10, 10));
+    g_display->run(QStringLiteral("xdotool"), {"mousemove", QString::number(button.x()),
+                                               QString::number(button.y()), "click", "1"});
+    QTest::qWait(300);
+    QCOMPARE(receiptPrinter.tickets().size(), 0);
+
+    // A new roll running low: the banner goes by itself within 10 s, the notice comes, and
+    // a touch prints (the event loop runs meanwhile: the touch is an X event).
+    receiptPrinter.setState(test::FakeReceiptPrinter::State::PaperNearEnd);
+    QTRY_VERIFY_WITH_TIMEOUT(!shows(middle, QColor(160, 0, 0)), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(shows(screen.paperNotice()->geometry().center(), QColor(255, 200, 0)),
+                             2000);
+    if (!shots.isEmpty())
+        g_display->saveScreenshot(shots + QStringLiteral("/kiosk-paper-low.png"));
+    g_display->run(QStringLiteral("xdotool"), {QStringLiteral("click"), QStringLiteral("1")});
+    QTRY_COMPARE_WITH_TIMEOUT(receiptPrinter.tickets().size(), 1, 5000);
 }
 
 int main(int argc, char **argv)

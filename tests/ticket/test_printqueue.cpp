@@ -1,6 +1,8 @@
 // The printer check before a ticket is numbered, against a private CUPS scheduler.
+#include "cupsserver.h"
 #include "database.h"
 #include "filenames.h"
+#include "printqueue.h"
 #include "stationstate.h"
 #include "tempinstallation.h"
 #include "testshell.h"
@@ -10,34 +12,16 @@
 
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 using namespace nx7;
 using namespace nx7::test;
 
 namespace {
 
-// Runs a CUPS tool (lpadmin, cupsdisable, lpstat, ...); true when it succeeds.
 bool cups(const QString &tool, const QStringList &arguments)
 {
-    QProcess process;
-    process.start(tool, arguments);
-    return process.waitForFinished(10000) && process.exitCode() == 0;
-}
-
-// lpstat -r exits 0 even when nothing answers, so wait for what it says. An English
-// answer is asked for, because the test may run under an Italian locale.
-bool schedulerAnswers()
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral("lpstat"), {QStringLiteral("-r")});
-    return process.waitForFinished(10000) &&
-           process.readAllStandardOutput().trimmed() == "scheduler is running";
+    return CupsServer::tool(tool, arguments);
 }
 
 QString readiness(const QString &printer)
@@ -54,46 +38,15 @@ class TestPrintQueue : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void printerStatesAsTheSchedulerReportsThem();
+    void stateForTheScreen_data();
+    void stateForTheScreen();
 };
 
 void TestPrintQueue::printerStatesAsTheSchedulerReportsThem()
 {
     // A scheduler of its own: configuration, spool and socket in a temporary folder.
-    QTemporaryDir root;
-    QFile::setPermissions(root.path(), QFileDevice::Permissions(0x7755)); // lp works there too
-    const QString r = root.path();
-    QFile conf(root.filePath(QStringLiteral("cupsd.conf")));
-    QFile files(root.filePath(QStringLiteral("cups-files.conf")));
-    QVERIFY(conf.open(QIODevice::WriteOnly) && files.open(QIODevice::WriteOnly));
-    conf.write(QStringLiteral("Listen %1/cups.sock\nBrowsing No\nWebInterface No\n<Policy default>"
-                              "\n<Limit All>\nOrder deny,allow\nAllow all\n</Limit>\n</Policy>\n")
-                   .arg(r)
-                   .toUtf8());
-    files.write(QStringLiteral("FileDevice Yes\nServerRoot %1\nRequestRoot %1\nTempDir %1\n"
-                               "CacheDir %1\nStateDir %1\nErrorLog %1/error_log\nUser lp\n")
-                    .arg(r)
-                    .toUtf8());
-    conf.close();
-    files.close();
-    qputenv("CUPS_SERVER", (r + QStringLiteral("/cups.sock")).toUtf8());
-    QProcess cupsd;
-    cupsd.start(QStringLiteral("/usr/sbin/cupsd"),
-                {QStringLiteral("-f"), QStringLiteral("-c"), conf.fileName(), QStringLiteral("-s"),
-                 files.fileName()});
-    QVERIFY2(cupsd.waitForStarted(), "cupsd cannot start: install cups-daemon");
-    // A fresh machine's first cupsd can take seconds before it listens.
-    bool answers = false;
-    for (int tries = 0; tries < 300 && cupsd.state() == QProcess::Running && !answers; ++tries) {
-        answers = schedulerAnswers();
-        if (!answers)
-            QThread::msleep(50);
-    }
-    if (!answers) {
-        QFile log(root.filePath(QStringLiteral("error_log")));
-        log.open(QIODevice::ReadOnly);
-        QFAIL(qPrintable(QStringLiteral("the private cupsd does not answer: ") +
-                         QString::fromLocal8Bit(log.readAll() + cupsd.readAllStandardError())));
-    }
+    CupsServer cupsd;
+    QVERIFY2(cupsd.ok(), qPrintable(cupsd.error()));
     const QString name = QStringLiteral("Biglietti");
     QVERIFY(
         cups(QStringLiteral("lpadmin"), {"-p", name, "-E", "-v", "file:/dev/null", "-m", "raw"}));
@@ -135,9 +88,34 @@ void TestPrintQueue::printerStatesAsTheSchedulerReportsThem()
     QVERIFY(readiness(name).contains(QStringLiteral("non accetta")));
     QVERIFY(cups(QStringLiteral("lpadmin"), {QStringLiteral("-x"), name}));
     QVERIFY(readiness(name).contains(QStringLiteral("non esiste")));
-    cupsd.terminate();
-    QVERIFY(cupsd.waitForFinished(5000));
+    QVERIFY(cupsd.stop());
     QVERIFY(readiness(name).contains(QStringLiteral("non risponde")));
+}
+
+void TestPrintQueue::stateForTheScreen_data()
+{
+    using C = PrinterState::Condition;
+    QTest::addColumn<int>("printerState");
+    QTest::addColumn<QStringList>("reasons");
+    QTest::addColumn<int>("condition");
+    QTest::newRow("idle") << 3 << QStringList{"none"} << int(C::Ready);
+    QTest::newRow("paper low, prints")
+        << 4 << QStringList{"media-low-warning"} << int(C::PaperNearEnd);
+    QTest::newRow("paper out") << 3 << QStringList{"media-empty-error"} << int(C::PaperOut);
+    QTest::newRow("paper low and door open")
+        << 3 << QStringList{"media-low-report", "door-open-report"} << int(C::CoverOpen);
+    QTest::newRow("off line") << 3 << QStringList{"offline-report"} << int(C::Unreachable);
+    QTest::newRow("stopped") << 5 << QStringList{"none"} << int(C::Failed);
+    QTest::newRow("jam") << 3 << QStringList{"media-jam-error"} << int(C::Failed);
+}
+
+void TestPrintQueue::stateForTheScreen()
+{
+    QFETCH(int, printerState);
+    QFETCH(QStringList, reasons);
+    QFETCH(int, condition);
+    const PrintQueueState queue{QStringLiteral("Biglietti"), printerState, true, reasons};
+    QCOMPARE(int(PrintQueue::stateOf(queue).condition), condition);
 }
 
 QTEST_MAIN(TestPrintQueue)

@@ -1,0 +1,218 @@
+#include "fakereceiptprinter.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <map>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace nx7::test {
+
+struct FakeReceiptPrinter::Stream
+{
+    QByteArray pending;
+    QImage ticket; // the rows so far of the ticket being printed
+};
+
+namespace {
+
+// The flags of the replies to DLE EOT 1..4 for each State, as printer makers' command
+// references give them; every reply also carries the fixed bits 0x12.
+constexpr quint8 kReplies[][4] = {
+    {0, 0, 0, 0},       {0, 0, 0, 0x0c}, {0x08, 0x20, 0, 0x6c},
+    {0x08, 0x04, 0, 0}, {0x08, 0, 0, 0}, {0x08, 0x40, 0x08, 0},
+};
+
+int listenOnLoopback(quint16 *port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 || ::listen(fd, 4) != 0)
+        return -1;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+    *port = ntohs(address.sin_port);
+    return fd;
+}
+
+// The ticket grown by `rows` rows of 1-bit raster (first bit leftmost, 1 = black).
+QImage withRows(const QImage &ticket, int widthBytes, int rows, const uchar *data)
+{
+    const int top = ticket.isNull() ? 0 : ticket.height();
+    QImage grown = ticket.isNull() ? QImage(widthBytes * 8, rows, QImage::Format_Grayscale8)
+                                   : ticket.copy(0, 0, ticket.width(), top + rows);
+    for (int y = 0; y < rows; ++y) {
+        uchar *line = grown.scanLine(top + y);
+        for (int x = 0; x < grown.width(); ++x)
+            line[x] = data[y * widthBytes + x / 8] & (0x80 >> (x % 8)) ? 0 : 255;
+    }
+    return grown;
+}
+
+} // namespace
+
+FakeReceiptPrinter::FakeReceiptPrinter()
+{
+    m_listener = listenOnLoopback(&m_port);
+    if (m_listener < 0 || ::pipe2(m_wake, O_CLOEXEC) != 0)
+        return;
+    // The serial side, when the system gives a pseudo-terminal (a container may not).
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0) {
+        m_slaveName = QString::fromLocal8Bit(::ptsname(m_master));
+        m_slave = ::open(::ptsname(m_master), O_RDWR | O_NOCTTY);
+        termios mode{};
+        ::tcgetattr(m_slave, &mode);
+        ::cfmakeraw(&mode); // before the kiosk opens it: the replies are never echoed back
+        ::tcsetattr(m_slave, TCSANOW, &mode);
+    }
+    m_thread = std::thread([this] { run(); });
+}
+
+FakeReceiptPrinter::~FakeReceiptPrinter()
+{
+    if (m_thread.joinable()) {
+        [[maybe_unused]] const auto written = ::write(m_wake[1], "q", 1);
+        m_thread.join();
+    }
+    for (int fd : {m_listener, m_master, m_slave, m_wake[0], m_wake[1]})
+        ::close(fd);
+}
+
+quint16 FakeReceiptPrinter::closedPort()
+{
+    quint16 port = 0;
+    ::close(listenOnLoopback(&port));
+    return port;
+}
+
+void FakeReceiptPrinter::setStateAfterNextCut(State state)
+{
+    m_nextState = int(state);
+}
+
+void FakeReceiptPrinter::dropConnections()
+{
+    [[maybe_unused]] const auto written = ::write(m_wake[1], "d", 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // a loopback close is quick
+}
+
+QList<QImage> FakeReceiptPrinter::tickets() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_tickets;
+}
+
+QStringList FakeReceiptPrinter::cuts() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_cuts;
+}
+
+QList<std::chrono::steady_clock::time_point> FakeReceiptPrinter::cutTimes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_cutTimes;
+}
+
+bool FakeReceiptPrinter::waitForTickets(int count, int timeoutMs) const
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return m_tickets.size() >= count; });
+}
+
+void FakeReceiptPrinter::finishTicket(Stream &stream, const QString &cut)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_tickets.append(stream.ticket);
+        m_cuts.append(cut);
+        m_cutTimes.append(std::chrono::steady_clock::now());
+    }
+    stream.ticket = QImage();
+    if (const int next = m_nextState.exchange(-1); next >= 0)
+        m_state = State(next);
+    m_changed.notify_all();
+}
+
+QByteArray FakeReceiptPrinter::parse(Stream &stream)
+{
+    QByteArray replies;
+    QByteArray &in = stream.pending;
+    const auto at = [&](int i) { return i < in.size() ? uchar(in.at(i)) : 0; };
+    while (!in.isEmpty()) {
+        const auto command = [&](char a, char b) { return at(0) == a && at(1) == b; };
+        qsizetype used = 1;
+        const qsizetype rasterSize = 8 + (at(4) | at(5) << 8) * (at(6) | at(7) << 8);
+        if (command(0x10, 0x04) || command(0x1b, 'd') || command(0x1d, 'V')) {
+            used = at(2) == 65 || at(2) == 66 ? 4 : 3; // GS V 65/66 n: feed, then cut
+            if (in.size() < used)
+                return replies;
+            const int n = at(2);
+            if (at(0) == 0x10 && n >= 1 && n <= 4 && m_state != State::Silent)
+                replies += char(0x12 | kReplies[int(m_state.load())][n - 1]);
+            else if (at(0) != 0x10)
+                finishTicket(stream, at(0) == 0x1b                  ? QStringLiteral("none")
+                                     : n == 0 || n == 48 || n == 65 ? QStringLiteral("full")
+                                                                    : QStringLiteral("partial"));
+        } else if (command(0x1b, '@')) {
+            stream.ticket = QImage();
+            used = 2;
+        } else if (command(0x1d, 'v') && at(2) == '0') {
+            if (in.size() < 8 || in.size() < rasterSize)
+                return replies;
+            stream.ticket = withRows(stream.ticket, at(4) | at(5) << 8, at(6) | at(7) << 8,
+                                     reinterpret_cast<const uchar *>(in.constData()) + 8);
+            used = rasterSize;
+        } else if (in.size() < 3 && (at(0) == 0x10 || at(0) == 0x1b || at(0) == 0x1d)) {
+            return replies; // the rest of the command is still on its way
+        } else {
+            ++m_unknownBytes;
+        }
+        in.remove(0, used);
+    }
+    return replies;
+}
+
+void FakeReceiptPrinter::run()
+{
+    std::map<int, Stream> streams{{m_master, {}}}; // by descriptor: the terminal, the clients
+    for (;;) {
+        std::vector<pollfd> watched{{m_wake[0], POLLIN, 0}, {m_listener, POLLIN, 0}};
+        for (const auto &entry : streams)
+            watched.push_back({entry.first, POLLIN, 0});
+        ::poll(watched.data(), nfds_t(watched.size()), -1);
+        char command = 0;
+        if (watched[0].revents && (::read(m_wake[0], &command, 1) != 1 || command != 'd'))
+            return;
+        if (command == 'd') {
+            for (auto it = streams.begin(); it != streams.end();)
+                it =
+                    it->first == m_master ? std::next(it) : (::close(it->first), streams.erase(it));
+            continue;
+        }
+        const int client =
+            watched[1].revents ? ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+        if (client >= 0)
+            streams[client];
+        for (size_t i = 2; i < watched.size(); ++i) {
+            const int fd = watched[i].fd;
+            char buffer[65536];
+            const ssize_t n = watched[i].revents ? ::read(fd, buffer, sizeof buffer) : 0;
+            if (n <= 0 && watched[i].revents && fd != m_master) {
+                ::close(fd); // the kiosk closed its connection, or it broke
+                streams.erase(fd);
+            } else if (n > 0) {
+                streams[fd].pending.append(buffer, n);
+                const QByteArray replies = parse(streams[fd]);
+                [[maybe_unused]] const auto sent = ::write(fd, replies.constData(), replies.size());
+            }
+        }
+    }
+}
+
+} // namespace nx7::test

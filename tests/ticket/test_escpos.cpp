@@ -1,0 +1,219 @@
+// Tickets printed on a receipt printer spoken to in ESC/POS (a fake one, on a loopback port
+// and on a pseudo-terminal): what comes out, and what the printer's state stops.
+#include "database.h"
+#include "escposprinter.h"
+#include "fakereceiptprinter.h"
+#include "filenames.h"
+#include "stationstate.h"
+#include "tempinstallation.h"
+#include "testshell.h"
+#include "ticketfakes.h"
+#include "ticketissue.h"
+#include "ticketprinter.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPainter>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace nx7;
+using namespace nx7::test;
+using State = FakeReceiptPrinter::State;
+
+namespace {
+
+// A station whose Ticket.lbl is the shipped sample sent to `output`; slot n issues 40 + n.
+struct EscPosKiosk
+{
+    explicit EscPosKiosk(const QString &output) : issue(state, shell, clock, waiter, printer)
+    {
+        state.serverPath = installation.serverPath();
+        QFile sample(QStringLiteral(NX7_TICKET_LAYOUT));
+        QFile layout(FileName::TicketLayout);
+        if (sample.open(QIODevice::ReadOnly) && layout.open(QIODevice::WriteOnly))
+            layout.write(
+                sample.readAll().replace("output default", "output escpos " + output.toUtf8()));
+        for (int slot = 1; slot <= kSlotCount; ++slot) {
+            screen.context.slotNextNumber[slot] = 40 + slot;
+            screen.context.slotServiceId[slot] = slot;
+            screen.captions[size_t(slot)] = QStringLiteral("Servizio %1 ").arg(slot);
+        }
+    }
+    // What the station and the server hold for slot 4: "P4", "Attesa", the queue length.
+    QVariantList records()
+    {
+        const auto value = [](const QString &database, const char *sql) {
+            return Database::open(database)->select(QString::fromLatin1(sql))->first().first();
+        };
+        return {value(installation.localDatabase(), "SELECT P4 FROM Numerazione"),
+                value(installation.serverDatabase(), "SELECT Attesa FROM Servizi WHERE ID = 4"),
+                value(installation.serverDatabase(), "SELECT COUNT(*) FROM Codafromtotem")};
+    }
+
+    TempInstallation installation;
+    StationState state;
+    TestShell shell;
+    TestClock clock;
+    FakeWaiter waiter;
+    SystemTicketPrinter printer;
+    TicketIssue issue;
+    FakeTicketScreen screen;
+};
+
+// The layout painted by the report engine at `dots` across the page, each pixel darker
+// than middle grey a dot: what the paper must show.
+QImage expectedTicket(const ReportVariables &variables, int dots)
+{
+    auto layout = TicketLayout::load(FileName::TicketLayout);
+    const double dotsPerMm = dots / layout->pageSize.width();
+    QImage page(dots, int(std::lround(layout->pageSize.height() * dotsPerMm)),
+                QImage::Format_Grayscale8);
+    page.setDotsPerMeterX(int(std::lround(dotsPerMm * 1000)));
+    page.setDotsPerMeterY(page.dotsPerMeterX());
+    page.fill(Qt::white);
+    QPainter painter(&page);
+    renderTicket(painter, *layout, variables);
+    painter.end();
+    for (int y = 0; y < page.height(); ++y)
+        for (uchar *pixel = page.scanLine(y); pixel < page.scanLine(y) + page.width(); ++pixel)
+            *pixel = *pixel < 128 ? 0 : 255;
+    return page;
+}
+
+} // namespace
+
+class TestEscPos : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void printedTicketIsTheLayout_data();
+    void printedTicketIsTheLayout();
+    void printerThatCannotPrintChangesNothing_data();
+    void printerThatCannotPrintChangesNothing();
+    void paperStateAroundATicket();
+};
+
+void TestEscPos::printedTicketIsTheLayout_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<int>("dots");
+    QTest::addColumn<QString>("cut");
+    QTest::newRow("network") << false << QString() << 576 << "partial";
+    QTest::newRow("serial-512-full") << true << "dots=512 cut=full baud=115200" << 512 << "full";
+    QTest::newRow("network-no-cutter") << false << "cut=none" << 576 << "none";
+}
+
+void TestEscPos::printedTicketIsTheLayout()
+{
+    QFETCH(bool, serial);
+    QFETCH(QString, options);
+    QFETCH(int, dots);
+    QFETCH(QString, cut);
+    FakeReceiptPrinter fake;
+    QVERIFY(fake.ok());
+    if (serial && fake.serialDevice().isEmpty())
+        QSKIP("no pseudo-terminal on this system");
+    EscPosKiosk kiosk((serial ? fake.serialDevice() : fake.tcpAddress()) + u' ' + options);
+
+    // Two tickets, the printer restarted in between (its connection closed): the second
+    // comes out on a new connection and does not carry the first.
+    kiosk.issue.IssueTicket(kiosk.screen, 3);
+    fake.dropConnections();
+    kiosk.issue.IssueTicket(kiosk.screen, 12);
+    QVERIFY(kiosk.screen.notices.isEmpty());
+    QVERIFY(fake.waitForTickets(2, 5000));
+    const QImage printed = fake.tickets().at(1);
+    const QImage expected =
+        expectedTicket(kiosk.issue.reportEngine().lastRunLabels().first(), dots);
+    // Not two blank strips: the number, the name and the box are there.
+    QVERIFY(std::count(expected.constBits(), expected.constBits() + expected.sizeInBytes(), 0) >
+            2000);
+    QCOMPARE(printed, expected);
+    QCOMPARE(fake.cuts(), (QStringList{cut, cut}));
+    QCOMPARE(fake.unknownBytes(), 0);
+    if (qEnvironmentVariableIsSet("NX7_SCREENS_DIR"))
+        printed.save(qEnvironmentVariable("NX7_SCREENS_DIR") + QStringLiteral("/ticket-") +
+                     QTest::currentDataTag() + QStringLiteral(".png"));
+}
+
+void TestEscPos::printerThatCannotPrintChangesNothing_data()
+{
+    QTest::addColumn<QString>("target"); // "tcp", "serial", or the address itself
+    QTest::addColumn<State>("state");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("paper end") << "tcp" << State::PaperOut << "senza carta";
+    QTest::newRow("cover open") << "serial" << State::CoverOpen << "Sportello";
+    QTest::newRow("off line") << "tcp" << State::Offline << "in errore";
+    QTest::newRow("cutter error") << "serial" << State::CutterError << "in errore";
+    QTest::newRow("silent") << "tcp" << State::Silent << "non raggiungibile";
+    QTest::newRow("silent serial") << "serial" << State::Silent << "non raggiungibile";
+    QTest::newRow("refused")
+        << QStringLiteral("tcp://127.0.0.1:%1").arg(FakeReceiptPrinter::closedPort())
+        << State::Ready << "non raggiungibile";
+    QTest::newRow("no device") << "/dev/usb/lp9" << State::Ready << "non raggiungibile";
+}
+
+void TestEscPos::printerThatCannotPrintChangesNothing()
+{
+    QFETCH(QString, target);
+    QFETCH(State, state);
+    QFETCH(QString, reason);
+    FakeReceiptPrinter fake;
+    if (target == u"serial" && fake.serialDevice().isEmpty())
+        QSKIP("no pseudo-terminal on this system");
+    fake.setState(state);
+    EscPosKiosk kiosk(target == u"tcp"      ? fake.tcpAddress()
+                      : target == u"serial" ? fake.serialDevice()
+                                            : target);
+    const QVariantList before = kiosk.records();
+    LogCapture log;
+    QElapsedTimer took;
+    took.start();
+    kiosk.issue.IssueTicket(kiosk.screen, 4);
+    // The kiosk's only thread waits for the printer: a few hundred ms at most.
+    QVERIFY2(took.elapsed() < 1500, qPrintable(QString::number(took.elapsed())));
+    QCOMPARE(kiosk.screen.notices, QStringList{TicketIssue::PrinterNotice});
+    QCOMPARE(kiosk.screen.context.slotNextNumber[4], 44);
+    QCOMPARE(kiosk.records(), before);
+    QVERIFY(fake.tickets().isEmpty());
+    QVERIFY2(log.text().contains(u"ticket refused: slot 4, no number used (44 stays next)") &&
+                 log.text().contains(reason),
+             qPrintable(log.text()));
+    QVERIFY(kiosk.issue.printerMonitor()->poll().text().contains(reason));
+}
+
+void TestEscPos::paperStateAroundATicket()
+{
+    FakeReceiptPrinter fake;
+    fake.setState(State::PaperNearEnd);
+    EscPosKiosk kiosk(fake.tcpAddress());
+    PrinterMonitor &monitor = *kiosk.issue.printerMonitor();
+    QSignalSpy changes(&monitor, &PrinterMonitor::printerStateChanged);
+    LogCapture log;
+    monitor.poll();
+    monitor.poll(); // one change: told and logged once
+    QCOMPARE(changes.size(), 1);
+    QCOMPARE(changes.at(0).at(0).value<PrinterState>().text(), u"Carta in esaurimento");
+
+    // Paper near its end prints; the roll running out during the ticket is reported with
+    // the ticket, which is in the queue for the counter to call.
+    fake.setStateAfterNextCut(State::PaperOut);
+    kiosk.issue.IssueTicket(kiosk.screen, 5);
+    QVERIFY(fake.waitForTickets(1, 5000));
+    QCOMPARE(kiosk.records().at(2).toInt(), 1);
+    QCOMPARE(kiosk.screen.notices, QStringList{TicketIssue::NotPrintedNotice});
+    QVERIFY2(log.text().contains(u"ticket 45 of slot 5 recorded but not printed: dopo il taglio "
+                                 u"la stampante riferisce: Stampante senza carta"),
+             qPrintable(log.text()));
+    monitor.poll();
+    QCOMPARE(changes.size(), 2);
+    QCOMPARE(log.text().count(u"printer state:"), 2);
+}
+
+QTEST_MAIN(TestEscPos)
+#include "test_escpos.moc"

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "errors.h"
+#include "escpos.h"
+#include "printerstate.h"
+
+#include <QSizeF>
+
+#include <functional>
+#include <memory>
+
+class QPainter;
+
+namespace nx7 {
+
+class EscPosLink;
+
+// A receipt printer spoken to directly in ESC/POS, over a network printer's raw port or a
+// character device (USB printer class, serial port). The connection is kept between
+// tickets and made again when it broke. Every wait is bounded: the kiosk runs all this on
+// its one thread.
+class EscPosPrinter
+{
+public:
+    struct Timeouts
+    {
+        int replyMs = 300;   // each status reply
+        int connectMs = 500; // a network printer's port
+        int stallMs = 5000;  // a write that makes no progress
+        // The replies after the cut: a printer with a small receive buffer takes the
+        // request in only once it has printed most of the ticket.
+        int afterCutMs = 3000;
+    };
+    using PagePainter = std::function<void(QPainter &painter, int page)>;
+
+    EscPosPrinter();
+    ~EscPosPrinter();
+    EscPosPrinter(const EscPosPrinter &) = delete;
+    EscPosPrinter &operator=(const EscPosPrinter &) = delete;
+
+    // Asks DLE EOT 1 to 4, one at a time; Unreachable when the printer cannot be reached or
+    // does not answer in time.
+    PrinterState state(const EscPos::Settings &settings);
+
+    // Renders each page to raster at the printer's width and sends it after ESC @, then the
+    // feed and the cut; then asks the state once more. An error when a byte could not be
+    // sent, or when the printer reports after the cut that it cannot print (the ticket may
+    // not have come out whole).
+    Status print(const EscPos::Settings &settings, const QSizeF &pageSizeMm, int pageCount,
+                 const PagePainter &paintPage);
+
+    // The state the printer reported after the last ticket's cut.
+    const PrinterState &stateAfterLastTicket() const { return m_afterCut; }
+    // Of the last print: bytes sent and the time the rendering took.
+    qint64 lastTicketBytes() const { return m_lastBytes; }
+    double lastRenderMs() const { return m_lastRenderMs; }
+
+    void setTimeouts(Timeouts timeouts) { m_timeouts = timeouts; }
+
+private:
+    // The link to the printer, open; made again when the target changed.
+    Result<EscPosLink *> link(const EscPos::Settings &settings);
+    // One exchange of the four requests on an open link; nullopt (and the reason) on I/O
+    // failure or a missing reply.
+    std::optional<EscPos::StatusReplies> exchange(EscPosLink &link, int replyMs, QString *problem);
+    PrinterState state(const EscPos::Settings &settings, int replyMs);
+    Status send(const EscPos::Settings &settings, const QByteArray &bytes);
+
+    std::unique_ptr<EscPosLink> m_link;
+    Timeouts m_timeouts;
+    PrinterState m_afterCut;
+    qint64 m_lastBytes = 0;
+    double m_lastRenderMs = 0;
+};
+
+} // namespace nx7
