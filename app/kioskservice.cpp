@@ -1,6 +1,7 @@
 #include "kioskservice.h"
 
 #include "frontend.h"
+#include "printerstate.h"
 
 namespace nx7 {
 
@@ -35,8 +36,14 @@ void KioskService::followKioskScreen(QDialog *screen)
 void KioskService::printerChecked(const QString &problem)
 {
     m_status.setPrinterState(problem.isEmpty()
-                                 ? QStringLiteral("pronta")
-                                 : QStringLiteral("non disponibile (%1)").arg(problem));
+                                 ? QStringLiteral("Stampante pronta")
+                                 : QStringLiteral("Stampante non disponibile (%1)").arg(problem));
+}
+
+void KioskService::followPrinter(PrinterMonitor &monitor)
+{
+    QObject::connect(&monitor, &PrinterMonitor::printerStateChanged, &m_status,
+                     [this](const PrinterState &state) { m_status.setPrinterState(state.text()); });
 }
 
 void KioskService::serverAnswered(bool reached)

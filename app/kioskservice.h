@@ -8,6 +8,8 @@ class QDialog;
 
 namespace nx7 {
 
+class PrinterMonitor;
+
 // The kiosk as a service of the system manager: readiness, the watchdog's pings, and the
 // status line kept current from the screens and the tickets. Does nothing visible when
 // the program was not started by the manager.
@@ -24,6 +26,9 @@ public:
     // A kiosk screen just made by the factory (null when none is to be shown): the line
     // names it until it is gone.
     void followKioskScreen(QDialog *screen);
+
+    // The printer's state as the kiosk screen's poll finds it.
+    void followPrinter(PrinterMonitor &monitor);
 
     void printerChecked(const QString &problem) override;
     void serverAnswered(bool reached) override;

@@ -35,6 +35,7 @@ int main(int argc, char *argv[])
     TicketIssue issuer(state, shell, clock, waiter, printer);
     KioskService service; // readiness, status line and watchdog for the service manager
     issuer.setObserver(&service);
+    service.followPrinter(*issuer.printerMonitor());
 
     const FrontEndFactory makeFrontEnd = [&](QWidget *parent) {
         auto screen = FrontEnd::createLoaded(state, shell, clock, issuer, parent);

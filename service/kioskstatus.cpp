@@ -51,8 +51,10 @@ QString KioskStatus::line() const
     if (m_server != Server::Unknown)
         server = m_server == Server::Reachable ? QStringLiteral("server raggiungibile")
                                                : QStringLiteral("server NON raggiungibile");
-    const QString printer = m_printer.isEmpty() ? QStringLiteral("non verificata") : m_printer;
-    return QStringList{screen, QStringLiteral("stampante: ") + printer, server,
+    // The printer's words are those staff read on the kiosk screen ("Stampante senza carta").
+    const QString printer =
+        m_printer.isEmpty() ? QStringLiteral("stampante non verificata") : m_printer;
+    return QStringList{screen, printer, server,
                        QStringLiteral("ticket emessi: %1").arg(m_tickets)}
         .join(QStringLiteral("; "));
 }

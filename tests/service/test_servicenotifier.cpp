@@ -131,10 +131,10 @@ void TestServiceNotifier::statusStaysOneLine()
     KioskStatus status;
     status.setScreen(KioskStatus::Screen::KioskScreen, 6);
     // A line break would end the STATUS= field and start a bogus one.
-    status.setPrinterState(QStringLiteral("non disponibile\n(carta esaurita)"));
+    status.setPrinterState(QStringLiteral("Stampante non disponibile\n(carta esaurita)"));
     status.setServerReachable(false);
     status.addTicketIssued();
-    QCOMPARE(status.line(), QStringLiteral("Schermo del totem con 6 servizi; stampante: non "
+    QCOMPARE(status.line(), QStringLiteral("Schermo del totem con 6 servizi; Stampante non "
                                            "disponibile (carta esaurita); server NON "
                                            "raggiungibile; ticket emessi: 1"));
 }
