@@ -4,6 +4,7 @@
 #include "filenames.h"
 #include "sharedfile.h"
 #include "startuplog.h"
+#include "tables.h"
 #include "textrecord.h"
 
 #include <QFile>
@@ -14,8 +15,6 @@
 namespace nx7 {
 
 namespace {
-
-const QString kQueueTable = QStringLiteral("CodaFromTOtem");
 
 QString journalPath()
 {
@@ -29,15 +28,13 @@ Result<bool> ticketStillQueued(const NumberingJournal &journal)
     auto db = Database::open(journal.serverDatabase, Database::Sharing::Shared);
     if (!db)
         return db.error();
-    QStringList conditions;
-    for (const QString &column : NumberingJournal::ticketColumns())
-        conditions << Database::quoted(column) + QStringLiteral(" IS ?");
-    auto found = db->select(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2")
-                                .arg(Database::quoted(kQueueTable), conditions.join(" AND ")),
-                            journal.firstQueuedTicket);
+    FieldValues ticket;
+    for (int i = 0; i < Field::QueueTicket.size(); ++i)
+        ticket.append({Field::QueueTicket.at(i), journal.firstQueuedTicket.value(i)});
+    auto found = db->countMatching(Table::Queue, ticket);
     if (!found)
         return found.error();
-    return !found->isEmpty() && found->first().value(0).toInt() > 0;
+    return *found > 0;
 }
 
 Status putBack(const NumberingJournal::File &file)
@@ -54,13 +51,6 @@ Status putBack(const NumberingJournal::File &file)
 QString NumberingJournal::fileName()
 {
     return QStringLiteral("NumerazioneIniziale.journal");
-}
-
-const QStringList &NumberingJournal::ticketColumns()
-{
-    static const QStringList columns{QStringLiteral("ServizioID"), QStringLiteral("SErvizio"),
-                                     QStringLiteral("Ora"), QStringLiteral("NrDaChiamare")};
-    return columns;
 }
 
 Status NumberingJournal::write() const

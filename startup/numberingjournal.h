@@ -27,8 +27,9 @@ public:
     };
 
     // What tells, after a cut, whether the server's transaction was committed: the first
-    // queued ticket before the start. The committed start deleted it; a rolled-back
-    // one left it where it was. Empty when the queue was empty or not to be emptied.
+    // queued ticket before the start, its fields Field::QueueTicket. The committed start deleted
+    // it; a rolled-back one left it where it was. Empty when the queue was empty or not to be
+    // emptied.
     QString serverDatabase;
     QVariantList firstQueuedTicket;
     QList<File> files;
@@ -42,9 +43,6 @@ public:
     // Puts the files back (start not committed) or finishes writing them (committed),
     // then removes the journal. Returns whether a journal was found.
     static Result<bool> recover();
-
-    // The four columns that identify a queued ticket (the stations change "SeChiamato").
-    static const QStringList &ticketColumns();
 };
 
 } // namespace nx7

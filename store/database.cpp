@@ -112,6 +112,20 @@ bool sameValue(const QVariant &stored, const QVariant &wanted)
     return stored.toString() == wanted.toString();
 }
 
+QVariant boundFor(const Database &db, const QVariant &value, const QString &type)
+{
+    return db.isPostgres() ? postgres::forColumn(value, type) : value;
+}
+
+int indexOfField(const QStringList &fields, const QString &name)
+{
+    for (int i = 0; i < fields.size(); ++i) {
+        if (fields.at(i).compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
 // 3044 when the folder is missing, else 3024.
 Error missingDatabase(const QFileInfo &info)
 {
@@ -424,6 +438,32 @@ Status Database::insert(const QString &table, const FieldValues &fields)
                 values);
 }
 
+Result<int> Database::countMatching(const QString &table, const FieldValues &fields)
+{
+    auto target = shape(table);
+    if (!target)
+        return target.error();
+    QStringList conditions{QStringLiteral("1 = 1")};
+    QVariantList binds;
+    for (const auto &[name, value] : fields) {
+        const int index = indexOfField(target->fields, name);
+        if (index < 0)
+            return Error::make(
+                ErrorNumber::ItemNotFound,
+                QStringLiteral("Elemento non trovato in questo insieme: %1.").arg(name));
+        // Accepted by PostgreSQL and by SQLite from 3.39 on; "IS ?" is SQLite only.
+        conditions.append(quoted(target->fields.at(index)) +
+                          QStringLiteral(" IS NOT DISTINCT FROM ?"));
+        binds.append(boundFor(*this, value, target->types.at(index)));
+    }
+    auto rows = select(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2")
+                           .arg(target->from, conditions.join(QStringLiteral(" AND "))),
+                       binds);
+    if (!rows)
+        return rows.error();
+    return rows->isEmpty() ? 0 : rows->first().value(0).toInt();
+}
+
 Result<Database::TableShape> Database::shape(const QString &table)
 {
     if (isPostgres()) {
@@ -451,11 +491,6 @@ QString keyExpression(const QString &column)
     if (column == QStringLiteral("rowid") || column == QStringLiteral("ctid"))
         return column;
     return Database::quoted(column);
-}
-
-QVariant boundFor(const Database &db, const QVariant &value, const QString &type)
-{
-    return db.isPostgres() ? postgres::forColumn(value, type) : value;
 }
 
 } // namespace
@@ -544,11 +579,7 @@ void RecordSet::moveNext()
 
 int RecordSet::fieldIndex(const QString &name) const
 {
-    for (int i = 0; i < m_fields.size(); ++i) {
-        if (m_fields.at(i).compare(name, Qt::CaseInsensitive) == 0)
-            return i;
-    }
-    return -1;
+    return indexOfField(m_fields, name);
 }
 
 Result<QVariant> RecordSet::value(const QString &field) const

@@ -62,6 +62,9 @@ public:
     Status addColumn(const QString &table, const QString &column, const QString &declaredType);
     Status deleteAllRows(const QString &table);
     Status insert(const QString &table, const FieldValues &fields);
+    // Rows of a table whose fields hold these values, a Null matching a Null; the table
+    // and the fields are found without regard to case.
+    Result<int> countMatching(const QString &table, const FieldValues &fields);
 
     static QString quoted(const QString &identifier);
 

@@ -3,6 +3,8 @@
 #include "postgresserver.h"
 #include "tempinstallation.h"
 
+#include <QTest>
+
 #include <memory>
 
 namespace nx7::test {
@@ -34,3 +36,12 @@ std::unique_ptr<TempInstallation> install(const QString &backend,
 
 } // namespace ServerBackend
 } // namespace nx7::test
+
+// In a suite over both backends (the column "backend" of initTestCase_data), a test that
+// never touches the server database runs with the first backend only.
+#define NX7_SERVER_PLAYS_NO_PART()                                                                 \
+    do {                                                                                           \
+        QFETCH_GLOBAL(QString, backend);                                                           \
+        if (backend != nx7::test::ServerBackend::SQLite)                                           \
+            QSKIP("the server database plays no part here");                                       \
+    } while (false)

@@ -17,15 +17,14 @@ class TestNumberingStart : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase_data() { ServerBackend::addRows(); }
     void initTestCase();
     void cleanupTestCase();
-    void attendedInitialResetsByPositionOnlyTheFirstTwenty_data() { ServerBackend::addRows(); }
     void attendedInitialResetsByPositionOnlyTheFirstTwenty();
-    void fileFailureHalfWayPutsEverythingBack_data() { ServerBackend::addRows(); }
     void fileFailureHalfWayPutsEverythingBack();
     void powerCutAtEachStageIsSettledAtTheNextStart_data();
     void powerCutAtEachStageIsSettledAtTheNextStart();
-    void serverFolderLostHalfWayIsNotCalledUnchanged_data() { ServerBackend::addRows(); }
+    void unsettledJournalTellsTheOperatorWhy();
     void serverFolderLostHalfWayIsNotCalledUnchanged();
     void missingServerPiecesAreNamed_data();
     void missingServerPiecesAreNamed();
@@ -49,7 +48,7 @@ void TestNumberingStart::cleanupTestCase()
 
 void TestNumberingStart::attendedInitialResetsByPositionOnlyTheFirstTwenty()
 {
-    QFETCH(QString, backend);
+    QFETCH_GLOBAL(QString, backend);
     auto installed = ServerBackend::install(backend);
     TempInstallation &station = *installed;
     QVERIFY2(station.ok(), qPrintable(station.error()));
@@ -95,8 +94,10 @@ void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
     QFETCH(int, stage);
     QFETCH(int, times);
     QFETCH(bool, committed);
-    TempInstallation station;
-    QVERIFY(station.ok());
+    QFETCH_GLOBAL(QString, backend);
+    auto installed = ServerBackend::install(backend);
+    TempInstallation &station = *installed;
+    QVERIFY2(station.ok(), qPrintable(station.error()));
     QVERIFY(fillQueueAndWaiting(station));
     QVERIFY(setInitialNumbers(station));
     for (int slot = 1; slot <= 20; ++slot)
@@ -121,7 +122,7 @@ void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
     QVERIFY(*recovered);
     QVERIFY(!QFile::exists(journal));
 
-    // The files agree with what the server kept.
+    // The files agree with what the server kept, and the next start works.
     QCOMPARE(queueLength(station), committed ? 0 : 3);
     QCOMPARE(waitingCounts(station), QList<int>(20, committed ? 0 : 4));
     for (int slot = 1; slot <= 20; ++slot) {
@@ -133,11 +134,37 @@ void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
         QCOMPARE(*TextRecord::readFirstField(file),
                  QString::number(committed ? 100 + slot : 500 + slot));
     }
+    StationState state;
+    state.serverPath = station.serverPath();
+    QVERIFY(NumberingStart(state).startInitial().started());
+    QCOMPARE(queueLength(station), 0);
+}
+
+// A journal whose server is gone stays, and the operator reads why the start is refused.
+void TestNumberingStart::unsettledJournalTellsTheOperatorWhy()
+{
+    NX7_SERVER_PLAYS_NO_PART();
+    TempInstallation station;
+    QVERIFY(station.ok());
+    NumberingJournal journal;
+    journal.serverDatabase =
+        QDir(station.serverPath()).filePath(QStringLiteral("perso/NX7PRO.mdb"));
+    journal.firstQueuedTicket = {1, QStringLiteral("Anagrafe "), QStringLiteral("09.00.00"), 1};
+    journal.files.append({station.numberingFile(1), QByteArray("7\r\n"), 101});
+    QVERIFY(journal.write());
+
+    StationState state;
+    state.serverPath = station.serverPath();
+    const auto outcome = NumberingStart(state).startInitial();
+    QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
+    QVERIFY2(outcome.message.value(1).contains(QStringLiteral("non è un percorso valido")),
+             qPrintable(outcome.message.join(u'|')));
+    QVERIFY(QFile::exists(NumberingJournal::fileName()));
 }
 
 void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
 {
-    QFETCH(QString, backend);
+    QFETCH_GLOBAL(QString, backend);
     auto installed = ServerBackend::install(backend);
     TempInstallation &station = *installed;
     QVERIFY(station.ok());
@@ -173,7 +200,7 @@ void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
 
 void TestNumberingStart::serverFolderLostHalfWayIsNotCalledUnchanged()
 {
-    QFETCH(QString, backend);
+    QFETCH_GLOBAL(QString, backend);
     auto installed = ServerBackend::install(backend);
     TempInstallation &station = *installed;
     QVERIFY(station.ok());
@@ -209,18 +236,18 @@ void TestNumberingStart::kioskNeedsAreCheckedBeforeTheQueueIsTouched_data()
     QTest::addRow("no local Numerazione") << true << "DROP TABLE Numerazione"
                                           << "\"Numerazione\"";
     QTest::addRow("active service without a name")
-        << false << "UPDATE Servizi SET Servizio = NULL WHERE rowid = 2"
+        << false << "UPDATE \"Servizi\" SET \"Servizio\" = NULL WHERE \"ID\" = 2"
         << "ID 2";
     QTest::addRow("no button font size")
-        << false << "UPDATE configurazioneTotem SET FontSize = NULL"
+        << false << "UPDATE \"configurazioneTotem\" SET \"FontSize\" = NULL"
         << "\"FontSize\"";
     QTest::addRow("title colour not a number")
-        << false << "UPDATE configurazioneTotem SET FontForecolorTitolo = 'rosso'"
+        << false << "UPDATE \"configurazioneTotem\" SET \"FontForecolorTitolo\" = 'rosso'"
         << "\"FontForecolorTitolo\"";
     QTest::addRow("no date visibility field")
-        << false << "ALTER TABLE configurazioneTotem DROP COLUMN DataVisibile"
+        << false << "ALTER TABLE \"configurazioneTotem\" DROP COLUMN \"DataVisibile\""
         << "\"DataVisibile\"";
-    QTest::addRow("no screen configuration") << false << "DELETE FROM configurazioneTotem"
+    QTest::addRow("no screen configuration") << false << "DELETE FROM \"configurazioneTotem\""
                                              << "\"configurazioneTotem\"";
 }
 
@@ -229,10 +256,13 @@ void TestNumberingStart::kioskNeedsAreCheckedBeforeTheQueueIsTouched()
     QFETCH(bool, local);
     QFETCH(QString, sql);
     QFETCH(QString, named);
-    TempInstallation station;
+    QFETCH_GLOBAL(QString, backend);
+    auto installed = ServerBackend::install(backend);
+    TempInstallation &station = *installed;
     QVERIFY(station.ok());
     QVERIFY(fillQueueAndWaiting(station));
-    QVERIFY(run(station.serverDatabase(), QStringLiteral("UPDATE Servizi SET ServizioAttivo = 1")));
+    QVERIFY(run(station.serverDatabase(),
+                QStringLiteral("UPDATE \"Servizi\" SET \"ServizioAttivo\" = TRUE")));
     QVERIFY(run(local ? station.localDatabase() : station.serverDatabase(), sql));
     QVERIFY(TextRecord::writeInteger(station.numberingFile(1), 57));
 
@@ -252,25 +282,21 @@ void TestNumberingStart::missingServerPiecesAreNamed_data()
 {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("named");
-    ServerBackend::addColumn();
-    for (const QString &backend : ServerBackend::all()) {
-        const QByteArray on = ' ' + backend.toUtf8();
-        QTest::newRow("no Servizi" + on) << "DROP TABLE \"Servizi\""
-                                         << "\"Servizi\"" << backend;
-        QTest::newRow("no Attesa" + on) << "ALTER TABLE \"Servizi\" DROP COLUMN \"Attesa\""
-                                        << "\"Attesa\"" << backend;
-        QTest::newRow("no queue" + on) << "DROP TABLE \"Codafromtotem\""
-                                       << "\"CodaFromTOtem\"" << backend;
-        QTest::newRow("no NrAll" + on) << ""
-                                       << "\"NrAll\"" << backend;
-    }
+    QTest::newRow("no Servizi") << "DROP TABLE \"Servizi\""
+                                << "\"Servizi\"";
+    QTest::newRow("no Attesa") << "ALTER TABLE \"Servizi\" DROP COLUMN \"Attesa\""
+                               << "\"Attesa\"";
+    QTest::newRow("no queue") << "DROP TABLE \"Codafromtotem\""
+                              << "\"Codafromtotem\"";
+    QTest::newRow("no NrAll") << ""
+                              << "\"NrAll\"";
 }
 
 void TestNumberingStart::missingServerPiecesAreNamed()
 {
     QFETCH(QString, sql);
     QFETCH(QString, named);
-    QFETCH(QString, backend);
+    QFETCH_GLOBAL(QString, backend);
     auto installed = ServerBackend::install(backend);
     TempInstallation &station = *installed;
     QVERIFY(station.ok());
@@ -288,7 +314,7 @@ void TestNumberingStart::missingServerPiecesAreNamed()
     const auto outcome = NumberingStart(state).startInitial();
     QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
     QVERIFY2(outcome.message.value(1).contains(named), qPrintable(outcome.message.join(u'|')));
-    if (named != QStringLiteral("\"CodaFromTOtem\""))
+    if (named != QStringLiteral("\"Codafromtotem\""))
         QCOMPARE(queueLength(station), 3); // the delete was rolled back
     if (!sql.isEmpty())
         QCOMPARE(fileBytes(station.numberingFile(1)), QByteArray("57\r\n"));
@@ -296,6 +322,7 @@ void TestNumberingStart::missingServerPiecesAreNamed()
 
 void TestNumberingStart::currentNumberingNamesAnEmptyField()
 {
+    NX7_SERVER_PLAYS_NO_PART();
     TempInstallation station;
     QVERIFY(station.ok());
     QVERIFY(run(station.localDatabase(), QStringLiteral("UPDATE Numerazione SET P7 = NULL")));
@@ -308,6 +335,7 @@ void TestNumberingStart::currentNumberingNamesAnEmptyField()
 
 void TestNumberingStart::secondsAreParsedWithinTheSixteenBitField()
 {
+    NX7_SERVER_PLAYS_NO_PART();
     QCOMPARE(*WaitSettings::parseSeconds(QString()), 0);
     QCOMPARE(*WaitSettings::parseSeconds(QStringLiteral("00005")), 5);
     QCOMPARE(*WaitSettings::parseSeconds(QStringLiteral("32767")), 32767);
@@ -319,6 +347,7 @@ void TestNumberingStart::secondsAreParsedWithinTheSixteenBitField()
 
 void TestNumberingStart::upgradeCompletesATableThatHoldsOneField()
 {
+    NX7_SERVER_PLAYS_NO_PART();
     TempInstallation station;
     QVERIFY(station.ok());
     QVERIFY(run(station.localDatabase(), QStringLiteral("DROP TABLE ConfigurazioneTotem")));
