@@ -16,6 +16,7 @@ class QSqlQuery;
 namespace nx7 {
 
 using FieldValues = QList<std::pair<QString, QVariant>>;
+struct TableShape;
 
 // One open database file. The local database belongs to one kiosk; the shared one is
 // written by several stations at once and waits a few seconds for their locks.
@@ -70,12 +71,12 @@ public:
 
 private:
     struct Connection;
-    struct TableShape;
     explicit Database(std::shared_ptr<Connection> connection);
     Result<TableShape> shape(const QString &table);
+    QVariant bound(const QVariant &value, const QString &type) const;
+    Status updateRow(const QString &sql, const QVariantList &binds,
+                     const QStringList &keyExpressions, QVariantList &key);
     Error failure(const QSqlError &error, const QString &what);
-    void useRollbackJournal();
-    Result<bool> findTable(const QString &table);
     Result<QSqlQuery> run(const QString &sql, const QVariantList &binds);
     friend class RecordSet;
 
