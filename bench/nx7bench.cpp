@@ -18,6 +18,7 @@
 #include "postgresserver.h"
 #include "shell.h"
 #include "stationstate.h"
+#include "stores.h"
 #include "ticketissue.h"
 #include "ticketprinter.h"
 #include "timedwait.h"
@@ -124,7 +125,7 @@ Timings issueTickets(const QString &server, int firstId, int services, int ticke
     ImageTicketPrinter imagePrinter(8.0); // 203 dpi, a thermal receipt printer
     NullPrinter nullPrinter;
     TicketPrinter &printer = render ? static_cast<TicketPrinter &>(imagePrinter) : nullPrinter;
-    TicketIssue issue(state, shell, clock, waiter, printer);
+    TicketIssue issue(Stores(QDir::currentPath()), state, shell, clock, waiter, printer);
     BenchScreen screen;
     for (int slot = 1; slot <= kSlotCount; ++slot) {
         screen.context.slotNextNumber[slot] = 1;
@@ -151,8 +152,7 @@ int runCounterStation(const QString &server, const QString &stopFile)
     int called = 0;
     int failures = 0;
     while (!QFile::exists(stopFile)) {
-        auto db = Database::open(FilePath::server(server, FileName::ServerDatabase),
-                                 Database::Sharing::Shared);
+        auto db = Stores(QDir::currentPath()).server(server);
         if (!db) {
             ++failures;
             QThread::msleep(20);
@@ -268,8 +268,7 @@ Figures singleKiosk(Backend &backend, int tickets, bool render)
 // Every kiosk numbers its own services from 1: each number once per service, none lost.
 QString checkQueue(const QString &server, int kiosks, int perKiosk)
 {
-    auto db = Database::open(FilePath::server(server, FileName::ServerDatabase),
-                             Database::Sharing::Shared);
+    auto db = Stores(QDir::currentPath()).server(server);
     if (!db)
         return db.error().description;
     auto rows = db->select(

@@ -2,12 +2,14 @@
 
 #include "database.h"
 #include "filenames.h"
+#include "operatorerror.h"
 #include "sharedfile.h"
 #include "startuplog.h"
 #include "tables.h"
 #include "textrecord.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,24 +18,28 @@ namespace nx7 {
 
 namespace {
 
-QString journalPath()
+QString journalPath(const Stores &stores)
 {
-    return FilePath::local(NumberingJournal::fileName());
+    return stores.stationFile(NumberingJournal::fileName());
 }
 
 // Whether the ticket that was first in the queue before the start is still there:
 // then the server's transaction was rolled back.
-Result<bool> ticketStillQueued(const NumberingJournal &journal)
+Result<bool> ticketStillQueued(const Stores &stores, const NumberingJournal &journal)
 {
-    auto db = Database::open(journal.serverDatabase, Database::Sharing::Shared);
+    auto db = stores.server(QFileInfo(journal.serverDatabase).path());
     if (!db)
-        return db.error();
+        return operatorError(db.error(), db.errorNumber() == ErrorNumber::NotValidPath
+                                             ? QStringLiteral("server non raggiungibile")
+                                             : QStringLiteral("database del server non aperto"));
     FieldValues ticket;
     for (int i = 0; i < Field::QueueTicket.size(); ++i)
         ticket.append({Field::QueueTicket.at(i), journal.firstQueuedTicket.value(i)});
     auto found = db->countMatching(Table::Queue, ticket);
     if (!found)
-        return found.error();
+        return operatorError(
+            found.error(),
+            QStringLiteral("coda \"%1\" del server non leggibile").arg(Table::Queue));
     return *found > 0;
 }
 
@@ -53,7 +59,7 @@ QString NumberingJournal::fileName()
     return QStringLiteral("NumerazioneIniziale.journal");
 }
 
-Status NumberingJournal::write() const
+Status NumberingJournal::write(const Stores &stores) const
 {
     QJsonArray entries;
     for (const File &file : files) {
@@ -69,22 +75,23 @@ Status NumberingJournal::write() const
         {QStringLiteral("firstQueuedTicket"), QJsonArray::fromVariantList(firstQueuedTicket)},
         {QStringLiteral("files"), entries}};
     // Atomic and flushed: a journal is either whole or absent.
-    return TextRecord::writeFileAtomically(journalPath(), QJsonDocument(root).toJson());
+    return TextRecord::writeFileAtomically(journalPath(stores), QJsonDocument(root).toJson());
 }
 
-void NumberingJournal::remove()
+void NumberingJournal::remove(const Stores &stores)
 {
-    if (QFile::exists(journalPath()) && !QFile::remove(journalPath()))
-        qCCritical(lcStartup) << "numbering journal not removed:" << journalPath();
+    const QString path = journalPath(stores);
+    if (QFile::exists(path) && !QFile::remove(path))
+        qCCritical(lcStartup) << "numbering journal not removed:" << path;
 }
 
-Result<std::optional<NumberingJournal>> NumberingJournal::read()
+Result<std::optional<NumberingJournal>> NumberingJournal::read(const Stores &stores)
 {
-    QFile file(journalPath());
+    QFile file(journalPath(stores));
     if (!file.exists())
         return std::optional<NumberingJournal>();
     if (!file.open(QIODevice::ReadOnly))
-        return Error::make(ErrorNumber::PermissionDenied);
+        return Error::make(ErrorNumber::PermissionDenied, QStringLiteral("giornale non leggibile"));
     const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
     NumberingJournal journal;
     journal.serverDatabase = root.value(QStringLiteral("serverDatabase")).toString();
@@ -100,14 +107,13 @@ Result<std::optional<NumberingJournal>> NumberingJournal::read()
         journal.files.append(entryFile);
     }
     if (journal.files.isEmpty())
-        return Error::make(ErrorNumber::PathFileAccess,
-                           QStringLiteral("Giornale della numerazione illeggibile."));
+        return Error::make(ErrorNumber::PathFileAccess, QStringLiteral("giornale illeggibile"));
     return std::optional<NumberingJournal>(journal);
 }
 
-Result<bool> NumberingJournal::recover()
+Result<bool> NumberingJournal::recover(const Stores &stores)
 {
-    auto found = read();
+    auto found = read(stores);
     if (!found)
         return found.error();
     if (!*found)
@@ -115,7 +121,7 @@ Result<bool> NumberingJournal::recover()
     const NumberingJournal &journal = **found;
     bool committed = false;
     if (!journal.firstQueuedTicket.isEmpty()) {
-        auto queued = ticketStillQueued(journal);
+        auto queued = ticketStillQueued(stores, journal);
         if (!queued) {
             // Nothing is decided without the server: the journal stays for the next start.
             qCCritical(lcStartup).noquote()
@@ -137,11 +143,11 @@ Result<bool> NumberingJournal::recover()
     }
     if (failed > 0)
         return Error::make(ErrorNumber::PathFileAccess,
-                           QStringLiteral("%1 file in \"NrAll\" non ripristinati.").arg(failed));
+                           QStringLiteral("%1 file in \"NrAll\" non ripristinati").arg(failed));
     qCWarning(lcStartup) << "interrupted numbering start found:"
                          << (committed ? "the server had committed it, numbering files completed"
                                        : "the server had rolled it back, numbering files put back");
-    remove();
+    remove(stores);
     return true;
 }
 

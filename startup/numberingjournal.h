@@ -1,6 +1,7 @@
 #pragma once
 
 #include "errors.h"
+#include "stores.h"
 
 #include <QByteArray>
 #include <QList>
@@ -34,15 +35,16 @@ public:
     QVariantList firstQueuedTicket;
     QList<File> files;
 
-    static QString fileName(); // "NumerazioneIniziale.journal", in the current directory
+    static QString fileName(); // "NumerazioneIniziale.journal", in the station folder
 
-    Status write() const;
-    static void remove();
-    static Result<std::optional<NumberingJournal>> read();
+    Status write(const Stores &stores) const;
+    static void remove(const Stores &stores);
+    static Result<std::optional<NumberingJournal>> read(const Stores &stores);
 
     // Puts the files back (start not committed) or finishes writing them (committed),
-    // then removes the journal. Returns whether a journal was found.
-    static Result<bool> recover();
+    // then removes the journal. Returns whether a journal was found; the description of
+    // an error is the operator's short reason why the journal stays.
+    static Result<bool> recover(const Stores &stores);
 };
 
 } // namespace nx7

@@ -79,8 +79,9 @@ int restore(const QList<FileSnapshot> &written)
 
 } // namespace
 
-NumberingStart::NumberingStart(StationState &state, NumberWriter writer)
-    : m_state(state), m_writer(writer ? std::move(writer) : NumberWriter(&TextRecord::writeInteger))
+NumberingStart::NumberingStart(const Stores &stores, StationState &state, NumberWriter writer)
+    : m_stores(stores), m_state(state),
+      m_writer(writer ? std::move(writer) : NumberWriter(&TextRecord::writeInteger))
 {
 }
 
@@ -98,10 +99,10 @@ NumberingStart::Outcome NumberingStart::failed(const QString &title, const Error
     return Outcome{Outcome::Kind::Failed, error, {title, error.description, outcome}};
 }
 
-Result<NumberingStart::Counters> NumberingStart::readCounters(const QString &table)
+Result<NumberingStart::Counters> NumberingStart::readCounters(const QString &table) const
 {
     const QString localName = FileName::LocalDatabase;
-    auto db = Database::open(FilePath::local(localName), Database::Sharing::Local);
+    auto db = m_stores.local();
     if (!db) {
         const QString text = db.errorNumber() == ErrorNumber::DatabaseFileNotFound
                                  ? QStringLiteral("Database locale \"%1\" non trovato.")
@@ -145,8 +146,7 @@ NumberingStart::Outcome NumberingStart::loadCurrent()
         return failed(kCurrentTitle, counters.error());
     // A file that is no database of this kiosk (an old Access file) is named, as the
     // initial start does; a missing server is left to the screen's own load.
-    if (auto server = Database::open(FilePath::server(m_state.serverPath, FileName::ServerDatabase),
-                                     Database::Sharing::Shared);
+    if (auto server = m_stores.server(m_state.serverPath);
         !server && server.errorNumber() == ErrorNumber::UnrecognizedDatabaseFormat) {
         qCWarning(lcStartup).noquote() << "server database unusable:" << server.error().description;
         return Outcome{Outcome::Kind::ServerNotOpened, server.error(), {}};
@@ -164,15 +164,14 @@ NumberingStart::Outcome NumberingStart::startInitial()
 
     // A start cut off earlier is settled first: its journal must not be overwritten.
     // The operator is told why, as the journal stays until its cause is mended.
-    if (auto recovered = NumberingJournal::recover(); !recovered)
-        return failed(
-            kInitialTitle,
-            operatorError(recovered.error(), QStringLiteral("Avvio precedente interrotto e non "
-                                                            "ripristinato: %1")
-                                                 .arg(recovered.error().description)));
+    if (auto recovered = NumberingJournal::recover(m_stores); !recovered)
+        return failed(kInitialTitle,
+                      operatorError(recovered.error(),
+                                    QStringLiteral("Avvio interrotto non ripristinato: %1.")
+                                        .arg(recovered.error().description)));
 
     const QString serverDatabase = FilePath::server(serverPath, FileName::ServerDatabase);
-    auto server = Database::open(serverDatabase, Database::Sharing::Shared);
+    auto server = m_stores.server(serverPath);
     if (!server) {
         qCWarning(lcStartup).noquote()
             << "server database not opened:" << server.error().description;
@@ -187,7 +186,7 @@ NumberingStart::Outcome NumberingStart::startInitial()
     auto counters = readCounters(Table::InitialCounters);
     if (!counters)
         return failed(kInitialTitle, counters.error());
-    if (Status local = KioskNeeds::checkLocal(); !local)
+    if (Status local = KioskNeeds::checkLocal(m_stores); !local)
         return failed(kInitialTitle, local.error());
     if (Status needs = KioskNeeds::checkServer(*server); !needs)
         return failed(kInitialTitle, needs.error());
@@ -227,7 +226,7 @@ NumberingStart::Outcome NumberingStart::startInitial()
             journal.firstQueuedTicket.append(*value);
         }
     }
-    if (Status journalled = journal.write(); !journalled)
+    if (Status journalled = journal.write(m_stores); !journalled)
         return failed(
             kInitialTitle,
             operatorError(journalled.error(), QStringLiteral("Giornale di avvio non scrivibile "
@@ -240,7 +239,7 @@ NumberingStart::Outcome NumberingStart::startInitial()
         if (inTransaction)
             server->rollback();
         if (filesNotRestored == 0) // else the next start puts them back from the journal
-            NumberingJournal::remove();
+            NumberingJournal::remove(m_stores);
         return failed(kInitialTitle, error, filesNotRestored);
     };
     if (attended) {
@@ -297,7 +296,7 @@ NumberingStart::Outcome NumberingStart::startInitial()
     }
 
     reached(Stage::Committed);
-    NumberingJournal::remove();
+    NumberingJournal::remove(m_stores);
 
     m_state.serviceCounters = *counters;
     qCInfo(lcStartup) << "initial numbering started"

@@ -2,6 +2,7 @@
 
 #include "errors.h"
 #include "reportengine.h"
+#include "stores.h"
 #include "ticketprintjob.h"
 #include "ticketscreen.h"
 
@@ -30,8 +31,8 @@ public:
         std::chrono::milliseconds limit{3000};
     };
 
-    TicketIssue(StationState &state, Shell &shell, Clock &clock, Waiter &waiter,
-                TicketPrinter &printer);
+    TicketIssue(const Stores &stores, StationState &state, Shell &shell, Clock &clock,
+                Waiter &waiter, TicketPrinter &printer);
 
     void IssueTicket(TicketScreen &screen, int slot) override;
     bool issuing() const override { return m_issuing; }
@@ -73,6 +74,7 @@ private:
     Status appendQueueRow(Database &db, const TicketContext &ticket, const QVariant &serviceId);
     void hold(qint32 seconds);
 
+    Stores m_stores;
     StationState &m_state;
     Shell &m_shell;
     Clock &m_clock;

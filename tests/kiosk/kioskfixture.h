@@ -77,7 +77,7 @@ public:
 
     std::unique_ptr<FrontEnd> makeScreen()
     {
-        return std::make_unique<FrontEnd>(state, shell, clock, issuer);
+        return std::make_unique<FrontEnd>(installation.stores(), state, shell, clock, issuer);
     }
 
     // A loaded screen, or null when its load said that no screen is to be shown.

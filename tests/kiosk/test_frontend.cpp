@@ -722,8 +722,9 @@ void TestFrontEnd::nightlyRestartDuringARealIssue()
     kiosk.clock.set(at(8, 3, 30, 50));
     TickingWaiter waiter;
     ImageTicketPrinter printer;
-    TicketIssue issue(kiosk.state, kiosk.shell, kiosk.clock, waiter, printer);
-    FrontEnd screen(kiosk.state, kiosk.shell, kiosk.clock, issue);
+    TicketIssue issue(kiosk.installation.stores(), kiosk.state, kiosk.shell, kiosk.clock, waiter,
+                      printer);
+    FrontEnd screen(kiosk.installation.stores(), kiosk.state, kiosk.shell, kiosk.clock, issue);
     waiter.clock = &kiosk.clock;
     waiter.screen = &screen;
     waiter.state = &kiosk.state;
@@ -814,8 +815,9 @@ void TestFrontEnd::nightlyRestartEndsALongHold()
     kiosk.clock.set(at(8, 3, 30, 59));
     EventLoopWaiter waiter;
     ImageTicketPrinter printer;
-    TicketIssue issue(kiosk.state, kiosk.shell, kiosk.clock, waiter, printer);
-    FrontEnd screen(kiosk.state, kiosk.shell, kiosk.clock, issue);
+    TicketIssue issue(kiosk.installation.stores(), kiosk.state, kiosk.shell, kiosk.clock, waiter,
+                      printer);
+    FrontEnd screen(kiosk.installation.stores(), kiosk.state, kiosk.shell, kiosk.clock, issue);
     QVERIFY(screen.Form_Load());
     screen.show();
     // The clock passes 03:31:00 while the ticket holds the screen; the timer ticks on.

@@ -36,10 +36,10 @@ void TestRealInput::touchesDuringASlowIssueAndABounceGiveOneTicket()
     SystemClock clock; // the bounce is real time here
     EventLoopWaiter waiter;
     ImageTicketPrinter printer;
-    TicketIssue issue(state, shell, clock, waiter, printer);
+    TicketIssue issue(installation.stores(), state, shell, clock, waiter, printer);
     QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl"),
                         QStringLiteral("Ticket.lbl")));
-    FrontEnd screen(state, shell, clock, issue);
+    FrontEnd screen(installation.stores(), state, shell, clock, issue);
     QVERIFY(screen.Form_Load());
     screen.show();
     QVERIFY(QTest::qWaitForWindowExposed(&screen));

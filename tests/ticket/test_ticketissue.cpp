@@ -35,7 +35,8 @@ struct Kiosk
 {
     explicit Kiosk(int activeServices = 6, const QString &backend = ServerBackend::SQLite)
         : installed(ServerBackend::install(backend, options(activeServices))),
-          installation(*installed), issue(state, shell, clock, waiter, printer)
+          installation(*installed),
+          issue(installation.stores(), state, shell, clock, waiter, printer)
     {
         state.serverPath = installation.serverPath();
         QFile::copy(QStringLiteral(NX7_TICKET_LAYOUT),

@@ -159,7 +159,7 @@ void TestTicketPrint::printRowFeedsTheEngine()
     TestShell shell;
     ImageTicketPrinter printer;
     ReportEngine engine(printer);
-    TicketPrintJob job(shell, engine);
+    TicketPrintJob job(installation.stores(), shell, engine);
     TicketContext ticket;
     ticket.issuedServiceName = QStringLiteral("Servizio 1 ");
     ticket.screenDateText = QStringLiteral("08/12/2026");
@@ -467,7 +467,7 @@ void TestTicketPrint::defineVariablesFlagContract()
     TestShell shell;
     ImageTicketPrinter printer;
     ReportEngine engine(printer);
-    TicketPrintJob job(shell, engine);
+    TicketPrintJob job(installation.stores(), shell, engine);
     TicketContext ticket;
     ticket.issuedNumber = 21;
     QVERIFY(job.WritePrintRow(ticket));
