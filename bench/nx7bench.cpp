@@ -19,6 +19,7 @@
 #include "shell.h"
 #include "stationstate.h"
 #include "stores.h"
+#include "tables.h"
 #include "ticketissue.h"
 #include "ticketprinter.h"
 #include "timedwait.h"
@@ -271,16 +272,16 @@ QString checkQueue(const QString &server, int kiosks, int perKiosk)
     auto db = Stores(QDir::currentPath()).server(server);
     if (!db)
         return db.error().description;
-    auto rows = db->select(
-        QStringLiteral("SELECT \"ServizioID\", \"NrDaChiamare\" FROM \"Codafromtotem\""));
+    auto rows = RecordSet::openTable(*db, Table::Queue);
     if (!rows)
         return rows.error().description;
     std::map<int, std::vector<int>> numbers;
-    for (const QVariantList &row : *rows)
-        numbers[row.at(0).toInt()].push_back(row.at(1).toInt());
-    if (rows->size() != kiosks * perKiosk)
+    for (; !rows->eof(); rows->moveNext())
+        numbers[rows->value(Field::QueueServiceId)->toInt()].push_back(
+            rows->value(Field::QueueNumber)->toInt());
+    if (rows->recordCount() != kiosks * perKiosk)
         return QStringLiteral("%1 queue rows for %2 tickets")
-            .arg(rows->size())
+            .arg(rows->recordCount())
             .arg(kiosks * perKiosk);
     for (auto &[service, issued] : numbers) {
         std::sort(issued.begin(), issued.end());

@@ -47,12 +47,15 @@ Status fieldsPresent(const RecordSet &rows, const QString &table, const QStringL
 Status numbersReadable(const RecordSet &config)
 {
     const QString where = QStringLiteral("del server");
-    for (const QString &field :
-         {QStringLiteral("FontSizeTitolo"), QStringLiteral("FontSizeData"),
-          QStringLiteral("FontSize"), QStringLiteral("FontForecolorTitolo"),
-          QStringLiteral("FontForecolorData"), QStringLiteral("FontForecolor")}) {
+    const auto fonts = {Field::TitleFont, Field::DateFont, Field::ButtonFont};
+    QStringList fields;
+    for (const Field::FontFields &font : fonts)
+        fields << font.size;
+    for (const Field::FontFields &font : fonts)
+        fields << font.colour;
+    for (const QString &field : std::as_const(fields)) {
         const QVariant value = *config.value(field);
-        const bool colour = field.startsWith(QStringLiteral("FontForecolor"));
+        const bool colour = fields.indexOf(field) >= int(fonts.size());
         if (Value::isNull(value) || (colour && value.toString().isEmpty())) {
             if (colour)
                 continue;
@@ -111,17 +114,7 @@ Status checkServer(Database &server)
     auto config = firstRowOf(server, kConfiguration, where);
     if (!config)
         return config.error();
-    const QStringList fields{
-        QStringLiteral("RisoluzioneTotem"),  QStringLiteral("SfondoTotem"),
-        QStringLiteral("TitoloTotem"),       QStringLiteral("FontTitolo"),
-        QStringLiteral("FontBoldTItolo"),    QStringLiteral("FontitalicTitolo"),
-        QStringLiteral("FontSizeTitolo"),    QStringLiteral("FontForecolorTitolo"),
-        QStringLiteral("FontData"),          QStringLiteral("FontBoldData"),
-        QStringLiteral("FontitalicData"),    QStringLiteral("FontSizeData"),
-        QStringLiteral("FontForecolorData"), QStringLiteral("Font"),
-        QStringLiteral("FontBold"),          QStringLiteral("Fontitalic"),
-        QStringLiteral("FontSize"),          QStringLiteral("FontForecolor"),
-        QStringLiteral("TestoVisibile"),     QStringLiteral("DataVisibile")};
+    const QStringList fields = Field::screenSettings();
     if (Status present = fieldsPresent(*config, kConfiguration, fields, where); !present)
         return present;
     // The screen reads the fonts only when it has a service to show.

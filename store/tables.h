@@ -54,6 +54,29 @@ inline const QString Background = QStringLiteral("SfondoTotem");
 inline const QString Title = QStringLiteral("TitoloTotem");
 inline const QString TitleVisible = QStringLiteral("TestoVisibile");
 inline const QString DateVisible = QStringLiteral("DataVisibile");
+// The five fields of one font, spelled as the stations spell them.
+struct FontFields
+{
+    QString name, bold, italic, size, colour;
+};
+inline const FontFields TitleFont{QStringLiteral("FontTitolo"), QStringLiteral("FontBoldTItolo"),
+                                  QStringLiteral("FontitalicTitolo"),
+                                  QStringLiteral("FontSizeTitolo"),
+                                  QStringLiteral("FontForecolorTitolo")};
+inline const FontFields DateFont{QStringLiteral("FontData"), QStringLiteral("FontBoldData"),
+                                 QStringLiteral("FontitalicData"), QStringLiteral("FontSizeData"),
+                                 QStringLiteral("FontForecolorData")};
+inline const FontFields ButtonFont{QStringLiteral("Font"), QStringLiteral("FontBold"),
+                                   QStringLiteral("Fontitalic"), QStringLiteral("FontSize"),
+                                   QStringLiteral("FontForecolor")};
+// Every field of "configurazioneTotem" the screen reads, in table order.
+inline QStringList screenSettings()
+{
+    QStringList fields{Resolution, Background, Title};
+    for (const FontFields &font : {TitleFont, DateFont, ButtonFont})
+        fields << font.name << font.bold << font.italic << font.size << font.colour;
+    return fields << TitleVisible << DateVisible;
+}
 } // namespace Field
 
 } // namespace nx7
