@@ -144,7 +144,7 @@ void LaMain::buildControls()
     m_image2->setGeometry(20, 16, 96, 96);
     m_image2->setPixmap(drawLogo(m_image2->size()));
 
-    m_label1 = new QLabel(QStringLiteral("Versione 3.1.17"), this);
+    m_label1 = new QLabel(QStringLiteral("Versione " NX7_VERSION), this);
     m_label1->setObjectName(QStringLiteral("Label1"));
     m_label1->setGeometry(14, 124, 112, 20);
     m_label1->setAlignment(Qt::AlignCenter);

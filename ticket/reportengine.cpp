@@ -50,7 +50,7 @@ Status ReportEngine::checkReady(const QString &projectFile)
     return m_printer.ready(layout->target({}));
 }
 
-qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &projectFile,
+Status ReportEngine::printRun(qint32 userData, qint32 projectType, QString &projectFile,
                               qint32 fileSelectionDialog, qint32 printOptions, qint32 boxType,
                               QWidget *parent, const QString &title, qint32 printOptionsDialog,
                               const QString &tempFolder)
@@ -67,7 +67,8 @@ qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
     m_labels.clear();
     if (!m_handler) {
         qCWarning(lcTicket) << "print run without a variable handler: nothing printed";
-        return NoHandler;
+        return Error::make(ErrorNumber::InvalidProcedureCall,
+                           QStringLiteral("Stampa senza gestore delle variabili."));
     }
 
     const QString path = layoutPath(projectFile);
@@ -78,7 +79,7 @@ qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
             << "ticket not printed: layout"
             << QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()) << "cannot be read ("
             << layout.error().number << layout.error().description << ")";
-        return LayoutMissing;
+        return layout.error();
     }
     for (const QString &warning : std::as_const(warnings))
         qCWarning(lcTicket).noquote() << "ticket layout" << projectFile << warning;
@@ -88,7 +89,9 @@ qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
         if (m_labels.size() >= kMaxLabels) {
             qCWarning(lcTicket) << "print run stopped: no last record after" << kMaxLabels
                                 << "labels";
-            return TooManyLabels;
+            return Error::make(
+                ErrorNumber::InvalidProcedureCall,
+                QStringLiteral("Stampa interrotta dopo %1 etichette.").arg(kMaxLabels));
         }
         m_labels.append(ReportVariables());
         qint32 percent = 0;
@@ -106,9 +109,9 @@ qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
         [&](QPainter &painter, int page) { renderTicket(painter, pages, m_labels.at(page)); });
     if (!status) {
         qCWarning(lcTicket).noquote() << "ticket not printed:" << status.error().description;
-        return PrintFailed;
+        return status;
     }
-    return Printed;
+    return {};
 }
 
 } // namespace nx7

@@ -117,12 +117,12 @@ Status TicketPrintJob::PrintTicket(QWidget *parent)
     }
     m_printRows = std::move(*rows);
     m_position = 0;
-    const qint32 result = m_engine.printRun(0, ReportEngine::LabelProject, projectFile, 0,
+    const Status result = m_engine.printRun(0, ReportEngine::LabelProject, projectFile, 0,
                                             ReportEngine::DirectToPrinter, 0, parent, QString(), 0,
                                             qEnvironmentVariable("temp"));
-    m_lastPrinted = result == ReportEngine::Printed;
+    m_lastPrinted = result.ok();
     if (!m_lastPrinted)
-        qCWarning(lcTicket) << "print run ended with" << result;
+        qCWarning(lcTicket) << "print run ended with error" << result.errorNumber();
     m_printRows.reset();
     return {};
 }

@@ -132,7 +132,7 @@ void TestLaMain::windowContent()
     QCOMPARE(w.attesaSiNo()->text(), QStringLiteral(" Messaggio attesa"));
     QCOMPARE(w.findChild<QLabel *>(QStringLiteral("Label3"))->text(), QStringLiteral("secondi"));
     QCOMPARE(w.findChild<QLabel *>(QStringLiteral("Label1"))->text(),
-             QStringLiteral("Versione 3.1.17"));
+             QStringLiteral("Versione " NX7_VERSION));
     auto *pro = w.findChild<QLabel *>(QStringLiteral("Label2"));
     QCOMPARE(pro->text(), QStringLiteral("PRO"));
     QCOMPARE(pro->font().family(), QStringLiteral("Comic Sans MS"));
