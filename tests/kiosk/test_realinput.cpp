@@ -2,6 +2,7 @@
 // a ticket issue is held up by a counter station's lock on the shared database.
 #include "database.h"
 #include "frontend.h"
+#include "stationdata.h"
 #include "tempinstallation.h"
 #include "testshell.h"
 #include "ticketissue.h"
@@ -44,11 +45,7 @@ void TestRealInput::touchesDuringASlowIssueAndABounceGiveOneTicket()
     screen.show();
     QVERIFY(QTest::qWaitForWindowExposed(&screen));
     const QPoint at = screen.bottone(2)->mapToGlobal(screen.bottone(2)->rect().center());
-    const auto queueLength = [&] {
-        return Database::open(installation.serverDatabase())
-            ->select(QStringLiteral("SELECT * FROM Codafromtotem"))
-            ->size();
-    };
+    const auto queueLength = [&] { return test::queueLength(installation); };
 
     // A counter station holds the shared database for 1.5 s.
     QProcess station;

@@ -3,6 +3,7 @@
 #include "filesizelimit.h"
 #include "numberingfile.h"
 #include "serverbackend.h"
+#include "stationdata.h"
 #include "stationstate.h"
 #include "tempinstallation.h"
 #include "testshell.h"
@@ -60,30 +61,15 @@ struct Kiosk
 
     QList<QVariantList> rows(const QString &database, const QString &sql)
     {
-        auto db = Database::open(database);
-        if (!db)
-            return {};
-        auto result = db->select(sql);
-        return result ? *result : QList<QVariantList>();
+        return test::rows(database, sql);
     }
-    QVariant localValue(const QString &sql)
-    {
-        return rows(installation.localDatabase(), sql).value(0).value(0);
-    }
-    QVariant serverValue(const QString &sql)
-    {
-        return rows(installation.serverDatabase(), sql).value(0).value(0);
-    }
-    int queueLength()
-    {
-        return serverValue(QStringLiteral("SELECT COUNT(*) FROM \"Codafromtotem\"")).toInt();
-    }
+    QVariant localValue(const QString &sql) { return scalar(installation.localDatabase(), sql); }
+    QVariant serverValue(const QString &sql) { return scalar(installation.serverDatabase(), sql); }
+    int queueLength() { return test::queueLength(installation); }
     int attesa(int id)
     {
-        return rows(installation.serverDatabase(),
-                    QStringLiteral("SELECT \"Attesa\" FROM \"Servizi\" WHERE \"ID\" = %1").arg(id))
-            .value(0)
-            .value(0)
+        return serverValue(
+                   QStringLiteral("SELECT \"Attesa\" FROM \"Servizi\" WHERE \"ID\" = %1").arg(id))
             .toInt();
     }
     void setCalling(int slot, const QByteArray &contents)
