@@ -45,3 +45,11 @@ std::unique_ptr<TempInstallation> install(const QString &backend,
         if (backend != nx7::test::ServerBackend::SQLite)                                           \
             QSKIP("the server database plays no part here");                                       \
     } while (false)
+
+// A test whose fault is made through one backend's own means runs on that backend only.
+#define NX7_ON_BACKEND_ONLY(only, why)                                                             \
+    do {                                                                                           \
+        QFETCH_GLOBAL(QString, backend);                                                           \
+        if (backend != (only))                                                                     \
+            QSKIP(why);                                                                            \
+    } while (false)
