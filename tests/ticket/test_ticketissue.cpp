@@ -2,8 +2,8 @@
 #include "filenames.h"
 #include "filesizelimit.h"
 #include "numberingfile.h"
-#include "serverbackend.h"
 #include "stationdata.h"
+#include "stationfixture.h"
 #include "stationstate.h"
 #include "tempinstallation.h"
 #include "testshell.h"
@@ -32,14 +32,12 @@ using namespace nx7::test;
 namespace {
 
 // A kiosk with a fresh installation, the shipped layout and fakes for the desktop.
-struct Kiosk
+struct Kiosk : StationFixture
 {
     explicit Kiosk(int activeServices = 6, const QString &backend = ServerBackend::SQLite)
-        : installed(ServerBackend::install(backend, options(activeServices))),
-          installation(*installed),
+        : StationFixture(backend, serverOptions(activeServices)),
           issue(installation.stores(), state, shell, clock, waiter, printer)
     {
-        state.serverPath = installation.serverPath();
         QFile::copy(QStringLiteral(NX7_TICKET_LAYOUT),
                     QDir(installation.stationPath()).filePath(FileName::TicketLayout));
         screen.context.screenDateText = QStringLiteral("08/12/2026");
@@ -50,13 +48,6 @@ struct Kiosk
                 screen.captions[slot] = QStringLiteral("Servizio %1 ").arg(slot);
             }
         }
-    }
-
-    static Installation::ServerOptions options(int activeServices)
-    {
-        Installation::ServerOptions o;
-        o.activeServices = activeServices;
-        return o;
     }
 
     QList<QVariantList> rows(const QString &database, const QString &sql)
@@ -77,11 +68,6 @@ struct Kiosk
         QVERIFY(TextRecord::writeFileAtomically(installation.numberingFile(slot), contents));
     }
 
-    std::unique_ptr<TempInstallation> installed;
-    TempInstallation &installation;
-    StationState state;
-    TestShell shell;
-    TestClock clock;
     FakeWaiter waiter;
     ImageTicketPrinter printer;
     FakeTicketScreen screen;
