@@ -17,6 +17,11 @@ namespace ServerBackend {
 inline const QString SQLite = QStringLiteral("sqlite");
 inline const QString PostgreSQL = QStringLiteral("postgresql");
 
+// The backend of the running test, for fixtures made without naming one: SQLite unless
+// a suite over both backends sets it from its global data in init().
+QString current();
+void setCurrent(const QString &backend);
+
 // Starts the PostgreSQL server; false with the reason when it cannot (not installed).
 bool start(QString *error);
 void stop();

@@ -14,7 +14,7 @@ namespace nx7::test {
 // window, the kiosk screen and the ticket issue take.
 struct StationFixture
 {
-    explicit StationFixture(const QString &backend = ServerBackend::SQLite,
+    explicit StationFixture(const QString &backend = ServerBackend::current(),
                             const Installation::ServerOptions &options = {})
         : installed(ServerBackend::install(backend, options)), installation(*installed)
     {

@@ -30,7 +30,7 @@ class KioskFixture : public StationFixture
 {
 public:
     explicit KioskFixture(int activeServices = 6, int resolutionCode = 0,
-                          const QString &backend = ServerBackend::SQLite)
+                          const QString &backend = ServerBackend::current())
         : StationFixture(backend, serverOptions(activeServices, resolutionCode))
     {
         for (int n = 1; n <= kSlotCount; ++n)
@@ -43,19 +43,23 @@ public:
         return run(installation.serverDatabase(), sql, binds);
     }
 
+    // Through a record set, as the stations' front-ends write: -1 / 0 become a boolean
+    // in a PostgreSQL Yes/No column.
     bool setConfiguration(const QString &field, const QVariant &value)
     {
-        return server(
-            QStringLiteral("UPDATE configurazioneTotem SET %1 = ?").arg(Database::quoted(field)),
-            {value});
+        auto db = Database::open(installation.serverDatabase());
+        auto config = db ? RecordSet::openTable(*db, QStringLiteral("configurazioneTotem"))
+                         : Result<RecordSet>(db.error());
+        return config && config->edit() && config->setValue(field, value) && config->update();
     }
 
     bool setActive(const QList<int> &ids)
     {
-        if (!server(QStringLiteral("UPDATE Servizi SET ServizioAttivo = 0")))
+        if (!server(QStringLiteral("UPDATE \"Servizi\" SET \"ServizioAttivo\" = FALSE")))
             return false;
         for (int id : ids) {
-            if (!server(QStringLiteral("UPDATE Servizi SET ServizioAttivo = -1 WHERE ID = ?"),
+            if (!server(QStringLiteral(
+                            "UPDATE \"Servizi\" SET \"ServizioAttivo\" = TRUE WHERE \"ID\" = ?"),
                         {id}))
                 return false;
         }
