@@ -84,6 +84,18 @@ class TestLaMain : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase_data() { ServerBackend::addRows(); }
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(ServerBackend::start(&error), qPrintable(error));
+    }
+    void cleanupTestCase() { ServerBackend::stop(); }
+    void init()
+    {
+        QFETCH_GLOBAL(QString, backend);
+        ServerBackend::setCurrent(backend);
+    }
     void windowContent();
     void normalStartLoadsSettings();
     void pathProblemsLeadToSetup_data();
@@ -116,6 +128,7 @@ private Q_SLOTS:
 
 void TestLaMain::windowContent()
 {
+    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     LaMain &w = k.start();
@@ -176,6 +189,7 @@ void TestLaMain::pathProblemsLeadToSetup_data()
 
 void TestLaMain::pathProblemsLeadToSetup()
 {
+    NX7_SERVER_PLAYS_NO_PART();
     QFETCH(QByteArray, pathFile);
     QFETCH(QString, suffix);
     QFETCH(bool, secondCopy);
@@ -212,6 +226,7 @@ void TestLaMain::pathProblemsLeadToSetup()
 
 void TestLaMain::copyHeldAtTheSetupFormBlocksASecondCopy()
 {
+    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     QVERIFY(QFile::remove(QStringLiteral("percorsiT.txt")));
@@ -244,6 +259,7 @@ void TestLaMain::otherPathErrorsStopSilently_data()
 
 void TestLaMain::otherPathErrorsStopSilently()
 {
+    NX7_SERVER_PLAYS_NO_PART();
     QFETCH(bool, pathFileIsFolder);
     Kiosk k;
     QVERIFY(k.installation.ok());
@@ -264,6 +280,7 @@ void TestLaMain::otherPathErrorsStopSilently()
 
 void TestLaMain::secondCopyEnds()
 {
+    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     k.instance.running = true;
@@ -298,6 +315,7 @@ void TestLaMain::settingsTables_data()
 
 void TestLaMain::settingsTables()
 {
+    NX7_SERVER_PLAYS_NO_PART();
     QFETCH(QString, table);
     QFETCH(QString, row);
     QFETCH(bool, ticked);
@@ -325,6 +343,7 @@ void TestLaMain::settingsTables()
 
 void TestLaMain::oldAccessLocalDatabaseIsRefused()
 {
+    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     const QByteArray access =
@@ -342,6 +361,7 @@ void TestLaMain::oldAccessLocalDatabaseIsRefused()
 
 void TestLaMain::secondsEditTakesDigitsOnly()
 {
+    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     LaMain &w = k.startShown();
@@ -365,6 +385,7 @@ void TestLaMain::secondsEditTakesDigitsOnly()
 
 void TestLaMain::saveRoundTripsThroughANewStart()
 {
+    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     LaMain &w = k.startShown();
@@ -399,6 +420,7 @@ void TestLaMain::saveRoundTripsThroughANewStart()
 
 void TestLaMain::saveRefusesWhatTheFieldCannotHold()
 {
+    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     LaMain &w = k.start();
@@ -422,6 +444,7 @@ void TestLaMain::saveRefusesWhatTheFieldCannotHold()
 
 void TestLaMain::saveReportsMissingStore()
 {
+    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     LaMain &w = k.start();
@@ -542,6 +565,7 @@ void TestLaMain::invalidServerPath_data()
 
 void TestLaMain::invalidServerPath()
 {
+    NX7_SERVER_PLAYS_NO_PART();
     QFETCH(int, choice);
     QFETCH(bool, ends);
     Kiosk k;
@@ -569,6 +593,7 @@ void TestLaMain::serverDatabaseNotOpened_data()
 
 void TestLaMain::serverDatabaseNotOpened()
 {
+    NX7_ON_BACKEND_ONLY(ServerBackend::SQLite, "the server database is a file on SQLite only");
     QFETCH(QByteArray, contents);
     QFETCH(bool, reported);
     Kiosk k;
@@ -594,6 +619,7 @@ void TestLaMain::serverDatabaseNotOpened()
 
 void TestLaMain::currentStartNamesAnUnusableServerFile()
 {
+    NX7_ON_BACKEND_ONLY(ServerBackend::SQLite, "the server database is a file on SQLite only");
     Kiosk k;
     QVERIFY(k.installation.ok());
     LaMain &w = k.start();
@@ -618,7 +644,7 @@ void TestLaMain::fewerThanTwentyServices()
     QVERIFY(fillQueueAndWaiting(k.installation));
     QVERIFY(setInitialNumbers(k.installation));
     QVERIFY(run(k.installation.serverDatabase(),
-                QStringLiteral("DELETE FROM Servizi WHERE rowid > 14")));
+                QStringLiteral("DELETE FROM \"Servizi\" WHERE \"ID\" > 14")));
     LaMain &w = k.start();
     QTest::mouseClick(w.button(1), Qt::LeftButton);
     QCOMPARE(k.shown(QStringLiteral("FrontEnd")), 1);
@@ -665,10 +691,10 @@ void TestLaMain::failureMessagesFitTheMessageForm_data()
                                  << "ALTER TABLE NumerazioneIniziale DROP COLUMN P20"
                                  << "\"P20\"";
     QTest::addRow("no Attesa") << "server"
-                               << "ALTER TABLE Servizi DROP COLUMN Attesa"
+                               << "ALTER TABLE \"Servizi\" DROP COLUMN \"Attesa\""
                                << "\"Attesa\"";
     QTest::addRow("no queue") << "server"
-                              << "DROP TABLE Codafromtotem"
+                              << "DROP TABLE \"Codafromtotem\""
                               << "\"Codafromtotem\"";
     QTest::addRow("no NrAll") << "server"
                               << ""
@@ -728,6 +754,7 @@ void TestLaMain::failureMessagesFitTheMessageForm()
 
 void TestLaMain::chiudiEndsTheProgram()
 {
+    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     LaMain &w = k.startShown();
