@@ -43,6 +43,25 @@ Result<bool> ticketStillQueued(const Stores &stores, const NumberingJournal &jou
     return *found > 0;
 }
 
+// A Null field stays null: the driver's null text would otherwise come back as "", which
+// matches no queued ticket and would call a rolled-back start committed.
+QJsonArray ticketToJson(const QVariantList &ticket)
+{
+    QJsonArray fields;
+    for (const QVariant &value : ticket)
+        fields.append(Value::isNull(value) ? QJsonValue(QJsonValue::Null)
+                                           : QJsonValue::fromVariant(value));
+    return fields;
+}
+
+QVariantList ticketFromJson(const QJsonArray &fields)
+{
+    QVariantList ticket;
+    for (const QJsonValue &value : fields)
+        ticket.append(value.isNull() ? QVariant() : value.toVariant());
+    return ticket;
+}
+
 Status putBack(const NumberingJournal::File &file)
 {
     if (file.previous) // in place, as the stations expect their shared files written
@@ -70,10 +89,9 @@ Status NumberingJournal::write(const Stores &stores) const
                          QString::fromLatin1(file.previous->toBase64()));
         entries.append(entry);
     }
-    const QJsonObject root{
-        {QStringLiteral("serverDatabase"), serverDatabase},
-        {QStringLiteral("firstQueuedTicket"), QJsonArray::fromVariantList(firstQueuedTicket)},
-        {QStringLiteral("files"), entries}};
+    const QJsonObject root{{QStringLiteral("serverDatabase"), serverDatabase},
+                           {QStringLiteral("firstQueuedTicket"), ticketToJson(firstQueuedTicket)},
+                           {QStringLiteral("files"), entries}};
     // Atomic and flushed: a journal is either whole or absent.
     return TextRecord::writeFileAtomically(journalPath(stores), QJsonDocument(root).toJson());
 }
@@ -96,7 +114,7 @@ Result<std::optional<NumberingJournal>> NumberingJournal::read(const Stores &sto
     NumberingJournal journal;
     journal.serverDatabase = root.value(QStringLiteral("serverDatabase")).toString();
     journal.firstQueuedTicket =
-        root.value(QStringLiteral("firstQueuedTicket")).toArray().toVariantList();
+        ticketFromJson(root.value(QStringLiteral("firstQueuedTicket")).toArray());
     for (const QJsonValue &value : root.value(QStringLiteral("files")).toArray()) {
         const QJsonObject entry = value.toObject();
         File entryFile{entry.value(QStringLiteral("path")).toString(), std::nullopt,

@@ -265,7 +265,8 @@ Result<int> Database::countMatching(const QString &table, const FieldValues &fie
         // Accepted by PostgreSQL and by SQLite from 3.39 on; "IS ?" is SQLite only.
         conditions.append(quoted(target->fields.at(index)) +
                           QStringLiteral(" IS NOT DISTINCT FROM ?"));
-        binds.append(bound(value, target->types.at(index)));
+        // Any kind of Null (a JSON null read back is one) is bound as the SQL Null.
+        binds.append(Value::isNull(value) ? QVariant() : bound(value, target->types.at(index)));
     }
     auto rows = select(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2")
                            .arg(target->from, conditions.join(QStringLiteral(" AND "))),

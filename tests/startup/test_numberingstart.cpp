@@ -98,6 +98,9 @@ void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
     TempInstallation &station = *installed;
     QVERIFY2(station.ok(), qPrintable(station.error()));
     QVERIFY(fillQueueAndWaiting(station));
+    // The ticket that tells the outcome has an empty field, which the journal keeps as null.
+    QVERIFY(run(station.serverDatabase(),
+                QStringLiteral("UPDATE \"Codafromtotem\" SET \"Ora\" = NULL")));
     QVERIFY(setInitialNumbers(station));
     for (int slot = 1; slot <= 20; ++slot)
         QVERIFY(TextRecord::writeInteger(station.numberingFile(slot), 500 + slot));
