@@ -7,11 +7,13 @@
 #include "previousinstance.h"
 #include "shell.h"
 #include "stationstate.h"
+#include "stores.h"
 #include "ticketissue.h"
 #include "ticketprinter.h"
 #include "timedwait.h"
 
 #include <QApplication>
+#include <QDir>
 
 using namespace nx7;
 
@@ -26,24 +28,26 @@ int main(int argc, char *argv[])
     // The operator reads Italian only, the standard dialogs' texts included.
     installItalianQtTranslations();
 
+    // The station folder is where the kiosk was started; every store is found from it.
+    const Stores stores(QDir::currentPath());
     StationState state;
     DesktopShell shell;
     SystemClock clock;
     EventLoopWaiter waiter;
     SystemTicketPrinter printer;
     MachineInstanceLock instance;
-    TicketIssue issuer(state, shell, clock, waiter, printer);
+    TicketIssue issuer(stores, state, shell, clock, waiter, printer);
     KioskService service; // readiness, status line and watchdog for the service manager
     issuer.setObserver(&service);
     service.followPrinter(*issuer.printerMonitor());
 
     const FrontEndFactory makeFrontEnd = [&](QWidget *parent) {
-        auto screen = FrontEnd::createLoaded(state, shell, clock, issuer, parent);
+        auto screen = FrontEnd::createLoaded(stores, state, shell, clock, issuer, parent);
         service.followKioskScreen(screen.get());
         return screen;
     };
 
-    LaMain laMain(state, shell, instance, makeFrontEnd);
+    LaMain laMain(stores, state, shell, instance, makeFrontEnd);
     service.notifyReadyWhenRunning();
     laMain.Form_Load();
     if (shell.programEnded())

@@ -33,6 +33,8 @@
 #include "postgresserver.h"
 #include "shell.h"
 #include "stationstate.h"
+#include "stores.h"
+#include "tables.h"
 #include "ticketissue.h"
 #include "ticketprinter.h"
 #include "timedwait.h"
@@ -144,7 +146,7 @@ Timings issueTickets(const QString &server, int firstId, int services, int ticke
     ImageTicketPrinter imagePrinter(8.0); // 203 dpi, a thermal receipt printer
     NullPrinter nullPrinter;
     TicketPrinter &printer = render ? static_cast<TicketPrinter &>(imagePrinter) : nullPrinter;
-    TicketIssue issue(state, shell, clock, waiter, printer);
+    TicketIssue issue(Stores(QDir::currentPath()), state, shell, clock, waiter, printer);
     BenchScreen screen;
     for (int slot = 1; slot <= kSlotCount; ++slot) {
         screen.context.slotNextNumber[slot] = 1;
@@ -171,8 +173,7 @@ int runCounterStation(const QString &server, const QString &stopFile)
     int called = 0;
     int failures = 0;
     while (!QFile::exists(stopFile)) {
-        auto db = Database::open(FilePath::server(server, FileName::ServerDatabase),
-                                 Database::Sharing::Shared);
+        auto db = Stores(QDir::currentPath()).server(server);
         if (!db) {
             ++failures;
             QThread::msleep(20);
@@ -288,20 +289,19 @@ Figures singleKiosk(Backend &backend, int tickets, bool render)
 // Every kiosk numbers its own services from 1: each number once per service, none lost.
 QString checkQueue(const QString &server, int kiosks, int perKiosk)
 {
-    auto db = Database::open(FilePath::server(server, FileName::ServerDatabase),
-                             Database::Sharing::Shared);
+    auto db = Stores(QDir::currentPath()).server(server);
     if (!db)
         return db.error().description;
-    auto rows = db->select(
-        QStringLiteral("SELECT \"ServizioID\", \"NrDaChiamare\" FROM \"Codafromtotem\""));
+    auto rows = RecordSet::openTable(*db, Table::Queue);
     if (!rows)
         return rows.error().description;
     std::map<int, std::vector<int>> numbers;
-    for (const QVariantList &row : *rows)
-        numbers[row.at(0).toInt()].push_back(row.at(1).toInt());
-    if (rows->size() != kiosks * perKiosk)
+    for (; !rows->eof(); rows->moveNext())
+        numbers[rows->value(Field::QueueServiceId)->toInt()].push_back(
+            rows->value(Field::QueueNumber)->toInt());
+    if (rows->recordCount() != kiosks * perKiosk)
         return QStringLiteral("%1 queue rows for %2 tickets")
-            .arg(rows->size())
+            .arg(rows->recordCount())
             .arg(kiosks * perKiosk);
     for (auto &[service, issued] : numbers) {
         std::sort(issued.begin(), issued.end());
@@ -472,7 +472,7 @@ printTickets(const QByteArray &output, int tickets,
     SystemTicketPrinter system;
     NullPrinter nothing;
     TimedPrinter printer(output == "output none" ? static_cast<TicketPrinter &>(nothing) : system);
-    TicketIssue issue(state, shell, clock, waiter, printer);
+    TicketIssue issue(Stores(QDir::currentPath()), state, shell, clock, waiter, printer);
     BenchScreen screen;
     for (int slot = 1; slot <= kSlotCount; ++slot) {
         screen.context.slotNextNumber[slot] = 1;

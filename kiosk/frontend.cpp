@@ -10,6 +10,7 @@
 #include "screenlayout.h"
 #include "servicebutton.h"
 #include "shell.h"
+#include "tables.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -30,8 +31,6 @@ namespace {
 const QString kTitleDesignCaption = QStringLiteral("Scegli il Servizio.........");
 const QString kDateDesignCaption = QStringLiteral("data/ora");
 const QString kWaitingCaption = QStringLiteral("Attendere, emissione ticket in corso .........");
-const QString kActiveServicesTable = QStringLiteral("Servizi");
-const QString kConfigurationTable = QStringLiteral("configurazioneTotem");
 
 // Design geometry in twips.
 constexpr int kDesignWidth = 12000;
@@ -82,10 +81,10 @@ bool isServerMissing(int number)
 
 } // namespace
 
-FrontEnd::FrontEnd(StationState &state, Shell &shell, Clock &clock, TicketIssuer &issuer,
-                   QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_state(state), m_shell(shell),
-      m_clock(clock), m_issuer(issuer)
+FrontEnd::FrontEnd(const Stores &stores, StationState &state, Shell &shell, Clock &clock,
+                   TicketIssuer &issuer, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_stores(stores), m_state(state),
+      m_shell(shell), m_clock(clock), m_issuer(issuer)
 {
     setObjectName(QStringLiteral("FrontEnd"));
     setWindowTitle(QStringLiteral("Prendi il tuo Numero qui"));
@@ -218,10 +217,11 @@ void FrontEnd::parkButtons()
     }
 }
 
-std::unique_ptr<QDialog> FrontEnd::createLoaded(StationState &state, Shell &shell, Clock &clock,
-                                                TicketIssuer &issuer, QWidget *parent)
+std::unique_ptr<QDialog> FrontEnd::createLoaded(const Stores &stores, StationState &state,
+                                                Shell &shell, Clock &clock, TicketIssuer &issuer,
+                                                QWidget *parent)
 {
-    auto screen = std::make_unique<FrontEnd>(state, shell, clock, issuer, parent);
+    auto screen = std::make_unique<FrontEnd>(stores, state, shell, clock, issuer, parent);
     if (!screen->Form_Load())
         return nullptr;
     return screen;
@@ -236,7 +236,7 @@ bool FrontEnd::Form_Load()
     // Resolution and size: a server that cannot be found leads to the server-path form;
     // any other failure leaves the screen as prepared so far.
     const QString serverDatabase = FilePath::server(m_state.serverPath, FileName::ServerDatabase);
-    auto db = Database::open(serverDatabase, Database::Sharing::Shared);
+    auto db = m_stores.server(m_state.serverPath);
     if (!db) {
         if (isServerMissing(db.errorNumber())) {
             qCWarning(lcKiosk).noquote() << "server database not found:" << serverDatabase;
@@ -288,10 +288,10 @@ void FrontEnd::finishLoad()
 
 Status FrontEnd::applyResolution(Database &db)
 {
-    auto table = RecordSet::openTable(db, kConfigurationTable);
+    auto table = RecordSet::openTable(db, Table::ScreenSettings);
     if (!table)
         return table.error();
-    auto stored = table->value(QStringLiteral("RisoluzioneTotem"));
+    auto stored = table->value(Field::Resolution);
     if (!stored)
         return stored.error();
     // A code the kiosk does not know would give a window of no size: 1280 x 1024 instead.
@@ -315,13 +315,13 @@ Status FrontEnd::applyResolution(Database &db)
 Status FrontEnd::loadActiveServices(Database &db)
 {
     // The services whose "ServizioAttivo" is Yes, in table order; the n-th is slot n.
-    auto services = RecordSet::openTable(db, kActiveServicesTable);
+    auto services = RecordSet::openTable(db, Table::Services);
     if (!services)
         return services.error();
     int active = 0;
     int skipped = 0;
     for (services->moveFirst(); !services->eof(); services->moveNext()) {
-        auto flag = services->value(QStringLiteral("ServizioAttivo"));
+        auto flag = services->value(Field::ServiceActive);
         if (!flag)
             return flag.error();
         if (!Value::isTrue(*flag))
@@ -330,12 +330,12 @@ Status FrontEnd::loadActiveServices(Database &db)
             ++skipped; // there are twenty slots
             continue;
         }
-        auto name = services->value(QStringLiteral("Servizio"));
+        auto name = services->value(Field::ServiceName);
         if (!name)
             return name.error();
         if (Value::isNull(*name))
             return Error::make(ErrorNumber::InvalidUseOfNull);
-        auto id = services->value(QStringLiteral("ID"));
+        auto id = services->value(Field::Id);
         if (!id)
             return id.error();
         ++active;
@@ -350,7 +350,7 @@ Status FrontEnd::loadActiveServices(Database &db)
 
 Status FrontEnd::ApplyScreenConfiguration(Database &db)
 {
-    auto table = RecordSet::openTable(db, kConfigurationTable);
+    auto table = RecordSet::openTable(db, Table::ScreenSettings);
     if (!table)
         return table.error();
     auto settings = ScreenSettings::read(*table);

@@ -5,6 +5,7 @@
 #include "printerstate.h"
 #include "screensettings.h"
 #include "stationstate.h"
+#include "stores.h"
 #include "ticketscreen.h"
 
 #include <QDate>
@@ -32,8 +33,8 @@ class FrontEnd : public QDialog, public TicketScreen
 {
     Q_OBJECT
 public:
-    FrontEnd(StationState &state, Shell &shell, Clock &clock, TicketIssuer &issuer,
-             QWidget *parent = nullptr);
+    FrontEnd(const Stores &stores, StationState &state, Shell &shell, Clock &clock,
+             TicketIssuer &issuer, QWidget *parent = nullptr);
     ~FrontEnd() override;
 
     // Loads the services and the configuration and lays the screen out. False when no
@@ -43,8 +44,9 @@ public:
 
     // A screen made and loaded, ready to be shown modally; null when its load decided
     // that no screen is to be shown.
-    static std::unique_ptr<QDialog> createLoaded(StationState &state, Shell &shell, Clock &clock,
-                                                 TicketIssuer &issuer, QWidget *parent);
+    static std::unique_ptr<QDialog> createLoaded(const Stores &stores, StationState &state,
+                                                 Shell &shell, Clock &clock, TicketIssuer &issuer,
+                                                 QWidget *parent);
 
     void Form_Activate();
     // True when the key was acted on (Escape closes the screen).
@@ -119,6 +121,7 @@ private:
     // which drops it.
     void dropHeldInput();
 
+    Stores m_stores;
     StationState &m_state;
     Shell &m_shell;
     Clock &m_clock;

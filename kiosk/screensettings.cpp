@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "kiosklog.h"
+#include "tables.h"
 
 namespace nx7 {
 
@@ -84,15 +85,14 @@ public:
     {
         return take(SettingValue::colour(raw(field)), field, QColor(Qt::black));
     }
-    FontSetting font(const QString &name, const QString &bold, const QString &italic,
-                     const QString &size, const QString &colour)
+    FontSetting font(const Field::FontFields &fields)
     {
         FontSetting setting;
-        setting.family = text(name, kDefaultFontName);
-        setting.bold = flag(bold);
-        setting.italic = flag(italic);
-        setting.pointSize = this->size(size);
-        setting.colour = this->colour(colour);
+        setting.family = text(fields.name, kDefaultFontName);
+        setting.bold = flag(fields.bold);
+        setting.italic = flag(fields.italic);
+        setting.pointSize = size(fields.size);
+        setting.colour = colour(fields.colour);
         return setting;
     }
 
@@ -137,20 +137,13 @@ Result<ScreenSettings> ScreenSettings::read(const RecordSet &record)
 {
     FieldReader field(record);
     ScreenSettings settings;
-    settings.backgroundPicturePath = field.text(QStringLiteral("SfondoTotem"));
-    settings.titleText = field.text(QStringLiteral("TitoloTotem"));
-    settings.title =
-        field.font(QStringLiteral("FontTitolo"), QStringLiteral("FontBoldTItolo"),
-                   QStringLiteral("FontitalicTitolo"), QStringLiteral("FontSizeTitolo"),
-                   QStringLiteral("FontForecolorTitolo"));
-    settings.date = field.font(QStringLiteral("FontData"), QStringLiteral("FontBoldData"),
-                               QStringLiteral("FontitalicData"), QStringLiteral("FontSizeData"),
-                               QStringLiteral("FontForecolorData"));
-    settings.button =
-        field.font(QStringLiteral("Font"), QStringLiteral("FontBold"), QStringLiteral("Fontitalic"),
-                   QStringLiteral("FontSize"), QStringLiteral("FontForecolor"));
-    settings.titleVisible = field.flag(QStringLiteral("TestoVisibile"));
-    settings.dateVisible = field.flag(QStringLiteral("DataVisibile"));
+    settings.backgroundPicturePath = field.text(Field::Background);
+    settings.titleText = field.text(Field::Title);
+    settings.title = field.font(Field::TitleFont);
+    settings.date = field.font(Field::DateFont);
+    settings.button = field.font(Field::ButtonFont);
+    settings.titleVisible = field.flag(Field::TitleVisible);
+    settings.dateVisible = field.flag(Field::DateVisible);
     if (field.failed())
         return field.error();
     return settings;

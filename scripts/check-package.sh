@@ -36,9 +36,10 @@ for f in /usr/bin/nx7totem /usr/bin/nx7setup /usr/lib/nx7totem/nx7totem-x \
   [ -x "$f" ] || fail "$f non installato"
 done
 for f in /usr/share/nx7totem/Ticket.lbl /usr/share/nx7totem/schema/local.sql \
-  /usr/share/nx7totem/schema/server.sql /usr/share/doc/nx7totem/LAYOUT.md \
-  /usr/share/doc/nx7totem/README.md /usr/share/doc/nx7totem/changelog.gz \
-  /usr/share/doc/nx7totem/copyright /etc/X11/nx7totem/xorg.conf "$unit"; do
+  /usr/share/nx7totem/schema/server.sql /usr/share/nx7totem/schema/server-postgresql.sql \
+  /usr/share/doc/nx7totem/LAYOUT.md /usr/share/doc/nx7totem/README.md \
+  /usr/share/doc/nx7totem/changelog.gz /usr/share/doc/nx7totem/copyright \
+  /etc/X11/nx7totem/xorg.conf "$unit"; do
   [ -f "$f" ] || fail "$f non installato"
 done
 for f in docs/*.md; do

@@ -5,14 +5,16 @@
 #include "operatorerror.h"
 #include "startuplog.h"
 #include "stationstate.h"
+#include "stores.h"
+#include "tables.h"
 
 namespace nx7::KioskNeeds {
 
 namespace {
 
-const QString kCounters = QStringLiteral("Numerazione");
-const QString kServices = QStringLiteral("Servizi");
-const QString kConfiguration = QStringLiteral("configurazioneTotem");
+const QString &kCounters = Table::Counters;
+const QString &kServices = Table::Services;
+const QString &kConfiguration = Table::ScreenSettings;
 
 Result<RecordSet> firstRowOf(Database &db, const QString &table, const QString &where)
 {
@@ -45,12 +47,15 @@ Status fieldsPresent(const RecordSet &rows, const QString &table, const QStringL
 Status numbersReadable(const RecordSet &config)
 {
     const QString where = QStringLiteral("del server");
-    for (const QString &field :
-         {QStringLiteral("FontSizeTitolo"), QStringLiteral("FontSizeData"),
-          QStringLiteral("FontSize"), QStringLiteral("FontForecolorTitolo"),
-          QStringLiteral("FontForecolorData"), QStringLiteral("FontForecolor")}) {
+    const auto fonts = {Field::TitleFont, Field::DateFont, Field::ButtonFont};
+    QStringList fields;
+    for (const Field::FontFields &font : fonts)
+        fields << font.size;
+    for (const Field::FontFields &font : fonts)
+        fields << font.colour;
+    for (const QString &field : std::as_const(fields)) {
         const QVariant value = *config.value(field);
-        const bool colour = field.startsWith(QStringLiteral("FontForecolor"));
+        const bool colour = fields.indexOf(field) >= int(fonts.size());
         if (Value::isNull(value) || (colour && value.toString().isEmpty())) {
             if (colour)
                 continue;
@@ -68,9 +73,9 @@ Status numbersReadable(const RecordSet &config)
 
 } // namespace
 
-Status checkLocal()
+Status checkLocal(const Stores &stores)
 {
-    auto db = Database::open(FilePath::local(FileName::LocalDatabase), Database::Sharing::Local);
+    auto db = stores.local();
     if (!db)
         return operatorError(db.error(), QStringLiteral("Database locale \"%1\" non utilizzabile.")
                                              .arg(FileName::LocalDatabase));
@@ -80,7 +85,7 @@ Status checkLocal()
         return rows.error();
     QStringList fields;
     for (int slot = 1; slot <= kSlotCount; ++slot)
-        fields << QStringLiteral("P%1").arg(slot);
+        fields << Field::counter(slot);
     return fieldsPresent(*rows, kCounters, fields, where);
 }
 
@@ -91,38 +96,25 @@ Status checkServer(Database &server)
     if (!services)
         return operatorError(services.error(),
                              QStringLiteral("Manca la tabella \"%1\" %2.").arg(kServices, where));
-    if (Status fields = fieldsPresent(
-            *services, kServices,
-            {QStringLiteral("ID"), QStringLiteral("Servizio"), QStringLiteral("ServizioAttivo")},
-            where);
+    if (Status fields = fieldsPresent(*services, kServices,
+                                      {Field::Id, Field::ServiceName, Field::ServiceActive}, where);
         !fields)
         return fields;
     int active = 0;
     for (services->moveFirst(); !services->eof() && active < kSlotCount; services->moveNext()) {
-        if (!Value::isTrue(*services->value(QStringLiteral("ServizioAttivo"))))
+        if (!Value::isTrue(*services->value(Field::ServiceActive)))
             continue;
         ++active;
-        if (Value::isNull(*services->value(QStringLiteral("Servizio"))))
-            return Error::make(
-                ErrorNumber::InvalidUseOfNull,
-                QStringLiteral("Servizio attivo con ID %1 senza nome in \"%2\".")
-                    .arg(services->value(QStringLiteral("ID"))->toString(), kServices));
+        if (Value::isNull(*services->value(Field::ServiceName)))
+            return Error::make(ErrorNumber::InvalidUseOfNull,
+                               QStringLiteral("Servizio attivo con ID %1 senza nome in \"%2\".")
+                                   .arg(services->value(Field::Id)->toString(), kServices));
     }
 
     auto config = firstRowOf(server, kConfiguration, where);
     if (!config)
         return config.error();
-    const QStringList fields{
-        QStringLiteral("RisoluzioneTotem"),  QStringLiteral("SfondoTotem"),
-        QStringLiteral("TitoloTotem"),       QStringLiteral("FontTitolo"),
-        QStringLiteral("FontBoldTItolo"),    QStringLiteral("FontitalicTitolo"),
-        QStringLiteral("FontSizeTitolo"),    QStringLiteral("FontForecolorTitolo"),
-        QStringLiteral("FontData"),          QStringLiteral("FontBoldData"),
-        QStringLiteral("FontitalicData"),    QStringLiteral("FontSizeData"),
-        QStringLiteral("FontForecolorData"), QStringLiteral("Font"),
-        QStringLiteral("FontBold"),          QStringLiteral("Fontitalic"),
-        QStringLiteral("FontSize"),          QStringLiteral("FontForecolor"),
-        QStringLiteral("TestoVisibile"),     QStringLiteral("DataVisibile")};
+    const QStringList fields = Field::screenSettings();
     if (Status present = fieldsPresent(*config, kConfiguration, fields, where); !present)
         return present;
     // The screen reads the fonts only when it has a service to show.

@@ -5,6 +5,7 @@
 namespace nx7 {
 
 class Database;
+class Stores;
 
 // What the kiosk screen and a ticket will read, checked before an initial start empties
 // the shared queue: a start that would end at the screen's load or at the first touch
@@ -12,7 +13,7 @@ class Database;
 namespace KioskNeeds {
 
 // The local "Numerazione" (a ticket advances its "Pn").
-Status checkLocal();
+Status checkLocal(const Stores &stores);
 // "Servizi" (a name for every active service) and "configurazioneTotem" (every field the
 // screen reads, sizes and colours as numbers).
 Status checkServer(Database &server);

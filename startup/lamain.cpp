@@ -9,6 +9,7 @@
 #include "previousinstance.h"
 #include "shell.h"
 #include "startuplog.h"
+#include "tables.h"
 #include "textrecord.h"
 #include "waitsettings.h"
 
@@ -34,7 +35,6 @@ namespace {
 
 const QString kMessageTitle = QStringLiteral("NX7Totem-Messaggio");
 const QString kWarningTitle = QStringLiteral("ATTENZIONE");
-const QString kSettingsTable = QStringLiteral("Configurazionetotem");
 
 // The seconds of the waiting message: digits and backspace only, the whole text
 // selected when the focus arrives so that the first key replaces it.
@@ -122,9 +122,9 @@ QPixmap drawLogo(const QSize &size)
 
 } // namespace
 
-LaMain::LaMain(StationState &state, Shell &shell, PreviousInstance &instance,
+LaMain::LaMain(const Stores &stores, StationState &state, Shell &shell, PreviousInstance &instance,
                FrontEndFactory makeFrontEnd, QWidget *parent)
-    : QWidget(parent), m_state(state), m_shell(shell), m_instance(instance),
+    : QWidget(parent), m_stores(stores), m_state(state), m_shell(shell), m_instance(instance),
       m_makeFrontEnd(std::move(makeFrontEnd))
 {
     setObjectName(QStringLiteral("LaMain"));
@@ -144,7 +144,7 @@ void LaMain::buildControls()
     m_image2->setGeometry(20, 16, 96, 96);
     m_image2->setPixmap(drawLogo(m_image2->size()));
 
-    m_label1 = new QLabel(QStringLiteral("Versione 3.1.17"), this);
+    m_label1 = new QLabel(QStringLiteral("Versione " NX7_VERSION), this);
     m_label1->setObjectName(QStringLiteral("Label1"));
     m_label1->setGeometry(14, 124, 112, 20);
     m_label1->setAlignment(Qt::AlignCenter);
@@ -200,11 +200,11 @@ void LaMain::buildControls()
 
 void LaMain::Form_Load()
 {
-    qCInfo(lcStartup).noquote() << "start-up in" << QDir::currentPath();
+    qCInfo(lcStartup).noquote() << "start-up in" << m_stores.stationFolder();
     // Before anything else: an initial start cut off by a power cut is settled, so that
     // the numbering files agree with the server database again. Should the server be
     // unreachable now, the journal stays and the next initial start settles it first.
-    if (auto recovered = NumberingJournal::recover(); !recovered)
+    if (auto recovered = NumberingJournal::recover(m_stores); !recovered)
         qCCritical(lcStartup).noquote()
             << "interrupted numbering start not settled:" << recovered.error().description;
     // Claimed at once, so that a copy held at the server-path form blocks a second one
@@ -229,7 +229,7 @@ void LaMain::Form_Load()
 
 bool LaMain::readServerPath()
 {
-    auto field = TextRecord::readFirstField(FilePath::local(FileName::ServerPathFile));
+    auto field = TextRecord::readFirstField(m_stores.stationFile(FileName::ServerPathFile));
     if (!field) {
         const int number = field.errorNumber();
         qCWarning(lcStartup).noquote()
@@ -277,9 +277,7 @@ void LaMain::loadWaitSettings()
     Status status = readWaitSettings();
     if (status.errorNumber() == ErrorNumber::ItemNotFound) {
         // An older local database: add the missing fields and read again, once.
-        if (Status upgraded =
-                WaitSettings::UpgradeSettingsTable(FilePath::local(FileName::LocalDatabase));
-            !upgraded)
+        if (Status upgraded = WaitSettings::UpgradeSettingsTable(m_stores); !upgraded)
             qCWarning(lcStartup).noquote()
                 << "settings table not upgraded:" << upgraded.error().description;
         status = readWaitSettings();
@@ -295,19 +293,19 @@ void LaMain::loadWaitSettings()
 
 Status LaMain::readWaitSettings()
 {
-    auto db = Database::open(FilePath::local(FileName::LocalDatabase), Database::Sharing::Local);
+    auto db = m_stores.local();
     if (!db)
         return db.error();
-    auto settings = RecordSet::openTable(*db, kSettingsTable);
+    auto settings = RecordSet::openTable(*db, Table::LocalSettings);
     if (!settings)
         return settings.error();
-    auto enabled = settings->value(QStringLiteral("AttesaSN"));
+    auto enabled = settings->value(Field::WaitEnabled);
     if (!enabled)
         return enabled.error();
     m_state.waitMessageEnabled = Value::isTrue(*enabled);
     m_attesaSiNo->setChecked(m_state.waitMessageEnabled);
 
-    auto seconds = settings->value(QStringLiteral("AttesaSecondi"));
+    auto seconds = settings->value(Field::WaitSeconds);
     if (!seconds)
         return seconds.error();
     if (Value::isNull(*seconds)) {
@@ -344,8 +342,7 @@ void LaMain::saveWaitSettings()
         return;
     }
     const WaitSettings::Values values{m_attesaSiNo->isChecked(), *seconds};
-    if (Status saved = WaitSettings::save(FilePath::local(FileName::LocalDatabase), values);
-        !saved) {
+    if (Status saved = WaitSettings::save(m_stores, values); !saved) {
         qCWarning(lcStartup).noquote()
             << "waiting-message settings not saved:" << saved.error().description;
         m_shell.messageBox(this, Shell::Icon::Critical, kWarningTitle,
@@ -384,7 +381,7 @@ void LaMain::PB1_Click(int index)
 
 void LaMain::LoadNumbering()
 {
-    const NumberingStart::Outcome outcome = NumberingStart(m_state).loadCurrent();
+    const NumberingStart::Outcome outcome = NumberingStart(m_stores, m_state).loadCurrent();
     if (outcome.kind == NumberingStart::Outcome::Kind::ServerNotOpened) {
         m_shell.messageBox(this, Shell::Icon::Critical, kWarningTitle, outcome.error.description);
         return;
@@ -398,7 +395,7 @@ void LaMain::LoadNumbering()
 
 void LaMain::StartInitialNumbering()
 {
-    const NumberingStart::Outcome outcome = NumberingStart(m_state).startInitial();
+    const NumberingStart::Outcome outcome = NumberingStart(m_stores, m_state).startInitial();
     switch (outcome.kind) {
     case NumberingStart::Outcome::Kind::Started:
         showFrontEnd();

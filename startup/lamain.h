@@ -3,6 +3,7 @@
 #include "errors.h"
 #include "frontendfactory.h"
 #include "stationstate.h"
+#include "stores.h"
 
 #include <QWidget>
 
@@ -26,7 +27,7 @@ class LaMain : public QWidget
 {
     Q_OBJECT
 public:
-    LaMain(StationState &state, Shell &shell, PreviousInstance &instance,
+    LaMain(const Stores &stores, StationState &state, Shell &shell, PreviousInstance &instance,
            FrontEndFactory makeFrontEnd, QWidget *parent = nullptr);
 
     // Runs before the window is first shown; may end the program (second copy, or the
@@ -63,6 +64,7 @@ private:
     void scheduleActivate();
     void endProgram();
 
+    Stores m_stores;
     StationState &m_state;
     Shell &m_shell;
     PreviousInstance &m_instance;

@@ -2,11 +2,14 @@
 
 #include "database.h"
 #include "filenames.h"
+#include "operatorerror.h"
 #include "sharedfile.h"
 #include "startuplog.h"
+#include "tables.h"
 #include "textrecord.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,29 +18,48 @@ namespace nx7 {
 
 namespace {
 
-const QString kQueueTable = QStringLiteral("CodaFromTOtem");
-
-QString journalPath()
+QString journalPath(const Stores &stores)
 {
-    return FilePath::local(NumberingJournal::fileName());
+    return stores.stationFile(NumberingJournal::fileName());
 }
 
 // Whether the ticket that was first in the queue before the start is still there:
 // then the server's transaction was rolled back.
-Result<bool> ticketStillQueued(const NumberingJournal &journal)
+Result<bool> ticketStillQueued(const Stores &stores, const NumberingJournal &journal)
 {
-    auto db = Database::open(journal.serverDatabase, Database::Sharing::Shared);
+    auto db = stores.server(QFileInfo(journal.serverDatabase).path());
     if (!db)
-        return db.error();
-    QStringList conditions;
-    for (const QString &column : NumberingJournal::ticketColumns())
-        conditions << Database::quoted(column) + QStringLiteral(" IS ?");
-    auto found = db->select(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2")
-                                .arg(Database::quoted(kQueueTable), conditions.join(" AND ")),
-                            journal.firstQueuedTicket);
+        return operatorError(db.error(), db.errorNumber() == ErrorNumber::NotValidPath
+                                             ? QStringLiteral("server non raggiungibile")
+                                             : QStringLiteral("database del server non aperto"));
+    FieldValues ticket;
+    for (int i = 0; i < Field::QueueTicket.size(); ++i)
+        ticket.append({Field::QueueTicket.at(i), journal.firstQueuedTicket.value(i)});
+    auto found = db->countMatching(Table::Queue, ticket);
     if (!found)
-        return found.error();
-    return !found->isEmpty() && found->first().value(0).toInt() > 0;
+        return operatorError(
+            found.error(),
+            QStringLiteral("coda \"%1\" del server non leggibile").arg(Table::Queue));
+    return *found > 0;
+}
+
+// A Null field stays null: the driver's null text would otherwise come back as "", which
+// matches no queued ticket and would call a rolled-back start committed.
+QJsonArray ticketToJson(const QVariantList &ticket)
+{
+    QJsonArray fields;
+    for (const QVariant &value : ticket)
+        fields.append(Value::isNull(value) ? QJsonValue(QJsonValue::Null)
+                                           : QJsonValue::fromVariant(value));
+    return fields;
+}
+
+QVariantList ticketFromJson(const QJsonArray &fields)
+{
+    QVariantList ticket;
+    for (const QJsonValue &value : fields)
+        ticket.append(value.isNull() ? QVariant() : value.toVariant());
+    return ticket;
 }
 
 Status putBack(const NumberingJournal::File &file)
@@ -56,14 +78,7 @@ QString NumberingJournal::fileName()
     return QStringLiteral("NumerazioneIniziale.journal");
 }
 
-const QStringList &NumberingJournal::ticketColumns()
-{
-    static const QStringList columns{QStringLiteral("ServizioID"), QStringLiteral("SErvizio"),
-                                     QStringLiteral("Ora"), QStringLiteral("NrDaChiamare")};
-    return columns;
-}
-
-Status NumberingJournal::write() const
+Status NumberingJournal::write(const Stores &stores) const
 {
     QJsonArray entries;
     for (const File &file : files) {
@@ -74,32 +89,32 @@ Status NumberingJournal::write() const
                          QString::fromLatin1(file.previous->toBase64()));
         entries.append(entry);
     }
-    const QJsonObject root{
-        {QStringLiteral("serverDatabase"), serverDatabase},
-        {QStringLiteral("firstQueuedTicket"), QJsonArray::fromVariantList(firstQueuedTicket)},
-        {QStringLiteral("files"), entries}};
+    const QJsonObject root{{QStringLiteral("serverDatabase"), serverDatabase},
+                           {QStringLiteral("firstQueuedTicket"), ticketToJson(firstQueuedTicket)},
+                           {QStringLiteral("files"), entries}};
     // Atomic and flushed: a journal is either whole or absent.
-    return TextRecord::writeFileAtomically(journalPath(), QJsonDocument(root).toJson());
+    return TextRecord::writeFileAtomically(journalPath(stores), QJsonDocument(root).toJson());
 }
 
-void NumberingJournal::remove()
+void NumberingJournal::remove(const Stores &stores)
 {
-    if (QFile::exists(journalPath()) && !QFile::remove(journalPath()))
-        qCCritical(lcStartup) << "numbering journal not removed:" << journalPath();
+    const QString path = journalPath(stores);
+    if (QFile::exists(path) && !QFile::remove(path))
+        qCCritical(lcStartup) << "numbering journal not removed:" << path;
 }
 
-Result<std::optional<NumberingJournal>> NumberingJournal::read()
+Result<std::optional<NumberingJournal>> NumberingJournal::read(const Stores &stores)
 {
-    QFile file(journalPath());
+    QFile file(journalPath(stores));
     if (!file.exists())
         return std::optional<NumberingJournal>();
     if (!file.open(QIODevice::ReadOnly))
-        return Error::make(ErrorNumber::PermissionDenied);
+        return Error::make(ErrorNumber::PermissionDenied, QStringLiteral("giornale non leggibile"));
     const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
     NumberingJournal journal;
     journal.serverDatabase = root.value(QStringLiteral("serverDatabase")).toString();
     journal.firstQueuedTicket =
-        root.value(QStringLiteral("firstQueuedTicket")).toArray().toVariantList();
+        ticketFromJson(root.value(QStringLiteral("firstQueuedTicket")).toArray());
     for (const QJsonValue &value : root.value(QStringLiteral("files")).toArray()) {
         const QJsonObject entry = value.toObject();
         File entryFile{entry.value(QStringLiteral("path")).toString(), std::nullopt,
@@ -110,14 +125,13 @@ Result<std::optional<NumberingJournal>> NumberingJournal::read()
         journal.files.append(entryFile);
     }
     if (journal.files.isEmpty())
-        return Error::make(ErrorNumber::PathFileAccess,
-                           QStringLiteral("Giornale della numerazione illeggibile."));
+        return Error::make(ErrorNumber::PathFileAccess, QStringLiteral("giornale illeggibile"));
     return std::optional<NumberingJournal>(journal);
 }
 
-Result<bool> NumberingJournal::recover()
+Result<bool> NumberingJournal::recover(const Stores &stores)
 {
-    auto found = read();
+    auto found = read(stores);
     if (!found)
         return found.error();
     if (!*found)
@@ -125,7 +139,7 @@ Result<bool> NumberingJournal::recover()
     const NumberingJournal &journal = **found;
     bool committed = false;
     if (!journal.firstQueuedTicket.isEmpty()) {
-        auto queued = ticketStillQueued(journal);
+        auto queued = ticketStillQueued(stores, journal);
         if (!queued) {
             // Nothing is decided without the server: the journal stays for the next start.
             qCCritical(lcStartup).noquote()
@@ -147,11 +161,11 @@ Result<bool> NumberingJournal::recover()
     }
     if (failed > 0)
         return Error::make(ErrorNumber::PathFileAccess,
-                           QStringLiteral("%1 file in \"NrAll\" non ripristinati.").arg(failed));
+                           QStringLiteral("%1 file in \"NrAll\" non ripristinati").arg(failed));
     qCWarning(lcStartup) << "interrupted numbering start found:"
                          << (committed ? "the server had committed it, numbering files completed"
                                        : "the server had rolled it back, numbering files put back");
-    remove();
+    remove(stores);
     return true;
 }
 

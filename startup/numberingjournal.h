@@ -1,6 +1,7 @@
 #pragma once
 
 #include "errors.h"
+#include "stores.h"
 
 #include <QByteArray>
 #include <QList>
@@ -27,24 +28,23 @@ public:
     };
 
     // What tells, after a cut, whether the server's transaction was committed: the first
-    // queued ticket before the start. The committed start deleted it; a rolled-back
-    // one left it where it was. Empty when the queue was empty or not to be emptied.
+    // queued ticket before the start, its fields Field::QueueTicket. The committed start deleted
+    // it; a rolled-back one left it where it was. Empty when the queue was empty or not to be
+    // emptied.
     QString serverDatabase;
     QVariantList firstQueuedTicket;
     QList<File> files;
 
-    static QString fileName(); // "NumerazioneIniziale.journal", in the current directory
+    static QString fileName(); // "NumerazioneIniziale.journal", in the station folder
 
-    Status write() const;
-    static void remove();
-    static Result<std::optional<NumberingJournal>> read();
+    Status write(const Stores &stores) const;
+    static void remove(const Stores &stores);
+    static Result<std::optional<NumberingJournal>> read(const Stores &stores);
 
     // Puts the files back (start not committed) or finishes writing them (committed),
-    // then removes the journal. Returns whether a journal was found.
-    static Result<bool> recover();
-
-    // The four columns that identify a queued ticket (the stations change "SeChiamato").
-    static const QStringList &ticketColumns();
+    // then removes the journal. Returns whether a journal was found; the description of
+    // an error is the operator's short reason why the journal stays.
+    static Result<bool> recover(const Stores &stores);
 };
 
 } // namespace nx7

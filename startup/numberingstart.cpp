@@ -7,6 +7,7 @@
 #include "operatorerror.h"
 #include "sharedfile.h"
 #include "startuplog.h"
+#include "tables.h"
 #include "textrecord.h"
 
 #include <QFile>
@@ -17,12 +18,6 @@
 namespace nx7 {
 
 namespace {
-
-const QString kCurrentTable = QStringLiteral("Numerazione");
-const QString kInitialTable = QStringLiteral("NumerazioneIniziale");
-const QString kServicesTable = QStringLiteral("Servizi");
-const QString kQueueTable = QStringLiteral("CodaFromTOtem");
-const QString kWaitingField = QStringLiteral("Attesa");
 
 const QString kCurrentTitle = QStringLiteral("Numerazione corrente non caricata !");
 const QString kInitialTitle = QStringLiteral("Numerazione iniziale non caricata !");
@@ -84,8 +79,9 @@ int restore(const QList<FileSnapshot> &written)
 
 } // namespace
 
-NumberingStart::NumberingStart(StationState &state, NumberWriter writer)
-    : m_state(state), m_writer(writer ? std::move(writer) : NumberWriter(&TextRecord::writeInteger))
+NumberingStart::NumberingStart(const Stores &stores, StationState &state, NumberWriter writer)
+    : m_stores(stores), m_state(state),
+      m_writer(writer ? std::move(writer) : NumberWriter(&TextRecord::writeInteger))
 {
 }
 
@@ -103,10 +99,10 @@ NumberingStart::Outcome NumberingStart::failed(const QString &title, const Error
     return Outcome{Outcome::Kind::Failed, error, {title, error.description, outcome}};
 }
 
-Result<NumberingStart::Counters> NumberingStart::readCounters(const QString &table)
+Result<NumberingStart::Counters> NumberingStart::readCounters(const QString &table) const
 {
     const QString localName = FileName::LocalDatabase;
-    auto db = Database::open(FilePath::local(localName), Database::Sharing::Local);
+    auto db = m_stores.local();
     if (!db) {
         const QString text = db.errorNumber() == ErrorNumber::DatabaseFileNotFound
                                  ? QStringLiteral("Database locale \"%1\" non trovato.")
@@ -125,7 +121,7 @@ Result<NumberingStart::Counters> NumberingStart::readCounters(const QString &tab
                            QStringLiteral("Tabella locale \"%1\" vuota.").arg(table));
     Counters counters{};
     for (int slot = 1; slot <= kSlotCount; ++slot) {
-        const QString field = QStringLiteral("P%1").arg(slot);
+        const QString field = Field::counter(slot);
         auto value = rows->value(field);
         if (!value)
             return operatorError(
@@ -145,13 +141,12 @@ Result<NumberingStart::Counters> NumberingStart::readCounters(const QString &tab
 
 NumberingStart::Outcome NumberingStart::loadCurrent()
 {
-    auto counters = readCounters(kCurrentTable);
+    auto counters = readCounters(Table::Counters);
     if (!counters)
         return failed(kCurrentTitle, counters.error());
     // A file that is no database of this kiosk (an old Access file) is named, as the
     // initial start does; a missing server is left to the screen's own load.
-    if (auto server = Database::open(FilePath::server(m_state.serverPath, FileName::ServerDatabase),
-                                     Database::Sharing::Shared);
+    if (auto server = m_stores.server(m_state.serverPath);
         !server && server.errorNumber() == ErrorNumber::UnrecognizedDatabaseFormat) {
         qCWarning(lcStartup).noquote() << "server database unusable:" << server.error().description;
         return Outcome{Outcome::Kind::ServerNotOpened, server.error(), {}};
@@ -168,14 +163,15 @@ NumberingStart::Outcome NumberingStart::startInitial()
     const QString serverPath = m_state.serverPath;
 
     // A start cut off earlier is settled first: its journal must not be overwritten.
-    if (auto recovered = NumberingJournal::recover(); !recovered)
-        return failed(
-            kInitialTitle,
-            operatorError(recovered.error(),
-                          QStringLiteral("Avvio precedente interrotto e non ripristinato.")));
+    // The operator is told why, as the journal stays until its cause is mended.
+    if (auto recovered = NumberingJournal::recover(m_stores); !recovered)
+        return failed(kInitialTitle,
+                      operatorError(recovered.error(),
+                                    QStringLiteral("Avvio interrotto non ripristinato: %1.")
+                                        .arg(recovered.error().description)));
 
     const QString serverDatabase = FilePath::server(serverPath, FileName::ServerDatabase);
-    auto server = Database::open(serverDatabase, Database::Sharing::Shared);
+    auto server = m_stores.server(serverPath);
     if (!server) {
         qCWarning(lcStartup).noquote()
             << "server database not opened:" << server.error().description;
@@ -187,10 +183,10 @@ NumberingStart::Outcome NumberingStart::startInitial()
 
     // Everything that can be checked is checked before anything changes, what the kiosk
     // screen and the tickets will need included.
-    auto counters = readCounters(kInitialTable);
+    auto counters = readCounters(Table::InitialCounters);
     if (!counters)
         return failed(kInitialTitle, counters.error());
-    if (Status local = KioskNeeds::checkLocal(); !local)
+    if (Status local = KioskNeeds::checkLocal(m_stores); !local)
         return failed(kInitialTitle, local.error());
     if (Status needs = KioskNeeds::checkServer(*server); !needs)
         return failed(kInitialTitle, needs.error());
@@ -218,19 +214,19 @@ NumberingStart::Outcome NumberingStart::startInitial()
             {QFileInfo(file.path).absoluteFilePath(), file.bytes, (*counters)[slot]});
     }
     if (attended) {
-        auto queue = RecordSet::openTable(*server, kQueueTable);
+        auto queue = RecordSet::openTable(*server, Table::Queue);
         if (!queue)
-            return failed(kInitialTitle, serverTableError(queue.error(), kQueueTable));
-        for (const QString &column : NumberingJournal::ticketColumns()) {
+            return failed(kInitialTitle, serverTableError(queue.error(), Table::Queue));
+        for (const QString &column : Field::QueueTicket) {
             if (queue->eof())
                 break;
             auto value = queue->value(column);
             if (!value)
-                return failed(kInitialTitle, serverTableError(value.error(), kQueueTable, column));
+                return failed(kInitialTitle, serverTableError(value.error(), Table::Queue, column));
             journal.firstQueuedTicket.append(*value);
         }
     }
-    if (Status journalled = journal.write(); !journalled)
+    if (Status journalled = journal.write(m_stores); !journalled)
         return failed(
             kInitialTitle,
             operatorError(journalled.error(), QStringLiteral("Giornale di avvio non scrivibile "
@@ -243,7 +239,7 @@ NumberingStart::Outcome NumberingStart::startInitial()
         if (inTransaction)
             server->rollback();
         if (filesNotRestored == 0) // else the next start puts them back from the journal
-            NumberingJournal::remove();
+            NumberingJournal::remove(m_stores);
         return failed(kInitialTitle, error, filesNotRestored);
     };
     if (attended) {
@@ -251,13 +247,13 @@ NumberingStart::Outcome NumberingStart::startInitial()
             return abandon(operatorError(begun.error(),
                                          QStringLiteral("Database del server non disponibile.")));
         inTransaction = true;
-        if (Status emptied = server->deleteAllRows(kQueueTable); !emptied)
-            return abandon(serverTableError(emptied.error(), kQueueTable));
+        if (Status emptied = server->deleteAllRows(Table::Queue); !emptied)
+            return abandon(serverTableError(emptied.error(), Table::Queue));
         reached(Stage::QueueEmptied);
     }
-    auto services = RecordSet::openTable(*server, kServicesTable);
+    auto services = RecordSet::openTable(*server, Table::Services);
     if (!services)
-        return abandon(serverTableError(services.error(), kServicesTable));
+        return abandon(serverTableError(services.error(), Table::Services));
     if (services->recordCount() < kSlotCount)
         qCWarning(lcStartup) << "\"Servizi\" holds only" << services->recordCount()
                              << "rows: the rows present are reset, all twenty files written";
@@ -266,11 +262,11 @@ NumberingStart::Outcome NumberingStart::startInitial()
         for (int slot = 1; slot <= kSlotCount && !services->eof(); ++slot) {
             Status reset = services->edit();
             if (reset)
-                reset = services->setValue(kWaitingField, 0);
+                reset = services->setValue(Field::Waiting, 0);
             if (reset)
                 reset = services->update();
             if (!reset)
-                return abandon(serverTableError(reset.error(), kServicesTable, kWaitingField));
+                return abandon(serverTableError(reset.error(), Table::Services, Field::Waiting));
             ++m_servicesReset;
             services->moveNext();
         }
@@ -300,7 +296,7 @@ NumberingStart::Outcome NumberingStart::startInitial()
     }
 
     reached(Stage::Committed);
-    NumberingJournal::remove();
+    NumberingJournal::remove(m_stores);
 
     m_state.serviceCounters = *counters;
     qCInfo(lcStartup) << "initial numbering started"

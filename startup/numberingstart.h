@@ -2,6 +2,7 @@
 
 #include "errors.h"
 #include "stationstate.h"
+#include "stores.h"
 
 #include <QStringList>
 
@@ -57,7 +58,7 @@ public:
     };
     using StageHook = std::function<void(Stage)>;
 
-    explicit NumberingStart(StationState &state, NumberWriter writer = {});
+    NumberingStart(const Stores &stores, StationState &state, NumberWriter writer = {});
     void setStageHook(StageHook hook) { m_stageHook = std::move(hook); }
 
     // "Carica la Numerazione Corrente": ServiceCounters from "Numerazione".
@@ -67,7 +68,7 @@ public:
 
     // Fields "P1".."P20" of the first row of a local table. The error description says
     // what is missing in words an operator understands.
-    static Result<Counters> readCounters(const QString &table);
+    Result<Counters> readCounters(const QString &table) const;
 
     // Rows of "Servizi" whose "Attesa" the last initial start set to 0.
     int servicesReset() const { return m_servicesReset; }
@@ -81,6 +82,7 @@ private:
             m_stageHook(stage);
     }
 
+    Stores m_stores;
     StationState &m_state;
     NumberWriter m_writer;
     StageHook m_stageHook;

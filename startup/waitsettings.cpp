@@ -1,7 +1,10 @@
 #include "waitsettings.h"
 
 #include "database.h"
+#include "filenames.h"
 #include "startuplog.h"
+#include "stores.h"
+#include "tables.h"
 
 #include <QFileInfo>
 
@@ -11,9 +14,9 @@ namespace nx7::WaitSettings {
 
 namespace {
 
-const QString kTable = QStringLiteral("ConfigurazioneTotem");
-const QString kEnabledField = QStringLiteral("AttesaSN");
-const QString kSecondsField = QStringLiteral("AttesaSecondi");
+const QString &kTable = Table::LocalSettings;
+const QString &kEnabledField = Field::WaitEnabled;
+const QString &kSecondsField = Field::WaitSeconds;
 
 // Yes/No fields hold -1 for true, as the stations' older databases do.
 constexpr int kStoredTrue = -1;
@@ -25,9 +28,9 @@ Error saveError(const Error &cause, const QString &what)
 
 } // namespace
 
-Status UpgradeSettingsTable(const QString &databasePath)
+Status UpgradeSettingsTable(const Stores &stores)
 {
-    auto db = Database::open(databasePath, Database::Sharing::Local);
+    auto db = stores.local();
     if (!db)
         return db.error();
     auto columns = db->columns(kTable);
@@ -73,14 +76,15 @@ Result<qint32> parseSeconds(const QString &text)
     return qint32(significant.toInt());
 }
 
-Status save(const QString &databasePath, const Values &values)
+Status save(const Stores &stores, const Values &values)
 {
-    auto db = Database::open(databasePath, Database::Sharing::Local);
+    auto db = stores.local();
     if (!db) {
         if (db.errorNumber() == ErrorNumber::DatabaseFileNotFound ||
             db.errorNumber() == ErrorNumber::NotValidPath)
-            return saveError(db.error(), QStringLiteral("Database locale \"%1\" non trovato.")
-                                             .arg(QFileInfo(databasePath).fileName()));
+            return saveError(
+                db.error(),
+                QStringLiteral("Database locale \"%1\" non trovato.").arg(FileName::LocalDatabase));
         return db.error();
     }
     auto table = RecordSet::openTable(*db, kTable);

@@ -6,6 +6,8 @@
 
 namespace nx7 {
 
+class Stores;
+
 // The waiting message after each ticket, kept in the first row of the local table
 // "ConfigurazioneTotem" ("AttesaSN" Yes/No, "AttesaSecondi" 16-bit integer).
 namespace WaitSettings {
@@ -23,14 +25,14 @@ struct Values
 
 // Adds to the settings table of an older local database each of the two fields it
 // lacks ("AttesaSN" then "AttesaSecondi"), so that a table holding one is completed too.
-Status UpgradeSettingsTable(const QString &databasePath);
+Status UpgradeSettingsTable(const Stores &stores);
 
 // The seconds typed into the edit: a text that is not a number counts as 0; a value
 // the field cannot hold is Overflow (6).
 Result<qint32> parseSeconds(const QString &text);
 
 // Writes both fields into the first row. The error description names what is missing.
-Status save(const QString &databasePath, const Values &values);
+Status save(const Stores &stores, const Values &values);
 
 } // namespace WaitSettings
 } // namespace nx7

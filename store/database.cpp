@@ -1,21 +1,15 @@
 #include "database.h"
 
+#include "backend.h"
 #include "postgres.h"
-#include "storefailure.h"
 #include "storelog.h"
-#include "systemreason.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QUrl>
 
-#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -23,69 +17,11 @@ namespace nx7 {
 
 struct Database::Connection
 {
-    QString name;
     QString path;
-    std::unique_ptr<postgres::Lease> server; // a PostgreSQL connection lent by the pool
-    ~Connection()
-    {
-        if (server)
-            return; // the lease hands the connection back
-        {
-            QSqlDatabase db = QSqlDatabase::database(name, false);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name);
-    }
-};
-
-struct Database::TableShape
-{
-    QString from;
-    QStringList fields;
-    QStringList types;
-    QStringList key;
-    QString order;
+    std::unique_ptr<Backend> backend;
 };
 
 namespace {
-
-constexpr int kSharedBusyTimeoutMs = 5000;
-
-QString nextConnectionName()
-{
-    static std::atomic<int> counter{0};
-    return QStringLiteral("nx7-%1").arg(++counter);
-}
-
-// The old kiosk's Access files begin with the Jet or ACE signature.
-bool isAccessFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray head = file.read(32);
-    return head.contains("Standard Jet DB") || head.contains("Standard ACE DB");
-}
-
-Error sqlError(const QSqlError &error, const QString &what)
-{
-    // Busy or out of reach for a while: a number of its own, which callers wait out.
-    if (auto unavailable = unavailableSqlError(error, what))
-        return *unavailable;
-    const QString text = error.text().trimmed();
-    qCWarning(lcStore).noquote() << what << ":" << text;
-    if (text.contains(QStringLiteral("no such table"), Qt::CaseInsensitive))
-        return Error::make(ErrorNumber::TableNotFound,
-                           QStringLiteral("Impossibile trovare la tabella: %1").arg(what));
-    if (text.contains(QStringLiteral("no such column"), Qt::CaseInsensitive) ||
-        text.contains(QStringLiteral("has no column"), Qt::CaseInsensitive))
-        return Error::make(ErrorNumber::ItemNotFound);
-    if (text.contains(QStringLiteral("not a database"), Qt::CaseInsensitive))
-        return Error::make(ErrorNumber::UnrecognizedDatabaseFormat);
-    return Error::make(ErrorNumber::DatabaseOperationFailed,
-                       QStringLiteral("Operazione sul database non riuscita: %1")
-                           .arg(SystemReason::fromDatabaseText(text)));
-}
 
 bool isNumber(const QVariant &value)
 {
@@ -112,18 +48,27 @@ bool sameValue(const QVariant &stored, const QVariant &wanted)
     return stored.toString() == wanted.toString();
 }
 
-// 3044 when the folder is missing, else 3024.
-Error missingDatabase(const QFileInfo &info)
+int indexOfField(const QStringList &fields, const QString &name)
 {
-    if (!info.absoluteDir().exists())
-        return Error::make(ErrorNumber::NotValidPath,
-                           QStringLiteral("'%1' non è un percorso valido. Verificare che il "
-                                          "percorso sia corretto e che il server sia "
-                                          "raggiungibile.")
-                               .arg(QDir::toNativeSeparators(info.absolutePath())));
-    return Error::make(ErrorNumber::DatabaseFileNotFound,
-                       QStringLiteral("Impossibile trovare il file '%1'.")
-                           .arg(QDir::toNativeSeparators(info.absoluteFilePath())));
+    for (int i = 0; i < fields.size(); ++i) {
+        if (fields.at(i).compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+Error fieldNotFound(const QString &name)
+{
+    return Error::make(ErrorNumber::ItemNotFound,
+                       QStringLiteral("Elemento non trovato in questo insieme: %1.").arg(name));
+}
+
+// System columns are named bare; everything else quoted with its exact spelling.
+QString keyExpression(const QString &column)
+{
+    if (column == QStringLiteral("rowid") || column == QStringLiteral("ctid"))
+        return column;
+    return Database::quoted(column);
 }
 
 } // namespace
@@ -138,93 +83,29 @@ Result<Database> Database::open(const QString &path, Sharing sharing)
             return connectionString.error();
         return openPostgres(*connectionString, file);
     }
-    const QFileInfo info(path);
-    if (!info.exists() || info.isDir())
-        return missingDatabase(info);
-    if (isAccessFile(path))
-        return Error::make(ErrorNumber::UnrecognizedDatabaseFormat,
-                           QStringLiteral("Il file '%1' è un database Access del vecchio totem e "
-                                          "non può essere usato: crearne uno nuovo con nx7setup.")
-                               .arg(QDir::toNativeSeparators(info.absoluteFilePath())));
-
-    auto connection = std::make_shared<Connection>();
-    connection->name = nextConnectionName();
-    connection->path = path;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection->name);
-        // mode=rw: should the file vanish after the check above (a share going away),
-        // SQLite fails instead of making a new empty database.
-        db.setDatabaseName(
-            QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded) +
-            QStringLiteral("?mode=rw"));
-        QString options = QStringLiteral("QSQLITE_OPEN_URI");
-        if (sharing == Sharing::Shared)
-            options += QStringLiteral(";QSQLITE_BUSY_TIMEOUT=%1").arg(kSharedBusyTimeoutMs);
-        db.setConnectOptions(options);
-        if (!db.open()) {
-            if (!QFileInfo::exists(info.absoluteFilePath()))
-                return missingDatabase(info);
-            qCWarning(lcStore).noquote() << "cannot open" << path << ":" << db.lastError().text();
-            return Error::make(ErrorNumber::CannotOpenDatabase,
-                               QStringLiteral("Impossibile aprire il database '%1': %2")
-                                   .arg(QDir::toNativeSeparators(path),
-                                        SystemReason::fromSqlError(db.lastError())));
-        }
-    }
-    Database database(std::move(connection));
-    // Any other file is refused here: SQLite reports it on the first read. Other failures
-    // (a lock held too long by another station) keep their own description.
-    if (auto schema = database.select(QStringLiteral("PRAGMA schema_version")); !schema) {
-        if (schema.errorNumber() != ErrorNumber::UnrecognizedDatabaseFormat)
-            return schema.error();
-        return Error::make(ErrorNumber::UnrecognizedDatabaseFormat,
-                           QStringLiteral("Il file '%1' non è un database riconosciuto.")
-                               .arg(QDir::toNativeSeparators(info.absoluteFilePath())));
-    }
-    if (sharing == Sharing::Shared)
-        database.useRollbackJournal();
-    return database;
+    auto backend = sqlite::open(path, sharing == Sharing::Shared);
+    if (!backend)
+        return backend.error();
+    return Database(std::make_shared<Connection>(Connection{path, std::move(*backend)}));
 }
 
 Result<Database> Database::openPostgres(const QString &connectionString, const QString &origin)
 {
-    auto lease = postgres::lease(connectionString);
-    if (!lease)
-        return lease.error();
-    auto connection = std::make_shared<Connection>();
-    connection->name = (*lease)->connectionName();
-    connection->path = origin.isEmpty() ? QStringLiteral("PostgreSQL") : origin;
-    connection->server = std::move(*lease);
-    return Database(std::move(connection));
+    auto backend = postgres::open(connectionString);
+    if (!backend)
+        return backend.error();
+    const QString path = origin.isEmpty() ? QStringLiteral("PostgreSQL") : origin;
+    return Database(std::make_shared<Connection>(Connection{path, std::move(*backend)}));
 }
 
 bool Database::isPostgres() const
 {
-    return m_connection && m_connection->server;
+    return m_connection && m_connection->backend->isPostgres();
 }
 
 Error Database::failure(const QSqlError &error, const QString &what)
 {
-    return isPostgres() ? m_connection->server->failure(error, what) : sqlError(error, what);
-}
-
-// A write-ahead log needs shared memory, which a network share does not give: a shared
-// file made in that mode by another tool goes back to the rollback journal. Should another
-// station hold it open, the change waits for a later open; the kiosk carries on meanwhile.
-void Database::useRollbackJournal()
-{
-    auto mode = select(QStringLiteral("PRAGMA journal_mode"));
-    if (!mode || mode->isEmpty() ||
-        mode->first().value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
-        return;
-    auto changed = select(QStringLiteral("PRAGMA journal_mode=DELETE"));
-    if (!changed || changed->isEmpty() ||
-        changed->first().value(0).toString().compare(QStringLiteral("delete"),
-                                                     Qt::CaseInsensitive) != 0)
-        qCWarning(lcStore).noquote() << "shared database" << path()
-                                     << "stays in write-ahead-log mode: another station holds it";
-    else
-        qCInfo(lcStore).noquote() << "shared database" << path() << "moved to the rollback journal";
+    return m_connection->backend->failure(error, what);
 }
 
 QString Database::path() const
@@ -234,7 +115,7 @@ QString Database::path() const
 
 QString Database::connectionName() const
 {
-    return m_connection ? m_connection->name : QString();
+    return m_connection ? m_connection->backend->connectionName() : QString();
 }
 
 QString Database::quoted(const QString &identifier)
@@ -248,11 +129,11 @@ Result<QSqlQuery> Database::run(const QString &sql, const QVariantList &binds)
 {
     if (!m_connection)
         return Error::make(ErrorNumber::CannotOpenDatabase);
-    QSqlQuery query(QSqlDatabase::database(m_connection->name, false));
+    QSqlQuery query(QSqlDatabase::database(connectionName(), false));
     query.setForwardOnly(true);
     // PostgreSQL prepares only queries and row changes, and a statement without values
     // needs one round trip instead of three.
-    if (isPostgres() && binds.isEmpty()) {
+    if (binds.isEmpty()) {
         if (!query.exec(sql))
             return failure(query.lastError(), sql);
         return query;
@@ -293,20 +174,16 @@ Result<QList<QVariantList>> Database::select(const QString &sql, const QVariantL
 
 Status Database::beginTransaction()
 {
-    if (!isPostgres())
-        return exec(QStringLiteral("BEGIN IMMEDIATE"));
-    Status begun = exec(QStringLiteral("BEGIN"));
+    Status begun = exec(m_connection->backend->beginStatement());
     if (begun)
-        m_connection->server->setInTransaction(true);
+        m_connection->backend->setInTransaction(true);
     return begun;
 }
 
 Status Database::commit()
 {
     const Status committed = exec(QStringLiteral("COMMIT"));
-    // A PostgreSQL transaction ends with its COMMIT even when that fails.
-    if (isPostgres())
-        m_connection->server->setInTransaction(false);
+    m_connection->backend->setInTransaction(false);
     return committed;
 }
 
@@ -314,72 +191,33 @@ void Database::rollback()
 {
     if (const Status status = exec(QStringLiteral("ROLLBACK")); !status)
         qCWarning(lcStore) << "rollback failed:" << status.error().description;
-    if (isPostgres())
-        m_connection->server->setInTransaction(false);
+    m_connection->backend->setInTransaction(false);
 }
 
 bool Database::hasTable(const QString &table)
 {
-    auto found = findTable(table);
-    return found && *found;
-}
-
-Result<bool> Database::findTable(const QString &table)
-{
-    if (isPostgres()) {
-        auto found = m_connection->server->table(table);
-        if (!found && found.errorNumber() != ErrorNumber::TableNotFound)
-            return found.error();
-        return found.ok();
-    }
-    auto rows = select(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type IN ('table','view') "
-                                      "AND name = ? COLLATE NOCASE"),
-                       {table});
-    if (!rows)
-        return rows.error();
-    return !rows->isEmpty();
+    return bool(shape(table));
 }
 
 Result<QList<std::pair<QString, QString>>> Database::columns(const QString &table)
 {
-    if (isPostgres()) {
-        auto found = m_connection->server->table(table);
-        if (!found)
-            return found.error();
-        QList<std::pair<QString, QString>> result;
-        for (int i = 0; i < found->columns.size(); ++i)
-            result.append({found->columns.at(i), found->types.at(i)});
-        return result;
-    }
-    // A file that cannot be read (locked too long by another station) keeps its own error.
-    auto found = findTable(table);
+    auto found = shape(table);
     if (!found)
         return found.error();
-    if (!*found)
-        return Error::make(ErrorNumber::TableNotFound,
-                           QStringLiteral("Impossibile trovare la tabella '%1'.").arg(table));
-    auto rows =
-        select(QStringLiteral("SELECT name, type FROM pragma_table_info(?) ORDER BY cid"), {table});
-    if (!rows)
-        return rows.error();
     QList<std::pair<QString, QString>> result;
-    for (const QVariantList &row : *rows)
-        result.append({row.at(0).toString(), row.at(1).toString().toUpper()});
+    for (int i = 0; i < found->fields.size(); ++i)
+        result.append({found->fields.at(i), found->types.at(i)});
     return result;
 }
 
 Status Database::addColumn(const QString &table, const QString &column, const QString &declaredType)
 {
-    if (isPostgres()) {
-        auto found = m_connection->server->table(table);
-        if (!found)
-            return found.error();
-        m_connection->server->forgetTables();
-        return exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
-                        .arg(found->sqlName, quoted(column), declaredType));
-    }
+    auto target = shape(table);
+    if (!target)
+        return target.error();
+    m_connection->backend->forgetTables();
     return exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
-                    .arg(quoted(table), quoted(column), declaredType));
+                    .arg(target->from, quoted(column), declaredType));
 }
 
 Status Database::deleteAllRows(const QString &table)
@@ -390,75 +228,71 @@ Status Database::deleteAllRows(const QString &table)
     return exec(QStringLiteral("DELETE FROM %1").arg(target->from));
 }
 
+// The fields take the spelling the table has (PostgreSQL names are exact) and their
+// values the form their columns take.
 Status Database::insert(const QString &table, const FieldValues &fields)
 {
+    auto target = shape(table);
+    if (!target)
+        return target.error();
     QStringList names;
     QStringList marks;
     QVariantList values;
-    QString from = quoted(table);
-    if (isPostgres()) {
-        // PostgreSQL names are exact: the fields take the spelling the table has.
-        auto target = m_connection->server->table(table);
-        if (!target)
-            return target.error();
-        from = target->sqlName;
-        for (const auto &[name, value] : fields) {
-            const int index = target->column(name);
-            if (index < 0)
-                return Error::make(
-                    ErrorNumber::ItemNotFound,
-                    QStringLiteral("Elemento non trovato in questo insieme: %1.").arg(name));
-            names.append(quoted(target->columns.at(index)));
-            marks.append(QStringLiteral("?"));
-            values.append(postgres::forColumn(value, target->types.at(index)));
-        }
-    } else {
-        for (const auto &[name, value] : fields) {
-            names.append(quoted(name));
-            marks.append(QStringLiteral("?"));
-            values.append(value);
-        }
+    for (const auto &[name, value] : fields) {
+        const int index = indexOfField(target->fields, name);
+        if (index < 0)
+            return fieldNotFound(name);
+        names.append(quoted(target->fields.at(index)));
+        marks.append(QStringLiteral("?"));
+        values.append(bound(value, target->types.at(index)));
     }
     return exec(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                    .arg(from, names.join(u','), marks.join(u',')),
+                    .arg(target->from, names.join(u','), marks.join(u',')),
                 values);
 }
 
-Result<Database::TableShape> Database::shape(const QString &table)
+Result<int> Database::countMatching(const QString &table, const FieldValues &fields)
 {
-    if (isPostgres()) {
-        auto found = m_connection->server->table(table);
-        if (!found)
-            return found.error();
-        return TableShape{found->sqlName, found->columns, found->types, found->key, found->order};
+    auto target = shape(table);
+    if (!target)
+        return target.error();
+    QStringList conditions{QStringLiteral("1 = 1")};
+    QVariantList binds;
+    for (const auto &[name, value] : fields) {
+        const int index = indexOfField(target->fields, name);
+        if (index < 0)
+            return fieldNotFound(name);
+        // Accepted by PostgreSQL and by SQLite from 3.39 on; "IS ?" is SQLite only.
+        conditions.append(quoted(target->fields.at(index)) +
+                          QStringLiteral(" IS NOT DISTINCT FROM ?"));
+        // Any kind of Null (a JSON null read back is one) is bound as the SQL Null.
+        binds.append(Value::isNull(value) ? QVariant() : bound(value, target->types.at(index)));
     }
-    auto described = columns(table);
-    if (!described)
-        return described.error();
-    TableShape result{quoted(table), {}, {}, {QStringLiteral("rowid")}, QStringLiteral("rowid")};
-    for (const auto &[name, type] : *described) {
-        result.fields.append(name);
-        result.types.append(type);
-    }
-    return result;
+    auto rows = select(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2")
+                           .arg(target->from, conditions.join(QStringLiteral(" AND "))),
+                       binds);
+    if (!rows)
+        return rows.error();
+    return rows->isEmpty() ? 0 : rows->first().value(0).toInt();
 }
 
-namespace {
-
-// System columns are named bare; everything else quoted with its exact spelling.
-QString keyExpression(const QString &column)
+Result<TableShape> Database::shape(const QString &table)
 {
-    if (column == QStringLiteral("rowid") || column == QStringLiteral("ctid"))
-        return column;
-    return Database::quoted(column);
+    if (!m_connection)
+        return Error::make(ErrorNumber::CannotOpenDatabase);
+    return m_connection->backend->table(*this, table);
 }
 
-QVariant boundFor(const Database &db, const QVariant &value, const QString &type)
+QVariant Database::bound(const QVariant &value, const QString &type) const
 {
-    return db.isPostgres() ? postgres::forColumn(value, type) : value;
+    return m_connection->backend->bound(value, type);
 }
 
-} // namespace
+Status Database::updateRow(const QString &sql, const QVariantList &binds,
+                           const QStringList &keyExpressions, QVariantList &key)
+{
+    return m_connection->backend->updateRow(*this, sql, binds, keyExpressions, key);
+}
 
 // ---------------------------------------------------------------------------
 
@@ -487,7 +321,7 @@ Result<RecordSet> RecordSet::openTable(Database &db, const QString &table, const
         if (index < 0)
             return Error::make(ErrorNumber::ItemNotFound);
         sql += QStringLiteral(" WHERE %1 = ?").arg(Database::quoted(set.m_fields.at(index)));
-        binds.append(boundFor(db, value, set.m_types.at(index)));
+        binds.append(db.bound(value, set.m_types.at(index)));
     }
     if (!shape->order.isEmpty())
         sql += QStringLiteral(" ORDER BY ") + shape->order;
@@ -544,11 +378,7 @@ void RecordSet::moveNext()
 
 int RecordSet::fieldIndex(const QString &name) const
 {
-    for (int i = 0; i < m_fields.size(); ++i) {
-        if (m_fields.at(i).compare(name, Qt::CaseInsensitive) == 0)
-            return i;
-    }
-    return -1;
+    return indexOfField(m_fields, name);
 }
 
 Result<QVariant> RecordSet::value(const QString &field) const
@@ -661,7 +491,7 @@ Status RecordSet::updateCurrent(const FieldValues &changed)
     QVariantList binds;
     for (const auto &[name, value] : changed) {
         sets.append(Database::quoted(name) + QStringLiteral(" = ?"));
-        binds.append(boundFor(m_db, value, m_types.at(fieldIndex(name))));
+        binds.append(m_db.bound(value, m_types.at(fieldIndex(name))));
     }
     QStringList keys;
     for (int i = 0; i < m_keyColumns.size(); ++i) {
@@ -673,23 +503,10 @@ Status RecordSet::updateCurrent(const FieldValues &changed)
                            QStringLiteral("Il recordset non è aggiornabile."));
     const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3")
                             .arg(m_from, sets.join(u','), keys.join(QStringLiteral(" AND ")));
-    if (!m_db.isPostgres())
-        return m_db.exec(sql, binds);
-    // The row is found again by its key; a row without one moves with each update, so its
-    // new position is taken. A row another station removed, or moved first, is not
-    // overwritten blindly: it is reported.
-    QStringList returned;
+    QStringList keyExpressions;
     for (const QString &key : std::as_const(m_keyColumns))
-        returned.append(keyExpression(key));
-    auto rows = m_db.select(sql + QStringLiteral(" RETURNING ") + returned.join(u','), binds);
-    if (!rows)
-        return rows.error();
-    if (rows->size() != 1)
-        return Error::make(ErrorNumber::DatabaseOperationFailed,
-                           QStringLiteral("Il record è stato modificato o eliminato da un'altra "
-                                          "postazione: modifica non salvata."));
-    m_keys[m_current] = rows->first();
-    return {};
+        keyExpressions.append(keyExpression(key));
+    return m_db.updateRow(sql, binds, keyExpressions, m_keys[m_current]);
 }
 
 // ---------------------------------------------------------------------------

@@ -16,6 +16,7 @@ class QSqlQuery;
 namespace nx7 {
 
 using FieldValues = QList<std::pair<QString, QVariant>>;
+struct TableShape;
 
 // One open database file. The local database belongs to one kiosk; the shared one is
 // written by several stations at once and waits a few seconds for their locks.
@@ -62,17 +63,20 @@ public:
     Status addColumn(const QString &table, const QString &column, const QString &declaredType);
     Status deleteAllRows(const QString &table);
     Status insert(const QString &table, const FieldValues &fields);
+    // Rows of a table whose fields hold these values, a Null matching a Null; the table
+    // and the fields are found without regard to case.
+    Result<int> countMatching(const QString &table, const FieldValues &fields);
 
     static QString quoted(const QString &identifier);
 
 private:
     struct Connection;
-    struct TableShape;
     explicit Database(std::shared_ptr<Connection> connection);
     Result<TableShape> shape(const QString &table);
+    QVariant bound(const QVariant &value, const QString &type) const;
+    Status updateRow(const QString &sql, const QVariantList &binds,
+                     const QStringList &keyExpressions, QVariantList &key);
     Error failure(const QSqlError &error, const QString &what);
-    void useRollbackJournal();
-    Result<bool> findTable(const QString &table);
     Result<QSqlQuery> run(const QString &sql, const QVariantList &binds);
     friend class RecordSet;
 

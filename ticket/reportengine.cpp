@@ -61,7 +61,7 @@ PrinterState ReportEngine::printerState(const QString &projectFile)
     return m_printer.state(layout->target({}));
 }
 
-qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &projectFile,
+Status ReportEngine::printRun(qint32 userData, qint32 projectType, QString &projectFile,
                               qint32 fileSelectionDialog, qint32 printOptions, qint32 boxType,
                               QWidget *parent, const QString &title, qint32 printOptionsDialog,
                               const QString &tempFolder)
@@ -79,7 +79,8 @@ qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
     m_lastFailure.clear();
     if (!m_handler) {
         qCWarning(lcTicket) << "print run without a variable handler: nothing printed";
-        return NoHandler;
+        return Error::make(ErrorNumber::InvalidProcedureCall,
+                           QStringLiteral("Stampa senza gestore delle variabili."));
     }
 
     const QString path = layoutPath(projectFile);
@@ -90,7 +91,7 @@ qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
             << "ticket not printed: layout"
             << QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()) << "cannot be read ("
             << layout.error().number << layout.error().description << ")";
-        return LayoutMissing;
+        return layout.error();
     }
     for (const QString &warning : std::as_const(warnings))
         qCWarning(lcTicket).noquote() << "ticket layout" << projectFile << warning;
@@ -100,7 +101,9 @@ qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
         if (m_labels.size() >= kMaxLabels) {
             qCWarning(lcTicket) << "print run stopped: no last record after" << kMaxLabels
                                 << "labels";
-            return TooManyLabels;
+            return Error::make(
+                ErrorNumber::InvalidProcedureCall,
+                QStringLiteral("Stampa interrotta dopo %1 etichette.").arg(kMaxLabels));
         }
         m_labels.append(ReportVariables());
         qint32 percent = 0;
@@ -119,9 +122,9 @@ qint32 ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
     if (!status) {
         qCWarning(lcTicket).noquote() << "ticket not printed:" << status.error().description;
         m_lastFailure = status.error().description;
-        return PrintFailed;
+        return status;
     }
-    return Printed;
+    return {};
 }
 
 } // namespace nx7

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "errors.h"
 #include "printerstate.h"
 #include "reportvariable.h"
 #include "ticketlayout.h"
@@ -15,6 +16,10 @@ namespace nx7 {
 
 class TicketPrinter;
 
+namespace ErrorNumber {
+constexpr int InvalidProcedureCall = 5;
+} // namespace ErrorNumber
+
 // The kiosk's label printer: loads a layout, gathers one set of named, typed variables
 // per label through a callback, and prints one page per label.
 class ReportEngine
@@ -29,13 +34,6 @@ public:
     static constexpr qint32 LabelProject = 1;
     static constexpr qint32 DirectToPrinter = 256;
 
-    // Results of a print run.
-    static constexpr qint32 Printed = 0;
-    static constexpr qint32 NoHandler = -1;
-    static constexpr qint32 LayoutMissing = -2;
-    static constexpr qint32 PrintFailed = -3;
-    static constexpr qint32 TooManyLabels = -4;
-
     explicit ReportEngine(TicketPrinter &printer);
 
     void setDefineVariablesHandler(DefineVariablesHandler handler);
@@ -44,9 +42,10 @@ public:
     qint32 defineVariable(const QString &name, const QString &contents, qint32 &typeCode);
 
     // Prints the labels of `projectFile` (relative names are taken in the current
-    // directory, matched without regard to case). Failures are logged; the result says
-    // which (0 printed, negative otherwise).
-    qint32 printRun(qint32 userData, qint32 projectType, QString &projectFile,
+    // directory, matched without regard to case). Failures are logged and returned: the
+    // layout's or the printer's own error, or 5 (invalid call) for a run without a
+    // variable handler or whose handler never gives the last label.
+    Status printRun(qint32 userData, qint32 projectType, QString &projectFile,
                     qint32 fileSelectionDialog, qint32 printOptions, qint32 boxType,
                     QWidget *parent, const QString &title, qint32 printOptionsDialog,
                     const QString &tempFolder);

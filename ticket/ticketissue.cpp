@@ -7,6 +7,7 @@
 #include "shell.h"
 #include "stationstate.h"
 #include "storefailure.h"
+#include "tables.h"
 #include "ticketlog.h"
 #include "timedwait.h"
 
@@ -45,10 +46,10 @@ QString reasonOf(const Error &error)
 
 } // namespace
 
-TicketIssue::TicketIssue(StationState &state, Shell &shell, Clock &clock, Waiter &waiter,
-                         TicketPrinter &printer)
-    : m_state(state), m_shell(shell), m_clock(clock), m_waiter(waiter), m_engine(printer),
-      m_printJob(shell, m_engine),
+TicketIssue::TicketIssue(const Stores &stores, StationState &state, Shell &shell, Clock &clock,
+                         Waiter &waiter, TicketPrinter &printer)
+    : m_stores(stores), m_state(state), m_shell(shell), m_clock(clock), m_waiter(waiter),
+      m_engine(printer), m_printJob(stores, shell, m_engine),
       m_monitor([this] { return m_engine.printerState(FileName::TicketLayout); })
 {
 }
@@ -219,15 +220,15 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
 
 Status TicketIssue::advanceLocalCounter(int slot, qint32 nextNumber)
 {
-    auto db = Database::open(FilePath::local(FileName::LocalDatabase), Database::Sharing::Local);
+    auto db = m_stores.local();
     if (!db)
         return db.error();
-    auto rows = RecordSet::openTable(*db, QStringLiteral("Numerazione"));
+    auto rows = RecordSet::openTable(*db, Table::Counters);
     if (!rows)
         return rows.error();
     if (Status status = rows->edit(); !status)
         return status;
-    if (Status status = rows->setValue(QStringLiteral("P%1").arg(slot), nextNumber); !status)
+    if (Status status = rows->setValue(Field::counter(slot), nextNumber); !status)
         return status;
     return rows->update();
 }
@@ -263,8 +264,7 @@ Result<double> TicketIssue::readCallingNumber(int slot)
 
 Status TicketIssue::recordOnServer(const TicketContext &ticket, const QVariant &serviceId)
 {
-    auto db = Database::open(FilePath::server(m_state.serverPath, FileName::ServerDatabase),
-                             Database::Sharing::Shared);
+    auto db = m_stores.server(m_state.serverPath);
     if (!db)
         return db.error();
     // The counter stations never see a waiting count without its queue row, or the reverse.
@@ -282,10 +282,10 @@ Status TicketIssue::recordOnServer(const TicketContext &ticket, const QVariant &
 
 Status TicketIssue::updateWaitingCount(Database &db, const QVariant &serviceId, qint32 peopleAhead)
 {
-    auto services = RecordSet::openTable(db, QStringLiteral("Servizi"));
+    auto services = RecordSet::openTable(db, Table::Services);
     if (!services)
         return services.error();
-    auto found = services->findFirst(QStringLiteral("ID"), serviceId);
+    auto found = services->findFirst(Field::Id, serviceId);
     if (!found)
         return found.error();
     if (!*found) {
@@ -297,7 +297,7 @@ Status TicketIssue::updateWaitingCount(Database &db, const QVariant &serviceId, 
     }
     if (Status status = services->edit(); !status)
         return status;
-    if (Status status = services->setValue(QStringLiteral("Attesa"), peopleAhead + 1); !status)
+    if (Status status = services->setValue(Field::Waiting, peopleAhead + 1); !status)
         return status;
     return services->update();
 }
@@ -306,15 +306,14 @@ Status TicketIssue::appendQueueRow(Database &db, const TicketContext &ticket,
                                    const QVariant &serviceId)
 {
     // Appended without reading the queue, which grows all day long.
-    return db.insert(
-        QStringLiteral("Codafromtotem"),
-        {
-            {QStringLiteral("ServizioID"), serviceId},
-            {QStringLiteral("SErvizio"), ticket.issuedServiceName},
-            {QStringLiteral("Ora"), m_clock.now().toString(QStringLiteral("hh.mm.ss"))},
-            {QStringLiteral("SeChiamato"), false},
-            {QStringLiteral("NrDaChiamare"), ticket.issuedNumber},
-        });
+    return db.insert(Table::Queue,
+                     {
+                         {Field::QueueServiceId, serviceId},
+                         {Field::QueueService, ticket.issuedServiceName},
+                         {Field::QueueTime, m_clock.now().toString(QStringLiteral("hh.mm.ss"))},
+                         {Field::QueueCalled, false},
+                         {Field::QueueNumber, ticket.issuedNumber},
+                     });
 }
 
 } // namespace nx7

@@ -3,6 +3,7 @@
 #include "errors.h"
 #include "printerstate.h"
 #include "reportengine.h"
+#include "stores.h"
 #include "ticketprintjob.h"
 #include "ticketscreen.h"
 
@@ -45,8 +46,8 @@ public:
         std::chrono::milliseconds limit{3000};
     };
 
-    TicketIssue(StationState &state, Shell &shell, Clock &clock, Waiter &waiter,
-                TicketPrinter &printer);
+    TicketIssue(const Stores &stores, StationState &state, Shell &shell, Clock &clock,
+                Waiter &waiter, TicketPrinter &printer);
 
     void IssueTicket(TicketScreen &screen, int slot) override;
     bool issuing() const override { return m_issuing; }
@@ -92,6 +93,7 @@ private:
     Status appendQueueRow(Database &db, const TicketContext &ticket, const QVariant &serviceId);
     void hold(qint32 seconds);
 
+    Stores m_stores;
     StationState &m_state;
     Shell &m_shell;
     Clock &m_clock;

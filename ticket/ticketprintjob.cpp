@@ -3,6 +3,7 @@
 #include "filenames.h"
 #include "reportengine.h"
 #include "shell.h"
+#include "tables.h"
 #include "ticketlog.h"
 #include "ticketscreen.h"
 
@@ -14,12 +15,7 @@ namespace nx7 {
 
 namespace {
 
-const QString PrintTable = QStringLiteral("DatiDaStampare");
-
-Result<Database> openLocal()
-{
-    return Database::open(FilePath::local(FileName::LocalDatabase), Database::Sharing::Local);
-}
+const QString &PrintTable = Table::PrintRow;
 
 bool typeIsOneOf(const QString &declared, std::initializer_list<const char *> names)
 {
@@ -49,8 +45,8 @@ QString numberText(const QVariant &value)
 
 } // namespace
 
-TicketPrintJob::TicketPrintJob(Shell &shell, ReportEngine &engine)
-    : m_shell(shell), m_engine(engine)
+TicketPrintJob::TicketPrintJob(const Stores &stores, Shell &shell, ReportEngine &engine)
+    : m_stores(stores), m_shell(shell), m_engine(engine)
 {
     m_engine.setDefineVariablesHandler(
         [this](qint32 userData, qint32 flag, qint32 &percent, qint32 &lastRecord) {
@@ -65,7 +61,7 @@ TicketPrintJob::~TicketPrintJob()
 
 Status TicketPrintJob::WritePrintRow(const TicketContext &ticket)
 {
-    auto db = openLocal();
+    auto db = m_stores.local();
     if (!db)
         return db.error();
     auto rows = RecordSet::openTable(*db, PrintTable);
@@ -78,17 +74,17 @@ Status TicketPrintJob::WritePrintRow(const TicketContext &ticket)
     }
     // The printed row is the one whose "ID" is 1; write that one when it exists so that
     // the ticket never shows another row's old values.
-    auto found = rows->findFirst(QStringLiteral("ID"), 1);
+    auto found = rows->findFirst(Field::Id, 1);
     if (!found)
         return found.error();
     if (!*found)
         rows->moveFirst();
     const FieldValues values{
-        {QStringLiteral("QualeUtente"), ticket.issuedServiceName},
-        {QStringLiteral("QualeData"), ticket.screenDateText},
-        {QStringLiteral("NumeroArrivati"), ticket.peopleAhead},
-        {QStringLiteral("QualeOra"), ticket.issuedTime},
-        {QStringLiteral("NumeroDaStampare"), ticket.issuedNumber},
+        {Field::PrintedService, ticket.issuedServiceName},
+        {Field::PrintedDate, ticket.screenDateText},
+        {Field::PrintedAhead, ticket.peopleAhead},
+        {Field::PrintedTime, ticket.issuedTime},
+        {Field::PrintedNumber, ticket.issuedNumber},
     };
     if (Status status = rows->edit(); !status)
         return status;
@@ -108,10 +104,10 @@ Status TicketPrintJob::PrintTicket(QWidget *parent)
 {
     m_lastPrinted = false;
     QString projectFile = FileName::TicketLayout;
-    auto db = openLocal();
+    auto db = m_stores.local();
     if (!db)
         return db.error();
-    auto rows = RecordSet::openTable(*db, PrintTable, QStringLiteral("ID"), 1);
+    auto rows = RecordSet::openTable(*db, PrintTable, Field::Id, 1);
     if (!rows)
         return rows.error();
     if (rows->recordCount() == 0) {
@@ -121,12 +117,12 @@ Status TicketPrintJob::PrintTicket(QWidget *parent)
     }
     m_printRows = std::move(*rows);
     m_position = 0;
-    const qint32 result = m_engine.printRun(0, ReportEngine::LabelProject, projectFile, 0,
+    const Status result = m_engine.printRun(0, ReportEngine::LabelProject, projectFile, 0,
                                             ReportEngine::DirectToPrinter, 0, parent, QString(), 0,
                                             qEnvironmentVariable("temp"));
-    m_lastPrinted = result == ReportEngine::Printed;
+    m_lastPrinted = result.ok();
     if (!m_lastPrinted)
-        qCWarning(lcTicket) << "print run ended with" << result;
+        qCWarning(lcTicket) << "print run ended with error" << result.errorNumber();
     m_printRows.reset();
     return {};
 }

@@ -3,6 +3,7 @@
 #include "database.h"
 #include "errors.h"
 #include "reportvariable.h"
+#include "stores.h"
 
 #include <QString>
 #include <QVariant>
@@ -21,7 +22,7 @@ struct TicketContext;
 class TicketPrintJob
 {
 public:
-    TicketPrintJob(Shell &shell, ReportEngine &engine);
+    TicketPrintJob(const Stores &stores, Shell &shell, ReportEngine &engine);
     ~TicketPrintJob();
     TicketPrintJob(const TicketPrintJob &) = delete;
     TicketPrintJob &operator=(const TicketPrintJob &) = delete;
@@ -54,6 +55,7 @@ public:
         QStringLiteral("Nessun dato da stampare per questa selezione !");
 
 private:
+    Stores m_stores;
     Shell &m_shell;
     ReportEngine &m_engine;
     std::optional<RecordSet> m_printRows; // the selected row during a print run

@@ -51,8 +51,9 @@ void TestEndToEnd::ticketsThenNightlyRestart()
     // A ticket of the day before is still waiting in the shared queue.
     {
         auto db = Database::open(inst.serverDatabase());
-        QVERIFY(db->insert(QStringLiteral("Codafromtotem"),
-                           {{QStringLiteral("ServizioID"), 2}, {QStringLiteral("NrDaChiamare"), 40}}));
+        QVERIFY(
+            db->insert(QStringLiteral("Codafromtotem"),
+                       {{QStringLiteral("ServizioID"), 2}, {QStringLiteral("NrDaChiamare"), 40}}));
     }
 
     QTemporaryDir lockDir;
@@ -62,12 +63,12 @@ void TestEndToEnd::ticketsThenNightlyRestart()
     RecordingWaiter waiter;
     ImageTicketPrinter printer;
     MachineInstanceLock instance(lockDir.filePath(QStringLiteral("nx7totem.lock")));
-    TicketIssue issuer(state, shell, clock, waiter, printer);
+    TicketIssue issuer(inst.stores(), state, shell, clock, waiter, printer);
     const FrontEndFactory makeFrontEnd = [&](QWidget *parent) {
-        return FrontEnd::createLoaded(state, shell, clock, issuer, parent);
+        return FrontEnd::createLoaded(inst.stores(), state, shell, clock, issuer, parent);
     };
 
-    LaMain laMain(state, shell, instance, makeFrontEnd);
+    LaMain laMain(inst.stores(), state, shell, instance, makeFrontEnd);
     laMain.Form_Load();
     QVERIFY(!shell.programEnded());
     laMain.show();
@@ -124,7 +125,8 @@ void TestEndToEnd::ticketsThenNightlyRestart()
     QCOMPARE(queue->at(2).at(1).toString(), QStringLiteral("Servizio 3 "));
     QCOMPARE(queue->at(1).at(3).toString(), QStringLiteral("09.06.05"));
     QCOMPARE(scalar(inst.localDatabase(), QStringLiteral("SELECT P3 FROM Numerazione")).toInt(), 2);
-    QCOMPARE(scalar(inst.localDatabase(), QStringLiteral("SELECT QualeData FROM DatiDaStampare")).toString(),
+    QCOMPARE(scalar(inst.localDatabase(), QStringLiteral("SELECT QualeData FROM DatiDaStampare"))
+                 .toString(),
              QStringLiteral("09/12/2026"));
     QCOMPARE(test::fileBytes(inst.numberingFile(3)), QByteArray("1\r\n"));
     QCOMPARE(printer.targets.size(), 3);

@@ -10,7 +10,23 @@ std::unique_ptr<PostgresServer> &server()
     static std::unique_ptr<PostgresServer> running;
     return running;
 }
+
+QString &currentBackend()
+{
+    static QString backend = SQLite;
+    return backend;
+}
 } // namespace
+
+QString current()
+{
+    return currentBackend();
+}
+
+void setCurrent(const QString &backend)
+{
+    currentBackend() = backend;
+}
 
 bool start(QString *error)
 {

@@ -3,6 +3,8 @@
 #include "postgresserver.h"
 #include "tempinstallation.h"
 
+#include <QTest>
+
 #include <memory>
 
 namespace nx7::test {
@@ -14,6 +16,11 @@ namespace ServerBackend {
 
 inline const QString SQLite = QStringLiteral("sqlite");
 inline const QString PostgreSQL = QStringLiteral("postgresql");
+
+// The backend of the running test, for fixtures made without naming one: SQLite unless
+// a suite over both backends sets it from its global data in init().
+QString current();
+void setCurrent(const QString &backend);
 
 // Starts the PostgreSQL server; false with the reason when it cannot (not installed).
 bool start(QString *error);
@@ -34,3 +41,20 @@ std::unique_ptr<TempInstallation> install(const QString &backend,
 
 } // namespace ServerBackend
 } // namespace nx7::test
+
+// In a suite over both backends (the column "backend" of initTestCase_data), a test that
+// never touches the server database runs with the first backend only.
+#define NX7_SERVER_PLAYS_NO_PART()                                                                 \
+    do {                                                                                           \
+        QFETCH_GLOBAL(QString, backend);                                                           \
+        if (backend != nx7::test::ServerBackend::SQLite)                                           \
+            QSKIP("the server database plays no part here");                                       \
+    } while (false)
+
+// A test whose fault is made through one backend's own means runs on that backend only.
+#define NX7_ON_BACKEND_ONLY(only, why)                                                             \
+    do {                                                                                           \
+        QFETCH_GLOBAL(QString, backend);                                                           \
+        if (backend != (only))                                                                     \
+            QSKIP(why);                                                                            \
+    } while (false)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "installation.h"
+#include "stores.h"
 
 #include <QDir>
 #include <QString>
@@ -26,6 +27,8 @@ public:
     QString localDatabase() const;
     QString serverDatabase() const;
     QString numberingFile(int slot) const;
+    // The stores of the station, as main makes them.
+    Stores stores() const { return Stores(stationPath()); }
 
     bool isPostgres() const { return !m_postgres.isEmpty(); }
 

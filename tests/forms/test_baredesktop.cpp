@@ -142,7 +142,8 @@ private:
 void TestBareDesktop::init()
 {
     QDir::setCurrent(m_station.path());
-    m_main = std::make_unique<LaMain>(m_state, m_shell, m_instance, FrontEndFactory{});
+    m_main = std::make_unique<LaMain>(Stores(m_station.path()), m_state, m_shell, m_instance,
+                                      FrontEndFactory{});
     showAndActivate(*m_main);
     QTRY_COMPARE(QApplication::activeWindow(), m_main.get());
 }

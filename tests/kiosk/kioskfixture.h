@@ -2,9 +2,8 @@
 
 #include "database.h"
 #include "frontend.h"
-#include "serverbackend.h"
-#include "tempinstallation.h"
-#include "testshell.h"
+#include "stationdata.h"
+#include "stationfixture.h"
 #include "ticketscreen.h"
 
 #include <QList>
@@ -26,49 +25,41 @@ public:
     bool busy = false;
 };
 
-// An installation, the station state that names it, and everything a kiosk screen needs.
-class KioskFixture
+// A station and everything a kiosk screen needs.
+class KioskFixture : public StationFixture
 {
 public:
     explicit KioskFixture(int activeServices = 6, int resolutionCode = 0,
-                          const QString &backend = ServerBackend::SQLite)
-        : installed(ServerBackend::install(backend, options(activeServices, resolutionCode))),
-          installation(*installed)
+                          const QString &backend = ServerBackend::current())
+        : StationFixture(backend, serverOptions(activeServices, resolutionCode))
     {
-        state.serverPath = installation.serverPath();
         for (int n = 1; n <= kSlotCount; ++n)
             state.serviceCounters[n] = 100 + n;
     }
 
-    bool ready() const { return installation.ok(); }
-
-    // Runs a statement on the server database; false (and a warning) when it fails.
+    // Runs a statement on the server database.
     bool server(const QString &sql, const QVariantList &binds = {})
     {
-        auto db = Database::open(installation.serverDatabase());
-        if (!db) {
-            qWarning() << db.error().description;
-            return false;
-        }
-        const Status status = db->exec(sql, binds);
-        if (!status)
-            qWarning() << status.error().description;
-        return bool(status);
+        return run(installation.serverDatabase(), sql, binds);
     }
 
+    // Through a record set, as the stations' front-ends write: -1 / 0 become a boolean
+    // in a PostgreSQL Yes/No column.
     bool setConfiguration(const QString &field, const QVariant &value)
     {
-        return server(
-            QStringLiteral("UPDATE configurazioneTotem SET %1 = ?").arg(Database::quoted(field)),
-            {value});
+        auto db = Database::open(installation.serverDatabase());
+        auto config = db ? RecordSet::openTable(*db, QStringLiteral("configurazioneTotem"))
+                         : Result<RecordSet>(db.error());
+        return config && config->edit() && config->setValue(field, value) && config->update();
     }
 
     bool setActive(const QList<int> &ids)
     {
-        if (!server(QStringLiteral("UPDATE Servizi SET ServizioAttivo = 0")))
+        if (!server(QStringLiteral("UPDATE \"Servizi\" SET \"ServizioAttivo\" = FALSE")))
             return false;
         for (int id : ids) {
-            if (!server(QStringLiteral("UPDATE Servizi SET ServizioAttivo = -1 WHERE ID = ?"),
+            if (!server(QStringLiteral(
+                            "UPDATE \"Servizi\" SET \"ServizioAttivo\" = TRUE WHERE \"ID\" = ?"),
                         {id}))
                 return false;
         }
@@ -77,7 +68,7 @@ public:
 
     std::unique_ptr<FrontEnd> makeScreen()
     {
-        return std::make_unique<FrontEnd>(state, shell, clock, issuer);
+        return std::make_unique<FrontEnd>(installation.stores(), state, shell, clock, issuer);
     }
 
     // A loaded screen, or null when its load said that no screen is to be shown.
@@ -89,21 +80,7 @@ public:
         return screen;
     }
 
-    std::unique_ptr<TempInstallation> installed;
-    TempInstallation &installation;
-    StationState state;
-    TestShell shell;
-    TestClock clock;
     FakeIssuer issuer;
-
-private:
-    static Installation::ServerOptions options(int activeServices, int resolutionCode)
-    {
-        Installation::ServerOptions options;
-        options.activeServices = activeServices;
-        options.resolutionCode = resolutionCode;
-        return options;
-    }
 };
 
 } // namespace nx7::test

@@ -4,6 +4,7 @@
 #include "fakereceiptprinter.h"
 #include "filenames.h"
 #include "frontend.h"
+#include "stationdata.h"
 #include "tempinstallation.h"
 #include "testshell.h"
 #include "ticketissue.h"
@@ -40,19 +41,15 @@ void TestRealInput::touchesDuringASlowIssueAndABounceGiveOneTicket()
     SystemClock clock; // the bounce is real time here
     EventLoopWaiter waiter;
     ImageTicketPrinter printer;
-    TicketIssue issue(state, shell, clock, waiter, printer);
+    TicketIssue issue(installation.stores(), state, shell, clock, waiter, printer);
     QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl"),
                         QStringLiteral("Ticket.lbl")));
-    FrontEnd screen(state, shell, clock, issue);
+    FrontEnd screen(installation.stores(), state, shell, clock, issue);
     QVERIFY(screen.Form_Load());
     screen.show();
     QVERIFY(QTest::qWaitForWindowExposed(&screen));
     const QPoint at = screen.bottone(2)->mapToGlobal(screen.bottone(2)->rect().center());
-    const auto queueLength = [&] {
-        return Database::open(installation.serverDatabase())
-            ->select(QStringLiteral("SELECT * FROM Codafromtotem"))
-            ->size();
-    };
+    const auto queueLength = [&] { return test::queueLength(installation); };
 
     // A counter station holds the shared database for 1.5 s.
     QProcess station;
@@ -114,8 +111,8 @@ void TestRealInput::printerStateComesAndGoesOnTheScreen()
     SystemClock clock;
     EventLoopWaiter waiter;
     SystemTicketPrinter printer;
-    TicketIssue issue(state, shell, clock, waiter, printer);
-    FrontEnd screen(state, shell, clock, issue);
+    TicketIssue issue(installation.stores(), state, shell, clock, waiter, printer);
+    FrontEnd screen(installation.stores(), state, shell, clock, issue);
     QVERIFY(screen.Form_Load());
     screen.show();
     QVERIFY(QTest::qWaitForWindowExposed(&screen));

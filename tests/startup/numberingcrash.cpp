@@ -3,9 +3,11 @@
 // for the n-th time: the process kills itself with SIGKILL, so nothing is tidied up.
 #include "filenames.h"
 #include "numberingstart.h"
+#include "stores.h"
 #include "textrecord.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QStringList>
 
 #include <csignal>
@@ -22,12 +24,13 @@ int main(int argc, char *argv[])
     const auto stage = static_cast<NumberingStart::Stage>(args.at(1).toInt());
     const int times = args.at(2).toInt();
 
+    const Stores stores(QDir::currentPath());
     StationState state;
-    auto path = TextRecord::readFirstField(FilePath::local(FileName::ServerPathFile));
+    auto path = TextRecord::readFirstField(stores.stationFile(FileName::ServerPathFile));
     if (!path)
         return 4;
     state.serverPath = *path;
-    NumberingStart start(state);
+    NumberingStart start(stores, state);
     int seen = 0;
     start.setStageHook([&](NumberingStart::Stage reached) {
         if (reached == stage && ++seen == times)

@@ -5,6 +5,7 @@
 #include "fakereceiptprinter.h"
 #include "filenames.h"
 #include "stationstate.h"
+#include "stationdata.h"
 #include "tempinstallation.h"
 #include "testshell.h"
 #include "ticketfakes.h"
@@ -29,7 +30,8 @@ namespace {
 // A station whose Ticket.lbl is the shipped sample sent to `output`; slot n issues 40 + n.
 struct EscPosKiosk
 {
-    explicit EscPosKiosk(const QString &output) : issue(state, shell, clock, waiter, printer)
+    explicit EscPosKiosk(const QString &output)
+        : issue(installation.stores(), state, shell, clock, waiter, printer)
     {
         state.serverPath = installation.serverPath();
         QFile sample(QStringLiteral(NX7_TICKET_LAYOUT));
@@ -46,12 +48,8 @@ struct EscPosKiosk
     // What the station and the server hold for slot 4: "P4", "Attesa", the queue length.
     QVariantList records()
     {
-        const auto value = [](const QString &database, const char *sql) {
-            return Database::open(database)->select(QString::fromLatin1(sql))->first().first();
-        };
-        return {value(installation.localDatabase(), "SELECT P4 FROM Numerazione"),
-                value(installation.serverDatabase(), "SELECT Attesa FROM Servizi WHERE ID = 4"),
-                value(installation.serverDatabase(), "SELECT COUNT(*) FROM Codafromtotem")};
+        return {scalar(installation.localDatabase(), QStringLiteral("SELECT P4 FROM Numerazione")),
+                waitingCounts(installation).value(3), queueLength(installation)};
     }
 
     TempInstallation installation;

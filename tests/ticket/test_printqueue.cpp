@@ -68,7 +68,7 @@ void TestPrintQueue::printerStatesAsTheSchedulerReportsThem()
     TestClock clock;
     FakeWaiter waiter;
     SystemTicketPrinter printer;
-    TicketIssue issue(state, shell, clock, waiter, printer);
+    TicketIssue issue(installation.stores(), state, shell, clock, waiter, printer);
     FakeTicketScreen screen;
     screen.context.slotNextNumber[1] = 7;
     screen.context.slotServiceId[1] = 1;

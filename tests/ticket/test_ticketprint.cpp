@@ -159,7 +159,7 @@ void TestTicketPrint::printRowFeedsTheEngine()
     TestShell shell;
     ImageTicketPrinter printer;
     ReportEngine engine(printer);
-    TicketPrintJob job(shell, engine);
+    TicketPrintJob job(installation.stores(), shell, engine);
     TicketContext ticket;
     ticket.issuedServiceName = QStringLiteral("Servizio 1 ");
     ticket.screenDateText = QStringLiteral("08/12/2026");
@@ -340,8 +340,7 @@ void TestTicketPrint::engineGathersEveryLabelBeforePrinting()
     engine.setDefineVariablesHandler(std::ref(feeder));
 
     QString project = layoutPath;
-    QCOMPARE(engine.printRun(0, 1, project, 0, 256, 0, nullptr, QString(), 0, QString()),
-             ReportEngine::Printed);
+    QVERIFY(engine.printRun(0, 1, project, 0, 256, 0, nullptr, QString(), 0, QString()));
     QCOMPARE(feeder.given, 3);
     QCOMPARE(feeder.threads, QList<Qt::HANDLE>(3, QThread::currentThreadId()));
     QCOMPARE(engine.lastRunLabels().size(), 3);
@@ -352,15 +351,17 @@ void TestTicketPrint::engineGathersEveryLabelBeforePrinting()
     // A missing layout prints nothing and asks for no variables.
     feeder.given = 0;
     QString missing = dir.filePath(QStringLiteral("None.lbl"));
-    QCOMPARE(engine.printRun(0, 1, missing, 0, 256, 0, nullptr, QString(), 0, QString()),
-             ReportEngine::LayoutMissing);
+    QCOMPARE(
+        engine.printRun(0, 1, missing, 0, 256, 0, nullptr, QString(), 0, QString()).errorNumber(),
+        ErrorNumber::FileNotFound);
     QCOMPARE(feeder.given, 0);
     QCOMPARE(printer.targets.size(), 1);
 
     // A handler that never reports the last row cannot print forever.
     engine.setDefineVariablesHandler([](qint32, qint32, qint32 &, qint32 &) {});
-    QCOMPARE(engine.printRun(0, 1, project, 0, 256, 0, nullptr, QString(), 0, QString()),
-             ReportEngine::TooManyLabels);
+    QCOMPARE(
+        engine.printRun(0, 1, project, 0, 256, 0, nullptr, QString(), 0, QString()).errorNumber(),
+        ErrorNumber::InvalidProcedureCall);
     QCOMPARE(printer.targets.size(), 1);
 }
 
@@ -382,8 +383,7 @@ void TestTicketPrint::pdfTicketCarriesTheValues()
     LabelFeeder feeder{engine, {kTicket}};
     engine.setDefineVariablesHandler(std::ref(feeder));
     QString project = layoutPath;
-    QCOMPARE(engine.printRun(0, 1, project, 0, 256, 0, nullptr, QString(), 0, QString()),
-             ReportEngine::Printed);
+    QVERIFY(engine.printRun(0, 1, project, 0, 256, 0, nullptr, QString(), 0, QString()));
     const QString text = pdfText(dir.filePath(QStringLiteral("ticket.pdf")));
     QVERIFY2(text.contains(QStringLiteral("Anagrafe")), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("42")), qPrintable(text));
@@ -394,8 +394,7 @@ void TestTicketPrint::pdfTicketCarriesTheValues()
     // The next ticket gets its own file; the first one stays as it was.
     feeder.given = 0;
     feeder.labels[0][5].contents = QStringLiteral("43");
-    QCOMPARE(engine.printRun(0, 1, project, 0, 256, 0, nullptr, QString(), 0, QString()),
-             ReportEngine::Printed);
+    QVERIFY(engine.printRun(0, 1, project, 0, 256, 0, nullptr, QString(), 0, QString()));
     QVERIFY(pdfText(dir.filePath(QStringLiteral("ticket-2.pdf"))).contains(QStringLiteral("43")));
     QVERIFY(pdfText(dir.filePath(QStringLiteral("ticket.pdf"))).contains(QStringLiteral("42")));
 
@@ -404,8 +403,7 @@ void TestTicketPrint::pdfTicketCarriesTheValues()
     QString elsewhere = dir.filePath(QStringLiteral("Other.lbl"));
     writeFile(elsewhere,
               "output pdf " + QFile::encodeName(dir.filePath(QStringLiteral("none/t.pdf"))) + "\n");
-    QCOMPARE(engine.printRun(0, 1, elsewhere, 0, 256, 0, nullptr, QString(), 0, QString()),
-             ReportEngine::PrintFailed);
+    QVERIFY(!engine.printRun(0, 1, elsewhere, 0, 256, 0, nullptr, QString(), 0, QString()));
 }
 
 void TestTicketPrint::unknownPrinterIsNeverReplacedByAnother()
@@ -467,7 +465,7 @@ void TestTicketPrint::defineVariablesFlagContract()
     TestShell shell;
     ImageTicketPrinter printer;
     ReportEngine engine(printer);
-    TicketPrintJob job(shell, engine);
+    TicketPrintJob job(installation.stores(), shell, engine);
     TicketContext ticket;
     ticket.issuedNumber = 21;
     QVERIFY(job.WritePrintRow(ticket));

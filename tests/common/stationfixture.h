@@ -1,0 +1,42 @@
+#pragma once
+
+#include "serverbackend.h"
+#include "stationstate.h"
+#include "tempinstallation.h"
+#include "testshell.h"
+
+#include <memory>
+
+namespace nx7::test {
+
+// A station on a temporary installation whose server database is on the given backend,
+// with the state that names its server and the test desktop and clock that the start-up
+// window, the kiosk screen and the ticket issue take.
+struct StationFixture
+{
+    explicit StationFixture(const QString &backend = ServerBackend::current(),
+                            const Installation::ServerOptions &options = {})
+        : installed(ServerBackend::install(backend, options)), installation(*installed)
+    {
+        state.serverPath = installation.serverPath();
+    }
+
+    bool ready() const { return installation.ok(); }
+
+    std::unique_ptr<TempInstallation> installed;
+    TempInstallation &installation;
+    StationState state;
+    TestShell shell;
+    TestClock clock;
+};
+
+// Server options with that many active services and that screen resolution.
+inline Installation::ServerOptions serverOptions(int activeServices, int resolutionCode = 0)
+{
+    Installation::ServerOptions options;
+    options.activeServices = activeServices;
+    options.resolutionCode = resolutionCode;
+    return options;
+}
+
+} // namespace nx7::test
