@@ -22,22 +22,48 @@ QString journalPath()
     return FilePath::local(NumberingJournal::fileName());
 }
 
+bool sameTicketValue(const QVariant &stored, const QVariant &journalled)
+{
+    if (Value::isNull(stored) || Value::isNull(journalled))
+        return Value::isNull(stored) && Value::isNull(journalled);
+    return stored.toString() == journalled.toString(); // a number comes back from JSON as 3.0
+}
+
 // Whether the ticket that was first in the queue before the start is still there:
-// then the server's transaction was rolled back.
+// then the server's transaction was rolled back. Read through the record set, which finds
+// the table and its fields in the spelling the server database has, SQLite or PostgreSQL.
 Result<bool> ticketStillQueued(const NumberingJournal &journal)
 {
     auto db = Database::open(journal.serverDatabase, Database::Sharing::Shared);
     if (!db)
         return db.error();
-    QStringList conditions;
-    for (const QString &column : NumberingJournal::ticketColumns())
-        conditions << Database::quoted(column) + QStringLiteral(" IS ?");
-    auto found = db->select(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2")
-                                .arg(Database::quoted(kQueueTable), conditions.join(" AND ")),
-                            journal.firstQueuedTicket);
-    if (!found)
-        return found.error();
-    return !found->isEmpty() && found->first().value(0).toInt() > 0;
+    auto queue = RecordSet::openTable(*db, kQueueTable);
+    if (!queue)
+        return queue.error();
+    const QStringList &columns = NumberingJournal::ticketColumns();
+    for (; !queue->eof(); queue->moveNext()) {
+        bool same = true;
+        for (qsizetype i = 0; i < columns.size() && same; ++i) {
+            auto value = queue->value(columns.at(i));
+            if (!value)
+                return value.error();
+            same = sameTicketValue(*value, journal.firstQueuedTicket.value(i));
+        }
+        if (same)
+            return true;
+    }
+    return false;
+}
+
+// A Null field stays null: JSON would otherwise turn it into 0 or "", and the ticket
+// would never be found again, so a rolled-back start would be taken for a committed one.
+QJsonArray ticketValues(const QVariantList &values)
+{
+    QJsonArray array;
+    for (const QVariant &value : values)
+        array.append(Value::isNull(value) ? QJsonValue(QJsonValue::Null)
+                                          : QJsonValue::fromVariant(value));
+    return array;
 }
 
 Status putBack(const NumberingJournal::File &file)
@@ -74,10 +100,9 @@ Status NumberingJournal::write() const
                          QString::fromLatin1(file.previous->toBase64()));
         entries.append(entry);
     }
-    const QJsonObject root{
-        {QStringLiteral("serverDatabase"), serverDatabase},
-        {QStringLiteral("firstQueuedTicket"), QJsonArray::fromVariantList(firstQueuedTicket)},
-        {QStringLiteral("files"), entries}};
+    const QJsonObject root{{QStringLiteral("serverDatabase"), serverDatabase},
+                           {QStringLiteral("firstQueuedTicket"), ticketValues(firstQueuedTicket)},
+                           {QStringLiteral("files"), entries}};
     // Atomic and flushed: a journal is either whole or absent.
     return TextRecord::writeFileAtomically(journalPath(), QJsonDocument(root).toJson());
 }
