@@ -165,111 +165,42 @@ bool PostgresServer::stop()
     return !m_running;
 }
 
-namespace {
-
-bool openssl(const QString &folder, const QStringList &arguments, QString *error)
-{
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(QStringLiteral("openssl"), arguments);
-    if (process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
-        process.exitCode() == 0)
-        return true;
-    *error = QStringLiteral("openssl %1 failed: %2")
-                 .arg(arguments.join(u' '), QString::fromLocal8Bit(process.readAllStandardError()));
-    return false;
-}
-
-} // namespace
-
-bool PostgresServer::makeCertificates()
-{
-    const QString folder = m_root.filePath(QStringLiteral("tls"));
-    if (QFileInfo::exists(folder + QStringLiteral("/server.crt")))
-        return true;
-    QDir().mkpath(folder);
-    QFile extensions(folder + QStringLiteral("/server.ext"));
-    if (!extensions.open(QIODevice::WriteOnly) ||
-        extensions.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n") < 0)
-        return false;
-    extensions.close();
-    const auto key = [](const QString &name) {
-        return QStringList{QStringLiteral("-newkey"),
-                           QStringLiteral("ec"),
-                           QStringLiteral("-pkeyopt"),
-                           QStringLiteral("ec_paramgen_curve:prime256v1"),
-                           QStringLiteral("-nodes"),
-                           QStringLiteral("-keyout"),
-                           name + ".key"};
-    };
-    const auto authority = [&](const QString &name, const QString &subject) {
-        return openssl(folder,
-                       QStringList{QStringLiteral("req"), QStringLiteral("-x509"),
-                                   QStringLiteral("-days"), QStringLiteral("2"),
-                                   QStringLiteral("-subj"), subject, QStringLiteral("-out"),
-                                   name + ".crt"} +
-                           key(name),
-                       &m_error);
-    };
-    const bool made =
-        authority(QStringLiteral("ca"), QStringLiteral("/CN=NX7 test CA")) &&
-        authority(QStringLiteral("foreign"), QStringLiteral("/CN=Another CA")) &&
-        openssl(folder,
-                QStringList{QStringLiteral("req"), QStringLiteral("-subj"),
-                            QStringLiteral("/CN=localhost"), QStringLiteral("-out"),
-                            QStringLiteral("server.csr")} +
-                    key(QStringLiteral("server")),
-                &m_error) &&
-        openssl(folder,
-                {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
-                 QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.crt"),
-                 QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
-                 QStringLiteral("-CAcreateserial"), QStringLiteral("-days"), QStringLiteral("2"),
-                 QStringLiteral("-extfile"), QStringLiteral("server.ext"), QStringLiteral("-out"),
-                 QStringLiteral("server.crt")},
-                &m_error);
-    if (!made)
-        return false;
-    // The server reads its key only when the key is its own and private.
-    const QString serverKey = folder + QStringLiteral("/server.key");
-    QFile::setPermissions(serverKey, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return !runningAsRoot() || (giveToServerUser(folder) && giveToServerUser(serverKey) &&
-                                giveToServerUser(folder + QStringLiteral("/server.crt")));
-}
-
 bool PostgresServer::setTls(bool on)
 {
-    if (on && !makeCertificates())
+    QProcess certificates;
+    if (on)
+        certificates.start(
+            QStringLiteral("sh"),
+            {QStringLiteral("-ec"),
+             QStringLiteral(
+                 "mkdir -p \"$0\"; cd \"$0\"; [ -f server.crt ] && exit 0;"
+                 "k='-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2';"
+                 "openssl req -x509 -subj /CN=ca $k -keyout ca.key -out ca.crt;"
+                 "openssl req -x509 -subj /CN=foreign $k -keyout foreign.key -out foreign.crt;"
+                 "openssl req -subj /CN=localhost $k -keyout server.key -out server.csr;"
+                 "echo subjectAltName=DNS:localhost,IP:127.0.0.1 > ext;"
+                 "openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial "
+                 "-days 2 -extfile ext -out server.crt; chmod 600 server.key;"
+                 "[ $(id -u) != 0 ] || chown postgres server.key server.crt"),
+             tlsFile({})});
+    if (on && (!certificates.waitForFinished(30000) || certificates.exitCode() != 0)) {
+        m_error = QString::fromLocal8Bit(certificates.readAllStandardError());
         return false;
-    // The last setting of the file wins; a reload applies it to new connections.
+    }
+    // The last line of the file wins; a reload applies it to new connections.
     QFile conf(m_data + QStringLiteral("/postgresql.conf"));
-    const QString tls = m_root.filePath(QStringLiteral("tls"));
-    const QString lines = on ? QStringLiteral("ssl = on\nssl_cert_file = '%1/server.crt'\n"
-                                              "ssl_key_file = '%1/server.key'\n")
-                                   .arg(tls)
-                             : QStringLiteral("ssl = off\n");
+    const QString lines = QStringLiteral("ssl = %1\nssl_cert_file = '%2'\nssl_key_file = '%3'\n")
+                              .arg(on ? "on" : "off", tlsFile("server.crt"), tlsFile("server.key"));
     if (!conf.open(QIODevice::Append) || conf.write(lines.toUtf8()) < 0)
         return false;
     conf.close();
-    if (psql(QStringLiteral("postgres"), QStringLiteral("SELECT pg_reload_conf()")).isNull())
-        return false;
-    const QByteArray wanted = on ? "on\n" : "off\n";
+    psql(QStringLiteral("postgres"), QStringLiteral("SELECT pg_reload_conf()"));
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (psql(QStringLiteral("postgres"), QStringLiteral("SHOW ssl")) == wanted)
+        if (psql(QStringLiteral("postgres"), QStringLiteral("SHOW ssl")) == (on ? "on\n" : "off\n"))
             return true;
         QThread::msleep(50);
     }
-    m_error = QStringLiteral("the server did not switch ssl %1").arg(on ? "on" : "off");
     return false;
-}
-
-QString PostgresServer::tlsConnectionString(const QString &database, const QString &user,
-                                            const QString &ca) const
-{
-    return QStringLiteral("host=localhost hostaddr=127.0.0.1 port=%1 dbname=%2 user=%3 "
-                          "sslmode=verify-full sslrootcert=%4")
-        .arg(m_port)
-        .arg(database, user, ca);
 }
 
 QString PostgresServer::connectionString(const QString &database, bool tcp) const

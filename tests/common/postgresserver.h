@@ -39,24 +39,16 @@ public:
     bool stop();
     bool start();
 
-    // Switches TLS on or off while the server runs. The first time, openssl makes a CA, a
-    // server certificate it signs for "localhost" and 127.0.0.1, and a foreign CA that
-    // signed nothing here.
+    // Switches TLS on or off while the server runs. The first time, openssl makes the CA
+    // "tls/ca.crt", a server certificate it signs for localhost and 127.0.0.1, and the
+    // foreign CA "tls/foreign.crt" that signed nothing here.
     bool setTls(bool on);
-    QString caCertificate() const { return m_root.filePath(QStringLiteral("tls/ca.crt")); }
-    QString foreignCaCertificate() const
-    {
-        return m_root.filePath(QStringLiteral("tls/foreign.crt"));
-    }
-    // A connection string over TCP that verifies the server against `ca` (verify-full).
-    QString tlsConnectionString(const QString &database, const QString &user,
-                                const QString &ca) const;
+    QString tlsFile(const QString &name) const { return m_root.filePath("tls/" + name); }
 
 private:
     QStringList asServerUser(const QString &program, const QStringList &arguments) const;
     bool runTool(const QString &program, const QStringList &arguments, int timeoutMs = 60000,
                  QByteArray *output = nullptr);
-    bool makeCertificates();
 
     QTemporaryDir m_root;
     QString m_binaries;
