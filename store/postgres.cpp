@@ -617,6 +617,12 @@ Error Lease::failure(const QSqlError &error, const QString &what)
         forgetTables();
         return Error::make(ErrorNumber::ItemNotFound);
     }
+    if (state == QStringLiteral("42501"))
+        return Error::make(ErrorNumber::DatabaseOperationFailed,
+                           QStringLiteral("Permesso negato dal database del server: l'utente di "
+                                          "%1 non ha i diritti del totem (nx7setup "
+                                          "permessi-totem).")
+                               .arg(FileName::ServerConnection));
     if (state == QStringLiteral("22P02"))
         return Error::make(ErrorNumber::TypeMismatch);
     if (state == QStringLiteral("22003"))
