@@ -407,11 +407,9 @@ void LaMain::StartInitialNumbering()
         endProgram();
         break;
     case NumberingStart::Outcome::Kind::ServerNotOpened:
-        // Nothing changed; the operator can try again. An Access file of the old kiosk
-        // is never used, and the operator must know why nothing happens.
-        if (outcome.error.number == ErrorNumber::UnrecognizedDatabaseFormat)
-            m_shell.messageBox(this, Shell::Icon::Critical, kWarningTitle,
-                               outcome.error.description);
+        // Nothing changed; the operator can try again, and is told why nothing happened
+        // (an old Access file, a refused login, a certificate that does not verify ...).
+        m_shell.messageBox(this, Shell::Icon::Critical, kWarningTitle, outcome.error.description);
         break;
     case NumberingStart::Outcome::Kind::Failed:
         MsgForm::showMessage(m_shell, this, outcome.message);

@@ -144,10 +144,12 @@ NumberingStart::Outcome NumberingStart::loadCurrent()
     auto counters = readCounters(Table::Counters);
     if (!counters)
         return failed(kCurrentTitle, counters.error());
-    // A file that is no database of this kiosk (an old Access file) is named, as the
-    // initial start does; a missing server is left to the screen's own load.
+    // A file that is no database of this kiosk (an old Access file) or a server that refuses
+    // the connection is named, as the initial start does; a missing server is left to the
+    // screen's own load.
     if (auto server = m_stores.server(m_state.serverPath);
-        !server && server.errorNumber() == ErrorNumber::UnrecognizedDatabaseFormat) {
+        !server && (server.errorNumber() == ErrorNumber::UnrecognizedDatabaseFormat ||
+                    server.errorNumber() == ErrorNumber::CannotOpenDatabase)) {
         qCWarning(lcStartup).noquote() << "server database unusable:" << server.error().description;
         return Outcome{Outcome::Kind::ServerNotOpened, server.error(), {}};
     }

@@ -16,7 +16,12 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <algorithm>
 #include <atomic>
+#include <initializer_list>
+
+#include <clocale>
+#include <locale.h>
 
 namespace nx7::postgres {
 
@@ -165,30 +170,131 @@ QString connectionOption(const QString &key, const QString &value)
     return QStringLiteral("%1='%2'").arg(key, escaped);
 }
 
-// libpq's reason for a failed connection, turned into what the handlers select on.
+// libpq's reason for a failed connection, turned into what the handlers select on: each
+// cause its own Italian reason, so that a technician is sent to the right place. libpq's
+// own words are read in English (see EnglishMessages); those the server sends follow the
+// server's language, so its few that matter are recognised in Italian too.
 Error connectionRefused(const QString &reason, const Settings &settings)
 {
     qCWarning(lcStore).noquote() << "PostgreSQL server" << target(settings)
                                  << "not connected:" << reason.trimmed();
-    const auto says = [&](const char *text) {
-        return reason.contains(QLatin1String(text), Qt::CaseInsensitive);
+    const auto says = [&](std::initializer_list<const char *> texts) {
+        return std::any_of(texts.begin(), texts.end(), [&](const char *text) {
+            return reason.contains(QLatin1String(text), Qt::CaseInsensitive);
+        });
     };
-    if (says("database \"") && says("does not exist"))
-        return Error::make(ErrorNumber::CannotOpenDatabase,
-                           QStringLiteral("Il database \"%1\" non esiste sul server %2.")
-                               .arg(valueOf(settings, QStringLiteral("dbname")), target(settings)));
-    if (says("authentication") || says("password") || says("pg_hba.conf") || says("role \"") ||
-        says("permission denied") || says("certificate"))
-        return Error::make(ErrorNumber::CannotOpenDatabase,
-                           QStringLiteral("Accesso negato al database %1: controllare utente e "
-                                          "password in %2 o nel file .pgpass.")
-                               .arg(target(settings), FileName::ServerConnection));
-    if (says("invalid connection option") || says("invalid") || says("missing \"=\""))
+    const auto refused = [](const QString &text) {
+        return Error::make(ErrorNumber::CannotOpenDatabase, text);
+    };
+    const QString where = target(settings);
+    const QString file = FileName::ServerConnection;
+    if (says({"root certificate file", "certificate revocation list"})) {
+        QString ca = valueOf(settings, QStringLiteral("sslrootcert"));
+        if (ca.isEmpty())
+            ca = QStringLiteral("~/.postgresql/root.crt"); // libpq's default
+        return refused(QStringLiteral("Certificato della CA \"%1\" mancante o illeggibile su "
+                                      "questa postazione: controllare sslrootcert in %2.")
+                           .arg(ca, file));
+    }
+    if (says({"does not match host name", "server certificate for"}))
+        return refused(QStringLiteral("Il certificato del server %1 non è intestato al nome "
+                                      "indicato in %2 (host): connessione rifiutata.")
+                           .arg(where, file));
+    if (says({"certificate verify failed", "certificate has expired", "self-signed certificate",
+              "self signed certificate", "unable to get local issuer"}))
+        return refused(QStringLiteral("Certificato del server %1 non verificato: non è firmato "
+                                      "dalla CA indicata in %2 (sslrootcert). Connessione "
+                                      "rifiutata.")
+                           .arg(where, file));
+    if (says({"server does not support SSL"}))
+        return refused(QStringLiteral("Il server %1 non accetta connessioni cifrate (TLS), "
+                                      "richieste da sslmode in %2.")
+                           .arg(where, file));
+    if (says({"no pg_hba.conf entry", "nessuna voce in pg_hba.conf"}))
+        return refused(QStringLiteral("Il server %1 non ammette questa postazione con questo "
+                                      "utente: controllare pg_hba.conf sul server e sslmode in "
+                                      "%2.")
+                           .arg(where, file));
+    if (says({"database \"", "il database \""}) && says({"does not exist", "non esiste"}))
+        return refused(QStringLiteral("Il database \"%1\" non esiste sul server %2.")
+                           .arg(valueOf(settings, QStringLiteral("dbname")), where));
+    if (says({"permission denied for database", "permesso negato per il database"}))
+        return refused(QStringLiteral("L'utente \"%1\" non ha il permesso di collegarsi al "
+                                      "database %2.")
+                           .arg(valueOf(settings, QStringLiteral("user")), where));
+    if (says({"authentication", "autenticazione", "password", "role \"", "il ruolo \""}))
+        return refused(QStringLiteral("Accesso negato al database %1: controllare utente e "
+                                      "password in %2 o nel file .pgpass.")
+                           .arg(where, file));
+    if (says({"SSL error", "sslmode", "SSL library"}))
+        return refused(QStringLiteral("Connessione cifrata (TLS) con il server %1 non riuscita: "
+                                      "controllare sslmode in %2.")
+                           .arg(where, file));
+    if (says({"invalid connection option", "invalid", "missing \"=\""}))
         return badConnectionString(QStringLiteral("parametro non riconosciuto dal server"));
     return Error::make(ErrorNumber::NotValidPath,
                        QStringLiteral("Il server del database %1 non è raggiungibile. Verificare "
                                       "che il server sia acceso e raggiungibile dalla rete.")
-                           .arg(target(settings)));
+                           .arg(where));
+}
+
+// libpq translates its messages into the station's language (LC_MESSAGES): while a
+// connection is made this thread reads them in English, in which they are recognised.
+class EnglishMessages
+{
+public:
+    EnglishMessages()
+    {
+        locale_t base = ::duplocale(LC_GLOBAL_LOCALE);
+        if (!base)
+            return;
+        m_english = ::newlocale(LC_MESSAGES_MASK, "C", base);
+        if (!m_english) {
+            ::freelocale(base);
+            return;
+        }
+        m_previous = ::uselocale(m_english);
+    }
+    ~EnglishMessages()
+    {
+        if (!m_english)
+            return;
+        ::uselocale(m_previous);
+        ::freelocale(m_english);
+    }
+    EnglishMessages(const EnglishMessages &) = delete;
+    EnglishMessages &operator=(const EnglishMessages &) = delete;
+
+private:
+    locale_t m_english = nullptr;
+    locale_t m_previous = nullptr;
+};
+
+// Settings naming a file on the station: a relative name is taken from the folder of
+// "NX7PRO.pg", where one copy serves every station, not from each kiosk's own folder.
+const QStringList &fileSettings()
+{
+    static const QStringList keys{QStringLiteral("sslrootcert"), QStringLiteral("sslcrl"),
+                                  QStringLiteral("sslcrldir"),   QStringLiteral("sslcert"),
+                                  QStringLiteral("sslkey"),      QStringLiteral("passfile")};
+    return keys;
+}
+
+QString withFilesFrom(const QString &connectionString, const QString &folder)
+{
+    auto settings = parseConnectionString(connectionString);
+    if (!settings)
+        return connectionString; // refused, with its reason, when it is used
+    bool changed = false;
+    QStringList rebuilt;
+    for (auto &[key, value] : *settings) {
+        if (fileSettings().contains(key) && !value.isEmpty() && QDir::isRelativePath(value)) {
+            value = QDir::cleanPath(QDir(folder).absoluteFilePath(value));
+            changed = true;
+        }
+        rebuilt.append(connectionOption(key, value));
+    }
+    return changed ? rebuilt.join(u' ') : connectionString;
 }
 
 bool isInteger(const QString &text)
@@ -321,6 +427,7 @@ Result<std::shared_ptr<Session>> connect(const QString &connectionString)
                                                  "installato su questa postazione."));
         } else {
             configure(db, *settings);
+            const EnglishMessages english;
             if (!db.open())
                 refused = connectionRefused(db.lastError().text(), *settings);
         }
@@ -417,7 +524,7 @@ Result<QString> readConnectionFile(const QString &path)
         if (!trimmed.isEmpty() && !trimmed.startsWith(u'#'))
             parts.append(trimmed);
     }
-    return parts.join(u' ');
+    return withFilesFrom(parts.join(u' '), QFileInfo(path).absolutePath());
 }
 
 int Table::column(const QString &name) const
@@ -510,6 +617,12 @@ Error Lease::failure(const QSqlError &error, const QString &what)
         forgetTables();
         return Error::make(ErrorNumber::ItemNotFound);
     }
+    if (state == QStringLiteral("42501"))
+        return Error::make(ErrorNumber::DatabaseOperationFailed,
+                           QStringLiteral("Permesso negato dal database del server: l'utente di "
+                                          "%1 non ha i diritti del totem (nx7setup "
+                                          "permessi-totem).")
+                               .arg(FileName::ServerConnection));
     if (state == QStringLiteral("22P02"))
         return Error::make(ErrorNumber::TypeMismatch);
     if (state == QStringLiteral("22003"))

@@ -29,7 +29,9 @@ Result<Settings> parseConnectionString(const QString &text);
 // The connection file that turns the server database at `databasePath` into a
 // PostgreSQL database: "NX7PRO.pg" beside it (any capitalisation), or an empty text.
 QString connectionFileFor(const QString &databasePath);
-// The connection string held in a connection file: lines joined, "#" comments dropped.
+// The connection string held in a connection file: lines joined, "#" comments dropped, and
+// a relative file it names (sslrootcert, sslcert, sslkey, sslcrl, passfile) taken from the
+// connection file's own folder.
 Result<QString> readConnectionFile(const QString &path);
 
 // A table as the server holds it: its real name, its columns and how rows are told apart.
@@ -73,8 +75,9 @@ private:
 };
 
 // Lends a connection to the database of a connection string, reusing one kept from
-// before when it still answers. An unreachable server is 3044, a refused login or a
-// missing database 3051, each with an Italian description; libpq's reason is logged.
+// before when it still answers. An unreachable server is 3044; a refused login, a missing
+// database, a certificate that does not verify or a server without TLS when sslmode asks
+// for it 3051, each with an Italian description of its own; libpq's reason is logged.
 Result<std::unique_ptr<Lease>> lease(const QString &connectionString);
 
 } // namespace nx7::postgres

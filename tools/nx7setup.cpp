@@ -1,5 +1,6 @@
 // Creates a new station folder or a new server folder for the kiosk.
 #include "installation.h"
+#include "kioskrole.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -17,9 +18,12 @@ int main(int argc, char *argv[])
         "  nx7setup server CARTELLA [--servizi N] [--risoluzione R] [--postgresql CONNESSIONE]\n"
         "  nx7setup postazione CARTELLA --server CARTELLA_SERVER\n"
         "  nx7setup migra CARTELLA_SERVER --postgresql CONNESSIONE\n"
+        "  nx7setup permessi-totem --postgresql CONNESSIONE RUOLO\n"
         "CONNESSIONE e' una stringa di connessione libpq (\"host=... dbname=... user=...\"\n"
         "o \"postgresql://...\"): il database del server diventa quel database PostgreSQL.\n"
-        "migra copia il NX7PRO.mdb della cartella nel database PostgreSQL."));
+        "migra copia il NX7PRO.mdb della cartella nel database PostgreSQL.\n"
+        "permessi-totem da' al ruolo RUOLO (gia' creato, per esempio con createuser) i soli\n"
+        "permessi che servono ai totem; CONNESSIONE e' quella del proprietario delle tabelle."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("tipo"), QStringLiteral("server o postazione"));
     parser.addPositionalArgument(QStringLiteral("cartella"), QStringLiteral("cartella da creare"));
@@ -46,7 +50,24 @@ int main(int argc, char *argv[])
         err << parser.helpText();
         return 2;
     }
+    QTextStream out(stdout);
     Status status;
+    if (args.at(0) == QStringLiteral("permessi-totem")) {
+        if (!parser.isSet(postgresql)) {
+            err << "Indicare il database PostgreSQL con --postgresql.\n";
+            return 2;
+        }
+        auto granted = KioskRole::grant(parser.value(postgresql), args.at(1));
+        if (!granted) {
+            err << "Errore " << granted.errorNumber() << ": " << granted.error().description
+                << "\n";
+            return 1;
+        }
+        out << "Permessi del ruolo \"" << args.at(1) << "\" (tutti gli altri tolti):\n";
+        for (const QString &line : std::as_const(*granted))
+            out << "  " << line << "\n";
+        return 0;
+    }
     if (args.at(0) == QStringLiteral("server")) {
         Installation::ServerOptions options;
         bool ok1 = false;
@@ -82,5 +103,11 @@ int main(int argc, char *argv[])
         err << "Errore " << status.errorNumber() << ": " << status.error().description << "\n";
         return 1;
     }
+    if (args.at(0) != QStringLiteral("postazione") && parser.isSet(postgresql))
+        out << "Database pronto. I totem non usino il proprietario: creare un ruolo con i soli\n"
+               "permessi dei totem e indicarlo in NX7PRO.pg (user=totem), per esempio:\n"
+               "  sudo -u postgres createuser --pwprompt totem\n"
+               "  nx7setup permessi-totem --postgresql \""
+            << parser.value(postgresql) << "\" totem\n";
     return 0;
 }

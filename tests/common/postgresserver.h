@@ -39,6 +39,12 @@ public:
     bool stop();
     bool start();
 
+    // Switches TLS on or off while the server runs. The first time, openssl makes the CA
+    // "tls/ca.crt", a server certificate it signs for localhost and 127.0.0.1, and the
+    // foreign CA "tls/foreign.crt" that signed nothing here.
+    bool setTls(bool on);
+    QString tlsFile(const QString &name) const { return m_root.filePath("tls/" + name); }
+
 private:
     QStringList asServerUser(const QString &program, const QStringList &arguments) const;
     bool runTool(const QString &program, const QStringList &arguments, int timeoutMs = 60000,
