@@ -598,6 +598,10 @@ int printersComparison(int tickets)
 int fakePrinter(const QDir &folder)
 {
     using State = test::FakeReceiptPrinter::State;
+    if (!folder.mkpath(QStringLiteral("."))) {
+        std::fprintf(stderr, "cannot make the folder %s\n", qPrintable(folder.absolutePath()));
+        return 1;
+    }
     test::FakeReceiptPrinter printer;
     std::printf("output escpos %s\noutput escpos %s\n", qPrintable(printer.tcpAddress()),
                 qPrintable(printer.serialDevice()));
@@ -613,8 +617,11 @@ int fakePrinter(const QDir &folder)
         const QList<QImage> tickets = printer.tickets();
         for (; saved < tickets.size(); ++saved) {
             const QString file = folder.filePath(QStringLiteral("ticket-%1.png").arg(saved + 1));
-            tickets.at(saved).save(file);
-            std::printf("%s\n", qPrintable(file));
+            if (tickets.at(saved).save(file))
+                std::printf("%s\n", qPrintable(file));
+            else
+                std::fprintf(stderr, "ticket %lld not saved in %s\n", qlonglong(saved + 1),
+                             qPrintable(file));
         }
         std::fflush(stdout);
         pollfd input{STDIN_FILENO, POLLIN, 0};
