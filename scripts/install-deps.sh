@@ -12,7 +12,7 @@ packages=(
   fontconfig fonts-dejavu-core fonts-liberation2
   tzdata
   sqlite3 poppler-utils xvfb xauth xkb-data x11-xkb-utils
-  x11-utils x11-apps xdotool
+  x11-utils x11-apps xdotool netpbm
   systemd-container
   qt6-translations-l10n
   postgresql libqt6sql6-psql odbc-postgresql unixodbc openssl
