@@ -62,7 +62,7 @@ const QPoint kParked(Twips::toPixels(1000), Twips::toPixels(23000));
 
 } // namespace
 
-class TestFrontEnd : public QObject
+class TestFrontEnd : public test::BackendSuite
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -91,9 +91,6 @@ private Q_SLOTS:
     void nightlyRestartCatchesUp();
     void nightlyRestartWaitsForTheIssue();
     void nightlyRestartDuringARealIssue();
-    void initTestCase_data() { test::ServerBackend::addRows(); }
-    void initTestCase();
-    void cleanupTestCase();
     void screenLoadsFromEitherBackend();
     void nightlyRestartEndsALongHold();
     void clockSteppedPastTheRestartWindowRestartsNothing();
@@ -108,8 +105,7 @@ private Q_SLOTS:
 void TestFrontEnd::init()
 {
     QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
-    QFETCH_GLOBAL(QString, backend);
-    test::ServerBackend::setCurrent(backend);
+    BackendSuite::init();
 }
 
 void TestFrontEnd::slotsFollowTheActiveServicesInTableOrder()
@@ -765,17 +761,6 @@ void TestFrontEnd::nightlyRestartDuringARealIssue()
     QVERIFY(kiosk.state.restartRequested);
     QVERIFY(kiosk.state.unattendedRestart);
     QVERIFY(!screen.isVisible());
-}
-
-void TestFrontEnd::initTestCase()
-{
-    QString error;
-    QVERIFY2(test::ServerBackend::start(&error), qPrintable(error));
-}
-
-void TestFrontEnd::cleanupTestCase()
-{
-    test::ServerBackend::stop();
 }
 
 void TestFrontEnd::screenLoadsFromEitherBackend()

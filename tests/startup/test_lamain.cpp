@@ -80,22 +80,21 @@ const QString kPathMessage =
 
 } // namespace
 
-class TestLaMain : public QObject
+class TestLaMain : public test::BackendSuite
 {
     Q_OBJECT
+public:
+    TestLaMain()
+        : BackendSuite({"windowContent", "pathProblemsLeadToSetup",
+                        "copyHeldAtTheSetupFormBlocksASecondCopy", "otherPathErrorsStopSilently",
+                        "secondCopyEnds", "settingsTables", "oldAccessLocalDatabaseIsRefused",
+                        "secondsEditTakesDigitsOnly", "saveRoundTripsThroughANewStart",
+                        "saveRefusesWhatTheFieldCannotHold", "saveReportsMissingStore",
+                        "invalidServerPath", "chiudiEndsTheProgram"})
+    {
+    }
+
 private Q_SLOTS:
-    void initTestCase_data() { ServerBackend::addRows(); }
-    void initTestCase()
-    {
-        QString error;
-        QVERIFY2(ServerBackend::start(&error), qPrintable(error));
-    }
-    void cleanupTestCase() { ServerBackend::stop(); }
-    void init()
-    {
-        QFETCH_GLOBAL(QString, backend);
-        ServerBackend::setCurrent(backend);
-    }
     void windowContent();
     void normalStartLoadsSettings();
     void pathProblemsLeadToSetup_data();
@@ -128,7 +127,6 @@ private Q_SLOTS:
 
 void TestLaMain::windowContent()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     LaMain &w = k.start();
@@ -189,7 +187,6 @@ void TestLaMain::pathProblemsLeadToSetup_data()
 
 void TestLaMain::pathProblemsLeadToSetup()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QFETCH(QByteArray, pathFile);
     QFETCH(QString, suffix);
     QFETCH(bool, secondCopy);
@@ -226,7 +223,6 @@ void TestLaMain::pathProblemsLeadToSetup()
 
 void TestLaMain::copyHeldAtTheSetupFormBlocksASecondCopy()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     QVERIFY(QFile::remove(QStringLiteral("percorsiT.txt")));
@@ -259,7 +255,6 @@ void TestLaMain::otherPathErrorsStopSilently_data()
 
 void TestLaMain::otherPathErrorsStopSilently()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QFETCH(bool, pathFileIsFolder);
     Kiosk k;
     QVERIFY(k.installation.ok());
@@ -280,7 +275,6 @@ void TestLaMain::otherPathErrorsStopSilently()
 
 void TestLaMain::secondCopyEnds()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     k.instance.running = true;
@@ -315,7 +309,6 @@ void TestLaMain::settingsTables_data()
 
 void TestLaMain::settingsTables()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QFETCH(QString, table);
     QFETCH(QString, row);
     QFETCH(bool, ticked);
@@ -343,7 +336,6 @@ void TestLaMain::settingsTables()
 
 void TestLaMain::oldAccessLocalDatabaseIsRefused()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     const QByteArray access =
@@ -361,7 +353,6 @@ void TestLaMain::oldAccessLocalDatabaseIsRefused()
 
 void TestLaMain::secondsEditTakesDigitsOnly()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     LaMain &w = k.startShown();
@@ -385,7 +376,6 @@ void TestLaMain::secondsEditTakesDigitsOnly()
 
 void TestLaMain::saveRoundTripsThroughANewStart()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     LaMain &w = k.startShown();
@@ -420,7 +410,6 @@ void TestLaMain::saveRoundTripsThroughANewStart()
 
 void TestLaMain::saveRefusesWhatTheFieldCannotHold()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     LaMain &w = k.start();
@@ -444,7 +433,6 @@ void TestLaMain::saveRefusesWhatTheFieldCannotHold()
 
 void TestLaMain::saveReportsMissingStore()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     LaMain &w = k.start();
@@ -565,7 +553,6 @@ void TestLaMain::invalidServerPath_data()
 
 void TestLaMain::invalidServerPath()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QFETCH(int, choice);
     QFETCH(bool, ends);
     Kiosk k;
@@ -754,7 +741,6 @@ void TestLaMain::failureMessagesFitTheMessageForm()
 
 void TestLaMain::chiudiEndsTheProgram()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     QVERIFY(k.installation.ok());
     LaMain &w = k.startShown();

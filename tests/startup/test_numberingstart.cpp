@@ -13,13 +13,18 @@
 using namespace nx7;
 using namespace nx7::test;
 
-class TestNumberingStart : public QObject
+class TestNumberingStart : public test::BackendSuite
 {
     Q_OBJECT
+public:
+    TestNumberingStart()
+        : BackendSuite({"currentNumberingNamesAnEmptyField",
+                        "secondsAreParsedWithinTheSixteenBitField",
+                        "upgradeCompletesATableThatHoldsOneField"})
+    {
+    }
+
 private Q_SLOTS:
-    void initTestCase_data() { ServerBackend::addRows(); }
-    void initTestCase();
-    void cleanupTestCase();
     void attendedInitialResetsByPositionOnlyTheFirstTwenty();
     void fileFailureHalfWayPutsEverythingBack();
     void powerCutAtEachStageIsSettledAtTheNextStart_data();
@@ -34,21 +39,9 @@ private Q_SLOTS:
     void upgradeCompletesATableThatHoldsOneField();
 };
 
-void TestNumberingStart::initTestCase()
-{
-    QString error;
-    QVERIFY2(ServerBackend::start(&error), qPrintable(error));
-}
-
-void TestNumberingStart::cleanupTestCase()
-{
-    ServerBackend::stop();
-}
-
 void TestNumberingStart::attendedInitialResetsByPositionOnlyTheFirstTwenty()
 {
-    QFETCH_GLOBAL(QString, backend);
-    auto installed = ServerBackend::install(backend);
+    auto installed = ServerBackend::install();
     TempInstallation &station = *installed;
     QVERIFY2(station.ok(), qPrintable(station.error()));
     // Keys out of order and two rows beyond the twentieth: position decides, not ID.
@@ -93,8 +86,7 @@ void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
     QFETCH(int, stage);
     QFETCH(int, times);
     QFETCH(bool, committed);
-    QFETCH_GLOBAL(QString, backend);
-    auto installed = ServerBackend::install(backend);
+    auto installed = ServerBackend::install();
     TempInstallation &station = *installed;
     QVERIFY2(station.ok(), qPrintable(station.error()));
     QVERIFY(fillQueueAndWaiting(station));
@@ -116,10 +108,7 @@ void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
     QVERIFY(QFile::exists(journal));
 
     // The next start, before anything else.
-    const QString previousDir = QDir::currentPath();
-    QDir::setCurrent(station.stationPath());
     const auto recovered = NumberingJournal::recover(station.stores());
-    QDir::setCurrent(previousDir);
     QVERIFY(recovered);
     QVERIFY(*recovered);
     QVERIFY(!QFile::exists(journal));
@@ -144,8 +133,7 @@ void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
 
 void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
 {
-    QFETCH_GLOBAL(QString, backend);
-    auto installed = ServerBackend::install(backend);
+    auto installed = ServerBackend::install();
     TempInstallation &station = *installed;
     QVERIFY(station.ok());
     QVERIFY(fillQueueAndWaiting(station));
@@ -180,8 +168,7 @@ void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
 
 void TestNumberingStart::serverFolderLostHalfWayIsNotCalledUnchanged()
 {
-    QFETCH_GLOBAL(QString, backend);
-    auto installed = ServerBackend::install(backend);
+    auto installed = ServerBackend::install();
     TempInstallation &station = *installed;
     QVERIFY(station.ok());
     QVERIFY(fillQueueAndWaiting(station));
@@ -236,8 +223,7 @@ void TestNumberingStart::kioskNeedsAreCheckedBeforeTheQueueIsTouched()
     QFETCH(bool, local);
     QFETCH(QString, sql);
     QFETCH(QString, named);
-    QFETCH_GLOBAL(QString, backend);
-    auto installed = ServerBackend::install(backend);
+    auto installed = ServerBackend::install();
     TempInstallation &station = *installed;
     QVERIFY(station.ok());
     QVERIFY(fillQueueAndWaiting(station));
@@ -276,8 +262,7 @@ void TestNumberingStart::missingServerPiecesAreNamed()
 {
     QFETCH(QString, sql);
     QFETCH(QString, named);
-    QFETCH_GLOBAL(QString, backend);
-    auto installed = ServerBackend::install(backend);
+    auto installed = ServerBackend::install();
     TempInstallation &station = *installed;
     QVERIFY(station.ok());
     QVERIFY(fillQueueAndWaiting(station));
@@ -302,7 +287,6 @@ void TestNumberingStart::missingServerPiecesAreNamed()
 
 void TestNumberingStart::currentNumberingNamesAnEmptyField()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     TempInstallation station;
     QVERIFY(station.ok());
     QVERIFY(run(station.localDatabase(), QStringLiteral("UPDATE Numerazione SET P7 = NULL")));
@@ -315,7 +299,6 @@ void TestNumberingStart::currentNumberingNamesAnEmptyField()
 
 void TestNumberingStart::secondsAreParsedWithinTheSixteenBitField()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QCOMPARE(*WaitSettings::parseSeconds(QString()), 0);
     QCOMPARE(*WaitSettings::parseSeconds(QStringLiteral("00005")), 5);
     QCOMPARE(*WaitSettings::parseSeconds(QStringLiteral("32767")), 32767);
@@ -327,7 +310,6 @@ void TestNumberingStart::secondsAreParsedWithinTheSixteenBitField()
 
 void TestNumberingStart::upgradeCompletesATableThatHoldsOneField()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     TempInstallation station;
     QVERIFY(station.ok());
     QVERIFY(run(station.localDatabase(), QStringLiteral("DROP TABLE ConfigurazioneTotem")));
