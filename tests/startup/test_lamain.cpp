@@ -127,7 +127,6 @@ private Q_SLOTS:
 void TestLaMain::windowContent()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.start();
     QCOMPARE(w.windowTitle(), QStringLiteral("NX7 Totem versione PRO"));
     QCOMPARE(w.font().family(), QStringLiteral("Tahoma"));
@@ -156,7 +155,6 @@ void TestLaMain::windowContent()
 void TestLaMain::normalStartLoadsSettings()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     QVERIFY(
         run(k.installation.localDatabase(),
             QStringLiteral("UPDATE ConfigurazioneTotem SET AttesaSN = -1, AttesaSecondi = 12")));
@@ -190,7 +188,6 @@ void TestLaMain::pathProblemsLeadToSetup()
     QFETCH(QString, suffix);
     QFETCH(bool, secondCopy);
     Kiosk k;
-    QVERIFY(k.installation.ok());
     k.instance.running = secondCopy;
     if (pathFile == "-")
         QVERIFY(QFile::remove(QStringLiteral("percorsiT.txt")));
@@ -223,7 +220,6 @@ void TestLaMain::pathProblemsLeadToSetup()
 void TestLaMain::copyHeldAtTheSetupFormBlocksASecondCopy()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     QVERIFY(QFile::remove(QStringLiteral("percorsiT.txt")));
     const QString lockPath =
         QDir(k.installation.stationPath()).filePath(QStringLiteral("nx7.lock"));
@@ -256,7 +252,6 @@ void TestLaMain::otherPathErrorsStopSilently()
 {
     QFETCH(bool, pathFileIsFolder);
     Kiosk k;
-    QVERIFY(k.installation.ok());
     QVERIFY(run(k.installation.localDatabase(),
                 QStringLiteral("UPDATE ConfigurazioneTotem SET AttesaSecondi = 12")));
     const QString folder =
@@ -275,7 +270,6 @@ void TestLaMain::otherPathErrorsStopSilently()
 void TestLaMain::secondCopyEnds()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     k.instance.running = true;
     LaMain &w = k.start();
     QCOMPARE(k.shell.messages.size(), 1);
@@ -313,7 +307,6 @@ void TestLaMain::settingsTables()
     QFETCH(bool, ticked);
     QFETCH(QString, columnsAfter);
     Kiosk k;
-    QVERIFY(k.installation.ok());
     const QString db = k.installation.localDatabase();
     QVERIFY(run(db, QStringLiteral("DROP TABLE ConfigurazioneTotem")));
     QVERIFY(run(db, QStringLiteral("CREATE TABLE ConfigurazioneTotem (%1)").arg(table)));
@@ -336,7 +329,6 @@ void TestLaMain::settingsTables()
 void TestLaMain::oldAccessLocalDatabaseIsRefused()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     const QByteArray access =
         QByteArray("\x00\x01\x00\x00Standard Jet DB\x00", 20) + QByteArray(200, '\0');
     QVERIFY(QFile::remove(k.installation.localDatabase()));
@@ -353,7 +345,6 @@ void TestLaMain::oldAccessLocalDatabaseIsRefused()
 void TestLaMain::secondsEditTakesDigitsOnly()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.startShown();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QLineEdit *edit = w.messaggioSecondi();
@@ -376,7 +367,6 @@ void TestLaMain::secondsEditTakesDigitsOnly()
 void TestLaMain::saveRoundTripsThroughANewStart()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.startShown();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QTest::mouseClick(w.attesaSiNo(), Qt::LeftButton);
@@ -410,7 +400,6 @@ void TestLaMain::saveRoundTripsThroughANewStart()
 void TestLaMain::saveRefusesWhatTheFieldCannotHold()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.start();
     w.messaggioSecondi()->setText(QStringLiteral("32768"));
     QTest::mouseClick(w.button(2), Qt::LeftButton);
@@ -433,7 +422,6 @@ void TestLaMain::saveRefusesWhatTheFieldCannotHold()
 void TestLaMain::saveReportsMissingStore()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.start();
     QVERIFY(run(k.installation.localDatabase(), QStringLiteral("DROP TABLE ConfigurazioneTotem")));
     w.messaggioSecondi()->setText(QStringLiteral("9"));
@@ -452,7 +440,6 @@ void TestLaMain::saveReportsMissingStore()
 void TestLaMain::attendedInitialStart()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     QVERIFY(fillQueueAndWaiting(k.installation));
     QVERIFY(setInitialNumbers(k.installation));
     LaMain &w = k.startShown();
@@ -473,7 +460,6 @@ void TestLaMain::attendedInitialStart()
 void TestLaMain::currentStartTouchesNothing()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     QVERIFY(fillQueueAndWaiting(k.installation));
     QVERIFY(setInitialNumbers(k.installation));
     QVERIFY(run(k.installation.localDatabase(), QStringLiteral("UPDATE Numerazione SET P3 = 42")));
@@ -493,7 +479,6 @@ void TestLaMain::currentStartTouchesNothing()
 void TestLaMain::nightlyRestartRunsFromTheEventLoop()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     QVERIFY(setInitialNumbers(k.installation));
     LaMain &w = k.startShown();
     QTest::mouseClick(w.radioButton(1), Qt::LeftButton);
@@ -555,7 +540,6 @@ void TestLaMain::invalidServerPath()
     QFETCH(int, choice);
     QFETCH(bool, ends);
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.start();
     k.state.serverPath = k.installation.serverPath() + QStringLiteral("/assente");
     QTest::mouseClick(w.radioButton(choice), Qt::LeftButton);
@@ -586,7 +570,6 @@ void TestLaMain::serverDatabaseNotOpened()
     QFETCH(QByteArray, contents);
     QFETCH(int, choice);
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.start();
     QVERIFY(QFile::remove(k.installation.serverDatabase()));
     if (!contents.isEmpty())
@@ -609,7 +592,6 @@ void TestLaMain::serverDatabaseNotOpened()
 void TestLaMain::fewerThanTwentyServices()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     QVERIFY(fillQueueAndWaiting(k.installation));
     QVERIFY(setInitialNumbers(k.installation));
     QVERIFY(run(k.installation.serverDatabase(),
@@ -624,7 +606,6 @@ void TestLaMain::fewerThanTwentyServices()
 void TestLaMain::unwritableNumberingFileChangesNothing()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     QVERIFY(fillQueueAndWaiting(k.installation));
     QVERIFY(setInitialNumbers(k.installation));
     QVERIFY(QFile::remove(k.installation.numberingFile(7)));
@@ -684,7 +665,6 @@ void TestLaMain::failureMessagesFitTheMessageForm()
     QFETCH(QString, sql);
     QFETCH(QString, named);
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.start();
     if (database == QStringLiteral("access")) {
         QVERIFY(QFile::remove(k.installation.localDatabase()));
@@ -724,7 +704,6 @@ void TestLaMain::failureMessagesFitTheMessageForm()
 void TestLaMain::chiudiEndsTheProgram()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.startShown();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QTest::keyClick(&w, Qt::Key_H, Qt::AltModifier);

@@ -2,6 +2,7 @@
 #include "numberingstart.h"
 #include "serverbackend.h"
 #include "stationdata.h"
+#include "stationfixture.h"
 #include "textrecord.h"
 #include "waitsettings.h"
 
@@ -41,9 +42,8 @@ private Q_SLOTS:
 
 void TestNumberingStart::attendedInitialResetsByPositionOnlyTheFirstTwenty()
 {
-    auto installed = ServerBackend::install();
-    TempInstallation &station = *installed;
-    QVERIFY2(station.ok(), qPrintable(station.error()));
+    StationFixture fixture;
+    TempInstallation &station = fixture.installation;
     // Keys out of order and two rows beyond the twentieth: position decides, not ID.
     QVERIFY(run(station.serverDatabase(),
                 QStringLiteral("UPDATE \"Servizi\" SET \"ID\" = 200 - \"ID\"")));
@@ -56,8 +56,7 @@ void TestNumberingStart::attendedInitialResetsByPositionOnlyTheFirstTwenty()
     QVERIFY(fillQueueAndWaiting(station));
     QVERIFY(setInitialNumbers(station));
 
-    StationState state;
-    state.serverPath = station.serverPath();
+    StationState &state = fixture.state;
     NumberingStart start(station.stores(), state);
     QVERIFY(start.startInitial().started());
     QCOMPARE(start.servicesReset(), 20);
@@ -86,9 +85,8 @@ void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
     QFETCH(int, stage);
     QFETCH(int, times);
     QFETCH(bool, committed);
-    auto installed = ServerBackend::install();
-    TempInstallation &station = *installed;
-    QVERIFY2(station.ok(), qPrintable(station.error()));
+    StationFixture fixture;
+    TempInstallation &station = fixture.installation;
     QVERIFY(fillQueueAndWaiting(station));
     // The ticket that tells the outcome has an empty field, which the journal keeps as null.
     QVERIFY(run(station.serverDatabase(),
@@ -125,17 +123,15 @@ void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
         QCOMPARE(*TextRecord::readFirstField(file),
                  QString::number(committed ? 100 + slot : 500 + slot));
     }
-    StationState state;
-    state.serverPath = station.serverPath();
+    StationState &state = fixture.state;
     QVERIFY(NumberingStart(station.stores(), state).startInitial().started());
     QCOMPARE(queueLength(station), 0);
 }
 
 void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
 {
-    auto installed = ServerBackend::install();
-    TempInstallation &station = *installed;
-    QVERIFY(station.ok());
+    StationFixture fixture;
+    TempInstallation &station = fixture.installation;
     QVERIFY(fillQueueAndWaiting(station));
     QVERIFY(setInitialNumbers(station));
     QVERIFY(TextRecord::writeInteger(station.numberingFile(2), 57));
@@ -144,8 +140,7 @@ void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
     for (int slot = 1; slot <= 20; ++slot)
         before.append(fileBytes(station.numberingFile(slot)));
 
-    StationState state;
-    state.serverPath = station.serverPath();
+    StationState &state = fixture.state;
     state.serviceCounters.fill(5);
     int writes = 0;
     NumberingStart start(station.stores(), state, [&](const QString &path, qint32 value) -> Status {
@@ -168,15 +163,13 @@ void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
 
 void TestNumberingStart::serverFolderLostHalfWayIsNotCalledUnchanged()
 {
-    auto installed = ServerBackend::install();
-    TempInstallation &station = *installed;
-    QVERIFY(station.ok());
+    StationFixture fixture;
+    TempInstallation &station = fixture.installation;
     QVERIFY(fillQueueAndWaiting(station));
     QVERIFY(setInitialNumbers(station));
     const QString numbering = QDir(station.serverPath()).filePath(QStringLiteral("NrAll"));
 
-    StationState state;
-    state.serverPath = station.serverPath();
+    StationState &state = fixture.state;
     int writes = 0;
     // The share drops while the seventh file is written: the six written cannot be put back.
     NumberingStart start(station.stores(), state, [&](const QString &path, qint32 value) -> Status {
@@ -223,17 +216,15 @@ void TestNumberingStart::kioskNeedsAreCheckedBeforeTheQueueIsTouched()
     QFETCH(bool, local);
     QFETCH(QString, sql);
     QFETCH(QString, named);
-    auto installed = ServerBackend::install();
-    TempInstallation &station = *installed;
-    QVERIFY(station.ok());
+    StationFixture fixture;
+    TempInstallation &station = fixture.installation;
     QVERIFY(fillQueueAndWaiting(station));
     QVERIFY(run(station.serverDatabase(),
                 QStringLiteral("UPDATE \"Servizi\" SET \"ServizioAttivo\" = TRUE")));
     QVERIFY(run(local ? station.localDatabase() : station.serverDatabase(), sql));
     QVERIFY(TextRecord::writeInteger(station.numberingFile(1), 57));
 
-    StationState state;
-    state.serverPath = station.serverPath();
+    StationState &state = fixture.state;
     const auto outcome = NumberingStart(station.stores(), state).startInitial();
     QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
     QVERIFY2(outcome.message.value(1).contains(named), qPrintable(outcome.message.join(u'|')));
@@ -262,9 +253,8 @@ void TestNumberingStart::missingServerPiecesAreNamed()
 {
     QFETCH(QString, sql);
     QFETCH(QString, named);
-    auto installed = ServerBackend::install();
-    TempInstallation &station = *installed;
-    QVERIFY(station.ok());
+    StationFixture fixture;
+    TempInstallation &station = fixture.installation;
     QVERIFY(fillQueueAndWaiting(station));
     if (sql.isEmpty())
         QVERIFY(
@@ -274,8 +264,7 @@ void TestNumberingStart::missingServerPiecesAreNamed()
     if (!sql.isEmpty())
         QVERIFY(TextRecord::writeInteger(station.numberingFile(1), 57));
 
-    StationState state;
-    state.serverPath = station.serverPath();
+    StationState &state = fixture.state;
     const auto outcome = NumberingStart(station.stores(), state).startInitial();
     QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
     QVERIFY2(outcome.message.value(1).contains(named), qPrintable(outcome.message.join(u'|')));
