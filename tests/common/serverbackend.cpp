@@ -47,23 +47,6 @@ PostgresServer *postgres()
     return server().get();
 }
 
-void addColumn()
-{
-    QTest::addColumn<QString>("backend");
-}
-
-void addRows()
-{
-    addColumn();
-    for (const QString &backend : all())
-        QTest::newRow(qPrintable(backend)) << backend;
-}
-
-QStringList all()
-{
-    return {SQLite, PostgreSQL};
-}
-
 std::unique_ptr<TempInstallation> install(const QString &backend,
                                           const Installation::ServerOptions &options)
 {
@@ -79,3 +62,37 @@ std::unique_ptr<TempInstallation> install(const QString &backend,
 }
 
 } // namespace nx7::test::ServerBackend
+
+namespace nx7::test {
+
+void BackendSuite::initTestCase_data()
+{
+    QTest::addColumn<QString>("backend");
+    for (const QString &backend : {ServerBackend::SQLite, ServerBackend::PostgreSQL})
+        QTest::newRow(qPrintable(backend)) << backend;
+}
+
+void BackendSuite::initTestCase()
+{
+    for (const QString &name : std::as_const(m_localTests)) // a misspelt name would run twice
+        QVERIFY2(metaObject()->indexOfSlot(qPrintable(name + QStringLiteral("()"))) >= 0,
+                 qPrintable(name));
+    QString error;
+    QVERIFY2(ServerBackend::start(&error), qPrintable(error));
+}
+
+void BackendSuite::cleanupTestCase()
+{
+    ServerBackend::stop();
+}
+
+void BackendSuite::init()
+{
+    QFETCH_GLOBAL(QString, backend);
+    ServerBackend::setCurrent(backend);
+    if (backend != ServerBackend::SQLite &&
+        m_localTests.contains(QString::fromLatin1(QTest::currentTestFunction())))
+        QSKIP("the server database plays no part here");
+}
+
+} // namespace nx7::test

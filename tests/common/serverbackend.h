@@ -3,9 +3,12 @@
 #include "postgresserver.h"
 #include "tempinstallation.h"
 
+#include <QObject>
+#include <QStringList>
 #include <QTest>
 
 #include <memory>
+#include <utility>
 
 namespace nx7::test {
 
@@ -27,29 +30,34 @@ bool start(QString *error);
 void stop();
 PostgresServer *postgres();
 
-// The column "backend" and one row per backend, for a test's _data function.
-void addRows();
-// The column "backend" only, for _data functions that add their own rows with row().
-void addColumn();
-// Rows of an existing data table are added once per backend with this name suffix.
-QStringList all();
-
 // A temporary installation whose server database is on that backend; each PostgreSQL
 // installation gets a database of its own.
-std::unique_ptr<TempInstallation> install(const QString &backend,
+std::unique_ptr<TempInstallation> install(const QString &backend = current(),
                                           const Installation::ServerOptions &options = {});
 
 } // namespace ServerBackend
-} // namespace nx7::test
 
-// In a suite over both backends (the column "backend" of initTestCase_data), a test that
-// never touches the server database runs with the first backend only.
-#define NX7_SERVER_PLAYS_NO_PART()                                                                 \
-    do {                                                                                           \
-        QFETCH_GLOBAL(QString, backend);                                                           \
-        if (backend != nx7::test::ServerBackend::SQLite)                                           \
-            QSKIP("the server database plays no part here");                                       \
-    } while (false)
+// A suite over both backends, as Qt's own SQL tests run one suite against every driver: the
+// backend is the suite's global data, the PostgreSQL server runs for the whole suite, and
+// fixtures made without naming a backend take the row's. The tests named local never touch
+// the server database and run once, on SQLite.
+class BackendSuite : public QObject
+{
+    Q_OBJECT
+public:
+    explicit BackendSuite(QStringList localTests = {}) : m_localTests(std::move(localTests)) {}
+
+protected Q_SLOTS:
+    void initTestCase_data();
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+private:
+    QStringList m_localTests;
+};
+
+} // namespace nx7::test
 
 // A test whose fault is made through one backend's own means runs on that backend only.
 #define NX7_ON_BACKEND_ONLY(only, why)                                                             \

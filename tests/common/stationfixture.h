@@ -5,20 +5,25 @@
 #include "tempinstallation.h"
 #include "testshell.h"
 
+#include <QTest>
+
 #include <memory>
 
 namespace nx7::test {
 
-// A station on a temporary installation whose server database is on the given backend,
+// A station on a temporary installation whose server database is on the running test's backend,
 // with the state that names its server and the test desktop and clock that the start-up
-// window, the kiosk screen and the ticket issue take.
+// window, the kiosk screen and the ticket issue take. A station that could not be installed
+// fails the test at once.
 struct StationFixture
 {
-    explicit StationFixture(const QString &backend = ServerBackend::current(),
-                            const Installation::ServerOptions &options = {})
-        : installed(ServerBackend::install(backend, options)), installation(*installed)
+    explicit StationFixture(const Installation::ServerOptions &options = {})
+        : installed(ServerBackend::install(ServerBackend::current(), options)),
+          installation(*installed)
     {
         state.serverPath = installation.serverPath();
+        if (!installation.ok()) // recorded here, for every test that builds a station
+            QTest::qFail(qPrintable(installation.error()), __FILE__, __LINE__);
     }
 
     bool ready() const { return installation.ok(); }

@@ -29,9 +29,8 @@ public:
 class KioskFixture : public StationFixture
 {
 public:
-    explicit KioskFixture(int activeServices = 6, int resolutionCode = 0,
-                          const QString &backend = ServerBackend::current())
-        : StationFixture(backend, serverOptions(activeServices, resolutionCode))
+    explicit KioskFixture(int activeServices = 6, int resolutionCode = 0)
+        : StationFixture(serverOptions(activeServices, resolutionCode))
     {
         for (int n = 1; n <= kSlotCount; ++n)
             state.serviceCounters[n] = 100 + n;

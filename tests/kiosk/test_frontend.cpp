@@ -62,7 +62,7 @@ const QPoint kParked(Twips::toPixels(1000), Twips::toPixels(23000));
 
 } // namespace
 
-class TestFrontEnd : public QObject
+class TestFrontEnd : public test::BackendSuite
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -91,10 +91,6 @@ private Q_SLOTS:
     void nightlyRestartCatchesUp();
     void nightlyRestartWaitsForTheIssue();
     void nightlyRestartDuringARealIssue();
-    void initTestCase_data() { test::ServerBackend::addRows(); }
-    void initTestCase();
-    void cleanupTestCase();
-    void screenLoadsFromEitherBackend();
     void nightlyRestartEndsALongHold();
     void clockSteppedPastTheRestartWindowRestartsNothing();
     void serverDatabaseMissing_data();
@@ -108,14 +104,12 @@ private Q_SLOTS:
 void TestFrontEnd::init()
 {
     QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
-    QFETCH_GLOBAL(QString, backend);
-    test::ServerBackend::setCurrent(backend);
+    BackendSuite::init();
 }
 
 void TestFrontEnd::slotsFollowTheActiveServicesInTableOrder()
 {
     KioskFixture kiosk(0, 2);
-    QVERIFY(kiosk.ready());
     QVERIFY(kiosk.setActive({3, 5, 8, 11}));
     QVERIFY(kiosk.server(
         QStringLiteral("UPDATE \"Servizi\" SET \"Servizio\" = 'Zeta' WHERE \"ID\" = 3")));
@@ -132,7 +126,9 @@ void TestFrontEnd::slotsFollowTheActiveServicesInTableOrder()
     auto screen = kiosk.load();
     QVERIFY(screen);
 
+    QVERIFY(kiosk.shell.messages.isEmpty());
     QCOMPARE(screen->activeServiceCount(), 4);
+    // Ascending "ID" on both backends, although PostgreSQL keeps changed rows last.
     QCOMPARE(screen->serviceNames(), QStringList({"Zeta", "Alfa", "Servizio 8", "Servizio 11"}));
     const TicketContext &context = screen->ticketContext();
     QCOMPARE(context.slotServiceId[1].toInt(), 3);
@@ -170,7 +166,6 @@ void TestFrontEnd::formSizeFollowsTheResolution()
     QFETCH(int, code);
     QFETCH(QSize, size);
     KioskFixture kiosk(6, 1);
-    QVERIFY(kiosk.ready());
     QVERIFY(kiosk.setConfiguration(QStringLiteral("RisoluzioneTotem"), stored));
     auto screen = kiosk.load();
     QVERIFY(screen);
@@ -189,7 +184,6 @@ void TestFrontEnd::formSizeFollowsTheResolution()
 void TestFrontEnd::onlyTwentyServicesGetSlots()
 {
     KioskFixture kiosk(20, 0);
-    QVERIFY(kiosk.ready());
     for (int id = 21; id <= 23; ++id)
         QVERIFY(kiosk.server(QStringLiteral("INSERT INTO \"Servizi\" VALUES (?, ?, TRUE, 0)"),
                              {id, QStringLiteral("Extra %1").arg(id)}));
@@ -205,7 +199,6 @@ void TestFrontEnd::onlyTwentyServicesGetSlots()
 void TestFrontEnd::countWithoutLayoutShowsNoButton()
 {
     KioskFixture kiosk(13, 3); // 800 x 600 has layouts up to 12
-    QVERIFY(kiosk.ready());
     auto screen = kiosk.load();
     QVERIFY(screen);
     QCOMPARE(screen->activeServiceCount(), 13);
@@ -219,7 +212,6 @@ void TestFrontEnd::countWithoutLayoutShowsNoButton()
 void TestFrontEnd::noActiveService()
 {
     KioskFixture kiosk(0, 1);
-    QVERIFY(kiosk.ready());
     QVERIFY(
         kiosk.setConfiguration(QStringLiteral("SfondoTotem"), QStringLiteral("/nessuna/foto.png")));
     auto screen = kiosk.load();
@@ -238,7 +230,6 @@ void TestFrontEnd::noActiveService()
 void TestFrontEnd::unreadableConfigurationLeavesAnEmptyScreen()
 {
     KioskFixture kiosk(6, 2);
-    QVERIFY(kiosk.ready());
     QVERIFY(kiosk.server(QStringLiteral("DELETE FROM \"configurazioneTotem\"")));
     auto screen = kiosk.load();
     QVERIFY(screen);
@@ -252,7 +243,6 @@ void TestFrontEnd::unreadableConfigurationLeavesAnEmptyScreen()
 void TestFrontEnd::fontsColoursAndVisibility()
 {
     KioskFixture kiosk(5, 0);
-    QVERIFY(kiosk.ready());
     const QList<std::pair<QString, QVariant>> fields{{"FontTitolo", "Liberation Serif"},
                                                      {"FontBoldTItolo", 0},
                                                      {"FontitalicTitolo", -1},
@@ -308,7 +298,6 @@ void TestFrontEnd::fontsColoursAndVisibility()
 void TestFrontEnd::fieldsWithoutValues()
 {
     KioskFixture kiosk(2, 0);
-    QVERIFY(kiosk.ready());
     for (const char *field : {"TitoloTotem", "FontTitolo", "FontBoldTItolo", "FontForecolorTitolo",
                               "Font", "FontBold", "TestoVisibile", "DataVisibile"})
         QVERIFY(kiosk.setConfiguration(QString::fromLatin1(field), QVariant()));
@@ -329,7 +318,6 @@ void TestFrontEnd::fieldsWithoutValues()
 void TestFrontEnd::titleShownAsStored()
 {
     KioskFixture kiosk(2, 0);
-    QVERIFY(kiosk.ready());
     const QString title = QStringLiteral("<b>Uffici</b> & <i>Servizi</i>");
     QVERIFY(kiosk.setConfiguration(QStringLiteral("TitoloTotem"), title));
     auto screen = kiosk.load();
@@ -346,7 +334,6 @@ void TestFrontEnd::titleShownAsStored()
 void TestFrontEnd::sizeWithoutValueEndsTheProgram()
 {
     KioskFixture kiosk(3, 0);
-    QVERIFY(kiosk.ready());
     QVERIFY(kiosk.setConfiguration(QStringLiteral("FontSize"), QVariant()));
     QVERIFY(!kiosk.load());
     QCOMPARE(kiosk.shell.messages.size(), 1);
@@ -365,7 +352,6 @@ void TestFrontEnd::sizeWithoutValueEndsTheProgram()
 void TestFrontEnd::serviceWithoutNameEndsTheProgram()
 {
     KioskFixture kiosk(3, 0);
-    QVERIFY(kiosk.ready());
     QVERIFY(kiosk.server(
         QStringLiteral("UPDATE \"Servizi\" SET \"Servizio\" = NULL WHERE \"ID\" = 2")));
     QVERIFY(!kiosk.load());
@@ -377,7 +363,6 @@ void TestFrontEnd::serviceWithoutNameEndsTheProgram()
 void TestFrontEnd::backgroundPicture()
 {
     KioskFixture kiosk(6, 0);
-    QVERIFY(kiosk.ready());
     QTemporaryDir dir;
     QImage picture(100, 50, QImage::Format_RGB32);
     picture.fill(QColor(200, 0, 0));
@@ -410,7 +395,6 @@ void TestFrontEnd::missingBackgroundPictureIsReportedOnce()
     for (const QString &bad :
          {QStringLiteral("/non/esiste/sfondo.jpg"), QStringLiteral("percorsiT.txt")}) {
         KioskFixture kiosk(4, 2);
-        QVERIFY(kiosk.ready());
         QVERIFY(
             kiosk.setConfiguration(QStringLiteral("SfondoTotem"), bad)); // missing; not a picture
         auto screen = kiosk.load();
@@ -443,7 +427,6 @@ void TestFrontEnd::dateCaptionPlacementAndTicketDate()
 {
     for (int code : {3, 1}) {
         KioskFixture kiosk(6, code);
-        QVERIFY(kiosk.ready());
         QVERIFY(kiosk.setConfiguration(QStringLiteral("FontData"), QStringLiteral("DejaVu Sans")));
         QVERIFY(kiosk.setConfiguration(QStringLiteral("FontSizeData"), 20));
         QVERIFY(kiosk.setConfiguration(QStringLiteral("FontBoldData"), -1));
@@ -480,7 +463,6 @@ void TestFrontEnd::weekdayInTheSystemLanguage()
 {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
     KioskFixture kiosk(3, 0);
-    QVERIFY(kiosk.ready());
     auto screen = kiosk.load();
     QVERIFY(screen);
     QCOMPARE(screen->label1()->text(), QStringLiteral("Tuesday 08/12/2026"));
@@ -491,7 +473,6 @@ void TestFrontEnd::weekdayInTheSystemLanguage()
 void TestFrontEnd::escapeClosesAndOtherKeysDoNothing()
 {
     KioskFixture kiosk(3, 3);
-    QVERIFY(kiosk.ready());
     auto screen = kiosk.load();
     QVERIFY(screen);
     QSignalSpy finished(screen.get(), &QDialog::finished);
@@ -524,7 +505,6 @@ void TestFrontEnd::escapeClosesAndOtherKeysDoNothing()
 void TestFrontEnd::buttonsIssueTicketsForTheirSlot()
 {
     KioskFixture kiosk(6, 0);
-    QVERIFY(kiosk.ready());
     auto screen = kiosk.load();
     QVERIFY(screen);
     screen->show();
@@ -536,7 +516,6 @@ void TestFrontEnd::buttonsIssueTicketsForTheirSlot()
 void TestFrontEnd::waitingPanel()
 {
     KioskFixture kiosk(6, 0);
-    QVERIFY(kiosk.ready());
     auto screen = kiosk.load();
     QVERIFY(screen);
     screen->show();
@@ -566,7 +545,6 @@ void TestFrontEnd::waitingPanel()
 void TestFrontEnd::nightlyRestartAtTheSecond()
 {
     KioskFixture kiosk(6, 0);
-    QVERIFY(kiosk.ready());
     kiosk.clock.set(at(8, 3, 30, 0));
     auto screen = kiosk.load();
     QVERIFY(screen);
@@ -603,7 +581,6 @@ void TestFrontEnd::nightlyRestartIsNotRepeatedByTheFreshScreen()
 {
     // The screen that the restart opens is loaded within the second 03:31:00.
     KioskFixture kiosk(6, 0);
-    QVERIFY(kiosk.ready());
     kiosk.clock.set(at(8, 3, 31, 0));
     auto screen = kiosk.load();
     QVERIFY(screen);
@@ -627,7 +604,6 @@ void TestFrontEnd::nightlyRestartCatchesUp()
     // No tick fell within 03:31:00.
     {
         KioskFixture kiosk(6, 0);
-        QVERIFY(kiosk.ready());
         kiosk.clock.set(at(8, 2, 0, 0));
         auto screen = kiosk.load();
         QVERIFY(screen);
@@ -655,7 +631,6 @@ void TestFrontEnd::nightlyRestartCatchesUp()
     // overnight): numbering goes on, and the restart comes the next night.
     {
         KioskFixture kiosk(6, 0);
-        QVERIFY(kiosk.ready());
         kiosk.clock.set(at(8, 22, 0, 0));
         auto screen = kiosk.load();
         QVERIFY(screen);
@@ -677,7 +652,6 @@ void TestFrontEnd::nightlyRestartCatchesUp()
 void TestFrontEnd::nightlyRestartWaitsForTheIssue()
 {
     KioskFixture kiosk(6, 0);
-    QVERIFY(kiosk.ready());
     kiosk.clock.set(at(8, 3, 30, 0));
     auto screen = kiosk.load();
     QVERIFY(screen);
@@ -725,7 +699,6 @@ public:
 void TestFrontEnd::nightlyRestartDuringARealIssue()
 {
     KioskFixture kiosk(6, 0);
-    QVERIFY(kiosk.ready());
     QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl"),
                         QStringLiteral("Ticket.lbl")));
     kiosk.state.waitMessageEnabled = true;
@@ -767,42 +740,9 @@ void TestFrontEnd::nightlyRestartDuringARealIssue()
     QVERIFY(!screen.isVisible());
 }
 
-void TestFrontEnd::initTestCase()
-{
-    QString error;
-    QVERIFY2(test::ServerBackend::start(&error), qPrintable(error));
-}
-
-void TestFrontEnd::cleanupTestCase()
-{
-    test::ServerBackend::stop();
-}
-
-void TestFrontEnd::screenLoadsFromEitherBackend()
-{
-    KioskFixture kiosk(0, 2);
-    QVERIFY2(kiosk.ready(), qPrintable(kiosk.installation.error()));
-    for (int id : {11, 3, 8})
-        QVERIFY(kiosk.server(
-            QStringLiteral("UPDATE \"Servizi\" SET \"ServizioAttivo\" = TRUE WHERE \"ID\" = ?"),
-            {id}));
-    QVERIFY(kiosk.server(
-        QStringLiteral("UPDATE \"Servizi\" SET \"Servizio\" = 'Zeta' WHERE \"ID\" = 3")));
-    QVERIFY(kiosk.server(
-        QStringLiteral("UPDATE \"configurazioneTotem\" SET \"TitoloTotem\" = 'Benvenuti'")));
-    auto screen = kiosk.load();
-    QVERIFY(screen);
-    // Slots in ascending "ID" on both, whatever order the rows were changed in.
-    QCOMPARE(screen->serviceNames(), QStringList({"Zeta", "Servizio 8", "Servizio 11"}));
-    QCOMPARE(screen->ticketContext().slotServiceId[3].toInt(), 11);
-    QCOMPARE(screen->size(), QSize(1440, 900));
-    QVERIFY(kiosk.shell.messages.isEmpty());
-}
-
 void TestFrontEnd::nightlyRestartEndsALongHold()
 {
     KioskFixture kiosk(6, 0);
-    QVERIFY(kiosk.ready());
     QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl"),
                         QStringLiteral("Ticket.lbl")));
     kiosk.state.waitMessageEnabled = true;
@@ -849,7 +789,6 @@ void TestFrontEnd::serverDatabaseMissing()
 {
     QFETCH(bool, folderMissing);
     KioskFixture kiosk(6, 0);
-    QVERIFY(kiosk.ready());
     if (folderMissing) {
         kiosk.state.serverPath = kiosk.installation.serverPath() + QStringLiteral("/sparito");
     } else if (kiosk.installation.isPostgres()) {

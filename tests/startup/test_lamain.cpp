@@ -80,22 +80,21 @@ const QString kPathMessage =
 
 } // namespace
 
-class TestLaMain : public QObject
+class TestLaMain : public test::BackendSuite
 {
     Q_OBJECT
+public:
+    TestLaMain()
+        : BackendSuite({"windowContent", "pathProblemsLeadToSetup",
+                        "copyHeldAtTheSetupFormBlocksASecondCopy", "otherPathErrorsStopSilently",
+                        "secondCopyEnds", "settingsTables", "oldAccessLocalDatabaseIsRefused",
+                        "secondsEditTakesDigitsOnly", "saveRoundTripsThroughANewStart",
+                        "saveRefusesWhatTheFieldCannotHold", "saveReportsMissingStore",
+                        "invalidServerPath", "chiudiEndsTheProgram"})
+    {
+    }
+
 private Q_SLOTS:
-    void initTestCase_data() { ServerBackend::addRows(); }
-    void initTestCase()
-    {
-        QString error;
-        QVERIFY2(ServerBackend::start(&error), qPrintable(error));
-    }
-    void cleanupTestCase() { ServerBackend::stop(); }
-    void init()
-    {
-        QFETCH_GLOBAL(QString, backend);
-        ServerBackend::setCurrent(backend);
-    }
     void windowContent();
     void normalStartLoadsSettings();
     void pathProblemsLeadToSetup_data();
@@ -118,7 +117,6 @@ private Q_SLOTS:
     void invalidServerPath();
     void serverDatabaseNotOpened_data();
     void serverDatabaseNotOpened();
-    void currentStartNamesAnUnusableServerFile();
     void fewerThanTwentyServices();
     void unwritableNumberingFileChangesNothing();
     void failureMessagesFitTheMessageForm_data();
@@ -128,9 +126,7 @@ private Q_SLOTS:
 
 void TestLaMain::windowContent()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.start();
     QCOMPARE(w.windowTitle(), QStringLiteral("NX7 Totem versione PRO"));
     QCOMPARE(w.font().family(), QStringLiteral("Tahoma"));
@@ -159,7 +155,6 @@ void TestLaMain::windowContent()
 void TestLaMain::normalStartLoadsSettings()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     QVERIFY(
         run(k.installation.localDatabase(),
             QStringLiteral("UPDATE ConfigurazioneTotem SET AttesaSN = -1, AttesaSecondi = 12")));
@@ -189,12 +184,10 @@ void TestLaMain::pathProblemsLeadToSetup_data()
 
 void TestLaMain::pathProblemsLeadToSetup()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QFETCH(QByteArray, pathFile);
     QFETCH(QString, suffix);
     QFETCH(bool, secondCopy);
     Kiosk k;
-    QVERIFY(k.installation.ok());
     k.instance.running = secondCopy;
     if (pathFile == "-")
         QVERIFY(QFile::remove(QStringLiteral("percorsiT.txt")));
@@ -226,9 +219,7 @@ void TestLaMain::pathProblemsLeadToSetup()
 
 void TestLaMain::copyHeldAtTheSetupFormBlocksASecondCopy()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
-    QVERIFY(k.installation.ok());
     QVERIFY(QFile::remove(QStringLiteral("percorsiT.txt")));
     const QString lockPath =
         QDir(k.installation.stationPath()).filePath(QStringLiteral("nx7.lock"));
@@ -259,10 +250,8 @@ void TestLaMain::otherPathErrorsStopSilently_data()
 
 void TestLaMain::otherPathErrorsStopSilently()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QFETCH(bool, pathFileIsFolder);
     Kiosk k;
-    QVERIFY(k.installation.ok());
     QVERIFY(run(k.installation.localDatabase(),
                 QStringLiteral("UPDATE ConfigurazioneTotem SET AttesaSecondi = 12")));
     const QString folder =
@@ -280,9 +269,7 @@ void TestLaMain::otherPathErrorsStopSilently()
 
 void TestLaMain::secondCopyEnds()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
-    QVERIFY(k.installation.ok());
     k.instance.running = true;
     LaMain &w = k.start();
     QCOMPARE(k.shell.messages.size(), 1);
@@ -315,13 +302,11 @@ void TestLaMain::settingsTables_data()
 
 void TestLaMain::settingsTables()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QFETCH(QString, table);
     QFETCH(QString, row);
     QFETCH(bool, ticked);
     QFETCH(QString, columnsAfter);
     Kiosk k;
-    QVERIFY(k.installation.ok());
     const QString db = k.installation.localDatabase();
     QVERIFY(run(db, QStringLiteral("DROP TABLE ConfigurazioneTotem")));
     QVERIFY(run(db, QStringLiteral("CREATE TABLE ConfigurazioneTotem (%1)").arg(table)));
@@ -343,9 +328,7 @@ void TestLaMain::settingsTables()
 
 void TestLaMain::oldAccessLocalDatabaseIsRefused()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
-    QVERIFY(k.installation.ok());
     const QByteArray access =
         QByteArray("\x00\x01\x00\x00Standard Jet DB\x00", 20) + QByteArray(200, '\0');
     QVERIFY(QFile::remove(k.installation.localDatabase()));
@@ -361,9 +344,7 @@ void TestLaMain::oldAccessLocalDatabaseIsRefused()
 
 void TestLaMain::secondsEditTakesDigitsOnly()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.startShown();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QLineEdit *edit = w.messaggioSecondi();
@@ -385,9 +366,7 @@ void TestLaMain::secondsEditTakesDigitsOnly()
 
 void TestLaMain::saveRoundTripsThroughANewStart()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.startShown();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QTest::mouseClick(w.attesaSiNo(), Qt::LeftButton);
@@ -420,9 +399,7 @@ void TestLaMain::saveRoundTripsThroughANewStart()
 
 void TestLaMain::saveRefusesWhatTheFieldCannotHold()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.start();
     w.messaggioSecondi()->setText(QStringLiteral("32768"));
     QTest::mouseClick(w.button(2), Qt::LeftButton);
@@ -444,9 +421,7 @@ void TestLaMain::saveRefusesWhatTheFieldCannotHold()
 
 void TestLaMain::saveReportsMissingStore()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.start();
     QVERIFY(run(k.installation.localDatabase(), QStringLiteral("DROP TABLE ConfigurazioneTotem")));
     w.messaggioSecondi()->setText(QStringLiteral("9"));
@@ -465,7 +440,6 @@ void TestLaMain::saveReportsMissingStore()
 void TestLaMain::attendedInitialStart()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     QVERIFY(fillQueueAndWaiting(k.installation));
     QVERIFY(setInitialNumbers(k.installation));
     LaMain &w = k.startShown();
@@ -486,7 +460,6 @@ void TestLaMain::attendedInitialStart()
 void TestLaMain::currentStartTouchesNothing()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     QVERIFY(fillQueueAndWaiting(k.installation));
     QVERIFY(setInitialNumbers(k.installation));
     QVERIFY(run(k.installation.localDatabase(), QStringLiteral("UPDATE Numerazione SET P3 = 42")));
@@ -506,7 +479,6 @@ void TestLaMain::currentStartTouchesNothing()
 void TestLaMain::nightlyRestartRunsFromTheEventLoop()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     QVERIFY(setInitialNumbers(k.installation));
     LaMain &w = k.startShown();
     QTest::mouseClick(w.radioButton(1), Qt::LeftButton);
@@ -565,11 +537,9 @@ void TestLaMain::invalidServerPath_data()
 
 void TestLaMain::invalidServerPath()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QFETCH(int, choice);
     QFETCH(bool, ends);
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.start();
     k.state.serverPath = k.installation.serverPath() + QStringLiteral("/assente");
     QTest::mouseClick(w.radioButton(choice), Qt::LeftButton);
@@ -585,62 +555,43 @@ void TestLaMain::invalidServerPath()
 void TestLaMain::serverDatabaseNotOpened_data()
 {
     QTest::addColumn<QByteArray>("contents"); // empty: the file is missing
-    QTest::addColumn<bool>("reported");
-    QTest::addRow("database missing") << QByteArray() << true; // never silence after C&onferma
-    QTest::addRow("Access file of the old kiosk")
-        << QByteArray("\x00\x01\x00\x00Standard Jet DB\x00", 20) + QByteArray(200, '\0') << true;
+    QTest::addColumn<int>("choice");          // the initial or the current numbering
+    const QByteArray access =
+        QByteArray("\x00\x01\x00\x00Standard Jet DB\x00", 20) + QByteArray(200, '\0');
+    QTest::addRow("database missing") << QByteArray() << 0;
+    QTest::addRow("Access file of the old kiosk") << access << 0;
+    // Said as the initial start says it, instead of a blank customer screen.
+    QTest::addRow("Access file, current numbering") << access << 1;
 }
 
 void TestLaMain::serverDatabaseNotOpened()
 {
     NX7_ON_BACKEND_ONLY(ServerBackend::SQLite, "the server database is a file on SQLite only");
     QFETCH(QByteArray, contents);
-    QFETCH(bool, reported);
+    QFETCH(int, choice);
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.start();
     QVERIFY(QFile::remove(k.installation.serverDatabase()));
     if (!contents.isEmpty())
         QVERIFY(TextRecord::writeFileAtomically(k.installation.serverDatabase(), contents));
     const QList<QByteArray> files = k.numberingFiles();
+    w.radioButton(choice)->setChecked(true);
     QTest::mouseClick(w.button(1), Qt::LeftButton);
 
+    // Never silence after C&onferma, and nothing written anywhere.
     QVERIFY(!k.shell.programEnded());
     QCOMPARE(k.shown(QStringLiteral("FrontEnd")), 0);
     QCOMPARE(k.numberingFiles(), files);
     QCOMPARE(k.shell.modalForms.size(), 0);
-    QCOMPARE(k.shell.messages.size(), reported ? 1 : 0);
-    if (reported) {
-        QCOMPARE(k.shell.messages.first().title, QStringLiteral("ATTENZIONE"));
-        QVERIFY(k.shell.messages.first().text.contains(QStringLiteral("NX7PRO.mdb")));
-        QCOMPARE(fileBytes(k.installation.serverDatabase()), contents); // nothing written to it
-    }
-}
-
-void TestLaMain::currentStartNamesAnUnusableServerFile()
-{
-    NX7_ON_BACKEND_ONLY(ServerBackend::SQLite, "the server database is a file on SQLite only");
-    Kiosk k;
-    QVERIFY(k.installation.ok());
-    LaMain &w = k.start();
-    const QByteArray access =
-        QByteArray("\x00\x01\x00\x00Standard Jet DB\x00", 20) + QByteArray(200, '\0');
-    QVERIFY(TextRecord::writeFileAtomically(k.installation.serverDatabase(), access));
-    w.radioButton(1)->setChecked(true);
-    QTest::mouseClick(w.button(1), Qt::LeftButton);
-
-    // Said as the initial start says it, instead of a blank customer screen.
-    QCOMPARE(k.shown(QStringLiteral("FrontEnd")), 0);
     QCOMPARE(k.shell.messages.size(), 1);
     QCOMPARE(k.shell.messages.first().title, QStringLiteral("ATTENZIONE"));
     QVERIFY(k.shell.messages.first().text.contains(QStringLiteral("NX7PRO.mdb")));
-    QVERIFY(!k.shell.programEnded());
+    QCOMPARE(fileBytes(k.installation.serverDatabase()), contents);
 }
 
 void TestLaMain::fewerThanTwentyServices()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     QVERIFY(fillQueueAndWaiting(k.installation));
     QVERIFY(setInitialNumbers(k.installation));
     QVERIFY(run(k.installation.serverDatabase(),
@@ -655,7 +606,6 @@ void TestLaMain::fewerThanTwentyServices()
 void TestLaMain::unwritableNumberingFileChangesNothing()
 {
     Kiosk k;
-    QVERIFY(k.installation.ok());
     QVERIFY(fillQueueAndWaiting(k.installation));
     QVERIFY(setInitialNumbers(k.installation));
     QVERIFY(QFile::remove(k.installation.numberingFile(7)));
@@ -715,7 +665,6 @@ void TestLaMain::failureMessagesFitTheMessageForm()
     QFETCH(QString, sql);
     QFETCH(QString, named);
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.start();
     if (database == QStringLiteral("access")) {
         QVERIFY(QFile::remove(k.installation.localDatabase()));
@@ -754,9 +703,7 @@ void TestLaMain::failureMessagesFitTheMessageForm()
 
 void TestLaMain::chiudiEndsTheProgram()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
-    QVERIFY(k.installation.ok());
     LaMain &w = k.startShown();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QTest::keyClick(&w, Qt::Key_H, Qt::AltModifier);

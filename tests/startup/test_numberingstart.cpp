@@ -2,6 +2,7 @@
 #include "numberingstart.h"
 #include "serverbackend.h"
 #include "stationdata.h"
+#include "stationfixture.h"
 #include "textrecord.h"
 #include "waitsettings.h"
 
@@ -13,13 +14,18 @@
 using namespace nx7;
 using namespace nx7::test;
 
-class TestNumberingStart : public QObject
+class TestNumberingStart : public test::BackendSuite
 {
     Q_OBJECT
+public:
+    TestNumberingStart()
+        : BackendSuite({"currentNumberingNamesAnEmptyField",
+                        "secondsAreParsedWithinTheSixteenBitField",
+                        "upgradeCompletesATableThatHoldsOneField"})
+    {
+    }
+
 private Q_SLOTS:
-    void initTestCase_data() { ServerBackend::addRows(); }
-    void initTestCase();
-    void cleanupTestCase();
     void attendedInitialResetsByPositionOnlyTheFirstTwenty();
     void fileFailureHalfWayPutsEverythingBack();
     void powerCutAtEachStageIsSettledAtTheNextStart_data();
@@ -34,23 +40,10 @@ private Q_SLOTS:
     void upgradeCompletesATableThatHoldsOneField();
 };
 
-void TestNumberingStart::initTestCase()
-{
-    QString error;
-    QVERIFY2(ServerBackend::start(&error), qPrintable(error));
-}
-
-void TestNumberingStart::cleanupTestCase()
-{
-    ServerBackend::stop();
-}
-
 void TestNumberingStart::attendedInitialResetsByPositionOnlyTheFirstTwenty()
 {
-    QFETCH_GLOBAL(QString, backend);
-    auto installed = ServerBackend::install(backend);
-    TempInstallation &station = *installed;
-    QVERIFY2(station.ok(), qPrintable(station.error()));
+    StationFixture fixture;
+    TempInstallation &station = fixture.installation;
     // Keys out of order and two rows beyond the twentieth: position decides, not ID.
     QVERIFY(run(station.serverDatabase(),
                 QStringLiteral("UPDATE \"Servizi\" SET \"ID\" = 200 - \"ID\"")));
@@ -63,8 +56,7 @@ void TestNumberingStart::attendedInitialResetsByPositionOnlyTheFirstTwenty()
     QVERIFY(fillQueueAndWaiting(station));
     QVERIFY(setInitialNumbers(station));
 
-    StationState state;
-    state.serverPath = station.serverPath();
+    StationState &state = fixture.state;
     NumberingStart start(station.stores(), state);
     QVERIFY(start.startInitial().started());
     QCOMPARE(start.servicesReset(), 20);
@@ -93,10 +85,8 @@ void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
     QFETCH(int, stage);
     QFETCH(int, times);
     QFETCH(bool, committed);
-    QFETCH_GLOBAL(QString, backend);
-    auto installed = ServerBackend::install(backend);
-    TempInstallation &station = *installed;
-    QVERIFY2(station.ok(), qPrintable(station.error()));
+    StationFixture fixture;
+    TempInstallation &station = fixture.installation;
     QVERIFY(fillQueueAndWaiting(station));
     // The ticket that tells the outcome has an empty field, which the journal keeps as null.
     QVERIFY(run(station.serverDatabase(),
@@ -116,10 +106,7 @@ void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
     QVERIFY(QFile::exists(journal));
 
     // The next start, before anything else.
-    const QString previousDir = QDir::currentPath();
-    QDir::setCurrent(station.stationPath());
     const auto recovered = NumberingJournal::recover(station.stores());
-    QDir::setCurrent(previousDir);
     QVERIFY(recovered);
     QVERIFY(*recovered);
     QVERIFY(!QFile::exists(journal));
@@ -136,18 +123,15 @@ void TestNumberingStart::powerCutAtEachStageIsSettledAtTheNextStart()
         QCOMPARE(*TextRecord::readFirstField(file),
                  QString::number(committed ? 100 + slot : 500 + slot));
     }
-    StationState state;
-    state.serverPath = station.serverPath();
+    StationState &state = fixture.state;
     QVERIFY(NumberingStart(station.stores(), state).startInitial().started());
     QCOMPARE(queueLength(station), 0);
 }
 
 void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
 {
-    QFETCH_GLOBAL(QString, backend);
-    auto installed = ServerBackend::install(backend);
-    TempInstallation &station = *installed;
-    QVERIFY(station.ok());
+    StationFixture fixture;
+    TempInstallation &station = fixture.installation;
     QVERIFY(fillQueueAndWaiting(station));
     QVERIFY(setInitialNumbers(station));
     QVERIFY(TextRecord::writeInteger(station.numberingFile(2), 57));
@@ -156,8 +140,7 @@ void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
     for (int slot = 1; slot <= 20; ++slot)
         before.append(fileBytes(station.numberingFile(slot)));
 
-    StationState state;
-    state.serverPath = station.serverPath();
+    StationState &state = fixture.state;
     state.serviceCounters.fill(5);
     int writes = 0;
     NumberingStart start(station.stores(), state, [&](const QString &path, qint32 value) -> Status {
@@ -180,16 +163,13 @@ void TestNumberingStart::fileFailureHalfWayPutsEverythingBack()
 
 void TestNumberingStart::serverFolderLostHalfWayIsNotCalledUnchanged()
 {
-    QFETCH_GLOBAL(QString, backend);
-    auto installed = ServerBackend::install(backend);
-    TempInstallation &station = *installed;
-    QVERIFY(station.ok());
+    StationFixture fixture;
+    TempInstallation &station = fixture.installation;
     QVERIFY(fillQueueAndWaiting(station));
     QVERIFY(setInitialNumbers(station));
     const QString numbering = QDir(station.serverPath()).filePath(QStringLiteral("NrAll"));
 
-    StationState state;
-    state.serverPath = station.serverPath();
+    StationState &state = fixture.state;
     int writes = 0;
     // The share drops while the seventh file is written: the six written cannot be put back.
     NumberingStart start(station.stores(), state, [&](const QString &path, qint32 value) -> Status {
@@ -236,18 +216,15 @@ void TestNumberingStart::kioskNeedsAreCheckedBeforeTheQueueIsTouched()
     QFETCH(bool, local);
     QFETCH(QString, sql);
     QFETCH(QString, named);
-    QFETCH_GLOBAL(QString, backend);
-    auto installed = ServerBackend::install(backend);
-    TempInstallation &station = *installed;
-    QVERIFY(station.ok());
+    StationFixture fixture;
+    TempInstallation &station = fixture.installation;
     QVERIFY(fillQueueAndWaiting(station));
     QVERIFY(run(station.serverDatabase(),
                 QStringLiteral("UPDATE \"Servizi\" SET \"ServizioAttivo\" = TRUE")));
     QVERIFY(run(local ? station.localDatabase() : station.serverDatabase(), sql));
     QVERIFY(TextRecord::writeInteger(station.numberingFile(1), 57));
 
-    StationState state;
-    state.serverPath = station.serverPath();
+    StationState &state = fixture.state;
     const auto outcome = NumberingStart(station.stores(), state).startInitial();
     QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
     QVERIFY2(outcome.message.value(1).contains(named), qPrintable(outcome.message.join(u'|')));
@@ -276,10 +253,8 @@ void TestNumberingStart::missingServerPiecesAreNamed()
 {
     QFETCH(QString, sql);
     QFETCH(QString, named);
-    QFETCH_GLOBAL(QString, backend);
-    auto installed = ServerBackend::install(backend);
-    TempInstallation &station = *installed;
-    QVERIFY(station.ok());
+    StationFixture fixture;
+    TempInstallation &station = fixture.installation;
     QVERIFY(fillQueueAndWaiting(station));
     if (sql.isEmpty())
         QVERIFY(
@@ -289,8 +264,7 @@ void TestNumberingStart::missingServerPiecesAreNamed()
     if (!sql.isEmpty())
         QVERIFY(TextRecord::writeInteger(station.numberingFile(1), 57));
 
-    StationState state;
-    state.serverPath = station.serverPath();
+    StationState &state = fixture.state;
     const auto outcome = NumberingStart(station.stores(), state).startInitial();
     QCOMPARE(outcome.kind, NumberingStart::Outcome::Kind::Failed);
     QVERIFY2(outcome.message.value(1).contains(named), qPrintable(outcome.message.join(u'|')));
@@ -302,7 +276,6 @@ void TestNumberingStart::missingServerPiecesAreNamed()
 
 void TestNumberingStart::currentNumberingNamesAnEmptyField()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     TempInstallation station;
     QVERIFY(station.ok());
     QVERIFY(run(station.localDatabase(), QStringLiteral("UPDATE Numerazione SET P7 = NULL")));
@@ -315,7 +288,6 @@ void TestNumberingStart::currentNumberingNamesAnEmptyField()
 
 void TestNumberingStart::secondsAreParsedWithinTheSixteenBitField()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QCOMPARE(*WaitSettings::parseSeconds(QString()), 0);
     QCOMPARE(*WaitSettings::parseSeconds(QStringLiteral("00005")), 5);
     QCOMPARE(*WaitSettings::parseSeconds(QStringLiteral("32767")), 32767);
@@ -327,7 +299,6 @@ void TestNumberingStart::secondsAreParsedWithinTheSixteenBitField()
 
 void TestNumberingStart::upgradeCompletesATableThatHoldsOneField()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     TempInstallation station;
     QVERIFY(station.ok());
     QVERIFY(run(station.localDatabase(), QStringLiteral("DROP TABLE ConfigurazioneTotem")));

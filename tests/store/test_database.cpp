@@ -14,13 +14,21 @@
 using namespace nx7;
 using nx7::test::ServerBackend::install;
 
-class TestDatabase : public QObject
+class TestDatabase : public test::BackendSuite
 {
     Q_OBJECT
+public:
+    TestDatabase()
+        : BackendSuite({"missingFileAndFolderHaveTheirNumbers",
+                        "refusesAccessFilesAndWritesNothing", "refusesFilesThatAreNoDatabase",
+                        "valueRules", "namesThatAreSpecialInUrisOpen",
+                        "sharedDatabaseUsesTheRollbackJournal", "recordSetsOutliveTheirDatabase",
+                        "stationStoresAnAbsoluteServerPath", "unreadableFileIsNotAMissingTable",
+                        "fullDiskIsToldInItalian"})
+    {
+    }
+
 private Q_SLOTS:
-    void initTestCase_data() { test::ServerBackend::addRows(); }
-    void initTestCase();
-    void cleanupTestCase();
     void missingFileAndFolderHaveTheirNumbers();
     void refusesAccessFilesAndWritesNothing();
     void refusesFilesThatAreNoDatabase();
@@ -41,20 +49,8 @@ private Q_SLOTS:
     void unreadableFileIsNotAMissingTable();
 };
 
-void TestDatabase::initTestCase()
-{
-    QString error;
-    QVERIFY2(test::ServerBackend::start(&error), qPrintable(error));
-}
-
-void TestDatabase::cleanupTestCase()
-{
-    test::ServerBackend::stop();
-}
-
 void TestDatabase::missingFileAndFolderHaveTheirNumbers()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QTemporaryDir dir;
     const QString missing = dir.filePath(QStringLiteral("NX7PRO.mdb"));
     QCOMPARE(Database::open(missing).errorNumber(), ErrorNumber::DatabaseFileNotFound);
@@ -65,7 +61,6 @@ void TestDatabase::missingFileAndFolderHaveTheirNumbers()
 
 void TestDatabase::refusesAccessFilesAndWritesNothing()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("TotemNX7PRO.mdb"));
     QByteArray jet("\x00\x01\x00\x00Standard Jet DB\x00", 20);
@@ -83,7 +78,6 @@ void TestDatabase::refusesAccessFilesAndWritesNothing()
 
 void TestDatabase::refusesFilesThatAreNoDatabase()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("NX7PRO.mdb"));
     QFile file(path);
@@ -95,8 +89,7 @@ void TestDatabase::refusesFilesThatAreNoDatabase()
 
 void TestDatabase::tableOrderEditAndAdd()
 {
-    QFETCH_GLOBAL(QString, backend);
-    auto installed = install(backend);
+    auto installed = install();
     test::TempInstallation &inst = *installed;
     QVERIFY2(inst.ok(), qPrintable(inst.error()));
     auto db = Database::open(inst.serverDatabase(), Database::Sharing::Shared);
@@ -137,8 +130,7 @@ void TestDatabase::tableOrderEditAndAdd()
 
 void TestDatabase::missingColumnIs3265AndTableNamesIgnoreCase()
 {
-    QFETCH_GLOBAL(QString, backend);
-    auto inst = install(backend);
+    auto inst = install();
     auto local = Database::open(inst->localDatabase());
     QVERIFY(local);
     auto set = RecordSet::openTable(*local, QStringLiteral("Configurazionetotem"));
@@ -170,8 +162,7 @@ void TestDatabase::missingColumnIs3265AndTableNamesIgnoreCase()
 
 void TestDatabase::findFirstBindsTheValue()
 {
-    QFETCH_GLOBAL(QString, backend);
-    auto installed = install(backend);
+    auto installed = install();
     test::TempInstallation &inst = *installed;
     auto db = Database::open(inst.serverDatabase());
     auto set = RecordSet::openTable(*db, QStringLiteral("Servizi"));
@@ -202,7 +193,6 @@ void TestDatabase::valueRules_data()
 
 void TestDatabase::valueRules()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QFETCH(QVariant, value);
     QFETCH(bool, isTrue);
     QFETCH(int, int32);
@@ -216,8 +206,7 @@ void TestDatabase::valueRules()
 
 void TestDatabase::installationMatchesTheContract()
 {
-    QFETCH_GLOBAL(QString, backend);
-    auto installed = install(backend);
+    auto installed = install();
     test::TempInstallation &inst = *installed;
     QVERIFY2(inst.ok(), qPrintable(inst.error()));
     auto local = Database::open(inst.localDatabase());
@@ -255,7 +244,6 @@ void TestDatabase::installationMatchesTheContract()
 
 void TestDatabase::namesThatAreSpecialInUrisOpen()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("uffici #2 ?50%"));
     QVERIFY(QDir().mkpath(folder));
@@ -271,7 +259,6 @@ void TestDatabase::namesThatAreSpecialInUrisOpen()
 
 void TestDatabase::sharedDatabaseUsesTheRollbackJournal()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     test::TempInstallation inst;
     QVERIFY2(inst.ok(), qPrintable(inst.error()));
     const auto journalMode = [](Database &db) {
@@ -293,8 +280,7 @@ void TestDatabase::sharedDatabaseUsesTheRollbackJournal()
 
 void TestDatabase::movingDropsAnUnsavedEdit()
 {
-    QFETCH_GLOBAL(QString, backend);
-    auto installed = install(backend);
+    auto installed = install();
     test::TempInstallation &inst = *installed;
     auto db = Database::open(inst.serverDatabase());
     auto set = RecordSet::openTable(*db, QStringLiteral("Servizi"));
@@ -329,11 +315,10 @@ void TestDatabase::countMatchingTreatsNullAsAValue_data()
 
 void TestDatabase::countMatchingTreatsNullAsAValue()
 {
-    QFETCH_GLOBAL(QString, backend);
     QFETCH(QVariant, time);
     QFETCH(int, number);
     QFETCH(int, count);
-    auto installed = install(backend);
+    auto installed = install();
     QVERIFY2(installed->ok(), qPrintable(installed->error()));
     auto db = Database::open(installed->serverDatabase());
     QVERIFY(db);
@@ -354,7 +339,6 @@ void TestDatabase::countMatchingTreatsNullAsAValue()
 
 void TestDatabase::recordSetsOutliveTheirDatabase()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QTest::failOnWarning(QRegularExpression(QStringLiteral("still in use|duplicate connection")));
     test::TempInstallation inst;
     const QStringList before = QSqlDatabase::connectionNames();
@@ -379,7 +363,6 @@ void TestDatabase::recordSetsOutliveTheirDatabase()
 
 void TestDatabase::stationStoresAnAbsoluteServerPath()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QTemporaryDir dir;
     const QString previous = QDir::currentPath();
     QDir::setCurrent(dir.path());
@@ -394,7 +377,6 @@ void TestDatabase::stationStoresAnAbsoluteServerPath()
 
 void TestDatabase::unreadableFileIsNotAMissingTable()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     test::TempInstallation inst;
     auto db = Database::open(inst.serverDatabase(), Database::Sharing::Shared);
     QVERIFY(db);
@@ -411,7 +393,6 @@ void TestDatabase::unreadableFileIsNotAMissingTable()
 QTEST_GUILESS_MAIN(TestDatabase)
 void TestDatabase::fullDiskIsToldInItalian()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("full.db"));
     QFile(path).open(QIODevice::WriteOnly); // an empty file is an empty database

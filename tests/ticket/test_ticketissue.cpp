@@ -34,8 +34,8 @@ namespace {
 // A kiosk with a fresh installation, the shipped layout and fakes for the desktop.
 struct Kiosk : StationFixture
 {
-    explicit Kiosk(int activeServices = 6, const QString &backend = ServerBackend::SQLite)
-        : StationFixture(backend, serverOptions(activeServices)),
+    explicit Kiosk(int activeServices = 6)
+        : StationFixture(serverOptions(activeServices)),
           issue(installation.stores(), state, shell, clock, waiter, printer)
     {
         QFile::copy(QStringLiteral(NX7_TICKET_LAYOUT),
@@ -120,13 +120,20 @@ private:
 
 } // namespace
 
-class TestTicketIssue : public QObject
+class TestTicketIssue : public test::BackendSuite
 {
     Q_OBJECT
+public:
+    TestTicketIssue()
+        : BackendSuite({"numberingFileRead", "lockedFileIsWaitedForUntilReleased",
+                        "lockNeverReleasedAbandonsWithinTheBound",
+                        "lockWaitStopsWhenTheProgramEnds", "emptyPrintTableShowsTheNoDataMessage",
+                        "printRowWithoutId1GetsTheValuesButNothingIsPrinted",
+                        "printingProblemsDoNotStopTheIssue", "fullLocalDiskUsesNoNumber"})
+    {
+    }
+
 private Q_SLOTS:
-    void initTestCase_data() { ServerBackend::addRows(); }
-    void initTestCase();
-    void cleanupTestCase();
     void countingExample();
     void slotsUseTheirColumnAndFile_data();
     void slotsUseTheirColumnAndFile();
@@ -152,22 +159,9 @@ private Q_SLOTS:
     void fullLocalDiskUsesNoNumber();
 };
 
-void TestTicketIssue::initTestCase()
-{
-    QString error;
-    QVERIFY2(ServerBackend::start(&error), qPrintable(error));
-}
-
-void TestTicketIssue::cleanupTestCase()
-{
-    ServerBackend::stop();
-}
-
 void TestTicketIssue::countingExample()
 {
-    QFETCH_GLOBAL(QString, backend);
-    Kiosk k(6, backend);
-    QVERIFY2(k.installation.ok(), qPrintable(k.installation.error()));
+    Kiosk k;
     QCOMPARE(NumberingFile::readCallingNumber(k.installation.numberingFile(3)).value(), 1.0);
 
     k.issue.IssueTicket(k.screen, 3);
@@ -237,9 +231,7 @@ void TestTicketIssue::slotsUseTheirColumnAndFile_data()
 void TestTicketIssue::slotsUseTheirColumnAndFile()
 {
     QFETCH(int, slot);
-    QFETCH_GLOBAL(QString, backend);
-    Kiosk k(20, backend);
-    QVERIFY(k.installation.ok());
+    Kiosk k(20);
     QVERIFY(k.installation.numberingFile(slot).endsWith(
         QStringLiteral("/NrAll/NrAllS%1.txt").arg(slot)));
     // Each file says something different, so the people ahead show which one was read.
@@ -278,7 +270,6 @@ void TestTicketIssue::numberingFileRead_data()
 
 void TestTicketIssue::numberingFileRead()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     QFETCH(QByteArray, contents);
     QFETCH(double, calling);
     QTemporaryDir dir;
@@ -297,8 +288,7 @@ void TestTicketIssue::numberingFileRead()
 
 void TestTicketIssue::negativePeopleAheadIsStoredAsComputed()
 {
-    QFETCH_GLOBAL(QString, backend);
-    Kiosk k(6, backend);
+    Kiosk k;
     k.setCalling(2, "\"15\"\r\n");
     k.screen.context.slotNextNumber[2] = 9;
     k.issue.IssueTicket(k.screen, 2);
@@ -315,8 +305,7 @@ void TestTicketIssue::negativePeopleAheadIsStoredAsComputed()
 
 void TestTicketIssue::overflowAtTheLastNumberWritesNothing()
 {
-    QFETCH_GLOBAL(QString, backend);
-    Kiosk k(6, backend);
+    Kiosk k;
     k.screen.context.slotNextNumber[1] = 2147483646;
     k.issue.IssueTicket(k.screen, 1);
     QCOMPARE(k.screen.context.issuedNumber, 2147483646);
@@ -341,10 +330,9 @@ void TestTicketIssue::overflowAtTheLastNumberWritesNothing()
 
 void TestTicketIssue::overflowLaterInTheIssueKeepsOnlyWhatCameBefore()
 {
-    QFETCH_GLOBAL(QString, backend);
     // People ahead beyond 32 bits: only the advanced counter was saved before it.
     {
-        Kiosk k(6, backend);
+        Kiosk k;
         k.setCalling(2, "3000000000\r\n");
         k.issue.IssueTicket(k.screen, 2);
         QVERIFY(k.shell.programEnded());
@@ -360,7 +348,7 @@ void TestTicketIssue::overflowLaterInTheIssueKeepsOnlyWhatCameBefore()
     }
     // A waiting count one past the last number: the server is left as it was.
     {
-        Kiosk k(6, backend);
+        Kiosk k;
         k.setCalling(2, "-1\r\n");
         k.screen.context.slotNextNumber[2] = 2147483646;
         k.issue.IssueTicket(k.screen, 2);
@@ -379,8 +367,7 @@ void TestTicketIssue::overflowLaterInTheIssueKeepsOnlyWhatCameBefore()
 
 void TestTicketIssue::missingNumberingFolderSkipsANumber()
 {
-    QFETCH_GLOBAL(QString, backend);
-    Kiosk k(6, backend);
+    Kiosk k;
     const QString folder = QFileInfo(k.installation.numberingFile(4)).path();
     QVERIFY(QDir(folder).removeRecursively());
     LogCapture log;
@@ -411,7 +398,6 @@ void TestTicketIssue::missingNumberingFolderSkipsANumber()
 
 void TestTicketIssue::lockedFileIsWaitedForUntilReleased()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     k.issue.setLockRetry({std::chrono::milliseconds(20), std::chrono::milliseconds(5000)});
     LockHolder holder;
@@ -430,7 +416,6 @@ void TestTicketIssue::lockedFileIsWaitedForUntilReleased()
 
 void TestTicketIssue::lockNeverReleasedAbandonsWithinTheBound()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     k.issue.setLockRetry({std::chrono::milliseconds(50), std::chrono::milliseconds(400)});
     LockHolder holder;
@@ -457,7 +442,6 @@ void TestTicketIssue::lockNeverReleasedAbandonsWithinTheBound()
 
 void TestTicketIssue::lockWaitStopsWhenTheProgramEnds()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     k.issue.setLockRetry({std::chrono::milliseconds(20), std::chrono::milliseconds(5000)});
     LockHolder holder;
@@ -477,8 +461,7 @@ void TestTicketIssue::lockWaitStopsWhenTheProgramEnds()
 
 void TestTicketIssue::secondTouchDuringAnIssueProducesNothing()
 {
-    QFETCH_GLOBAL(QString, backend);
-    Kiosk k(6, backend);
+    Kiosk k;
     k.state.waitMessageEnabled = true;
     k.state.waitSeconds = 7;
     bool issuingDuringWait = false;
@@ -500,8 +483,7 @@ void TestTicketIssue::secondTouchDuringAnIssueProducesNothing()
 
 void TestTicketIssue::waitingMessageOnAndOff()
 {
-    QFETCH_GLOBAL(QString, backend);
-    Kiosk k(6, backend);
+    Kiosk k;
     k.state.waitMessageEnabled = false;
     k.state.waitSeconds = 5;
     k.issue.IssueTicket(k.screen, 1);
@@ -548,7 +530,6 @@ void TestTicketIssue::unknownServiceUpdatesNoRow()
 
 void TestTicketIssue::emptyPrintTableShowsTheNoDataMessage()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     {
         auto db = Database::open(k.installation.localDatabase());
@@ -569,7 +550,6 @@ void TestTicketIssue::emptyPrintTableShowsTheNoDataMessage()
 
 void TestTicketIssue::printRowWithoutId1GetsTheValuesButNothingIsPrinted()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     {
         auto db = Database::open(k.installation.localDatabase());
@@ -595,7 +575,6 @@ void TestTicketIssue::printRowWithoutId1GetsTheValuesButNothingIsPrinted()
 
 void TestTicketIssue::printingProblemsDoNotStopTheIssue()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     k.printer.failWith = Error::make(ErrorNumber::PrinterError, QStringLiteral("stampante ferma"));
     LogCapture log;
@@ -676,7 +655,6 @@ void TestTicketIssue::waitingCountAndQueueRowAreWrittenTogether()
 
 void TestTicketIssue::fullLocalDiskUsesNoNumber()
 {
-    NX7_SERVER_PLAYS_NO_PART();
     Kiosk k;
     {
         FileSizeLimit fullDisk(0);
@@ -720,8 +698,7 @@ void TestTicketIssue::counterStationThroughOdbc()
 {
     NX7_ON_BACKEND_ONLY(ServerBackend::PostgreSQL,
                         "the counter stations' ODBC driver is PostgreSQL's");
-    Kiosk k(6, ServerBackend::PostgreSQL);
-    QVERIFY2(k.installation.ok(), qPrintable(k.installation.error()));
+    Kiosk k;
     k.issue.IssueTicket(k.screen, 1);
     k.issue.IssueTicket(k.screen, 2);
     k.issue.IssueTicket(k.screen, 1);
