@@ -24,7 +24,14 @@ private slots:
     void notifyProtocol();
 
 private:
-    QStringList take(); // every message received so far, oldest first
+    QStringList take() // every message received so far, oldest first
+    {
+        QStringList messages;
+        char buffer[4096];
+        for (ssize_t n; (n = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0;)
+            messages << QString::fromUtf8(buffer, n);
+        return messages;
+    }
     qsizetype takePings() { return take().removeAll(QStringLiteral("WATCHDOG=1")); }
 
     QTemporaryDir m_dir;
@@ -39,15 +46,6 @@ void TestServiceNotifier::initTestCase()
     address.sun_family = AF_UNIX;
     qstrncpy(address.sun_path, m_path.constData(), sizeof address.sun_path);
     QCOMPARE(::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-}
-
-QStringList TestServiceNotifier::take()
-{
-    QStringList messages;
-    char buffer[4096];
-    for (ssize_t n; (n = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0;)
-        messages << QString::fromUtf8(buffer, n);
-    return messages;
 }
 
 void TestServiceNotifier::notifyProtocol_data()
@@ -78,15 +76,10 @@ void TestServiceNotifier::notifyProtocol()
         value.isEmpty() ? qunsetenv(name) : qputenv(name, value);
     ServiceNotifier notifier;
     QCOMPARE(notifier.pingInterval().count(), interval);
-    KioskStatus status;
-    status.setScreen(KioskStatus::Screen::KioskScreen, 6);
-    // A line break would end the STATUS= field and start a bogus one.
+    KioskStatus status; // a line break would end the STATUS= field and start a bogus one
     status.setPrinterState(QStringLiteral("Stampante non disponibile\n(carta esaurita)"));
-    status.setServerReachable(false);
-    status.addTicketIssued();
-    const QString line = QStringLiteral("STATUS=Schermo del totem con 6 servizi; Stampante non "
-                                        "disponibile (carta esaurita); server NON "
-                                        "raggiungibile; ticket emessi: 1");
+    const QString line = QStringLiteral("STATUS=Avvio in corso; Stampante non disponibile (carta "
+                                        "esaurita); server non verificato; ticket emessi: 0");
     notifier.setStatus(status.line());
     notifier.setStatus(status.line()); // unchanged: not sent again
     notifier.notifyReadyWhenRunning();
