@@ -167,39 +167,24 @@ bool PostgresServer::stop()
 
 bool PostgresServer::setTls(bool on)
 {
-    QProcess certificates;
-    if (on)
-        certificates.start(
-            QStringLiteral("sh"),
-            {QStringLiteral("-ec"),
-             QStringLiteral(
-                 "mkdir -p \"$0\"; cd \"$0\"; [ -f server.crt ] && exit 0;"
-                 "k='-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2';"
-                 "openssl req -x509 -subj /CN=ca $k -keyout ca.key -out ca.crt;"
-                 "openssl req -x509 -subj /CN=foreign $k -keyout foreign.key -out foreign.crt;"
-                 "openssl req -subj /CN=localhost $k -keyout server.key -out server.csr;"
-                 "echo subjectAltName=DNS:localhost,IP:127.0.0.1 > ext;"
-                 "openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial "
-                 "-days 2 -extfile ext -out server.crt; chmod 600 server.key;"
-                 "[ $(id -u) != 0 ] || chown postgres server.key server.crt"),
-             tlsFile({})});
-    if (on && (!certificates.waitForFinished(30000) || certificates.exitCode() != 0)) {
-        m_error = QString::fromLocal8Bit(certificates.readAllStandardError());
+    // Run as the server user (an absolute program is taken as it is), so the key is its own.
+    // The last "ssl" line of the configuration wins; a reload applies it to new connections.
+    const QString script = QStringLiteral(
+        "mkdir -p tls; cd tls; [ -f server.crt ] || { "
+        "k='-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2';"
+        "openssl req -x509 -subj /CN=ca $k -keyout ca.key -out ca.crt;"
+        "openssl req -x509 -subj /CN=foreign $k -keyout foreign.key -out foreign.crt;"
+        "openssl req -subj /CN=localhost -CA ca.crt -CAkey ca.key $k -keyout server.key -out "
+        "server.crt -addext basicConstraints=CA:FALSE -addext subjectAltName=DNS:localhost,IP:"
+        "127.0.0.1; chmod 600 server.key; printf \"ssl_cert_file='$PWD/server.crt'\\n"
+        "ssl_key_file='$PWD/server.key'\\n\" >> ../data/postgresql.conf; };"
+        "echo ssl = $0 >> ../data/postgresql.conf");
+    if (!runTool(QStringLiteral("/bin/sh"), {QStringLiteral("-ec"), script, on ? "on" : "off"}))
         return false;
-    }
-    // The last line of the file wins; a reload applies it to new connections.
-    QFile conf(m_data + QStringLiteral("/postgresql.conf"));
-    const QString lines = QStringLiteral("ssl = %1\nssl_cert_file = '%2'\nssl_key_file = '%3'\n")
-                              .arg(on ? "on" : "off", tlsFile("server.crt"), tlsFile("server.key"));
-    if (!conf.open(QIODevice::Append) || conf.write(lines.toUtf8()) < 0)
-        return false;
-    conf.close();
     psql(QStringLiteral("postgres"), QStringLiteral("SELECT pg_reload_conf()"));
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 0; attempt < 100; ++attempt, QThread::msleep(50))
         if (psql(QStringLiteral("postgres"), QStringLiteral("SHOW ssl")) == (on ? "on\n" : "off\n"))
             return true;
-        QThread::msleep(50);
-    }
     return false;
 }
 

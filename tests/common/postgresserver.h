@@ -40,8 +40,7 @@ public:
     bool start();
 
     // Switches TLS on or off while the server runs. The first time, openssl makes the CA
-    // "tls/ca.crt", a server certificate it signs for localhost and 127.0.0.1, and the
-    // foreign CA "tls/foreign.crt" that signed nothing here.
+    // "ca.crt", the server's certificate it signs, and a foreign CA "foreign.crt".
     bool setTls(bool on);
     QString tlsFile(const QString &name) const { return m_root.filePath("tls/" + name); }
 
