@@ -24,20 +24,6 @@ constexpr quint8 kReplies[][4] = {
     {0x08, 0x04, 0, 0}, {0x08, 0, 0, 0}, {0x08, 0x40, 0x08, 0},
 };
 
-int listenOnLoopback(quint16 *port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 || ::listen(fd, 4) != 0)
-        return -1;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
-    *port = ntohs(address.sin_port);
-    return fd;
-}
-
 // The ticket grown by `rows` rows of 1-bit raster (first bit leftmost, 1 = black).
 QImage withRows(const QImage &ticket, int widthBytes, int rows, const uchar *data)
 {
@@ -56,9 +42,17 @@ QImage withRows(const QImage &ticket, int widthBytes, int rows, const uchar *dat
 
 FakeReceiptPrinter::FakeReceiptPrinter()
 {
-    m_listener = listenOnLoopback(&m_port);
-    if (m_listener < 0 || ::pipe2(m_wake, O_CLOEXEC) != 0)
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
+        ::listen(m_listener, 4) != 0 ||
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size) != 0 ||
+        ::pipe2(m_wake, O_CLOEXEC) != 0)
         return;
+    m_port = ntohs(address.sin_port);
     // The serial side, when the system gives a pseudo-terminal (a container may not).
     m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0) {
@@ -82,40 +76,10 @@ FakeReceiptPrinter::~FakeReceiptPrinter()
         ::close(fd);
 }
 
-quint16 FakeReceiptPrinter::closedPort()
-{
-    quint16 port = 0;
-    ::close(listenOnLoopback(&port));
-    return port;
-}
-
-void FakeReceiptPrinter::setStateAfterNextCut(State state)
-{
-    m_nextState = int(state);
-}
-
 void FakeReceiptPrinter::dropConnections()
 {
     [[maybe_unused]] const auto written = ::write(m_wake[1], "d", 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(50)); // a loopback close is quick
-}
-
-QList<QImage> FakeReceiptPrinter::tickets() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_tickets;
-}
-
-QStringList FakeReceiptPrinter::cuts() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_cuts;
-}
-
-QList<std::chrono::steady_clock::time_point> FakeReceiptPrinter::cutTimes() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_cutTimes;
 }
 
 bool FakeReceiptPrinter::waitForTickets(int count, int timeoutMs) const

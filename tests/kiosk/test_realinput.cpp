@@ -123,12 +123,9 @@ void TestRealInput::printerStateComesAndGoesOnTheScreen()
                60;
     };
     const QPoint middle = screen.rect().center();
-    const QString shots = qEnvironmentVariable("NX7_SCREENS_DIR");
 
     // Out of service at once: a touch on a button gives nothing.
     QTRY_VERIFY_WITH_TIMEOUT(shows(middle, QColor(160, 0, 0)), 5000);
-    if (!shots.isEmpty())
-        g_display->saveScreenshot(shots + QStringLiteral("/kiosk-no-paper.png"));
     const QPoint button = screen.bottone(1)->mapToGlobal(QPoint(10, 10));
     g_display->run(QStringLiteral("xdotool"), {"mousemove", QString::number(button.x()),
                                                QString::number(button.y()), "click", "1"});
@@ -141,8 +138,6 @@ void TestRealInput::printerStateComesAndGoesOnTheScreen()
     QTRY_VERIFY_WITH_TIMEOUT(!shows(middle, QColor(160, 0, 0)), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(shows(screen.paperNotice()->geometry().center(), QColor(255, 200, 0)),
                              2000);
-    if (!shots.isEmpty())
-        g_display->saveScreenshot(shots + QStringLiteral("/kiosk-paper-low.png"));
     g_display->run(QStringLiteral("xdotool"), {QStringLiteral("click"), QStringLiteral("1")});
     QTRY_COMPARE_WITH_TIMEOUT(receiptPrinter.tickets().size(), 1, 5000);
 }

@@ -19,10 +19,7 @@ using namespace nx7::test;
 
 namespace {
 
-bool cups(const QString &tool, const QStringList &arguments)
-{
-    return CupsServer::tool(tool, arguments);
-}
+const auto cups = &CupsServer::tool;
 
 QString readiness(const QString &printer)
 {
