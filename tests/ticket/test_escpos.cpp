@@ -1,7 +1,5 @@
 // Tickets printed on a receipt printer spoken to in ESC/POS (a fake one, on a loopback port
 // and on a pseudo-terminal): what comes out, and what the printer's state stops.
-#include "database.h"
-#include "escposprinter.h"
 #include "fakereceiptprinter.h"
 #include "filenames.h"
 #include "stationdata.h"
