@@ -27,8 +27,6 @@ public:
     static bool tool(const QString &program, const QStringList &arguments);
 
 private:
-    bool answers() const;
-
     QTemporaryDir m_root;
     QProcess m_cupsd;
     QByteArray m_previousServer;

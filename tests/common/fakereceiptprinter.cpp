@@ -12,7 +12,8 @@ namespace nx7::test {
 struct FakeReceiptPrinter::Stream
 {
     QByteArray pending;
-    QImage ticket; // the rows so far of the ticket being printed
+    QByteArray raster; // the GS v 0 rows so far of the ticket being printed
+    int widthBytes = 0;
 };
 
 namespace {
@@ -24,41 +25,21 @@ constexpr quint8 kReplies[][4] = {
     {0x08, 0x04, 0, 0}, {0x08, 0, 0, 0}, {0x08, 0x40, 0x08, 0},
 };
 
-int listenOnLoopback(quint16 *port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 || ::listen(fd, 4) != 0)
-        return -1;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
-    *port = ntohs(address.sin_port);
-    return fd;
-}
-
-// The ticket grown by `rows` rows of 1-bit raster (first bit leftmost, 1 = black).
-QImage withRows(const QImage &ticket, int widthBytes, int rows, const uchar *data)
-{
-    const int top = ticket.isNull() ? 0 : ticket.height();
-    QImage grown = ticket.isNull() ? QImage(widthBytes * 8, rows, QImage::Format_Grayscale8)
-                                   : ticket.copy(0, 0, ticket.width(), top + rows);
-    for (int y = 0; y < rows; ++y) {
-        uchar *line = grown.scanLine(top + y);
-        for (int x = 0; x < grown.width(); ++x)
-            line[x] = data[y * widthBytes + x / 8] & (0x80 >> (x % 8)) ? 0 : 255;
-    }
-    return grown;
-}
-
 } // namespace
 
 FakeReceiptPrinter::FakeReceiptPrinter()
 {
-    m_listener = listenOnLoopback(&m_port);
-    if (m_listener < 0 || ::pipe2(m_wake, O_CLOEXEC) != 0)
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
+        ::listen(m_listener, 4) != 0 ||
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size) != 0 ||
+        ::pipe2(m_wake, O_CLOEXEC) != 0)
         return;
+    m_port = ntohs(address.sin_port);
     // The serial side, when the system gives a pseudo-terminal (a container may not).
     m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0) {
@@ -82,40 +63,10 @@ FakeReceiptPrinter::~FakeReceiptPrinter()
         ::close(fd);
 }
 
-quint16 FakeReceiptPrinter::closedPort()
-{
-    quint16 port = 0;
-    ::close(listenOnLoopback(&port));
-    return port;
-}
-
-void FakeReceiptPrinter::setStateAfterNextCut(State state)
-{
-    m_nextState = int(state);
-}
-
 void FakeReceiptPrinter::dropConnections()
 {
     [[maybe_unused]] const auto written = ::write(m_wake[1], "d", 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(50)); // a loopback close is quick
-}
-
-QList<QImage> FakeReceiptPrinter::tickets() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_tickets;
-}
-
-QStringList FakeReceiptPrinter::cuts() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_cuts;
-}
-
-QList<std::chrono::steady_clock::time_point> FakeReceiptPrinter::cutTimes() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_cutTimes;
 }
 
 bool FakeReceiptPrinter::waitForTickets(int count, int timeoutMs) const
@@ -127,13 +78,18 @@ bool FakeReceiptPrinter::waitForTickets(int count, int timeoutMs) const
 
 void FakeReceiptPrinter::finishTicket(Stream &stream, const QString &cut)
 {
+    // Raster rows are 1 bit a dot, first bit leftmost, 1 = black: Qt's Mono with that table.
+    QImage rows(reinterpret_cast<const uchar *>(stream.raster.constData()), stream.widthBytes * 8,
+                stream.widthBytes ? int(stream.raster.size() / stream.widthBytes) : 0,
+                stream.widthBytes, QImage::Format_Mono);
+    rows.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
     {
         std::lock_guard lock(m_mutex);
-        m_tickets.append(stream.ticket);
+        m_tickets.append(rows.convertToFormat(QImage::Format_Grayscale8));
         m_cuts.append(cut);
         m_cutTimes.append(std::chrono::steady_clock::now());
     }
-    stream.ticket = QImage();
+    stream.raster.clear();
     if (const int next = m_nextState.exchange(-1); next >= 0)
         m_state = State(next);
     m_changed.notify_all();
@@ -160,13 +116,13 @@ QByteArray FakeReceiptPrinter::parse(Stream &stream)
                                      : n == 0 || n == 48 || n == 65 ? QStringLiteral("full")
                                                                     : QStringLiteral("partial"));
         } else if (command(0x1b, '@')) {
-            stream.ticket = QImage();
+            stream.raster.clear();
             used = 2;
         } else if (command(0x1d, 'v') && at(2) == '0') {
             if (in.size() < 8 || in.size() < rasterSize)
                 return replies;
-            stream.ticket = withRows(stream.ticket, at(4) | at(5) << 8, at(6) | at(7) << 8,
-                                     reinterpret_cast<const uchar *>(in.constData()) + 8);
+            stream.widthBytes = at(4) | at(5) << 8;
+            stream.raster.append(in.constData() + 8, rasterSize - 8);
             used = rasterSize;
         } else if (in.size() < 3 && (at(0) == 0x10 || at(0) == 0x1b || at(0) == 0x1d)) {
             return replies; // the rest of the command is still on its way

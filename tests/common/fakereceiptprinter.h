@@ -19,7 +19,7 @@ namespace nx7::test {
 class FakeReceiptPrinter
 {
 public:
-    // In the order of the reply table in the .cpp.
+    // In the order of the reply table in the .cpp; Silent takes every byte, answers nothing.
     enum class State
     {
         Ready,
@@ -28,13 +28,11 @@ public:
         CoverOpen,
         Offline,
         CutterError,
-        Silent, // takes every byte, answers nothing
+        Silent
     };
 
     FakeReceiptPrinter();
     ~FakeReceiptPrinter();
-    FakeReceiptPrinter(const FakeReceiptPrinter &) = delete;
-    FakeReceiptPrinter &operator=(const FakeReceiptPrinter &) = delete;
 
     bool ok() const { return m_thread.joinable(); }
     QString tcpAddress() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(m_port); }
@@ -42,23 +40,25 @@ public:
 
     void setState(State state) { m_state = state; }
     // The state taken as soon as the next ticket has been cut.
-    void setStateAfterNextCut(State state);
+    void setStateAfterNextCut(State state) { m_nextState = int(state); }
     // Closes the kiosk's connections, as a printer switched off and on.
     void dropConnections();
 
     // Every ticket cut so far, how ("partial", "full", "none") and when.
-    QList<QImage> tickets() const;
-    QStringList cuts() const;
-    QList<std::chrono::steady_clock::time_point> cutTimes() const;
+    QList<QImage> tickets() const { return locked(m_tickets); }
+    QStringList cuts() const { return locked(m_cuts); }
+    QList<std::chrono::steady_clock::time_point> cutTimes() const { return locked(m_cutTimes); }
     bool waitForTickets(int count, int timeoutMs) const;
     // Bytes that are no command this printer knows.
     int unknownBytes() const { return m_unknownBytes; }
 
-    // A loopback port on which nothing listens.
-    static quint16 closedPort();
-
 private:
     struct Stream;
+    template <typename T> T locked(const T &value) const
+    {
+        std::lock_guard lock(m_mutex);
+        return value;
+    }
     void run();
     QByteArray parse(Stream &stream); // returns the replies to send back
     void finishTicket(Stream &stream, const QString &cut);

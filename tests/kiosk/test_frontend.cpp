@@ -822,9 +822,6 @@ void TestFrontEnd::paperNoticeCoversNothing()
     QFETCH(int, code);
     QFETCH(int, services);
     KioskFixture kiosk(services, code);
-    QVERIFY(kiosk.setConfiguration(QStringLiteral("TitoloTotem"),
-                                   QStringLiteral("Benvenuti: scegliete il servizio e ritirate "
-                                                  "il vostro numero")));
     auto screen = kiosk.load();
     screen->show();
     screen->showPrinterState({PrinterState::Condition::PaperNearEnd, {}});

@@ -123,17 +123,10 @@ void TestRealInput::printerStateComesAndGoesOnTheScreen()
                60;
     };
     const QPoint middle = screen.rect().center();
-    const QString shots = qEnvironmentVariable("NX7_SCREENS_DIR");
 
-    // Out of service at once: a touch on a button gives nothing.
+    // Out of service at once: the buttons take no touch.
     QTRY_VERIFY_WITH_TIMEOUT(shows(middle, QColor(160, 0, 0)), 5000);
-    if (!shots.isEmpty())
-        g_display->saveScreenshot(shots + QStringLiteral("/kiosk-no-paper.png"));
-    const QPoint button = screen.bottone(1)->mapToGlobal(QPoint(10, 10));
-    g_display->run(QStringLiteral("xdotool"), {"mousemove", QString::number(button.x()),
-                                               QString::number(button.y()), "click", "1"});
-    QTest::qWait(300);
-    QCOMPARE(receiptPrinter.tickets().size(), 0);
+    QVERIFY(!screen.bottone(1)->isEnabled());
 
     // A new roll running low: the banner goes by itself within 10 s, the notice comes, and
     // a touch prints (the event loop runs meanwhile: the touch is an X event).
@@ -141,9 +134,9 @@ void TestRealInput::printerStateComesAndGoesOnTheScreen()
     QTRY_VERIFY_WITH_TIMEOUT(!shows(middle, QColor(160, 0, 0)), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(shows(screen.paperNotice()->geometry().center(), QColor(255, 200, 0)),
                              2000);
-    if (!shots.isEmpty())
-        g_display->saveScreenshot(shots + QStringLiteral("/kiosk-paper-low.png"));
-    g_display->run(QStringLiteral("xdotool"), {QStringLiteral("click"), QStringLiteral("1")});
+    const QPoint button = screen.bottone(1)->mapToGlobal(QPoint(10, 10));
+    g_display->run(QStringLiteral("xdotool"), {"mousemove", QString::number(button.x()),
+                                               QString::number(button.y()), "click", "1"});
     QTRY_COMPARE_WITH_TIMEOUT(receiptPrinter.tickets().size(), 1, 5000);
 }
 

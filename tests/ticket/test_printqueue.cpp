@@ -19,10 +19,7 @@ using namespace nx7::test;
 
 namespace {
 
-bool cups(const QString &tool, const QStringList &arguments)
-{
-    return CupsServer::tool(tool, arguments);
-}
+const auto cups = &CupsServer::tool;
 
 QString readiness(const QString &printer)
 {
@@ -97,25 +94,24 @@ void TestPrintQueue::stateForTheScreen_data()
     using C = PrinterState::Condition;
     QTest::addColumn<int>("printerState");
     QTest::addColumn<QStringList>("reasons");
-    QTest::addColumn<int>("condition");
-    QTest::newRow("idle") << 3 << QStringList{"none"} << int(C::Ready);
-    QTest::newRow("paper low, prints")
-        << 4 << QStringList{"media-low-warning"} << int(C::PaperNearEnd);
-    QTest::newRow("paper out") << 3 << QStringList{"media-empty-error"} << int(C::PaperOut);
-    QTest::newRow("paper low and door open")
-        << 3 << QStringList{"media-low-report", "door-open-report"} << int(C::CoverOpen);
-    QTest::newRow("off line") << 3 << QStringList{"offline-report"} << int(C::Unreachable);
-    QTest::newRow("stopped") << 5 << QStringList{"none"} << int(C::Failed);
-    QTest::newRow("jam") << 3 << QStringList{"media-jam-error"} << int(C::Failed);
+    QTest::addColumn<C>("condition");
+    QTest::newRow("idle") << 3 << QStringList{"none"} << C::Ready;
+    QTest::newRow("low, prints") << 4 << QStringList{"media-low-warning"} << C::PaperNearEnd;
+    QTest::newRow("paper out") << 3 << QStringList{"media-empty-error"} << C::PaperOut;
+    QTest::newRow("low and door open")
+        << 3 << QStringList{"media-low-report", "door-open-report"} << C::CoverOpen;
+    QTest::newRow("off line") << 3 << QStringList{"offline-report"} << C::Unreachable;
+    QTest::newRow("stopped") << 5 << QStringList{"none"} << C::Failed;
+    QTest::newRow("jam") << 3 << QStringList{"media-jam-error"} << C::Failed;
 }
 
 void TestPrintQueue::stateForTheScreen()
 {
     QFETCH(int, printerState);
     QFETCH(QStringList, reasons);
-    QFETCH(int, condition);
+    QFETCH(PrinterState::Condition, condition);
     const PrintQueueState queue{QStringLiteral("Biglietti"), printerState, true, reasons};
-    QCOMPARE(int(PrintQueue::stateOf(queue).condition), condition);
+    QCOMPARE(PrintQueue::stateOf(queue).condition, condition);
 }
 
 QTEST_MAIN(TestPrintQueue)
