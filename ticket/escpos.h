@@ -40,6 +40,7 @@ constexpr int kMaxBandRows = 255;
 QByteArray initialize();
 // The image as GS v 0 raster, in bands of at most 255 rows; a pixel darker than middle
 // grey is a printed dot. The image must be as wide as the printable width or narrower.
+// A lone dot is left out where its byte would start a real-time command (DLE EOT, ENQ, DC4).
 QByteArray raster(const QImage &image);
 // The feed to the cutter and the cut (or only the feed with Cut::None).
 QByteArray feedAndCut(Cut cut);

@@ -3,6 +3,7 @@
 #include "ticketlog.h"
 #include "ticketprinter.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPainter>
 
@@ -73,6 +74,27 @@ bool waitFor(int fd, short events, int timeoutMs)
     }
 }
 
+// Waits like waitFor, but a long wait keeps the event loop's timers running: a ticket at
+// 9600 baud takes most of a minute to go out, and the watchdog's pings must not stop
+// while it does. Input stays queued, as during any print run.
+constexpr int kLongWaitMs = 1000;
+
+bool waitTurningTheLoop(int fd, short events, int timeoutMs)
+{
+    constexpr int kSliceMs = 100;
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const int left = timeoutMs - int(waited.elapsed());
+        if (left <= 0)
+            return false;
+        if (waitFor(fd, events, std::min(left, kSliceMs)))
+            return true;
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                        QEventLoop::ExcludeSocketNotifiers);
+    }
+}
+
 } // namespace
 
 // One open connection to the printer: a socket or a device, non-blocking, every wait
@@ -113,7 +135,7 @@ public:
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                if (!waitFor(m_fd, POLLOUT, stallMs))
+                if (!waitTurningTheLoop(m_fd, POLLOUT, stallMs))
                     return linkError(QStringLiteral("%1 non accetta dati da %2 ms (%3 di %4 "
                                                     "byte inviati)")
                                          .arg(m_address)
@@ -126,6 +148,17 @@ public:
                                  .arg(m_address, systemText(errno)));
         }
         return {};
+    }
+
+    // How long the line may still be carrying what was written: a serial port's buffers
+    // (the driver's, an adapter's) hold several kB, seconds at 9600 baud. Nothing for a
+    // socket or a USB printer, which take the bytes only as fast as they print them.
+    int lineDelayMs(int baud) const
+    {
+        constexpr qint64 kLineBufferBytes = 16384;
+        return m_socket || !::isatty(m_fd) || baud <= 0
+                   ? 0
+                   : int(kLineBufferBytes * 10 * 1000 / baud); // 10 bits a byte
     }
 
     // Throws away whatever the printer sent unasked (late replies, automatic status);
@@ -145,11 +178,14 @@ public:
 
     std::optional<quint8> readByte(int timeoutMs)
     {
+        // Only the long wait after a cut (during a ticket, seconds on a slow serial line)
+        // keeps timers running; the short questions of the idle poll run nothing inside.
+        const auto wait = timeoutMs >= kLongWaitMs ? waitTurningTheLoop : waitFor;
         QElapsedTimer waited;
         waited.start();
         for (;;) {
             const int left = timeoutMs - int(waited.elapsed());
-            if (left <= 0 || !waitFor(m_fd, POLLIN, left))
+            if (left <= 0 || !wait(m_fd, POLLIN, left))
                 return std::nullopt;
             quint8 byte = 0;
             const ssize_t n = ::read(m_fd, &byte, 1);
@@ -167,14 +203,18 @@ private:
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_NUMERICSERV;
+        // An address, never a name: a name server that does not answer would hold the
+        // kiosk's screen for tens of seconds at every question.
+        hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
         addrinfo *found = nullptr;
         const QByteArray portText = QByteArray::number(port);
         if (const int rc =
                 ::getaddrinfo(host.toUtf8().constData(), portText.constData(), &hints, &found);
             rc != 0)
-            return linkError(QStringLiteral("indirizzo %1 sconosciuto: %2")
-                                 .arg(host, QString::fromLocal8Bit(::gai_strerror(rc))));
+            return linkError(
+                QStringLiteral("%1 non è un indirizzo IP: in Ticket.lbl va l'indirizzo "
+                               "fisso della stampante, non un nome")
+                    .arg(host));
         QString failure;
         for (addrinfo *a = found; a && m_fd < 0; a = a->ai_next) {
             const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -344,7 +384,7 @@ Status EscPosPrinter::print(const EscPos::Settings &settings, const QSizeF &page
     if (Status sent = send(settings, bytes); !sent)
         return sent;
     m_lastBytes = bytes.size();
-    m_afterCut = state(settings, m_timeouts.afterCutMs);
+    m_afterCut = state(settings, m_timeouts.afterCutMs + m_link->lineDelayMs(settings.baud));
     if (!m_afterCut.canPrint())
         return Error::make(ErrorNumber::PrinterError,
                            QStringLiteral("dopo il taglio la stampante riferisce: %1 (%2)")

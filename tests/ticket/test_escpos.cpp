@@ -1,5 +1,6 @@
 // Tickets printed on a receipt printer spoken to in ESC/POS (a fake one, on a loopback port
 // and on a pseudo-terminal): what comes out, and what the printer's state stops.
+#include "escpos.h"
 #include "fakereceiptprinter.h"
 #include "filenames.h"
 #include "stationdata.h"
@@ -77,6 +78,7 @@ private Q_SLOTS:
     void printerThatCannotPrintChangesNothing_data();
     void printerThatCannotPrintChangesNothing();
     void paperStateAroundATicket();
+    void pictureCarriesNoRealTimeCommand();
 };
 
 void TestEscPos::printedTicketIsTheLayout_data()
@@ -133,6 +135,9 @@ void TestEscPos::printerThatCannotPrintChangesNothing_data()
     QTest::newRow("silent serial") << "serial" << State::Silent << "non raggiungibile";
     QTest::newRow("refused") << "tcp://127.0.0.1:1" << State::Ready << "non raggiungibile";
     QTest::newRow("no device") << "/dev/usb/lp9" << State::Ready << "non raggiungibile";
+    // Never looked up: a name server that does not answer would hold the screen.
+    QTest::newRow("host name") << "tcp://stampante.invalid:9100" << State::Ready
+                               << "non raggiungibile";
 }
 
 void TestEscPos::printerThatCannotPrintChangesNothing()
@@ -189,4 +194,19 @@ void TestEscPos::paperStateAroundATicket()
 }
 
 QTEST_MAIN(TestEscPos)
+// Dots that spell DLE EOT 1 and, across two rows, DLE DC4: a printer would answer the first
+// in the middle of the ticket and could empty its buffer on the second.
+void TestEscPos::pictureCarriesNoRealTimeCommand()
+{
+    QImage picture(24, 2, QImage::Format_Grayscale8);
+    picture.fill(Qt::white);
+    for (const QPoint dot :
+         {QPoint(3, 0), QPoint(13, 0), QPoint(23, 0), QPoint(19, 0), QPoint(3, 1), QPoint(5, 1)})
+        picture.setPixelColor(dot, Qt::black); // rows 10 04 11 and 14 00 00
+    const QByteArray header("\x1d\x76\x30\x00\x03\x00\x02\x00", 8);
+    QCOMPARE(EscPos::raster(picture), header + QByteArray("\x00\x04\x11\x14\x00\x00", 6));
+    picture.setPixelColor(QPoint(23, 0), Qt::white); // 10 04 10 | 14: both lone dots go
+    QCOMPARE(EscPos::raster(picture), header + QByteArray("\x00\x04\x00\x14\x00\x00", 6));
+}
+
 #include "test_escpos.moc"
