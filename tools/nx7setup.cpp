@@ -4,9 +4,25 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QTextStream>
 
 using namespace nx7;
+
+namespace {
+
+// The owner's connection as the hint repeats it, a password in it hidden: the hint may be
+// pasted into a ticket or a chat.
+QString withoutPassword(QString connection)
+{
+    connection.replace(QRegularExpression(QStringLiteral("(password\\s*=\\s*)('[^']*'|\\S+)")),
+                       QStringLiteral("\\1***"));
+    connection.replace(QRegularExpression(QStringLiteral("(://[^:/@]*):[^@]*@")),
+                       QStringLiteral("\\1:***@"));
+    return connection;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -108,6 +124,6 @@ int main(int argc, char *argv[])
                "permessi dei totem e indicarlo in NX7PRO.pg (user=totem), per esempio:\n"
                "  sudo -u postgres createuser --pwprompt totem\n"
                "  nx7setup permessi-totem --postgresql \""
-            << parser.value(postgresql) << "\" totem\n";
+            << withoutPassword(parser.value(postgresql)) << "\" totem\n";
     return 0;
 }
