@@ -251,27 +251,38 @@ struct Figures
     QString note;
 };
 
-Figures singleKiosk(Backend &backend, int tickets, bool render)
+// A server folder and a station on it, in `root`, the station made the current folder; the
+// folder to go back to, or why nothing was made.
+Result<QString> enterNewStation(const QTemporaryDir &root, Backend &backend)
 {
-    Figures figures;
-    QTemporaryDir root;
     const QString server = root.filePath(QStringLiteral("server"));
     const QString station = root.filePath(QStringLiteral("station"));
     Status made = makeServer(backend, server);
     if (made)
         made = Installation::createStation(station, server);
-    if (!made) {
-        figures.note = made.error().description;
+    if (!made)
+        return made.error();
+    QString previous = QDir::currentPath();
+    QDir::setCurrent(station);
+    return previous;
+}
+
+Figures singleKiosk(Backend &backend, int tickets, bool render)
+{
+    Figures figures;
+    QTemporaryDir root;
+    const QString server = root.filePath(QStringLiteral("server"));
+    const auto previous = enterNewStation(root, backend);
+    if (!previous) {
+        figures.note = previous.error().description;
         return figures;
     }
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(station);
     QFile::copy(QStringLiteral(NX7_TICKET_LAYOUT), FileName::TicketLayout);
     QElapsedTimer total;
     total.start();
     Timings timings = issueTickets(server, 1, 6, tickets, render);
     const double seconds = double(total.nsecsElapsed()) / 1e9;
-    QDir::setCurrent(previous);
+    QDir::setCurrent(*previous);
     std::sort(timings.millis.begin(), timings.millis.end());
     figures.median = percentile(timings.millis, 0.50);
     figures.p99 = percentile(timings.millis, 0.99);
@@ -445,16 +456,12 @@ printTickets(const QByteArray &output, int tickets,
     PrintFigures figures;
     QTemporaryDir root;
     const QString server = root.filePath(QStringLiteral("server"));
-    const QString station = root.filePath(QStringLiteral("station"));
-    Status made = Installation::createServer(server, {});
-    if (made)
-        made = Installation::createStation(station, server);
-    if (!made) {
-        figures.note = made.error().description;
+    Backend sqlite{QStringLiteral("SQLite"), {}};
+    const auto previous = enterNewStation(root, sqlite);
+    if (!previous) {
+        figures.note = previous.error().description;
         return figures;
     }
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(station);
     QFile sample(QStringLiteral(NX7_TICKET_LAYOUT));
     sample.open(QIODevice::ReadOnly);
     QFile layout(FileName::TicketLayout);
@@ -496,7 +503,7 @@ printTickets(const QByteArray &output, int tickets,
                                      : printer.paintMs);
         totalBytes += bytes(system);
     }
-    QDir::setCurrent(previous);
+    QDir::setCurrent(*previous);
     if (!figures.issue.empty())
         figures.bytes = double(totalBytes) / double(figures.issue.size());
     return figures;

@@ -193,7 +193,6 @@ void TestEscPos::paperStateAroundATicket()
     QCOMPARE(log.text().count(u"printer state:"), 2);
 }
 
-QTEST_MAIN(TestEscPos)
 // Dots that spell DLE EOT 1 and, across two rows, DLE DC4: a printer would answer the first
 // in the middle of the ticket and could empty its buffer on the second.
 void TestEscPos::pictureCarriesNoRealTimeCommand()
@@ -209,4 +208,5 @@ void TestEscPos::pictureCarriesNoRealTimeCommand()
     QCOMPARE(EscPos::raster(picture), header + QByteArray("\x00\x04\x00\x14\x00\x00", 6));
 }
 
+QTEST_MAIN(TestEscPos)
 #include "test_escpos.moc"
