@@ -192,7 +192,9 @@ public:
         return Drained::Quiet;
     }
 
-    std::optional<quint8> readByte(int timeoutMs)
+    // One byte within `timeoutMs`; nullopt on timeout, and with `closed` set when the
+    // connection ended or broke instead.
+    std::optional<quint8> readByte(int timeoutMs, bool *closed)
     {
         // Only the long wait after a cut (during a ticket, seconds on a slow serial line)
         // keeps timers running; the short questions of the idle poll run nothing inside.
@@ -207,8 +209,10 @@ public:
             const ssize_t n = ::read(m_fd, &byte, 1);
             if (n == 1)
                 return byte;
-            if (n == 0 || (errno != EINTR && errno != EAGAIN))
+            if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                *closed = true;
                 return std::nullopt;
+            }
         }
     }
 
@@ -336,10 +340,13 @@ std::optional<EscPos::StatusReplies> EscPosPrinter::exchange(EscPosLink &link, i
             *problem = sent.error().description;
             return std::nullopt;
         }
-        const auto reply = link.readByte(replyMs);
+        bool closed = false;
+        const auto reply = link.readByte(replyMs, &closed);
         if (!reply) {
-            *problem =
-                QStringLiteral("nessuna risposta a DLE EOT %1 entro %2 ms").arg(n).arg(replyMs);
+            *problem = closed ? QStringLiteral("la stampante ha chiuso la connessione")
+                              : QStringLiteral("nessuna risposta a DLE EOT %1 entro %2 ms")
+                                    .arg(n)
+                                    .arg(replyMs);
             return std::nullopt;
         }
         replies[size_t(n - 1)] = *reply;
