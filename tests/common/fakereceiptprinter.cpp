@@ -150,8 +150,6 @@ void resetConnection(int fd)
 // Writes what it can; a connection the kiosk closed meanwhile is no signal to this thread.
 void sendTo(int fd, const QByteArray &bytes)
 {
-    if (bytes.isEmpty())
-        return;
     if (::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) < 0 && errno == ENOTSOCK)
         [[maybe_unused]]
         const auto written = ::write(fd, bytes.constData(), size_t(bytes.size()));
