@@ -20,8 +20,9 @@
 //
 // --fake-printer runs that fake printer for trying the kiosk by hand: it prints the
 // "output escpos" lines that reach it, takes states on its standard input (ready, near-end,
-// paper-out, cover-open, offline, cutter-error, silent; quit) and saves each ticket it
-// receives as FOLDER/ticket-N.png.
+// paper-out, cover-open, offline, cutter-error, silent, flooding; reset-mid-ticket and
+// no-reset for a printer that drops its connection after 12 kB; quit) and saves each
+// ticket it receives as FOLDER/ticket-N.png.
 
 #include "clock.h"
 #include "cupsserver.h"
@@ -616,7 +617,7 @@ int fakePrinter(const QDir &folder)
         {"ready", State::Ready},        {"near-end", State::PaperNearEnd},
         {"paper-out", State::PaperOut}, {"cover-open", State::CoverOpen},
         {"offline", State::Offline},    {"cutter-error", State::CutterError},
-        {"silent", State::Silent},
+        {"silent", State::Silent},      {"flooding", State::Flooding},
     };
     qsizetype saved = 0;
     char line[256];
@@ -636,8 +637,11 @@ int fakePrinter(const QDir &folder)
             continue;
         if (!std::fgets(line, sizeof line, stdin) || QByteArray(line).trimmed() == "quit")
             return 0;
-        if (const auto it = states.find(QByteArray(line).trimmed()); it != states.end())
+        const QByteArray command = QByteArray(line).trimmed();
+        if (const auto it = states.find(command); it != states.end())
             printer.setState(it->second);
+        else if (command == "reset-mid-ticket" || command == "no-reset")
+            printer.setDropAfterBytes(command == "no-reset" ? 0 : 12000);
     }
 }
 

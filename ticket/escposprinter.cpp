@@ -161,22 +161,40 @@ public:
                    : int(kLineBufferBytes * 10 * 1000 / baud); // 10 bits a byte
     }
 
-    // Throws away whatever the printer sent unasked (late replies, automatic status);
-    // false when the other end has closed the connection.
-    bool drain()
+    enum class Drained
     {
+        Quiet,   // nothing more is waiting
+        Closed,  // the other end has closed the connection
+        Flooding // it keeps sending: line noise, a device such as /dev/zero
+    };
+
+    // Throws away whatever the printer sent unasked (late replies, automatic status), at
+    // most kDrainBytes or kDrainMs: a line that never falls quiet must not hold the kiosk's
+    // only thread.
+    Drained drain()
+    {
+        constexpr qint64 kDrainBytes = 4096;
+        constexpr qint64 kDrainMs = 200;
         char buffer[256];
+        qint64 thrown = 0;
+        QElapsedTimer draining;
+        draining.start();
         while (waitFor(m_fd, POLLIN, 0)) {
+            if (thrown >= kDrainBytes || draining.elapsed() >= kDrainMs)
+                return Drained::Flooding;
             const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
             if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
-                return false;
-            if (n < 0)
+                return Drained::Closed;
+            if (n < 0 && errno == EAGAIN)
                 break;
+            thrown += std::max<ssize_t>(n, 0);
         }
-        return true;
+        return Drained::Quiet;
     }
 
-    std::optional<quint8> readByte(int timeoutMs)
+    // One byte within `timeoutMs`; nullopt on timeout, and with `closed` set when the
+    // connection ended or broke instead.
+    std::optional<quint8> readByte(int timeoutMs, bool *closed)
     {
         // Only the long wait after a cut (during a ticket, seconds on a slow serial line)
         // keeps timers running; the short questions of the idle poll run nothing inside.
@@ -191,8 +209,10 @@ public:
             const ssize_t n = ::read(m_fd, &byte, 1);
             if (n == 1)
                 return byte;
-            if (n == 0 || (errno != EINTR && errno != EAGAIN))
+            if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                *closed = true;
                 return std::nullopt;
+            }
         }
     }
 
@@ -300,11 +320,19 @@ Result<EscPosLink *> EscPosPrinter::link(const EscPos::Settings &settings)
 }
 
 std::optional<EscPos::StatusReplies> EscPosPrinter::exchange(EscPosLink &link, int replyMs,
-                                                             QString *problem)
+                                                             QString *problem, bool *flooding)
 {
-    if (!link.drain()) {
+    switch (link.drain()) {
+    case EscPosLink::Drained::Closed:
         *problem = QStringLiteral("la stampante ha chiuso la connessione");
         return std::nullopt;
+    case EscPosLink::Drained::Flooding:
+        *flooding = true;
+        *problem = QStringLiteral("la linea invia dati senza sosta (disturbi o dispositivo "
+                                  "sbagliato)");
+        return std::nullopt;
+    case EscPosLink::Drained::Quiet:
+        break;
     }
     std::array<quint8, 4> replies{};
     for (int n = 1; n <= 4; ++n) {
@@ -312,10 +340,13 @@ std::optional<EscPos::StatusReplies> EscPosPrinter::exchange(EscPosLink &link, i
             *problem = sent.error().description;
             return std::nullopt;
         }
-        const auto reply = link.readByte(replyMs);
+        bool closed = false;
+        const auto reply = link.readByte(replyMs, &closed);
         if (!reply) {
-            *problem =
-                QStringLiteral("nessuna risposta a DLE EOT %1 entro %2 ms").arg(n).arg(replyMs);
+            *problem = closed ? QStringLiteral("la stampante ha chiuso la connessione")
+                              : QStringLiteral("nessuna risposta a DLE EOT %1 entro %2 ms")
+                                    .arg(n)
+                                    .arg(replyMs);
             return std::nullopt;
         }
         replies[size_t(n - 1)] = *reply;
@@ -325,31 +356,37 @@ std::optional<EscPos::StatusReplies> EscPosPrinter::exchange(EscPosLink &link, i
 
 PrinterState EscPosPrinter::state(const EscPos::Settings &settings)
 {
-    return state(settings, m_timeouts.replyMs);
-}
-
-PrinterState EscPosPrinter::state(const EscPos::Settings &settings, int replyMs)
-{
     // A connection kept from before may have died with the printer's restart: one more
     // try on a fresh one before the printer is called unreachable.
     for (int attempt = 0; attempt < 2; ++attempt) {
         auto open = link(settings);
         if (!open)
             return PrinterState{PrinterState::Condition::Unreachable, open.error().description};
-        EscPosLink &current = **open;
-        const bool wasUsed = current.used();
-        QString problem;
-        const auto replies = exchange(current, replyMs, &problem);
-        if (replies) {
-            current.markUsed();
-            return EscPos::decode(*replies);
-        }
-        m_link.reset();
-        if (!wasUsed || attempt == 1)
-            return PrinterState{PrinterState::Condition::Unreachable,
-                                QStringLiteral("%1: %2").arg(settings.address, problem)};
+        const bool wasUsed = (*open)->used();
+        bool lost = false;
+        const PrinterState now = askOn(**open, settings, m_timeouts.replyMs, &lost);
+        if (!lost || !wasUsed)
+            return now;
     }
     return PrinterState{PrinterState::Condition::Unreachable, settings.address};
+}
+
+PrinterState EscPosPrinter::askOn(EscPosLink &link, const EscPos::Settings &settings, int replyMs,
+                                  bool *lost)
+{
+    QString problem;
+    bool flooding = false;
+    const auto replies = exchange(link, replyMs, &problem, &flooding);
+    if (replies) {
+        link.markUsed();
+        return EscPos::decode(*replies);
+    }
+    // The link is closed at once: the next question starts on a fresh one.
+    m_link.reset();
+    *lost = !flooding;
+    return PrinterState{flooding ? PrinterState::Condition::Failed
+                                 : PrinterState::Condition::Unreachable,
+                        QStringLiteral("%1: %2").arg(settings.address, problem)};
 }
 
 Status EscPosPrinter::send(const EscPos::Settings &settings, const QByteArray &bytes)
@@ -358,11 +395,14 @@ Status EscPosPrinter::send(const EscPos::Settings &settings, const QByteArray &b
     if (!open)
         return open.error();
     Status sent = (*open)->write(bytes, m_timeouts.stallMs);
-    if (!sent)
+    if (!sent) {
         m_link.reset();
-    else
-        (*open)->markUsed();
-    return sent;
+        return Error::make(ErrorNumber::PrinterError,
+                           QStringLiteral("connessione persa durante l'invio del ticket: %1")
+                               .arg(sent.error().description));
+    }
+    (*open)->markUsed();
+    return {};
 }
 
 Status EscPosPrinter::print(const EscPos::Settings &settings, const QSizeF &pageSizeMm,
@@ -384,7 +424,19 @@ Status EscPosPrinter::print(const EscPos::Settings &settings, const QSizeF &page
     if (Status sent = send(settings, bytes); !sent)
         return sent;
     m_lastBytes = bytes.size();
-    m_afterCut = state(settings, m_timeouts.afterCutMs + m_link->lineDelayMs(settings.baud));
+    // Asked on the connection that carried the ticket, never on a fresh one: a printer
+    // that dropped it in mid-ticket answers "ready" to a new connection without having
+    // cut anything.
+    EscPosLink &carrier = *m_link;
+    bool lost = false;
+    m_afterCut =
+        askOn(carrier, settings, m_timeouts.afterCutMs + carrier.lineDelayMs(settings.baud), &lost);
+    if (lost)
+        return Error::make(ErrorNumber::PrinterError,
+                           QStringLiteral("connessione persa o muta dopo l'invio del ticket (%1 "
+                                          "byte): %2")
+                               .arg(bytes.size())
+                               .arg(m_afterCut.detail));
     if (!m_afterCut.canPrint())
         return Error::make(ErrorNumber::PrinterError,
                            QStringLiteral("dopo il taglio la stampante riferisce: %1 (%2)")

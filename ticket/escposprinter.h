@@ -39,13 +39,14 @@ public:
     EscPosPrinter &operator=(const EscPosPrinter &) = delete;
 
     // Asks DLE EOT 1 to 4, one at a time; Unreachable when the printer cannot be reached or
-    // does not answer in time.
+    // does not answer in time, Failed when the line keeps sending without being asked.
     PrinterState state(const EscPos::Settings &settings);
 
     // Renders each page to raster at the printer's width and sends it after ESC @, then the
-    // feed and the cut; then asks the state once more. An error when a byte could not be
-    // sent, or when the printer reports after the cut that it cannot print (the ticket may
-    // not have come out whole).
+    // feed and the cut; then asks the state once more, on the same connection. An error
+    // when a byte could not be sent, when that connection broke or fell silent before the
+    // answer, or when the printer reports after the cut that it cannot print (the ticket
+    // may not have come out whole).
     Status print(const EscPos::Settings &settings, const QSizeF &pageSizeMm, int pageCount,
                  const PagePainter &paintPage);
 
@@ -61,9 +62,13 @@ private:
     // The link to the printer, open; made again when the target changed.
     Result<EscPosLink *> link(const EscPos::Settings &settings);
     // One exchange of the four requests on an open link; nullopt (and the reason) on I/O
-    // failure or a missing reply.
-    std::optional<EscPos::StatusReplies> exchange(EscPosLink &link, int replyMs, QString *problem);
-    PrinterState state(const EscPos::Settings &settings, int replyMs);
+    // failure, a missing reply, or a line that keeps sending.
+    // `flooding` is set when the line never fell quiet before the question.
+    std::optional<EscPos::StatusReplies> exchange(EscPosLink &link, int replyMs, QString *problem,
+                                                  bool *flooding);
+    // The four requests on `link` and no other; a link that fails is closed, and `lost`
+    // tells whether it broke or stopped answering (rather than flooding the line).
+    PrinterState askOn(EscPosLink &link, const EscPos::Settings &settings, int replyMs, bool *lost);
     Status send(const EscPos::Settings &settings, const QByteArray &bytes);
 
     std::unique_ptr<EscPosLink> m_link;

@@ -11,6 +11,7 @@
 #include <QFontMetricsF>
 #include <QHash>
 #include <QImage>
+#include <QImageReader>
 #include <QPaintDevice>
 #include <QPainter>
 #include <QSet>
@@ -45,6 +46,25 @@ QStringList words(const QString &text)
     if (any)
         result.append(current);
     return result;
+}
+
+// Bounds of what a layout may ask for: far beyond any ticket, yet small enough that no
+// value can make the kiosk allocate more than a few tens of MB or loop for long.
+constexpr qreal kMinPageMm = 10;
+constexpr qreal kMaxPageMm = 1000;
+constexpr qreal kMaxPositionMm = 1000; // positions and sizes of the elements
+constexpr qreal kMaxPenMm = 50;
+constexpr qreal kMaxPointSize = 400;
+constexpr int kMaxLines = 100;
+// A receipt printer's page as a picture, one byte a dot while it is drawn.
+constexpr qint64 kMaxRasterDots = qint64(4096) * 8192;
+
+constexpr int kMaxPictureMB = 32;
+
+// False for NaN too.
+bool within(qreal value, qreal low, qreal high)
+{
+    return value >= low && value <= high;
 }
 
 struct Options
@@ -134,7 +154,7 @@ QString formatted(const QString &contents, const QString &format, bool *ok)
     }
     bool isWidth = false;
     const int width = format.toInt(&isWidth);
-    if (!isWidth) {
+    if (!isWidth || width < -kMaxFieldWidth || width > kMaxFieldWidth) {
         *ok = false;
         return contents;
     }
@@ -170,8 +190,10 @@ QDateTime dateTimeFromDayCount(double days)
     return QDateTime(date, QTime(0, 0)).addMSecs(msecs);
 }
 
-QString substituteVariables(const QString &text, const ReportVariables &variables,
-                            QStringList *unknown)
+namespace {
+
+QString substitute(const QString &text, const ReportVariables &variables, QStringList *unknown,
+                   QStringList *badFormats)
 {
     QString result;
     result.reserve(text.size() + 16);
@@ -198,17 +220,68 @@ QString substituteVariables(const QString &text, const ReportVariables &variable
             unknown->append(name);
         bool ok = true;
         result.append(formatted(variable ? variable->contents : QString(), format, &ok));
-        if (!ok && unknown)
-            unknown->append(field);
+        if (!ok && badFormats)
+            badFormats->append(field);
         pos = close + 1;
     }
     return result;
 }
 
+} // namespace
+
+QString substituteVariables(const QString &text, const ReportVariables &variables,
+                            QStringList *unknown)
+{
+    return substitute(text, variables, unknown, unknown);
+}
+
+QStringList invalidFieldFormats(const QString &text)
+{
+    QStringList bad;
+    substitute(text, {}, nullptr, &bad);
+    return bad;
+}
+
+namespace {
+
+bool withinPage(const QRectF &rect)
+{
+    for (const qreal value : {rect.x(), rect.y(), rect.width(), rect.height()}) {
+        if (!within(value, -kMaxPositionMm, kMaxPositionMm))
+            return false;
+    }
+    return true;
+}
+
+// A page that a receipt printer's width turns into too large a picture (a narrow, very
+// long page at many dots) is refused like any other bad page line: the default page stays.
+void checkRasterSize(TicketLayout &layout, int pageLine, QStringList *warnings)
+{
+    if (layout.outputKind != PrintTarget::Kind::EscPos)
+        return;
+    const auto settings = EscPos::parseSettings(layout.outputName);
+    const auto dotsOf = [&](const QSizeF &page) {
+        return qint64(settings->dots) * std::llround(page.height() * settings->dots / page.width());
+    };
+    if (!settings || dotsOf(layout.pageSize) <= kMaxRasterDots)
+        return;
+    if (warnings)
+        warnings->append(QStringLiteral("line %1: page %2 x %3 mm at %4 dots across is too "
+                                        "large a picture for the receipt printer")
+                             .arg(pageLine)
+                             .arg(layout.pageSize.width())
+                             .arg(layout.pageSize.height())
+                             .arg(settings->dots));
+    layout.pageSize = TicketLayout().pageSize;
+}
+
+} // namespace
+
 TicketLayout TicketLayout::parse(const QString &text, QStringList *warnings)
 {
     TicketLayout layout;
     layout.items.clear();
+    int pageLine = 0;
     const QStringList lines = text.split(u'\n');
     for (int number = 1; number <= lines.size(); ++number) {
         QString line = lines.at(number - 1);
@@ -233,10 +306,16 @@ TicketLayout TicketLayout::parse(const QString &text, QStringList *warnings)
             bool okH = false;
             const qreal w = sizes.value(0).toDouble(&okW);
             const qreal h = sizes.value(1).toDouble(&okH);
-            if (sizes.size() == 2 && okW && okH && w > 0 && h > 0)
+            if (sizes.size() == 2 && okW && okH && within(w, kMinPageMm, kMaxPageMm) &&
+                within(h, kMinPageMm, kMaxPageMm)) {
                 layout.pageSize = QSizeF(w, h);
-            else
-                problems.append(QStringLiteral("page needs a width and a height in mm"));
+                pageLine = number;
+            } else {
+                problems.append(QStringLiteral("page needs a width and a height in mm, each "
+                                               "from %1 to %2")
+                                    .arg(kMinPageMm)
+                                    .arg(kMaxPageMm));
+            }
         } else if (keyword == u"output") {
             // The rest of the line after the kind is the name, blanks included.
             const QString body = trimmed.mid(6).trimmed();
@@ -256,11 +335,13 @@ TicketLayout TicketLayout::parse(const QString &text, QStringList *warnings)
             } else if (kind == u"escpos" && EscPos::parseSettings(name, &escposProblem)) {
                 layout.outputKind = PrintTarget::Kind::EscPos;
                 layout.outputName = name;
-            } else if (kind == u"escpos") {
-                problems.append(escposProblem);
             } else {
-                problems.append(QStringLiteral("output must be 'default', 'printer NAME', "
-                                               "'pdf PATH' or 'escpos TARGET'"));
+                problems.append(kind == u"escpos"
+                                    ? escposProblem
+                                    : QStringLiteral("output must be 'default', 'printer NAME', "
+                                                     "'pdf PATH' or 'escpos TARGET'"));
+                // Never another printer than the one the layout names.
+                layout.unusable = QStringLiteral("line %1: %2").arg(number).arg(problems.last());
             }
         } else if (keyword == u"text" || keyword == u"box" || keyword == u"picture" ||
                    keyword == u"line") {
@@ -289,9 +370,11 @@ TicketLayout TicketLayout::parse(const QString &text, QStringList *warnings)
             item.italic = opts.flags.contains(QStringLiteral("italic"));
             item.fit = opts.flags.contains(QStringLiteral("fit"));
             item.wrap = opts.flags.contains(QStringLiteral("wrap"));
-            item.maxLines = int(opts.number(QStringLiteral("lines"), item.maxLines));
-            if (item.maxLines < 1)
-                problems.append(QStringLiteral("lines must be 1 or more"));
+            const qreal lines = opts.number(QStringLiteral("lines"), item.maxLines);
+            if (within(lines, 1, kMaxLines))
+                item.maxLines = int(lines);
+            else
+                problems.append(QStringLiteral("lines must be from 1 to %1").arg(kMaxLines));
             bool alignOk = true;
             item.alignment =
                 alignmentOf(opts.values.value(QStringLiteral("align")).toLower(), &alignOk);
@@ -300,8 +383,18 @@ TicketLayout TicketLayout::parse(const QString &text, QStringList *warnings)
             item.content = tail;
             if (item.kind == LayoutItem::Kind::Picture && item.content.trimmed().isEmpty())
                 problems.append(QStringLiteral("picture needs '| file'"));
-            if (item.pointSize <= 0)
-                problems.append(QStringLiteral("size must be positive"));
+            if (!(item.pointSize > 0 && item.pointSize <= kMaxPointSize))
+                problems.append(
+                    QStringLiteral("size must be above 0 and at most %1").arg(kMaxPointSize));
+            if (!within(item.penWidth, 0, kMaxPenMm))
+                problems.append(QStringLiteral("width must be from 0 to %1 mm").arg(kMaxPenMm));
+            if (!withinPage(item.rect))
+                problems.append(
+                    QStringLiteral("positions and sizes must be within %1 mm").arg(kMaxPositionMm));
+            for (const QString &field : invalidFieldFormats(item.content))
+                problems.append(QStringLiteral("{%1}: format not understood (widths up to %2)")
+                                    .arg(field)
+                                    .arg(kMaxFieldWidth));
             problems += opts.problems;
             if (problems.isEmpty())
                 layout.items.append(item);
@@ -313,6 +406,7 @@ TicketLayout TicketLayout::parse(const QString &text, QStringList *warnings)
                 warnings->append(QStringLiteral("line %1: %2").arg(number).arg(problem));
         }
     }
+    checkRasterSize(layout, pageLine, warnings);
     return layout;
 }
 
@@ -325,7 +419,12 @@ Result<TicketLayout> TicketLayout::load(const QString &path, QStringList *warnin
                                : ErrorNumber::FileNotFound;
         return Error::make(number, QStringLiteral("Layout del ticket non trovato: %1").arg(path));
     }
-    return parse(*text, warnings);
+    TicketLayout layout = parse(*text, warnings);
+    if (!layout.unusable.isEmpty())
+        return Error::make(
+            ErrorNumber::BadLayout,
+            QStringLiteral("Layout del ticket %1 inutilizzabile: %2").arg(path, layout.unusable));
+    return layout;
 }
 
 PrintTarget TicketLayout::target(const ReportVariables &variables) const
@@ -420,7 +519,10 @@ void renderTicket(QPainter &painter, const TicketLayout &layout, const ReportVar
             break;
         case LayoutItem::Kind::Picture: {
             const QString file = substituteVariables(item.content.trimmed(), variables);
-            const QImage image(file);
+            // A huge picture file is refused rather than decoded into hundreds of MB.
+            QImageReader reader(file);
+            reader.setAllocationLimit(kMaxPictureMB);
+            const QImage image = reader.read();
             if (image.isNull()) {
                 qCWarning(lcTicket).noquote() << "ticket layout line" << item.sourceLine
                                               << ": picture" << file << "cannot be loaded";

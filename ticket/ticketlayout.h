@@ -15,6 +15,14 @@ class QPainter;
 
 namespace nx7 {
 
+namespace ErrorNumber {
+// A layout that names no usable output: nothing may be printed with it.
+constexpr int BadLayout = 321;
+} // namespace ErrorNumber
+
+// The widest a {Variable:N} field may be.
+constexpr int kMaxFieldWidth = 200;
+
 // Where a printed ticket goes.
 struct PrintTarget
 {
@@ -65,10 +73,13 @@ struct TicketLayout
     PrintTarget::Kind outputKind = PrintTarget::Kind::DefaultPrinter;
     QString outputName; // printer name, PDF path (may hold {Variable} fields) or ESC/POS
     QList<LayoutItem> items;
+    // Why no ticket may be printed with this layout (an output line that cannot be used:
+    // another printer must never take its place); empty when it can.
+    QString unusable;
 
     // Lines that cannot be understood are skipped and described in `warnings`.
     static TicketLayout parse(const QString &text, QStringList *warnings = nullptr);
-    // 53 when the file is missing, 70 when it cannot be read.
+    // 53 when the file is missing, 70 when it cannot be read, BadLayout when it is unusable.
     static Result<TicketLayout> load(const QString &path, QStringList *warnings = nullptr);
 
     // The output of one ticket, fields of the PDF path filled from its variables.
@@ -82,6 +93,9 @@ struct TicketLayout
 // shown as N).
 QString substituteVariables(const QString &text, const ReportVariables &variables,
                             QStringList *unknown = nullptr);
+
+// The fields of `text` whose format is not understood or out of bounds.
+QStringList invalidFieldFormats(const QString &text);
 
 // The day count of a date variable as a date and time (days since 30 December 1899).
 QDateTime dateTimeFromDayCount(double days);

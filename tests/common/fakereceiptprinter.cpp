@@ -1,9 +1,11 @@
 #include "fakereceiptprinter.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <fcntl.h>
 #include <map>
 #include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@ struct FakeReceiptPrinter::Stream
     QByteArray pending;
     QByteArray raster; // the GS v 0 rows so far of the ticket being printed
     int widthBytes = 0;
+    qint64 received = 0;
 };
 
 namespace {
@@ -109,7 +112,7 @@ QByteArray FakeReceiptPrinter::parse(Stream &stream)
             if (in.size() < used)
                 return replies;
             const int n = at(2);
-            if (at(0) == 0x10 && n >= 1 && n <= 4 && m_state != State::Silent)
+            if (at(0) == 0x10 && n >= 1 && n <= 4 && m_state < State::Silent)
                 replies += char(0x12 | kReplies[int(m_state.load())][n - 1]);
             else if (at(0) != 0x10)
                 finishTicket(stream, at(0) == 0x1b                  ? QStringLiteral("none")
@@ -134,13 +137,37 @@ QByteArray FakeReceiptPrinter::parse(Stream &stream)
     return replies;
 }
 
+namespace {
+
+// Closed with a reset, as a printer that restarts: the kiosk's next read fails at once.
+void resetConnection(int fd)
+{
+    const linger abort{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    ::close(fd);
+}
+
+// Writes what it can; a connection the kiosk closed meanwhile is no signal to this thread.
+void sendTo(int fd, const QByteArray &bytes)
+{
+    if (::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) < 0 && errno == ENOTSOCK)
+        [[maybe_unused]]
+        const auto written = ::write(fd, bytes.constData(), size_t(bytes.size()));
+}
+
+} // namespace
+
 void FakeReceiptPrinter::run()
 {
     std::map<int, Stream> streams{{m_master, {}}}; // by descriptor: the terminal, the clients
+    const QByteArray noise(4096, '\0');
     for (;;) {
+        const bool flooding = m_state == State::Flooding;
         std::vector<pollfd> watched{{m_wake[0], POLLIN, 0}, {m_listener, POLLIN, 0}};
         for (const auto &entry : streams)
-            watched.push_back({entry.first, POLLIN, 0});
+            watched.push_back({entry.first,
+                               short(POLLIN | (flooding && entry.first != m_master ? POLLOUT : 0)),
+                               0});
         ::poll(watched.data(), nfds_t(watched.size()), -1);
         char command = 0;
         if (watched[0].revents && (::read(m_wake[0], &command, 1) != 1 || command != 'd'))
@@ -151,21 +178,39 @@ void FakeReceiptPrinter::run()
                     it->first == m_master ? std::next(it) : (::close(it->first), streams.erase(it));
             continue;
         }
-        const int client =
-            watched[1].revents ? ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+        const int client = watched[1].revents ? ::accept4(m_listener, nullptr, nullptr,
+                                                          SOCK_CLOEXEC | SOCK_NONBLOCK)
+                                              : -1;
         if (client >= 0)
             streams[client];
         for (size_t i = 2; i < watched.size(); ++i) {
             const int fd = watched[i].fd;
+            const short events = watched[i].revents;
+            if (events & POLLOUT)
+                sendTo(fd, noise);
+            if (!(events & (POLLIN | POLLHUP | POLLERR)))
+                continue;
             char buffer[65536];
-            const ssize_t n = watched[i].revents ? ::read(fd, buffer, sizeof buffer) : 0;
-            if (n <= 0 && watched[i].revents && fd != m_master) {
+            ssize_t n = ::read(fd, buffer, sizeof buffer);
+            const int dropAfter = m_dropAfter;
+            Stream &stream = streams[fd];
+            const bool drop =
+                fd != m_master && dropAfter > 0 && n > 0 && stream.received + n >= dropAfter;
+            if (drop)
+                n = ssize_t(dropAfter - stream.received); // what came in before the reset
+            if (n <= 0 && fd != m_master) {
                 ::close(fd); // the kiosk closed its connection, or it broke
                 streams.erase(fd);
             } else if (n > 0) {
-                streams[fd].pending.append(buffer, n);
-                const QByteArray replies = parse(streams[fd]);
-                [[maybe_unused]] const auto sent = ::write(fd, replies.constData(), replies.size());
+                stream.received += n;
+                stream.pending.append(buffer, n);
+                const QByteArray replies = parse(stream);
+                if (drop) {
+                    resetConnection(fd);
+                    streams.erase(fd);
+                    continue;
+                }
+                sendTo(fd, replies);
             }
         }
     }

@@ -19,7 +19,9 @@ namespace nx7::test {
 class FakeReceiptPrinter
 {
 public:
-    // In the order of the reply table in the .cpp; Silent takes every byte, answers nothing.
+    // In the order of the reply table in the .cpp; Silent takes every byte, answers nothing;
+    // Flooding answers nothing either and sends bytes without end on its network
+    // connections (a noisy line).
     enum class State
     {
         Ready,
@@ -28,7 +30,8 @@ public:
         CoverOpen,
         Offline,
         CutterError,
-        Silent
+        Silent,
+        Flooding
     };
 
     FakeReceiptPrinter();
@@ -43,6 +46,9 @@ public:
     void setStateAfterNextCut(State state) { m_nextState = int(state); }
     // Closes the kiosk's connections, as a printer switched off and on.
     void dropConnections();
+    // Resets every network connection once it has carried `bytes` (0: never), as a printer
+    // that restarts in mid-ticket; a new connection is answered as before.
+    void setDropAfterBytes(int bytes) { m_dropAfter = bytes; }
 
     // Every ticket cut so far, how ("partial", "full", "none") and when.
     QList<QImage> tickets() const { return locked(m_tickets); }
@@ -72,6 +78,7 @@ private:
     std::atomic<State> m_state{State::Ready};
     std::atomic<int> m_nextState{-1};
     std::atomic<int> m_unknownBytes{0};
+    std::atomic<int> m_dropAfter{0};
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
     QList<QImage> m_tickets;

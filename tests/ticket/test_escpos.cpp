@@ -1,6 +1,7 @@
 // Tickets printed on a receipt printer spoken to in ESC/POS (a fake one, on a loopback port
 // and on a pseudo-terminal): what comes out, and what the printer's state stops.
 #include "escpos.h"
+#include "escposprinter.h"
 #include "fakereceiptprinter.h"
 #include "filenames.h"
 #include "stationdata.h"
@@ -78,6 +79,9 @@ private Q_SLOTS:
     void printerThatCannotPrintChangesNothing_data();
     void printerThatCannotPrintChangesNothing();
     void paperStateAroundATicket();
+    void misbehavingLinkCountsNoTicket_data();
+    void misbehavingLinkCountsNoTicket();
+    void connectionLostInMidTicketIsNotPrinted();
     void pictureCarriesNoRealTimeCommand();
 };
 
@@ -138,6 +142,9 @@ void TestEscPos::printerThatCannotPrintChangesNothing_data()
     // Never looked up: a name server that does not answer would hold the screen.
     QTest::newRow("host name") << "tcp://stampante.invalid:9100" << State::Ready
                                << "non raggiungibile";
+    // A line that never falls quiet: the question is given up within its bound.
+    QTest::newRow("flooding") << "tcp" << State::Flooding << "in errore";
+    QTest::newRow("endless device") << "/dev/zero" << State::Ready << "in errore";
 }
 
 void TestEscPos::printerThatCannotPrintChangesNothing()
@@ -191,6 +198,58 @@ void TestEscPos::paperStateAroundATicket()
     monitor.poll();
     QCOMPARE(changes.size(), 2);
     QCOMPARE(log.text().count(u"printer state:"), 2);
+}
+
+void TestEscPos::misbehavingLinkCountsNoTicket_data()
+{
+    QTest::addColumn<QString>("target"); // "tcp" or the device
+    QTest::addColumn<State>("state");
+    QTest::addColumn<int>("dropAfter");
+    QTest::addColumn<QString>("printError");
+    QTest::newRow("flooding") << "tcp" << State::Flooding << 0 << "in errore";
+    QTest::newRow("endless device") << "/dev/zero" << State::Ready << 0 << "senza sosta";
+    // Restarts after 12 kB: a fresh connection would hear "ready", yet nothing was cut.
+    QTest::newRow("reset in mid-ticket") << "tcp" << State::Ready << 12000 << "persa";
+}
+
+// On the link itself: every read is bounded, and a ticket counts only when the connection
+// that carried it answers after the cut; the printer is back once the line behaves.
+void TestEscPos::misbehavingLinkCountsNoTicket()
+{
+    QFETCH(QString, target);
+    QFETCH(State, state);
+    QFETCH(int, dropAfter);
+    QFETCH(QString, printError);
+    FakeReceiptPrinter fake;
+    fake.setState(state);
+    fake.setDropAfterBytes(dropAfter);
+    const auto settings = EscPos::parseSettings(target == u"tcp" ? fake.tcpAddress() : target);
+    EscPosPrinter printer;
+    QElapsedTimer took;
+    took.start();
+    const Status printed = printer.print(*settings, QSizeF(80, 100), 1, [](QPainter &p, int) {
+        p.fillRect(QRect(0, 0, 576, 400), Qt::black); // as many bytes as the sample ticket
+    });
+    QVERIFY2(!printed && printed.error().description.contains(printError),
+             qPrintable(printed ? QString() : printed.error().description));
+    QVERIFY(took.elapsed() < 4000 && (dropAfter == 0 || fake.tickets().isEmpty()));
+    fake.setState(State::Ready);
+    QCOMPARE(printer.state(*settings).canPrint(), target == u"tcp");
+}
+
+void TestEscPos::connectionLostInMidTicketIsNotPrinted()
+{
+    FakeReceiptPrinter fake;
+    fake.setDropAfterBytes(12000);
+    EscPosKiosk kiosk(fake.tcpAddress());
+    LogCapture log;
+    kiosk.issue.IssueTicket(kiosk.screen, 5);
+    QCOMPARE(kiosk.screen.notices, QStringList{TicketIssue::NotPrintedNotice});
+    QCOMPARE(kiosk.records().at(2).toInt(), 1); // in the queue, for the counter to call
+    QVERIFY2(log.text().contains(u"ticket 45 of slot 5 recorded but not printed: connessione "
+                                 u"persa"),
+             qPrintable(log.text()));
+    QVERIFY(fake.tickets().isEmpty());
 }
 
 // Dots that spell DLE EOT 1 and, across two rows, DLE DC4: a printer would answer the first

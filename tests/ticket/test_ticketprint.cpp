@@ -82,6 +82,8 @@ private Q_SLOTS:
     void fieldFormats_data();
     void fieldFormats();
     void layoutLinesAndOutput();
+    void layoutValuesOutOfBounds_data();
+    void layoutValuesOutOfBounds();
     void shippedLayoutIsCleanAndPrintsToTheDefaultPrinter();
     void shippedLayoutKeepsLongNamesAndCountsOnThePaper();
     void engineGathersEveryLabelBeforePrinting();
@@ -222,6 +224,11 @@ void TestTicketPrint::fieldFormats_data()
                                             << "ab";
     QTest::newRow("unclosed brace is text") << "a{b"
                                             << "a{b";
+    // Out of bounds: the value as it is, never gigabytes of blanks nor a negated INT_MIN.
+    QTest::newRow("absurd width") << "{NumeroDaStampare:2000000000}"
+                                  << "42";
+    QTest::newRow("lowest int width") << "{NumeroDaStampare:-2147483648}"
+                                      << "42";
 }
 
 void TestTicketPrint::fieldFormats()
@@ -274,6 +281,63 @@ void TestTicketPrint::layoutLinesAndOutput()
     QCOMPARE(pdf.target(kTicket),
              (PrintTarget{PrintTarget::Kind::PdfFile,
                           QStringLiteral("/srv/{QualeUtente}/t-08-12-2026-042.pdf")}));
+}
+
+void TestTicketPrint::layoutValuesOutOfBounds_data()
+{
+    QTest::addColumn<QString>("line");    // the layout's third line
+    QTest::addColumn<QString>("warning"); // what the log says of it
+    QTest::newRow("page very long") << "page 80 1e7"
+                                    << "page needs";
+    QTest::newRow("page enormous") << "page 1e308 1e308"
+                                   << "page needs";
+    QTest::newRow("long page at many dots") << "page 10 1000"
+                                            << "too large a picture";
+    QTest::newRow("field width") << "text | {NumeroDaStampare:2000000000}"
+                                 << "not understood";
+    QTest::newRow("width INT_MIN") << "text | {NumeroDaStampare:-2147483648}"
+                                   << "not understood";
+    QTest::newRow("line count") << "text fit wrap lines=1e20 | x"
+                                << "lines must be";
+    QTest::newRow("font size") << "text size=1e308 fit | x"
+                               << "size must be";
+    QTest::newRow("box far away") << "box x=1e308 w=10"
+                                  << "positions and sizes";
+    QTest::newRow("output no port") << "output escpos tcp://127.0.0.1"
+                                    << "unusable";
+    QTest::newRow("output port 99999") << "output escpos tcp://127.0.0.1:99999"
+                                       << "unusable";
+    QTest::newRow("output path after port") << "output escpos tcp://10.0.0.5:9100/x"
+                                            << "unusable";
+}
+
+// A value that could make the kiosk allocate gigabytes is skipped with its line number; an
+// output line that cannot be used makes the layout unusable, as an unreadable one is.
+void TestTicketPrint::layoutValuesOutOfBounds()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, warning);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Ticket.lbl"));
+    writeFile(path, "output escpos tcp://127.0.0.1:9100 dots=4096\ntext | x\n" + line.toUtf8());
+    QStringList warnings;
+    const auto layout = TicketLayout::load(path, &warnings);
+    QVERIFY2(warnings.size() == 1 && warnings[0].startsWith(u"line 3: "), qPrintable(warnings[0]));
+    if (warning == u"unusable") {
+        QCOMPARE(layout.errorNumber(), ErrorNumber::BadLayout);
+        ImageTicketPrinter printer;
+        ReportEngine engine(printer);
+        QCOMPARE(engine.checkReady(path).errorNumber(), ErrorNumber::BadLayout);
+        QVERIFY(!engine.printerState(path).canPrint() && printer.readyChecks == 0);
+        return;
+    }
+    QVERIFY2(warnings[0].contains(warning), qPrintable(warnings[0]));
+    QCOMPARE(layout->pageSize, TicketLayout().pageSize);
+    QCOMPARE(layout->items.size(), 1);
+    ImageTicketPrinter paper(4096 / layout->pageSize.width()); // what is left: a few tens of MB
+    QVERIFY(paper.print({}, layout->pageSize, 1, {},
+                        [&](QPainter &painter, int) { renderTicket(painter, *layout, kTicket); }));
+    QVERIFY(paper.lastPages.first().sizeInBytes() < 40'000'000);
 }
 
 void TestTicketPrint::shippedLayoutIsCleanAndPrintsToTheDefaultPrinter()
