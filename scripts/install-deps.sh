@@ -19,6 +19,7 @@ packages=(
   libcups2-dev cups-daemon cups-client
   libsystemd-dev locales
   lintian xserver-xorg-core xserver-xorg-video-dummy
+  clang libclang-rt-dev
 )
 missing=()
 for p in "${packages[@]}"; do
