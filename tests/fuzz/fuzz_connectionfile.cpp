@@ -14,6 +14,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     file.write(reinterpret_cast<const char *>(data), qint64(size));
     file.close();
     if (auto text = nx7::postgres::readConnectionFile(path))
-        nx7::postgres::parseConnectionString(*text);
+        (void)nx7::postgres::parseConnectionString(*text);
     return 0;
 }

@@ -14,10 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     replies.errorCause = data[2];
     replies.paper = data[3];
     for (int i = 0; i < 4; ++i)
-        nx7::EscPos::isStatusReply(data[i]);
-    nx7::EscPos::decode(replies);
+        (void)nx7::EscPos::isStatusReply(data[i]);
+    (void)nx7::EscPos::decode(replies);
     QString problem;
-    nx7::EscPos::parseSettings(
+    (void)nx7::EscPos::parseSettings(
         QString::fromUtf8(reinterpret_cast<const char *>(data + 4), qsizetype(size - 4)), &problem);
     return 0;
 }
