@@ -1,3 +1,6 @@
+# Test limits are multiplied by this (a sanitized build runs several times slower).
+set(NX7_TEST_TIMEOUT_SCALE 1 CACHE STRING "Factor applied to every test's time limit")
+
 # Compiler settings shared by every target of the project.
 function(nx7_target_defaults target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
@@ -28,7 +31,8 @@ function(nx7_add_test name)
   if(ARG_OWN_X_SERVER)
     set(platform "QT_QPA_PLATFORM=xcb;")
   endif()
+  math(EXPR timeout "${ARG_TIMEOUT} * ${NX7_TEST_TIMEOUT_SCALE}")
   set_tests_properties(${name} PROPERTIES
-    TIMEOUT ${ARG_TIMEOUT}
+    TIMEOUT ${timeout}
     ENVIRONMENT "${platform}LC_ALL=C.UTF-8;TZ=Europe/Rome")
 endfunction()

@@ -15,10 +15,11 @@ packages=(
   x11-utils x11-apps xdotool netpbm
   systemd-container
   qt6-translations-l10n
-  postgresql libqt6sql6-psql odbc-postgresql unixodbc openssl
+  postgresql libqt6sql6-psql libpq-dev odbc-postgresql unixodbc openssl
   libcups2-dev cups-daemon cups-client
   libsystemd-dev locales
   lintian xserver-xorg-core xserver-xorg-video-dummy
+  clang libclang-rt-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -231,16 +231,19 @@ bool LaMain::readServerPath()
 {
     auto field = TextRecord::readFirstField(m_stores.stationFile(FileName::ServerPathFile));
     if (!field) {
-        const int number = field.errorNumber();
+        // Whatever keeps the path from being read (no file, a folder in its place, no
+        // permission) leaves the station without a server: the operator is led to set it.
         qCWarning(lcStartup).noquote()
-            << FileName::ServerPathFile << "not read:" << number << field.error().description;
-        if (number == ErrorNumber::FileNotFound || number == ErrorNumber::PathNotFound)
-            serverPathMissing();
+            << FileName::ServerPathFile << "not read:" << field.errorNumber()
+            << field.error().description;
+        serverPathMissing();
         return false;
     }
-    if (field->trimmed().isEmpty()) {
-        // A file with no readable path names no server: the same as no file at all.
-        qCWarning(lcStartup).noquote() << FileName::ServerPathFile << "holds no server path";
+    if (!FilePath::isServerPath(*field)) {
+        // A file with no readable path names no server: the same as no file at all. The
+        // root is no server folder either.
+        qCWarning(lcStartup).noquote()
+            << FileName::ServerPathFile << "holds no server path:" << *field;
         serverPathMissing();
         return false;
     }

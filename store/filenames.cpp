@@ -57,6 +57,12 @@ QString FilePath::server(const QString &serverPath, const QString &relative)
     return resolve(serverPath.isEmpty() ? QStringLiteral("/") : serverPath, relative);
 }
 
+bool FilePath::isServerPath(const QString &serverPath)
+{
+    const QString trimmed = serverPath.trimmed();
+    return !trimmed.isEmpty() && QDir::cleanPath(trimmed) != QStringLiteral("/");
+}
+
 QString FilePath::numberingFile(const QString &serverPath, int slot)
 {
     return server(serverPath, FileName::NumberingFolder + u'/' + FileName::numberingFile(slot));

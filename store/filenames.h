@@ -30,6 +30,9 @@ QString local(const QString &name);
 // A name in the server folder; a server path ending in a separator still works.
 QString server(const QString &serverPath, const QString &relative);
 
+// A path that can name a server folder: not empty, not the root of the disk.
+bool isServerPath(const QString &serverPath);
+
 // The numbering file of a slot: <server>/NrAll/NrAllS<n>.txt.
 QString numberingFile(const QString &serverPath, int slot);
 

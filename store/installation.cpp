@@ -251,7 +251,8 @@ Status copyTable(Database &source, Database &target, const QString &table)
     } else {
         for (const auto &[name, type] : *columns) {
             const bool known =
-                std::any_of(present->begin(), present->end(), [&](const auto &column) {
+                // Named in the capture: clang 14 does not capture a structured binding.
+                std::any_of(present->begin(), present->end(), [&name = name](const auto &column) {
                     return column.first.compare(name, Qt::CaseInsensitive) == 0;
                 });
             if (!known) {

@@ -20,8 +20,20 @@
 #include <atomic>
 #include <initializer_list>
 
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <chrono>
 #include <clocale>
+#include <memory>
+#include <vector>
+
+#include <libpq-fe.h>
 #include <locale.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 namespace nx7::postgres {
 
@@ -170,72 +182,244 @@ QString connectionOption(const QString &key, const QString &value)
     return QStringLiteral("%1='%2'").arg(key, escaped);
 }
 
+// How far a connection attempt made with libpq itself got, and why it stopped: the
+// reasons are decided on these, never on the words of libpq's message, which carries the
+// host, database and user names as written in the connection file.
+struct Attempt
+{
+    bool connected = false;
+    bool refusedBeforeNetwork = false;         // libpq refused the settings, or no host resolved
+    ConnStatusType stoppedIn = CONNECTION_BAD; // the step during which the attempt ended
+    QString sqlState;                          // of the server's refusal, if it refused
+    QString serverRoutine;                     // the server function that refused
+    QString message;                           // for the log only
+};
+
+// The settings as the kiosk hands them to the server, defaults and timeouts included.
+Settings effectiveSettings(const Settings &settings)
+{
+    Settings all;
+    QString serverOptions = QStringLiteral("-c lock_timeout=%1 -c statement_timeout=%2 "
+                                           "-c idle_in_transaction_session_timeout=%3")
+                                .arg(kLockTimeoutMs)
+                                .arg(kStatementTimeoutMs)
+                                .arg(kIdleInTransactionTimeoutMs);
+    if (!has(settings, QStringLiteral("connect_timeout")))
+        all.append({QStringLiteral("connect_timeout"), QString::number(kConnectTimeoutSeconds)});
+    if (!has(settings, QStringLiteral("application_name")))
+        all.append({QStringLiteral("application_name"), QStringLiteral("nx7totem")});
+    // A server that vanishes in the middle of a statement is noticed on TCP too.
+    for (const auto &[key, value] :
+         {std::pair{QStringLiteral("keepalives_idle"), QStringLiteral("10")},
+          std::pair{QStringLiteral("keepalives_interval"), QStringLiteral("3")},
+          std::pair{QStringLiteral("keepalives_count"), QStringLiteral("3")},
+          std::pair{QStringLiteral("tcp_user_timeout"), QStringLiteral("10000")}}) {
+        if (!has(settings, key))
+            all.append({key, value});
+    }
+    for (const auto &[key, value] : settings) {
+        if (key == QStringLiteral("options"))
+            serverOptions += u' ' + value; // the installation's own settings come last and win
+        else
+            all.append({key, value});
+    }
+    all.append({QStringLiteral("options"), serverOptions});
+    return all;
+}
+
+// Every host of the settings can be tried: a name resolves, a socket folder holds the
+// server's socket (a numeric address needs nothing).
+bool hostsExist(const Settings &settings)
+{
+    if (has(settings, QStringLiteral("hostaddr")))
+        return true;
+    QString port = valueOf(settings, QStringLiteral("port"));
+    if (port.isEmpty())
+        port = QStringLiteral("5432");
+    const QStringList hosts = valueOf(settings, QStringLiteral("host")).split(u',');
+    for (const QString &host : hosts) {
+        if (host.isEmpty() || host.startsWith(u'@'))
+            continue;
+        if (host.startsWith(u'/')) {
+            if (!QFileInfo::exists(host + QStringLiteral("/.s.PGSQL.") + port))
+                return false;
+            continue;
+        }
+        addrinfo hints{};
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo *found = nullptr;
+        if (::getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found) != 0)
+            return false;
+        ::freeaddrinfo(found);
+    }
+    return true;
+}
+
+// The server's fields in libpq's verbose form of its refusal: "<severity>:  <SQLSTATE>:
+// ..." right after libpq's "failed: ", and "LOCATION:  <routine>, <file>:<line>".
+void readServerFields(Attempt &attempt)
+{
+    static const QRegularExpression state(QStringLiteral("failed: [^\\s:]+:  ([0-9A-Z]{5}): "));
+    static const QRegularExpression routine(QStringLiteral("\\nLOCATION:  (\\w+), "));
+    QRegularExpressionMatch last;
+    for (auto it = state.globalMatch(attempt.message); it.hasNext();)
+        last = it.next();
+    if (!last.hasMatch())
+        return;
+    attempt.sqlState = last.captured(1);
+    attempt.serverRoutine = routine.match(attempt.message, last.capturedEnd()).captured(1);
+}
+
+Attempt attemptConnection(const Settings &all)
+{
+    Attempt attempt;
+    QList<QByteArray> keys, values;
+    for (const auto &[key, value] : all) {
+        keys.append(key.toUtf8());
+        values.append(value.toUtf8());
+    }
+    std::vector<const char *> keyPointers, valuePointers;
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        keyPointers.push_back(keys.at(i).constData());
+        valuePointers.push_back(values.at(i).constData());
+    }
+    keyPointers.push_back(nullptr);
+    valuePointers.push_back(nullptr);
+    const std::unique_ptr<PGconn, decltype(&PQfinish)> conn(
+        PQconnectStartParams(keyPointers.data(), valuePointers.data(), 0), &PQfinish);
+    if (!conn || PQstatus(conn.get()) == CONNECTION_BAD) {
+        attempt.message = conn ? QString::fromUtf8(PQerrorMessage(conn.get())) : QString();
+        attempt.refusedBeforeNetwork = true;
+        return attempt;
+    }
+    PQsetErrorVerbosity(conn.get(), PQERRORS_VERBOSE);
+    // The asynchronous steps do not keep connect_timeout themselves.
+    bool numeric = false;
+    const int seconds = valueOf(all, QStringLiteral("connect_timeout")).toInt(&numeric);
+    QDeadlineTimer deadline(std::chrono::seconds(numeric && seconds > 0 ? seconds : 60));
+    PostgresPollingStatusType step = PGRES_POLLING_WRITING;
+    while (step != PGRES_POLLING_OK && step != PGRES_POLLING_FAILED) {
+        attempt.stoppedIn = PQstatus(conn.get());
+        pollfd wait{PQsocket(conn.get()), short(step == PGRES_POLLING_READING ? POLLIN : POLLOUT),
+                    0};
+        const int ready = ::poll(&wait, 1, int(std::max<qint64>(0, deadline.remainingTime())));
+        if (ready == 0) {
+            attempt.message = QStringLiteral("timed out");
+            return attempt;
+        }
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            break;
+        step = PQconnectPoll(conn.get());
+    }
+    attempt.connected = step == PGRES_POLLING_OK;
+    attempt.message = QString::fromUtf8(PQerrorMessage(conn.get()));
+    readServerFields(attempt);
+    return attempt;
+}
+
+Settings withSetting(Settings settings, const QString &key, const QString &value)
+{
+    settings.append({key, value}); // the last one counts
+    return settings;
+}
+
+bool passedTls(const Attempt &attempt)
+{
+    return attempt.connected || !attempt.sqlState.isEmpty() ||
+           (attempt.stoppedIn != CONNECTION_SSL_STARTUP && attempt.stoppedIn != CONNECTION_BAD);
+}
+
 // libpq's reason for a failed connection, turned into what the handlers select on: each
-// cause its own Italian reason, so that a technician is sent to the right place. libpq's
-// own words are read in English (see EnglishMessages); those the server sends follow the
-// server's language, so its few that matter are recognised in Italian too.
-Error connectionRefused(const QString &reason, const Settings &settings)
+// cause its own Italian reason, so that a technician is sent to the right place.
+Error connectionRefused(const Attempt &attempt, const Settings &settings, const Settings &all)
 {
     qCWarning(lcStore).noquote() << "PostgreSQL server" << target(settings)
-                                 << "not connected:" << reason.trimmed();
-    const auto says = [&](std::initializer_list<const char *> texts) {
-        return std::any_of(texts.begin(), texts.end(), [&](const char *text) {
-            return reason.contains(QLatin1String(text), Qt::CaseInsensitive);
-        });
-    };
+                                 << "not connected:" << attempt.message.trimmed();
     const auto refused = [](const QString &text) {
         return Error::make(ErrorNumber::CannotOpenDatabase, text);
     };
     const QString where = target(settings);
     const QString file = FileName::ServerConnection;
-    if (says({"root certificate file", "certificate revocation list"})) {
-        QString ca = valueOf(settings, QStringLiteral("sslrootcert"));
-        if (ca.isEmpty())
-            ca = QStringLiteral("~/.postgresql/root.crt"); // libpq's default
-        return refused(QStringLiteral("Certificato della CA \"%1\" mancante o illeggibile su "
-                                      "questa postazione: controllare sslrootcert in %2.")
-                           .arg(ca, file));
-    }
-    if (says({"does not match host name", "server certificate for"}))
-        return refused(QStringLiteral("Il certificato del server %1 non è intestato al nome "
-                                      "indicato in %2 (host): connessione rifiutata.")
-                           .arg(where, file));
-    if (says({"certificate verify failed", "certificate has expired", "self-signed certificate",
-              "self signed certificate", "unable to get local issuer"}))
-        return refused(QStringLiteral("Certificato del server %1 non verificato: non è firmato "
-                                      "dalla CA indicata in %2 (sslrootcert). Connessione "
-                                      "rifiutata.")
-                           .arg(where, file));
-    if (says({"server does not support SSL"}))
-        return refused(QStringLiteral("Il server %1 non accetta connessioni cifrate (TLS), "
-                                      "richieste da sslmode in %2.")
-                           .arg(where, file));
-    if (says({"no pg_hba.conf entry", "nessuna voce in pg_hba.conf"}))
+    const QString &state = attempt.sqlState;
+    const auto unreachable = [&] {
+        return Error::make(ErrorNumber::NotValidPath,
+                           QStringLiteral("Il server del database %1 non è raggiungibile. "
+                                          "Verificare che il server sia acceso e raggiungibile "
+                                          "dalla rete.")
+                               .arg(where));
+    };
+    const Error accessDenied = refused(QStringLiteral("Accesso negato al database %1: controllare "
+                                                      "utente e password in %2 o nel file "
+                                                      ".pgpass.")
+                                           .arg(where, file));
+    // The server answered and refused, with its SQLSTATE.
+    if (state == QStringLiteral("28000") && attempt.serverRoutine == "ClientAuthentication")
         return refused(QStringLiteral("Il server %1 non ammette questa postazione con questo "
                                       "utente: controllare pg_hba.conf sul server e sslmode in "
                                       "%2.")
                            .arg(where, file));
-    if (says({"database \"", "il database \""}) && says({"does not exist", "non esiste"}))
+    if (state.startsWith(QStringLiteral("28")))
+        return accessDenied;
+    if (state == QStringLiteral("3D000"))
         return refused(QStringLiteral("Il database \"%1\" non esiste sul server %2.")
                            .arg(valueOf(settings, QStringLiteral("dbname")), where));
-    if (says({"permission denied for database", "permesso negato per il database"}))
+    if (state == QStringLiteral("42501"))
         return refused(QStringLiteral("L'utente \"%1\" non ha il permesso di collegarsi al "
                                       "database %2.")
                            .arg(valueOf(settings, QStringLiteral("user")), where));
-    if (says({"authentication", "autenticazione", "password", "role \"", "il ruolo \""}))
-        return refused(QStringLiteral("Accesso negato al database %1: controllare utente e "
-                                      "password in %2 o nel file .pgpass.")
-                           .arg(where, file));
-    if (says({"SSL error", "sslmode", "SSL library"}))
-        return refused(QStringLiteral("Connessione cifrata (TLS) con il server %1 non riuscita: "
-                                      "controllare sslmode in %2.")
-                           .arg(where, file));
-    if (says({"invalid connection option", "invalid", "missing \"=\""}))
+    if (state == QStringLiteral("42704") || state == QStringLiteral("22023") ||
+        state == QStringLiteral("42601") || state == QStringLiteral("08P01"))
         return badConnectionString(QStringLiteral("parametro non riconosciuto dal server"));
-    return Error::make(ErrorNumber::NotValidPath,
-                       QStringLiteral("Il server del database %1 non è raggiungibile. Verificare "
-                                      "che il server sia acceso e raggiungibile dalla rete.")
-                           .arg(where));
+    if (!state.isEmpty())
+        return unreachable();
+    // No answer from a server: how far the attempt got decides.
+    if (attempt.refusedBeforeNetwork)
+        return hostsExist(settings)
+                   ? badConnectionString(QStringLiteral("parametro non riconosciuto dal server"))
+                   : unreachable();
+    if (attempt.stoppedIn != CONNECTION_SSL_STARTUP)
+        return unreachable();
+    // Stopped in the TLS handshake.
+    const QString mode = valueOf(settings, QStringLiteral("sslmode"));
+    const bool verifies = mode.startsWith(QStringLiteral("verify-"));
+    QString ca = valueOf(settings, QStringLiteral("sslrootcert"));
+    if (ca.isEmpty())
+        ca = QDir::homePath() + QStringLiteral("/.postgresql/root.crt"); // libpq's default
+    const QString crl = valueOf(settings, QStringLiteral("sslcrl"));
+    if (verifies && (!QFileInfo(ca).isReadable() || !QFileInfo(ca).isFile() ||
+                     (!crl.isEmpty() && !QFileInfo(crl).isReadable()))) {
+        QString shown = valueOf(settings, QStringLiteral("sslrootcert"));
+        if (shown.isEmpty())
+            shown = QStringLiteral("~/.postgresql/root.crt");
+        return refused(QStringLiteral("Certificato della CA \"%1\" mancante o illeggibile su "
+                                      "questa postazione: controllare sslrootcert in %2.")
+                           .arg(shown, file));
+    }
+    // Tried again without checking the certificate, then without checking its name.
+    // With a CA file at hand libpq checks the certificate even for "require": none is named.
+    const Settings unchecked =
+        withSetting(withSetting(all, QStringLiteral("sslmode"), QStringLiteral("require")),
+                    QStringLiteral("sslrootcert"), QStringLiteral("/dev/null/nx7-no-ca"));
+    if (!passedTls(attemptConnection(unchecked)))
+        return refused(QStringLiteral("Il server %1 non accetta connessioni cifrate (TLS), "
+                                      "richieste da sslmode in %2.")
+                           .arg(where, file));
+    if (mode == QStringLiteral("verify-full") &&
+        passedTls(attemptConnection(
+            withSetting(all, QStringLiteral("sslmode"), QStringLiteral("verify-ca")))))
+        return refused(QStringLiteral("Il certificato del server %1 non è intestato al nome "
+                                      "indicato in %2 (host): connessione rifiutata.")
+                           .arg(where, file));
+    if (verifies)
+        return refused(QStringLiteral("Certificato del server %1 non verificato: non è firmato "
+                                      "dalla CA indicata in %2 (sslrootcert). Connessione "
+                                      "rifiutata.")
+                           .arg(where, file));
+    return refused(QStringLiteral("Connessione cifrata (TLS) con il server %1 non riuscita: "
+                                  "controllare sslmode in %2.")
+                       .arg(where, file));
 }
 
 // libpq translates its messages into the station's language (LC_MESSAGES): while a
@@ -359,30 +543,10 @@ bool stillAnswers(Session &session)
     return probe.exec(QStringLiteral("SELECT 1")) && session.isOpen();
 }
 
-void configure(QSqlDatabase &db, const Settings &settings)
+void configure(QSqlDatabase &db, const Settings &all)
 {
     QStringList options;
-    QString serverOptions = QStringLiteral("-c lock_timeout=%1 -c statement_timeout=%2 "
-                                           "-c idle_in_transaction_session_timeout=%3")
-                                .arg(kLockTimeoutMs)
-                                .arg(kStatementTimeoutMs)
-                                .arg(kIdleInTransactionTimeoutMs);
-    if (!has(settings, QStringLiteral("connect_timeout")))
-        options.append(connectionOption(QStringLiteral("connect_timeout"),
-                                        QString::number(kConnectTimeoutSeconds)));
-    if (!has(settings, QStringLiteral("application_name")))
-        options.append(
-            connectionOption(QStringLiteral("application_name"), QStringLiteral("nx7totem")));
-    // A server that vanishes in the middle of a statement is noticed on TCP too.
-    for (const auto &[key, value] :
-         {std::pair{QStringLiteral("keepalives_idle"), QStringLiteral("10")},
-          std::pair{QStringLiteral("keepalives_interval"), QStringLiteral("3")},
-          std::pair{QStringLiteral("keepalives_count"), QStringLiteral("3")},
-          std::pair{QStringLiteral("tcp_user_timeout"), QStringLiteral("10000")}}) {
-        if (!has(settings, key))
-            options.append(connectionOption(key, value));
-    }
-    for (const auto &[key, value] : settings) {
+    for (const auto &[key, value] : all) {
         if (key == QStringLiteral("host"))
             db.setHostName(value);
         else if (key == QStringLiteral("port") && isInteger(value))
@@ -393,12 +557,9 @@ void configure(QSqlDatabase &db, const Settings &settings)
             db.setUserName(value);
         else if (key == QStringLiteral("password"))
             db.setPassword(value);
-        else if (key == QStringLiteral("options"))
-            serverOptions += u' ' + value; // the installation's own settings come last and win
         else
             options.append(connectionOption(key, value));
     }
-    options.append(connectionOption(QStringLiteral("options"), serverOptions));
     db.setConnectOptions(options.join(u';'));
 }
 
@@ -426,10 +587,19 @@ Result<std::shared_ptr<Session>> connect(const QString &connectionString)
                                   QStringLiteral("Il driver PostgreSQL di Qt (QPSQL) non è "
                                                  "installato su questa postazione."));
         } else {
-            configure(db, *settings);
+            // libpq itself first, for the reason of a refusal; then Qt's driver.
+            const Settings all = effectiveSettings(*settings);
             const EnglishMessages english;
-            if (!db.open())
-                refused = connectionRefused(db.lastError().text(), *settings);
+            if (const Attempt attempt = attemptConnection(all); !attempt.connected) {
+                refused = connectionRefused(attempt, *settings, all);
+            } else {
+                configure(db, all);
+                if (!db.open()) {
+                    Attempt lost;
+                    lost.message = db.lastError().text();
+                    refused = connectionRefused(lost, *settings, all);
+                }
+            }
         }
     }
     if (refused)

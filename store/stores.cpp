@@ -20,6 +20,10 @@ Result<Database> Stores::local() const
 
 Result<Database> Stores::server(const QString &serverPath) const
 {
+    // A station whose path was never read opens no database at the root of the disk.
+    if (!FilePath::isServerPath(serverPath))
+        return Error::make(ErrorNumber::NotValidPath,
+                           QStringLiteral("Percorso Server non impostato."));
     return Database::open(FilePath::server(serverPath, FileName::ServerDatabase),
                           Database::Sharing::Shared);
 }

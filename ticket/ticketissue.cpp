@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -28,6 +29,34 @@ Error overflow(const QString &what)
 {
     qCWarning(lcTicket).noquote() << "overflow:" << what;
     return Error::make(ErrorNumber::Overflow);
+}
+
+// The number was used the moment the local counter advanced: whatever a counter station
+// wrote into its numbering file, the ticket is issued, queued and printed, so that no
+// number goes missing from the queue. A value no 32-bit number can hold is no calling
+// number (read as 0, as a text that does not begin with a number), and the people ahead
+// stay where the waiting count, one more, still fits.
+qint32 peopleAhead(qint32 issuedNumber, double calling, int slot, const QString &file)
+{
+    constexpr double kLowest = std::numeric_limits<qint32>::min();
+    if (!(calling >= kLowest && calling <= kMaxNumber)) {
+        qCWarning(lcTicket).noquote()
+            << "numbering file" << QDir::toNativeSeparators(file) << "holds" << calling
+            << ", beyond a 32-bit number: read as 0";
+        calling = 0;
+    }
+    const double ahead = std::nearbyint(double(issuedNumber) - calling);
+    const double clamped = std::clamp(ahead, kLowest, double(kMaxNumber - 1));
+    if (clamped != ahead)
+        qCWarning(lcTicket).noquote()
+            << QStringLiteral("people ahead of ticket %1 of slot %2 (%3) kept at %4: numbering "
+                              "file %5")
+                   .arg(issuedNumber)
+                   .arg(slot)
+                   .arg(ahead, 0, 'f', 0)
+                   .arg(clamped, 0, 'f', 0)
+                   .arg(QDir::toNativeSeparators(file));
+    return qint32(clamped);
 }
 
 QString reasonOf(const Error &error)
@@ -170,15 +199,9 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
         return Outcome{false, BusyNotice};
     }
 
-    const double ahead = std::nearbyint(double(ticket.issuedNumber) - *calling);
-    if (ahead > kMaxNumber || ahead < std::numeric_limits<qint32>::min())
-        return overflow(QStringLiteral("people ahead of ticket %1 of slot %2")
-                            .arg(ticket.issuedNumber)
-                            .arg(slot));
-    ticket.peopleAhead = qint32(ahead);
+    ticket.peopleAhead = peopleAhead(ticket.issuedNumber, *calling, slot,
+                                     FilePath::numberingFile(m_state.serverPath, slot));
     const QVariant serviceId = ticket.slotServiceId[slot];
-    if (ticket.peopleAhead == kMaxNumber)
-        return overflow(QStringLiteral("waiting count of service %1").arg(serviceId.toString()));
 
     if (Status status = m_printJob.WritePrintRow(ticket); !status)
         return abandon(status.error(), slot, skipped,

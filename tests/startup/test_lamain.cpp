@@ -17,6 +17,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <unistd.h>
+
 using namespace nx7;
 using namespace nx7::test;
 
@@ -171,12 +173,17 @@ void TestLaMain::normalStartLoadsSettings()
 
 void TestLaMain::pathProblemsLeadToSetup_data()
 {
-    QTest::addColumn<QByteArray>("pathFile"); // "-": no file; "*": the server path + suffix
+    // "-": no file; "*": the server path + suffix; "/dir": a folder; "/000": no permission
+    QTest::addColumn<QByteArray>("pathFile");
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<bool>("secondCopy");
     QTest::addRow("no path file, second copy") << QByteArray("-") << QString() << true;
     QTest::addRow("empty path file") << QByteArray("") << QString() << true;
     QTest::addRow("empty quoted path") << QByteArray("\"\"\r\n") << QString() << false;
+    QTest::addRow("the root as path") << QByteArray("\"/\"\r\n") << QString() << false;
+    QTest::addRow("the root, spelt long") << QByteArray("//.\r\n") << QString() << true;
+    QTest::addRow("path file is a folder") << QByteArray("/dir") << QString() << false;
+    QTest::addRow("path file unreadable") << QByteArray("/000") << QString() << false;
     QTest::addRow("server folder missing")
         << QByteArray("*") << QStringLiteral("/assente") << false;
     QTest::addRow("no FraseTTS.txt") << QByteArray("*") << QString() << false;
@@ -189,12 +196,18 @@ void TestLaMain::pathProblemsLeadToSetup()
     QFETCH(bool, secondCopy);
     Kiosk k;
     k.instance.running = secondCopy;
-    if (pathFile == "-")
+    if (pathFile == "/000" && ::geteuid() == 0)
+        QSKIP("root reads a file whatever its permissions");
+    if (pathFile == "-" || pathFile == "/dir")
         QVERIFY(QFile::remove(QStringLiteral("percorsiT.txt")));
+    if (pathFile == "/dir")
+        QVERIFY(QDir().mkdir(QStringLiteral("percorsiT.txt")));
+    else if (pathFile == "/000") // the path itself is good: only its file cannot be read
+        QVERIFY(QFile::setPermissions(QStringLiteral("percorsiT.txt"), {}));
     else if (pathFile == "*")
         QVERIFY(TextRecord::writeText(QStringLiteral("percorsiT.txt"),
                                       k.installation.serverPath() + suffix));
-    else
+    else if (pathFile != "-")
         QVERIFY(TextRecord::writeFileAtomically(QStringLiteral("percorsiT.txt"), pathFile));
     if (pathFile == "*" && suffix.isEmpty())
         QVERIFY(QFile::remove(
@@ -243,8 +256,7 @@ void TestLaMain::copyHeldAtTheSetupFormBlocksASecondCopy()
 
 void TestLaMain::otherPathErrorsStopSilently_data()
 {
-    QTest::addColumn<bool>("pathFileIsFolder");
-    QTest::addRow("percorsiT.txt is a folder") << true;
+    QTest::addColumn<bool>("pathFileIsFolder"); // a folder in its place leads to the setup
     QTest::addRow("FraseTTS.txt is a folder") << false;
 }
 
@@ -531,17 +543,23 @@ void TestLaMain::invalidServerPath_data()
 {
     QTest::addColumn<int>("choice");
     QTest::addColumn<bool>("ends");
-    QTest::addRow("initial") << 0 << true;
-    QTest::addRow("current") << 1 << false; // the screen's own load meets the server
+    QTest::addColumn<QString>("path"); // "*": a folder that is gone
+    QTest::addRow("initial") << 0 << true << "*";
+    QTest::addRow("current") << 1 << false << "*"; // the screen's own load meets the server
+    // A start-up stopped before the path was read: the root of the disk is never tried.
+    QTest::addRow("initial, no path") << 0 << true << "";
+    QTest::addRow("current, no path") << 1 << false << "";
 }
 
 void TestLaMain::invalidServerPath()
 {
     QFETCH(int, choice);
     QFETCH(bool, ends);
+    QFETCH(QString, path);
     Kiosk k;
     LaMain &w = k.start();
-    k.state.serverPath = k.installation.serverPath() + QStringLiteral("/assente");
+    k.state.serverPath =
+        path == "*" ? k.installation.serverPath() + QStringLiteral("/assente") : path;
     QTest::mouseClick(w.radioButton(choice), Qt::LeftButton);
     QTest::mouseClick(w.button(1), Qt::LeftButton);
     QCOMPARE(k.shell.programEnded(), ends);

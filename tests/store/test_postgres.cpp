@@ -23,6 +23,8 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void connectionFailuresHaveTheirNumbers();
+    void reasonsIgnoreTheNamesInLibpqsMessage_data();
+    void reasonsIgnoreTheNamesInLibpqsMessage();
     void connectionFileIsFoundWhateverItsCase();
     void databaseMadeByAnotherToolWithLowerCaseNamesAndNumberYesNo();
     void rowChangedByAStationMeanwhileIsNotOverwritten();
@@ -87,6 +89,41 @@ void TestPostgres::connectionFailuresHaveTheirNumbers()
                                    .arg(pg().socketFolder())
                                    .arg(pg().port()));
     QVERIFY2(quoted, qPrintable(quoted.error().description));
+}
+
+void TestPostgres::reasonsIgnoreTheNamesInLibpqsMessage_data()
+{
+    // Appended to a connection to the test server ("*" in front: in place of it).
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("reason");
+    const int unreachable = ErrorNumber::NotValidPath;
+    const int refused = ErrorNumber::CannotOpenDatabase;
+    QTest::newRow("host that does not resolve") << "*host=nx7-nessuno.invalid dbname=nx7 user=totem"
+                                                << unreachable << "non è raggiungibile";
+    QTest::newRow("database named like a refusal")
+        << "dbname='no pg_hba.conf entry invalid'" << refused << "non esiste sul server";
+    QTest::newRow("role named like a certificate failure")
+        << "user='certificate verify failed invalid'" << refused << "Accesso negato";
+    QTest::newRow("option the server does not know")
+        << "options='-c nessuna=1'" << refused << "parametro non riconosciuto";
+    QTest::newRow("value libpq refuses")
+        << "sslmode=sempre" << refused << "parametro non riconosciuto";
+}
+
+void TestPostgres::reasonsIgnoreTheNamesInLibpqsMessage()
+{
+    QFETCH(QString, settings);
+    QFETCH(int, number);
+    QFETCH(QString, reason);
+    const QString connection =
+        settings.startsWith(u'*')
+            ? settings.mid(1)
+            : pg().connectionString(QStringLiteral("postgres")) + u' ' + settings;
+    auto opened = Database::openPostgres(connection);
+    QVERIFY(!opened);
+    QCOMPARE(opened.errorNumber(), number);
+    QVERIFY2(opened.error().description.contains(reason), qPrintable(opened.error().description));
 }
 
 void TestPostgres::connectionFileIsFoundWhateverItsCase()
