@@ -72,21 +72,89 @@ PostgresServer::PostgresServer(bool durable)
             QStringLiteral("PostgreSQL is not installed (no initdb under /usr/lib/postgresql)");
         return;
     }
-    if (!m_root.isValid()) {
-        m_error = QStringLiteral("no temporary directory");
+    if (!prepareRoot())
         return;
-    }
-    if (runningAsRoot() && !giveToServerUser(m_root.path())) {
-        m_error = QStringLiteral("cannot give %1 to the postgres user").arg(m_root.path());
-        return;
-    }
-    m_data = m_root.filePath(QStringLiteral("data"));
     if (!runTool(QStringLiteral("initdb"),
                  {QStringLiteral("-D"), m_data, QStringLiteral("-U"), QStringLiteral("postgres"),
                   QStringLiteral("--auth=trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
                   QStringLiteral("--no-locale"), QStringLiteral("--no-sync")}))
         return;
     m_ok = start();
+}
+
+PostgresServer::PostgresServer(const PostgresServer &primary, Standby)
+    : m_root(QDir::tempPath() + QStringLiteral("/nx7pg-XXXXXX")), m_binaries(primary.m_binaries),
+      m_durable(primary.m_durable)
+{
+    if (!prepareRoot())
+        return;
+    // Streamed over the primary's socket, after a checkpoint at once rather than a spread
+    // one; -R leaves standby.signal and primary_conninfo.
+    if (!runTool(QStringLiteral("pg_basebackup"),
+                 {QStringLiteral("-D"), m_data, QStringLiteral("-R"), QStringLiteral("-X"),
+                  QStringLiteral("stream"), QStringLiteral("--checkpoint=fast"),
+                  QStringLiteral("--no-sync"), QStringLiteral("-d"),
+                  primary.connectionString(QStringLiteral("postgres"))}))
+        return;
+    m_ok = start();
+}
+
+bool PostgresServer::prepareRoot()
+{
+    if (!m_root.isValid()) {
+        m_error = QStringLiteral("no temporary directory");
+        return false;
+    }
+    if (runningAsRoot() && !giveToServerUser(m_root.path())) {
+        m_error = QStringLiteral("cannot give %1 to the postgres user").arg(m_root.path());
+        return false;
+    }
+    m_data = m_root.filePath(QStringLiteral("data"));
+    return true;
+}
+
+std::unique_ptr<PostgresServer> PostgresServer::startStandby(bool synchronous)
+{
+    std::unique_ptr<PostgresServer> standby(new PostgresServer(*this, Standby{}));
+    if (!standby->ok())
+        return standby;
+    // A test server commits without waiting (synchronous_commit=off on its command line,
+    // which only a role's own setting overrides); a synchronous one waits for the standby.
+    const QStringList settings =
+        synchronous ? QStringList{QStringLiteral("ALTER SYSTEM SET synchronous_standby_names = "
+                                                 "'*'"),
+                                  QStringLiteral("ALTER ROLE postgres SET synchronous_commit = on")}
+                    : QStringList{};
+    for (const QString &sql : settings + QStringList{QStringLiteral("SELECT pg_reload_conf()")}) {
+        if (psql(QStringLiteral("postgres"), sql).isNull()) {
+            standby->m_error = m_error;
+            standby->m_ok = false;
+            return standby;
+        }
+    }
+    if (!waitForStandby(synchronous ? QStringLiteral("sync") : QStringLiteral("async"))) {
+        standby->m_error = QStringLiteral("the standby does not stream from the primary");
+        standby->m_ok = false;
+    }
+    return standby;
+}
+
+bool PostgresServer::waitForStandby(const QString &state)
+{
+    for (int attempt = 0; attempt < 200; ++attempt, QThread::msleep(50)) {
+        const QByteArray replication =
+            psql(QStringLiteral("postgres"), QStringLiteral("SELECT sync_state FROM pg_stat_replication"));
+        if (QString::fromUtf8(replication) == state + u'\n')
+            return true;
+    }
+    return false;
+}
+
+bool PostgresServer::promote()
+{
+    return runTool(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), m_data, QStringLiteral("-w"),
+                                              QStringLiteral("-t"), QStringLiteral("30"),
+                                              QStringLiteral("promote")});
 }
 
 PostgresServer::~PostgresServer()
