@@ -113,41 +113,29 @@ bool PostgresServer::prepareRoot()
     return true;
 }
 
-std::unique_ptr<PostgresServer> PostgresServer::startStandby(bool synchronous)
+std::unique_ptr<PostgresServer> PostgresServer::startStandby()
 {
     std::unique_ptr<PostgresServer> standby(new PostgresServer(*this, Standby{}));
-    if (!standby->ok())
-        return standby;
     // A test server commits without waiting (synchronous_commit=off on its command line,
-    // which only a role's own setting overrides); a synchronous one waits for the standby.
-    const QStringList settings =
-        synchronous ? QStringList{QStringLiteral("ALTER SYSTEM SET synchronous_standby_names = "
-                                                 "'*'"),
-                                  QStringLiteral("ALTER ROLE postgres SET synchronous_commit = on")}
-                    : QStringList{};
-    for (const QString &sql : settings + QStringList{QStringLiteral("SELECT pg_reload_conf()")}) {
-        if (psql(QStringLiteral("postgres"), sql).isNull()) {
-            standby->m_error = m_error;
-            standby->m_ok = false;
+    // which only a role's own setting overrides); here a COMMIT waits for the standby.
+    const QString postgres = QStringLiteral("postgres");
+    const bool set =
+        standby->ok() &&
+        !psql(postgres, QStringLiteral("ALTER SYSTEM SET synchronous_standby_names = '*'"))
+             .isNull() &&
+        !psql(postgres, QStringLiteral("ALTER ROLE postgres SET synchronous_commit = on"))
+             .isNull() &&
+        !psql(postgres, QStringLiteral("SELECT pg_reload_conf()")).isNull();
+    for (int attempt = 0; set && attempt < 200; ++attempt, QThread::msleep(50)) {
+        if (psql(postgres, QStringLiteral("SELECT sync_state FROM pg_stat_replication")) ==
+            "sync\n")
             return standby;
-        }
     }
-    if (!waitForStandby(synchronous ? QStringLiteral("sync") : QStringLiteral("async"))) {
-        standby->m_error = QStringLiteral("the standby does not stream from the primary");
+    if (standby->ok()) {
         standby->m_ok = false;
+        standby->m_error = QStringLiteral("the standby does not stream synchronously: ") + m_error;
     }
     return standby;
-}
-
-bool PostgresServer::waitForStandby(const QString &state)
-{
-    for (int attempt = 0; attempt < 200; ++attempt, QThread::msleep(50)) {
-        const QByteArray replication =
-            psql(QStringLiteral("postgres"), QStringLiteral("SELECT sync_state FROM pg_stat_replication"));
-        if (QString::fromUtf8(replication) == state + u'\n')
-            return true;
-    }
-    return false;
 }
 
 bool PostgresServer::promote()

@@ -43,9 +43,8 @@ public:
     bool start();
 
     // A hot standby of this server on a port of its own, made with pg_basebackup -R and
-    // streaming from it; with `synchronous` a COMMIT here returns once the standby holds
-    // it. ok() is false with error() set when it could not be made.
-    std::unique_ptr<PostgresServer> startStandby(bool synchronous);
+    // streaming from it synchronously: a COMMIT here returns once the standby holds it.
+    std::unique_ptr<PostgresServer> startStandby();
     // A standby stops recovering and takes writes: the primary it is now.
     bool promote();
 
@@ -60,7 +59,6 @@ private:
     };
     PostgresServer(const PostgresServer &primary, Standby);
     bool prepareRoot();
-    bool waitForStandby(const QString &state);
     QStringList asServerUser(const QString &program, const QStringList &arguments) const;
     bool runTool(const QString &program, const QStringList &arguments, int timeoutMs = 60000,
                  QByteArray *output = nullptr);

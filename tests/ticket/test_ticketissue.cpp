@@ -677,6 +677,15 @@ void TestTicketIssue::fullLocalDiskUsesNoNumber()
 
 namespace {
 
+// The database an installation's "NX7PRO.pg" names.
+QString databaseOf(const TempInstallation &installation)
+{
+    return QRegularExpression(QStringLiteral("dbname=(\\S+)"))
+        .match(QString::fromUtf8(
+            fileBytes(QDir(installation.serverPath()).filePath(FileName::ServerConnection))))
+        .captured(1);
+}
+
 // A counter station: unixODBC's plain client isql through psqlODBC, with the driver options
 // an Access front-end needs. Its output, one line per row, fields separated by "|".
 QStringList odbcStation(const QString &database, const QString &commands)
@@ -710,11 +719,7 @@ void TestTicketIssue::counterStationThroughOdbc()
     k.issue.IssueTicket(k.screen, 1);
     k.issue.IssueTicket(k.screen, 2);
     k.issue.IssueTicket(k.screen, 1);
-    const QString database =
-        QRegularExpression(QStringLiteral("dbname=(\\S+)"))
-            .match(QString::fromUtf8(
-                fileBytes(QDir(k.installation.serverPath()).filePath(FileName::ServerConnection))))
-            .captured(1);
+    const QString database = databaseOf(k.installation);
     QVERIFY(!database.isEmpty());
 
     // The station sees the tables and their columns spelled exactly.
@@ -763,15 +768,6 @@ void TestTicketIssue::counterStationThroughOdbc()
 }
 
 namespace {
-
-// The database an installation's "NX7PRO.pg" names.
-QString databaseOf(const TempInstallation &installation)
-{
-    return QRegularExpression(QStringLiteral("dbname=(\\S+)"))
-        .match(QString::fromUtf8(
-            fileBytes(QDir(installation.serverPath()).filePath(FileName::ServerConnection))))
-        .captured(1);
-}
 
 // Service and number of every queued ticket, in the order they were appended.
 QByteArray queuedTickets(PostgresServer &server, const QString &database)
@@ -837,8 +833,7 @@ void TestTicketIssue::failoverToTheStandbyKeepsIssuing()
     PostgresServer primary;
     QVERIFY2(primary.ok(), qPrintable(primary.error()));
     const QString database = primary.createDatabase();
-    // Synchronous: no ticket the kiosk printed may be missing on the standby.
-    const std::unique_ptr<PostgresServer> standby = primary.startStandby(true);
+    const std::unique_ptr<PostgresServer> standby = primary.startStandby();
     QVERIFY2(standby->ok(), qPrintable(standby->error()));
     const QString bothHosts = QStringLiteral("host=127.0.0.1,127.0.0.1 port=%1,%2 dbname=%3 "
                                              "user=postgres target_session_attrs=read-write")
