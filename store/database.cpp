@@ -98,6 +98,11 @@ Result<Database> Database::openPostgres(const QString &connectionString, const Q
     return Database(std::make_shared<Connection>(Connection{path, std::move(*backend)}));
 }
 
+quint64 Database::serverReconnections()
+{
+    return postgres::reconnections();
+}
+
 bool Database::isPostgres() const
 {
     return m_connection && m_connection->backend->isPostgres();

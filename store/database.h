@@ -42,6 +42,10 @@ public:
     static Result<Database> openPostgres(const QString &connectionString,
                                          const QString &origin = QString());
 
+    // Connections to a PostgreSQL server made again after one broke (a server restarted or
+    // failed over to its standby), in this process so far; 0 on SQLite.
+    static quint64 serverReconnections();
+
     Database() = default; // not open
     bool isOpen() const { return m_connection != nullptr; }
 

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -537,6 +538,20 @@ QString poolKey(const QString &connectionString)
     return QString::number(quintptr(QThread::currentThread())) + u'|' + connectionString;
 }
 
+// Databases whose connection broke or stopped answering: the next connection made to one of
+// them is a reconnection, counted for the site's monitoring.
+QSet<QString> &lostConnections()
+{
+    static QSet<QString> lost;
+    return lost;
+}
+
+std::atomic<quint64> &reconnectionCount()
+{
+    static std::atomic<quint64> count{0};
+    return count;
+}
+
 bool stillAnswers(Session &session)
 {
     QSqlQuery probe(QSqlDatabase::database(session.name, false));
@@ -645,8 +660,10 @@ void giveBack(std::shared_ptr<Session> session)
             session->broken = true;
         session->inTransaction = false;
     }
-    if (session->broken || !session->isOpen())
+    if (session->broken || !session->isOpen()) {
+        lostConnections().insert(poolKey(session->connectionString));
         return; // closed here; the next lease connects again
+    }
     auto &kept = pool()[poolKey(session->connectionString)];
     if (kept.size() >= kKeptPerDatabase)
         return;
@@ -754,10 +771,13 @@ Error Lease::failure(const QSqlError &error, const QString &what)
     qCWarning(lcStore).noquote() << "PostgreSQL" << (state.isEmpty() ? QStringLiteral("-") : state)
                                  << what << ":" << error.text().trimmed();
     // Class 08 is a connection failure, 57P01..57P03 a server going down; a client-side
-    // failure with no state at all is a connection that is gone.
+    // failure with no state at all is a connection that is gone. A write refused as read-only
+    // (25006) is a connection to a server that became a standby after a switchover: made
+    // again, it finds the primary that target_session_attrs=read-write asks for.
     const bool lost = !m_session->isOpen() || state.startsWith(QStringLiteral("08")) ||
                       state == QStringLiteral("57P01") || state == QStringLiteral("57P02") ||
-                      state == QStringLiteral("57P03") || state.isEmpty();
+                      state == QStringLiteral("57P03") || state == QStringLiteral("25006") ||
+                      state.isEmpty();
     if (lost) {
         m_session->broken = true;
         m_session->inTransaction = false;
@@ -879,11 +899,19 @@ Result<std::unique_ptr<Lease>> lease(const QString &connectionString)
         if (session->idle.elapsed() < kCheckAfterIdleMs || stillAnswers(*session))
             return std::make_unique<Lease>(std::move(session));
         qCInfo(lcStore) << "a kept PostgreSQL connection no longer answers: connecting again";
+        lostConnections().insert(poolKey(connectionString));
     }
     auto session = connect(connectionString);
     if (!session)
         return session.error();
+    if (lostConnections().remove(poolKey(connectionString)))
+        ++reconnectionCount();
     return std::make_unique<Lease>(std::move(*session));
+}
+
+quint64 reconnections()
+{
+    return reconnectionCount();
 }
 
 } // namespace nx7::postgres

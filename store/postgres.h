@@ -80,4 +80,8 @@ private:
 // for it 3051, each with an Italian description of its own; libpq's reason is logged.
 Result<std::unique_ptr<Lease>> lease(const QString &connectionString);
 
+// Connections made again after one to the same database broke or stopped answering, in
+// this process so far.
+quint64 reconnections();
+
 } // namespace nx7::postgres

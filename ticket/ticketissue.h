@@ -1,5 +1,6 @@
 #pragma once
 
+#include "database.h"
 #include "errors.h"
 #include "printerstate.h"
 #include "reportengine.h"
@@ -14,7 +15,6 @@
 namespace nx7 {
 
 class Clock;
-class Database;
 class Shell;
 class TicketPrinter;
 class Waiter;
@@ -87,10 +87,21 @@ private:
     Status advanceLocalCounter(int slot, qint32 nextNumber);
     // The calling number of the slot, waiting a bounded time for a locked file.
     Result<double> readCallingNumber(int slot);
-    // "Attesa" and the queue row of one ticket, in one transaction of the server database.
+    // How one attempt at the server's writes ended.
+    struct ServerWrite
+    {
+        Status status;
+        bool connectionLost = false; // a PostgreSQL connection broke after it was made
+        bool commitSent = false;     // and the server may have committed before it broke
+    };
+    // "Attesa" and the queue row of one ticket, in one transaction of the server database;
+    // a connection lost on the way is made again once, to whichever server is primary now.
     Status recordOnServer(const TicketContext &ticket, const QVariant &serviceId);
+    ServerWrite writeOnServer(qint32 peopleAhead, const QVariant &serviceId,
+                              const FieldValues &queueRow);
+    // Whether the server holds the queue row now: settles a COMMIT whose answer was lost.
+    Result<bool> queueRowRecorded(const FieldValues &queueRow);
     Status updateWaitingCount(Database &db, const QVariant &serviceId, qint32 peopleAhead);
-    Status appendQueueRow(Database &db, const TicketContext &ticket, const QVariant &serviceId);
     void hold(qint32 seconds);
 
     Stores m_stores;

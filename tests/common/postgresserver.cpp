@@ -72,21 +72,77 @@ PostgresServer::PostgresServer(bool durable)
             QStringLiteral("PostgreSQL is not installed (no initdb under /usr/lib/postgresql)");
         return;
     }
-    if (!m_root.isValid()) {
-        m_error = QStringLiteral("no temporary directory");
+    if (!prepareRoot())
         return;
-    }
-    if (runningAsRoot() && !giveToServerUser(m_root.path())) {
-        m_error = QStringLiteral("cannot give %1 to the postgres user").arg(m_root.path());
-        return;
-    }
-    m_data = m_root.filePath(QStringLiteral("data"));
     if (!runTool(QStringLiteral("initdb"),
                  {QStringLiteral("-D"), m_data, QStringLiteral("-U"), QStringLiteral("postgres"),
                   QStringLiteral("--auth=trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
                   QStringLiteral("--no-locale"), QStringLiteral("--no-sync")}))
         return;
     m_ok = start();
+}
+
+PostgresServer::PostgresServer(const PostgresServer &primary, Standby)
+    : m_root(QDir::tempPath() + QStringLiteral("/nx7pg-XXXXXX")), m_binaries(primary.m_binaries),
+      m_durable(primary.m_durable)
+{
+    if (!prepareRoot())
+        return;
+    // Streamed over the primary's socket, after a checkpoint at once rather than a spread
+    // one; -R leaves standby.signal and primary_conninfo.
+    if (!runTool(QStringLiteral("pg_basebackup"),
+                 {QStringLiteral("-D"), m_data, QStringLiteral("-R"), QStringLiteral("-X"),
+                  QStringLiteral("stream"), QStringLiteral("--checkpoint=fast"),
+                  QStringLiteral("--no-sync"), QStringLiteral("-d"),
+                  primary.connectionString(QStringLiteral("postgres"))}))
+        return;
+    m_ok = start();
+}
+
+bool PostgresServer::prepareRoot()
+{
+    if (!m_root.isValid()) {
+        m_error = QStringLiteral("no temporary directory");
+        return false;
+    }
+    if (runningAsRoot() && !giveToServerUser(m_root.path())) {
+        m_error = QStringLiteral("cannot give %1 to the postgres user").arg(m_root.path());
+        return false;
+    }
+    m_data = m_root.filePath(QStringLiteral("data"));
+    return true;
+}
+
+std::unique_ptr<PostgresServer> PostgresServer::startStandby()
+{
+    std::unique_ptr<PostgresServer> standby(new PostgresServer(*this, Standby{}));
+    // A test server commits without waiting (synchronous_commit=off on its command line,
+    // which only a role's own setting overrides); here a COMMIT waits for the standby.
+    const QString postgres = QStringLiteral("postgres");
+    const bool set =
+        standby->ok() &&
+        !psql(postgres, QStringLiteral("ALTER SYSTEM SET synchronous_standby_names = '*'"))
+             .isNull() &&
+        !psql(postgres, QStringLiteral("ALTER ROLE postgres SET synchronous_commit = on"))
+             .isNull() &&
+        !psql(postgres, QStringLiteral("SELECT pg_reload_conf()")).isNull();
+    for (int attempt = 0; set && attempt < 200; ++attempt, QThread::msleep(50)) {
+        if (psql(postgres, QStringLiteral("SELECT sync_state FROM pg_stat_replication")) ==
+            "sync\n")
+            return standby;
+    }
+    if (standby->ok()) {
+        standby->m_ok = false;
+        standby->m_error = QStringLiteral("the standby does not stream synchronously: ") + m_error;
+    }
+    return standby;
+}
+
+bool PostgresServer::promote()
+{
+    return runTool(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), m_data, QStringLiteral("-w"),
+                                              QStringLiteral("-t"), QStringLiteral("30"),
+                                              QStringLiteral("promote")});
 }
 
 PostgresServer::~PostgresServer()

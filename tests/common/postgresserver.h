@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <memory>
+
 namespace nx7::test {
 
 // A private PostgreSQL server for one test run: a fresh cluster in a temporary folder,
@@ -35,9 +37,16 @@ public:
     // headers) or an empty text with error() set when it fails.
     QByteArray psql(const QString &database, const QString &sql);
 
-    // Stops and starts the same cluster, for tests of a server going away.
+    // Stops (immediately, as a crash would) and starts the same cluster, for tests of a
+    // server going away.
     bool stop();
     bool start();
+
+    // A hot standby of this server on a port of its own, made with pg_basebackup -R and
+    // streaming from it synchronously: a COMMIT here returns once the standby holds it.
+    std::unique_ptr<PostgresServer> startStandby();
+    // A standby stops recovering and takes writes: the primary it is now.
+    bool promote();
 
     // Switches TLS on or off while the server runs. The first time, openssl makes the CA
     // "ca.crt", the server's certificate it signs, and a foreign CA "foreign.crt".
@@ -45,6 +54,11 @@ public:
     QString tlsFile(const QString &name) const { return m_root.filePath("tls/" + name); }
 
 private:
+    struct Standby
+    {
+    };
+    PostgresServer(const PostgresServer &primary, Standby);
+    bool prepareRoot();
     QStringList asServerUser(const QString &program, const QStringList &arguments) const;
     bool runTool(const QString &program, const QStringList &arguments, int timeoutMs = 60000,
                  QByteArray *output = nullptr);

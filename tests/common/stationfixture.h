@@ -18,8 +18,12 @@ namespace nx7::test {
 struct StationFixture
 {
     explicit StationFixture(const Installation::ServerOptions &options = {})
-        : installed(ServerBackend::install(ServerBackend::current(), options)),
-          installation(*installed)
+        : StationFixture(ServerBackend::install(ServerBackend::current(), options))
+    {
+    }
+    // A station on an installation the test made itself (a server of its own).
+    explicit StationFixture(std::unique_ptr<TempInstallation> made)
+        : installed(std::move(made)), installation(*installed)
     {
         state.serverPath = installation.serverPath();
         if (!installation.ok()) // recorded here, for every test that builds a station

@@ -35,7 +35,12 @@ namespace {
 struct Kiosk : StationFixture
 {
     explicit Kiosk(int activeServices = 6)
-        : StationFixture(serverOptions(activeServices)),
+        : Kiosk(ServerBackend::install(ServerBackend::current(), serverOptions(activeServices)),
+                activeServices)
+    {
+    }
+    Kiosk(std::unique_ptr<TempInstallation> made, int activeServices)
+        : StationFixture(std::move(made)),
           issue(installation.stores(), state, shell, clock, waiter, printer)
     {
         QFile::copy(QStringLiteral(NX7_TICKET_LAYOUT),
@@ -158,6 +163,9 @@ private Q_SLOTS:
     void waitingCountAndQueueRowAreWrittenTogether_data();
     void waitingCountAndQueueRowAreWrittenTogether();
     void fullLocalDiskUsesNoNumber();
+    void connectionLostDuringTheTicket_data();
+    void connectionLostDuringTheTicket();
+    void failoverToTheStandbyKeepsIssuing();
 };
 
 void TestTicketIssue::countingExample()
@@ -673,6 +681,15 @@ void TestTicketIssue::fullLocalDiskUsesNoNumber()
 
 namespace {
 
+// The database an installation's "NX7PRO.pg" names.
+QString databaseOf(const TempInstallation &installation)
+{
+    return QRegularExpression(QStringLiteral("dbname=(\\S+)"))
+        .match(QString::fromUtf8(
+            fileBytes(QDir(installation.serverPath()).filePath(FileName::ServerConnection))))
+        .captured(1);
+}
+
 // A counter station: unixODBC's plain client isql through psqlODBC, with the driver options
 // an Access front-end needs. Its output, one line per row, fields separated by "|".
 QStringList odbcStation(const QString &database, const QString &commands)
@@ -706,11 +723,7 @@ void TestTicketIssue::counterStationThroughOdbc()
     k.issue.IssueTicket(k.screen, 1);
     k.issue.IssueTicket(k.screen, 2);
     k.issue.IssueTicket(k.screen, 1);
-    const QString database =
-        QRegularExpression(QStringLiteral("dbname=(\\S+)"))
-            .match(QString::fromUtf8(
-                fileBytes(QDir(k.installation.serverPath()).filePath(FileName::ServerConnection))))
-            .captured(1);
+    const QString database = databaseOf(k.installation);
     QVERIFY(!database.isEmpty());
 
     // The station sees the tables and their columns spelled exactly.
@@ -756,6 +769,108 @@ void TestTicketIssue::counterStationThroughOdbc()
     QCOMPARE(k.screen.context.issuedNumber, 3);
     QCOMPARE(k.attesa(1), 2);
     QCOMPARE(k.queueLength(), 4);
+}
+
+namespace {
+
+// Service and number of every queued ticket, in the order they were appended.
+QByteArray queuedTickets(PostgresServer &server, const QString &database)
+{
+    return server.psql(database, QStringLiteral("SELECT \"ServizioID\", \"NrDaChiamare\" FROM "
+                                                "\"Codafromtotem\" ORDER BY \"ID\""));
+}
+
+} // namespace
+
+void TestTicketIssue::connectionLostDuringTheTicket_data()
+{
+    // The server ends the kiosk's connection once, at the first ticket's insert (an AFTER
+    // trigger) or inside its COMMIT (a deferred one), after `before` ran.
+    QTest::addColumn<QString>("trigger");
+    QTest::addColumn<QString>("before");
+    const QString immediate = QStringLiteral("AFTER INSERT ON \"Codafromtotem\" FOR EACH ROW");
+    const QString atCommit = QStringLiteral("AFTER INSERT ON \"Codafromtotem\" DEFERRABLE "
+                                            "INITIALLY DEFERRED FOR EACH ROW");
+    QTest::newRow("while the row is written") << immediate << QString();
+    QTest::newRow("during COMMIT, rolled back") << atCommit << QString();
+    // The answer to a COMMIT that went through is lost: another session commits the very
+    // row, as the server would have, before the connection ends.
+    QTest::newRow("during COMMIT, committed")
+        << atCommit
+        << QStringLiteral("PERFORM dblink_exec('%1', format('INSERT INTO \"Codafromtotem\" "
+                          "(\"ServizioID\", \"SErvizio\", \"Ora\", \"SeChiamato\", "
+                          "\"NrDaChiamare\") VALUES (%s, %L, %L, false, %s)', "
+                          "NEW.\"ServizioID\", NEW.\"SErvizio\", NEW.\"Ora\", "
+                          "NEW.\"NrDaChiamare\"));");
+}
+
+void TestTicketIssue::connectionLostDuringTheTicket()
+{
+    NX7_ON_BACKEND_ONLY(ServerBackend::PostgreSQL, "the server ends the connection itself");
+    QFETCH(QString, trigger);
+    QFETCH(QString, before);
+    Kiosk k;
+    PostgresServer &server = *ServerBackend::postgres();
+    const QString database = databaseOf(k.installation);
+    const QString breakOnce =
+        QStringLiteral("CREATE EXTENSION IF NOT EXISTS dblink; CREATE SEQUENCE breaks; "
+                       "CREATE FUNCTION break_once() RETURNS trigger LANGUAGE plpgsql AS $$ "
+                       "BEGIN IF nextval('breaks') = 1 THEN %1 "
+                       "PERFORM pg_terminate_backend(pg_backend_pid()); PERFORM pg_sleep(5); "
+                       "END IF; RETURN NULL; END $$; "
+                       "CREATE CONSTRAINT TRIGGER break_once %2 EXECUTE FUNCTION break_once()")
+            .arg(before.isEmpty() ? before : before.arg(server.connectionString(database)),
+                 trigger);
+    QVERIFY2(!server.psql(database, breakOnce).isNull(), qPrintable(server.error()));
+
+    k.issue.IssueTicket(k.screen, 3); // the connection ends under this ticket
+    k.issue.IssueTicket(k.screen, 3);
+    QCOMPARE(k.screen.notices, QStringList());
+    QCOMPARE(k.printer.targets.size(), 2);
+    QCOMPARE(queuedTickets(server, database), QByteArray("3|1\n3|2\n")); // each once
+    QCOMPARE(k.screen.events, kIssued + kIssued);
+}
+
+void TestTicketIssue::failoverToTheStandbyKeepsIssuing()
+{
+    NX7_ON_BACKEND_ONLY(ServerBackend::PostgreSQL, "a PostgreSQL primary fails over");
+    PostgresServer primary;
+    QVERIFY2(primary.ok(), qPrintable(primary.error()));
+    const QString database = primary.createDatabase();
+    const std::unique_ptr<PostgresServer> standby = primary.startStandby();
+    QVERIFY2(standby->ok(), qPrintable(standby->error()));
+    const QString bothHosts = QStringLiteral("host=127.0.0.1,127.0.0.1 port=%1,%2 dbname=%3 "
+                                             "user=postgres target_session_attrs=read-write")
+                                  .arg(primary.port())
+                                  .arg(standby->port())
+                                  .arg(database);
+    Kiosk k(std::make_unique<TempInstallation>(serverOptions(6), bothHosts), 6);
+    QVERIFY(k.ready());
+    const QList<int> touches{1, 2, 1, 1, 2, 1};
+    const int beforeFailover = 3;
+    for (int i = 0; i < beforeFailover; ++i)
+        k.issue.IssueTicket(k.screen, touches.at(i));
+
+    QVERIFY(primary.stop()); // immediate, as a crash
+    QElapsedTimer sinceDeath;
+    sinceDeath.start();
+    QVERIFY2(standby->promote(), qPrintable(standby->error()));
+    const qint64 promoted = sinceDeath.elapsed();
+    const quint64 reconnections = Database::serverReconnections();
+    k.issue.IssueTicket(k.screen, touches.at(beforeFailover)); // on the kept, dead connection
+    const qint64 nextTicket = sinceDeath.elapsed();
+    qInfo("failover: standby promoted %lld ms after the primary's death, next ticket after "
+          "%lld ms",
+          promoted, nextTicket);
+    QCOMPARE(Database::serverReconnections(), reconnections + 1);
+    for (int i = beforeFailover + 1; i < touches.size(); ++i)
+        k.issue.IssueTicket(k.screen, touches.at(i));
+
+    // Every ticket printed, each with its row, no number twice.
+    QCOMPARE(k.screen.notices, QStringList());
+    QCOMPARE(k.printer.targets.size(), touches.size());
+    QCOMPARE(queuedTickets(*standby, database), QByteArray("1|1\n2|1\n1|2\n1|3\n2|2\n1|4\n"));
+    QVERIFY(nextTicket < 5000);
 }
 
 QTEST_MAIN(TestTicketIssue)
