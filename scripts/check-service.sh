@@ -7,7 +7,9 @@
 # back after the pause; the kiosk frozen (SIGSTOP) and brought back by the watchdog within
 # WatchdogSec plus RestartSec, the journal saying so; its log in the journal, nothing left
 # running after a stop; given the package file, also its maintainer scripts under a
-# running systemd (reinstall restarts the kiosk, removal stops it and keeps the station).
+# running systemd (reinstall restarts the kiosk, removal stops it and keeps the station);
+# its metrics file written from inside the sandbox. The host's print service stays out of
+# the container, so the answer is the same on every machine.
 #   bash scripts/check-service.sh [build/nx7totem_<version>_amd64.deb]
 # The container has no console: a drop-in leaves out the switch to vt7 and the console as
 # standard input, and the X server gets the dummy video driver (the console, logind's
