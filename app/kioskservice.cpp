@@ -24,7 +24,8 @@ const QList<std::pair<Condition, QString>> kPrinterStates{
 
 const QList<std::pair<IssueObserver::Refusal, QString>> kRefusals{
     {IssueObserver::Refusal::PrinterUnavailable, QStringLiteral("printer_unavailable")},
-    {IssueObserver::Refusal::NumberingFileUnavailable, QStringLiteral("numbering_file_unavailable")},
+    {IssueObserver::Refusal::NumberingFileUnavailable,
+     QStringLiteral("numbering_file_unavailable")},
     {IssueObserver::Refusal::ServerUnavailable, QStringLiteral("server_unavailable")},
     {IssueObserver::Refusal::LocalDatabaseFailed, QStringLiteral("local_database_failed")},
 };

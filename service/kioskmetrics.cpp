@@ -182,8 +182,8 @@ bool KioskMetrics::write()
     // A reader sees the old file or the new one, never a part: QSaveFile writes a
     // temporary file beside it and renames it over the old one.
     QSaveFile file(m_path);
-    const bool written = file.open(QIODevice::WriteOnly) && file.write(now) == now.size() &&
-                         file.commit();
+    const bool written =
+        file.open(QIODevice::WriteOnly) && file.write(now) == now.size() && file.commit();
     if (!written) {
         if (!m_failing)
             qCWarning(lcService).noquote()
@@ -194,8 +194,8 @@ bool KioskMetrics::write()
         return false;
     }
     if (m_failing)
-        qCInfo(lcService).noquote() << "metrics written again to"
-                                    << QDir::toNativeSeparators(m_path);
+        qCInfo(lcService).noquote()
+            << "metrics written again to" << QDir::toNativeSeparators(m_path);
     m_failing = false;
     m_written = now;
     return true;

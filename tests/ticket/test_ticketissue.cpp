@@ -397,8 +397,8 @@ void TestTicketIssue::missingNumberingFolderSkipsANumber()
     QCOMPARE(k.screen.context.issuedNumber, 2);
     QCOMPARE(k.queueLength(), 1);
     // Unreachable (1), numbering file (1); then reached twice (0) and issued.
-    QCOMPARE(k.observer.calls, (QStringList{"server 1", "refused 4 1", "server 0", "server 0",
-                                            "issued 4"}));
+    QCOMPARE(k.observer.calls,
+             (QStringList{"server 1", "refused 4 1", "server 0", "server 0", "issued 4"}));
 }
 
 void TestTicketIssue::lockedFileIsWaitedForUntilReleased()
