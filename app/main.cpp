@@ -37,7 +37,7 @@ int main(int argc, char *argv[])
     SystemTicketPrinter printer;
     MachineInstanceLock instance;
     TicketIssue issuer(stores, state, shell, clock, waiter, printer);
-    KioskService service; // readiness, status line and watchdog for the service manager
+    KioskService service(clock); // readiness, status line, watchdog, metrics
     issuer.setObserver(&service);
     service.followPrinter(*issuer.printerMonitor());
 

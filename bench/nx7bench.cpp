@@ -645,6 +645,22 @@ int fakePrinter(const QDir &folder)
     }
 }
 
+const char kUsage[] =
+    "usage: nx7bench [TICKETS] [--no-render] [--backend sqlite|postgresql|both] [--kiosks K] "
+    "[--check]\n"
+    "       nx7bench --printers [TICKETS]\n"
+    "       nx7bench --fake-printer FOLDER\n"
+    "Issues TICKETS tickets (3000) through the real ticket issue on temporary installations\n"
+    "and times them; --printers prints the sample ticket through CUPS and in ESC/POS;\n"
+    "--fake-printer runs the tests' fake ESC/POS printer.\n";
+
+// Usage asked for: on standard output, success. A wrong command line: on standard error.
+int usage(bool asked)
+{
+    std::fputs(kUsage, asked ? stdout : stderr);
+    return asked ? 0 : 2;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -654,6 +670,8 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("nx7.*.info=false"));
     const QStringList args = app.arguments().mid(1);
+    if (args.contains(u"--help") || args.contains(u"-h"))
+        return usage(true);
 
     if (args.value(0) == u"--kiosk-worker" && args.size() == 5) {
         // nx7bench --kiosk-worker SERVER FIRST_ID TICKETS RENDER, in the station folder
@@ -670,8 +688,13 @@ int main(int argc, char **argv)
         return runCounterStation(args.at(1), args.at(2));
     if (args.value(0) == u"--fake-printer" && args.size() == 2)
         return fakePrinter(QDir(args.at(1)));
-    if (args.value(0) == u"--printers")
-        return printersComparison(std::max(1, args.value(1, QStringLiteral("500")).toInt()));
+    if (args.value(0) == u"--printers") {
+        bool counted = false;
+        const int count = args.value(1, QStringLiteral("500")).toInt(&counted);
+        if (!counted || args.size() > 2)
+            return usage(false);
+        return printersComparison(std::max(1, count));
+    }
 
     int tickets = 3000;
     int kiosks = 5;
@@ -690,8 +713,12 @@ int main(int argc, char **argv)
             const QString chosen = args.at(++i);
             if (chosen != u"both")
                 backends = QStringList{chosen};
-        } else
-            tickets = std::max(1, arg.toInt());
+        } else {
+            bool counted = false;
+            tickets = std::max(1, arg.toInt(&counted));
+            if (!counted)
+                return usage(false);
+        }
     }
 
     std::vector<Backend> chosen;

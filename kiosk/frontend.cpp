@@ -14,6 +14,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -31,6 +32,23 @@ namespace {
 const QString kTitleDesignCaption = QStringLiteral("Scegli il Servizio.........");
 const QString kDateDesignCaption = QStringLiteral("data/ora");
 const QString kWaitingCaption = QStringLiteral("Attendere, emissione ticket in corso .........");
+
+// The banner's letters at their largest, and the room kept free at each end of a line.
+constexpr int kBannerTitlePixels = 44;
+constexpr int kBannerReasonPixels = 30;
+constexpr int kBannerPadding = 12;
+
+// The largest letters, up to `largestPixels`, at which the label's line fits `width`.
+void fitFontToWidth(QLabel &label, int largestPixels, int width)
+{
+    QFont font = label.font();
+    for (int pixels = largestPixels; pixels > 12; --pixels) {
+        font.setPixelSize(pixels);
+        if (QFontMetrics(font).horizontalAdvance(label.text()) <= width)
+            break;
+    }
+    label.setFont(font);
+}
 
 // Design geometry in twips.
 constexpr int kDesignWidth = 12000;
@@ -620,14 +638,15 @@ void FrontEnd::createPrinterControls()
     m_printerBanner->setPalette(palette);
     auto *layout = new QVBoxLayout(m_printerBanner);
     auto *title = new QLabel(QStringLiteral("Servizio momentaneamente sospeso"), m_printerBanner);
+    m_bannerTitle = title;
     m_bannerReason = new QLabel(m_printerBanner);
     m_bannerReason->setObjectName(QStringLiteral("MotivoSospensione"));
     QFont titleFont(QStringLiteral("DejaVu Sans"));
-    titleFont.setPixelSize(44);
+    titleFont.setPixelSize(kBannerTitlePixels);
     titleFont.setBold(true);
     title->setFont(titleFont);
     QFont reasonFont(QStringLiteral("DejaVu Sans"));
-    reasonFont.setPixelSize(30);
+    reasonFont.setPixelSize(kBannerReasonPixels);
     m_bannerReason->setFont(reasonFont);
     for (QLabel *label : {title, m_bannerReason}) {
         label->setAlignment(Qt::AlignCenter);
@@ -687,6 +706,11 @@ void FrontEnd::showPrinterState(const PrinterState &state)
     m_outOfService = !state.canPrint();
     m_bannerReason->setText(state.text());
     m_printerBanner->setGeometry(0, (height() - 160) / 2, width(), 160);
+    // Whole on the narrowest screen too (800 pixels): smaller letters, never cut ends.
+    const QMargins margins = m_printerBanner->layout()->contentsMargins();
+    const int room = width() - margins.left() - margins.right() - 2 * kBannerPadding;
+    fitFontToWidth(*m_bannerTitle, kBannerTitlePixels, room);
+    fitFontToWidth(*m_bannerReason, kBannerReasonPixels, room);
     m_printerBanner->setVisible(m_outOfService);
     if (m_outOfService)
         m_printerBanner->raise();

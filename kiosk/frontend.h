@@ -145,6 +145,7 @@ private:
     QTimer *m_noticeTimer = nullptr;
     QDateTime m_enabledAt; // when the screen was last given back after an issue
     QWidget *m_printerBanner = nullptr;
+    QLabel *m_bannerTitle = nullptr;
     QLabel *m_bannerReason = nullptr;
     QLabel *m_paperNotice = nullptr;
     bool m_outOfService = false;

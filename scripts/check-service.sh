@@ -7,7 +7,9 @@
 # back after the pause; the kiosk frozen (SIGSTOP) and brought back by the watchdog within
 # WatchdogSec plus RestartSec, the journal saying so; its log in the journal, nothing left
 # running after a stop; given the package file, also its maintainer scripts under a
-# running systemd (reinstall restarts the kiosk, removal stops it and keeps the station).
+# running systemd (reinstall restarts the kiosk, removal stops it and keeps the station);
+# its metrics file written from inside the sandbox. The host's print service stays out of
+# the container, so the answer is the same on every machine.
 #   bash scripts/check-service.sh [build/nx7totem_<version>_amd64.deb]
 # The container has no console: a drop-in leaves out the switch to vt7 and the console as
 # standard input, and the X server gets the dummy video driver (the console, logind's
@@ -100,6 +102,16 @@ step "avvio del sistema nel contenitore"
     # A build image may forbid maintainer scripts to start or stop services; a kiosk box
     # does not.
     rm -f "$root/usr/sbin/policy-rc.d"
+    # The same answer on every machine: the host'"'"'s print service, its queues and its
+    # default printer stay outside (masked as "systemctl mask" does), so the kiosk finds no
+    # printer whatever the host has set up.
+    for unit in cups.service cups.socket cups.path cups-browsed.service; do
+      ln -sf /dev/null "$root/etc/systemd/system/$unit"
+    done
+    rm -f "$root/etc/cups/client.conf"
+    # The node exporter'"'"'s text-file folder, as its package makes it, writable by the kiosk.
+    mkdir -p "$root/var/lib/prometheus/node-exporter"
+    chroot "$root" chown nx7totem "/var/lib/prometheus/node-exporter"
     # The README step that makes the kiosk start at boot.
     chroot "$root" systemctl enable nx7totem.service
     exec systemd-nspawn -D "$root" -M nx7check --boot --private-network --register=no \
@@ -178,9 +190,24 @@ grep -q '^ *Status: "Finestra di avvio; .*; ticket emessi: 0"' "$work/status.txt
   { cat "$work/status.txt" >&2; fail "systemctl status non mostra la riga di stato"; }
 step "systemctl status: $(grep '^ *Status:' "$work/status.txt" | sed 's/^ *//')"
 
+# The metrics for the site's monitoring, written from inside the sandbox.
+metrics=/var/lib/prometheus/node-exporter/nx7totem.prom
+metric() { in_container grep -qxF "$1" "$metrics" 2>/dev/null; }
+wait_metric() {
+  for _ in $(seq 1 40); do
+    metric "$1" && return 0
+    sleep 0.25
+  done
+  fail "$metrics senza \"$1\": $(in_container cat "$metrics" 2>&1 | head -40)"
+}
+wait_metric 'nx7totem_window_shown{window="startup_window"} 1'
+metric "nx7totem_build_info{version=\"$(dpkg-query -W -f='${Version}' nx7totem)\"} 1" ||
+  fail "$metrics senza la versione del pacchetto"
+step "metriche scritte in $metrics"
+
 # The line follows the kiosk: "C&onferma" opens the kiosk screen, whose poll finds no
-# printer (the container has none), so the screen is out of service and a touch on the
-# second service issues nothing; Escape goes back.
+# printer (the container has no print service), so the screen is out of service and a
+# touch on the second service issues nothing; Escape goes back.
 xdo() {
   in_container sh -c 'XAUTHORITY=$(ls /run/nx7totem/nx7totem-xauth.* | head -1) DISPLAY=:7 \
     xdotool "$@"' sh "$@"
@@ -199,10 +226,11 @@ click_in() { # window title, x, y inside the window
   xdo mousemove --window "$window" "$2" "$3" click 1
 }
 click_in "$title" 220 254
-wait_status '^Schermo del totem con 6 servizi; Stampante \(non raggiungibile\|in errore\); server raggiungibile;'
+wait_status '^Schermo del totem con 6 servizi; Stampante non raggiungibile; server raggiungibile;'
+wait_metric 'nx7totem_printer_state{state="unreachable"} 1'
 click_in "Prendi il tuo Numero qui" 632 345
 sleep 1
-wait_status '^Schermo del totem con 6 servizi; Stampante \(non raggiungibile\|in errore\); server raggiungibile; ticket emessi: 0$'
+wait_status '^Schermo del totem con 6 servizi; Stampante non raggiungibile; server raggiungibile; ticket emessi: 0$'
 step "dopo un tocco: $(status_line)"
 xdo key Escape
 wait_status '^Finestra di avvio;'

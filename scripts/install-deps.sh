@@ -3,7 +3,8 @@
 # in anyway (fontconfig by Qt's GUI library, the keymaps by Xvfb) but are named so that a
 # minimal image never lacks them: without fonts text renders as empty boxes, without the
 # keymaps Xvfb does not start, and the tests run in the Europe/Rome time zone. lintian and
-# the X server with its dummy driver serve the package check (scripts/check-package.sh).
+# the X server with its dummy driver serve the package check (scripts/check-package.sh);
+# prometheus brings promtool, which checks the kiosk's metrics file in the tests.
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build dpkg-dev
@@ -20,6 +21,7 @@ packages=(
   libsystemd-dev locales
   lintian xserver-xorg-core xserver-xorg-video-dummy
   clang libclang-rt-dev
+  prometheus
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -21,7 +21,12 @@ void KioskStatus::setPrinterState(const QString &text)
 
 void KioskStatus::setServerReachable(bool reachable)
 {
-    m_server = reachable ? Server::Reachable : Server::Unreachable;
+    setServer(reachable ? Server::Reachable : Server::Unreachable);
+}
+
+void KioskStatus::setServer(Server server)
+{
+    m_server = server;
     update();
 }
 
@@ -47,10 +52,21 @@ QString KioskStatus::line() const
                      : QStringLiteral("Schermo del totem con %1 servizi").arg(m_serviceCount);
         break;
     }
-    QString server = QStringLiteral("server non verificato");
-    if (m_server != Server::Unknown)
-        server = m_server == Server::Reachable ? QStringLiteral("server raggiungibile")
-                                               : QStringLiteral("server NON raggiungibile");
+    QString server;
+    switch (m_server) {
+    case Server::Unknown:
+        server = QStringLiteral("server non verificato");
+        break;
+    case Server::Reachable:
+        server = QStringLiteral("server raggiungibile");
+        break;
+    case Server::Unreachable:
+        server = QStringLiteral("server NON raggiungibile");
+        break;
+    case Server::Refused: // reached: the fault is the kiosk's rights, not the network
+        server = QStringLiteral("Permessi insufficienti sul server");
+        break;
+    }
     // The printer's words are those staff read on the kiosk screen ("Stampante senza carta").
     const QString printer =
         m_printer.isEmpty() ? QStringLiteral("stampante non verificata") : m_printer;

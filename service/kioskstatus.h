@@ -19,12 +19,21 @@ public:
         KioskScreen
     };
 
+    enum class Server
+    {
+        Unknown,
+        Reachable,
+        Unreachable,
+        Refused // it answered, but refused the kiosk's statement for lack of rights
+    };
+
     explicit KioskStatus(QObject *parent = nullptr);
 
     void setScreen(Screen screen, int serviceCount = 0);
     // The printer's state as the operator reads it ("pronta", "carta esaurita", ...).
     void setPrinterState(const QString &text);
     void setServerReachable(bool reachable);
+    void setServer(Server server);
     void setTicketsIssued(int count);
     void addTicketIssued() { setTicketsIssued(m_tickets + 1); }
 
@@ -40,12 +49,7 @@ private:
     Screen m_screen = Screen::Starting;
     int m_serviceCount = 0;
     QString m_printer;
-    enum class Server
-    {
-        Unknown,
-        Reachable,
-        Unreachable
-    } m_server = Server::Unknown;
+    Server m_server = Server::Unknown;
     int m_tickets = 0;
     QString m_line;
 };

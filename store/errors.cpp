@@ -40,6 +40,8 @@ QString Error::standardDescription(int number)
         return QStringLiteral("Formato di database non riconosciuto.");
     case ErrorNumber::DatabaseOperationFailed:
         return QStringLiteral("Operazione sul database non riuscita.");
+    case ErrorNumber::NoPermission:
+        return QStringLiteral("Permessi insufficienti sul server.");
     default:
         return QStringLiteral("Errore definito dall'applicazione o dall'oggetto");
     }

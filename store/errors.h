@@ -18,6 +18,7 @@ constexpr int PathNotFound = 76;
 constexpr int InvalidUseOfNull = 94;
 constexpr int NoCurrentRecord = 3021;
 constexpr int DatabaseFileNotFound = 3024;
+constexpr int NoPermission = 3033; // the database refused the statement for lack of rights
 constexpr int TableNotFound = 3078;
 constexpr int NotValidPath = 3044;
 constexpr int CannotOpenDatabase = 3051;

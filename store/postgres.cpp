@@ -808,7 +808,7 @@ Error Lease::failure(const QSqlError &error, const QString &what)
         return Error::make(ErrorNumber::ItemNotFound);
     }
     if (state == QStringLiteral("42501"))
-        return Error::make(ErrorNumber::DatabaseOperationFailed,
+        return Error::make(ErrorNumber::NoPermission,
                            QStringLiteral("Permesso negato dal database del server: l'utente di "
                                           "%1 non ha i diritti del totem (nx7setup "
                                           "permessi-totem).")

@@ -19,6 +19,10 @@ QString PrinterState::text() const
         return QStringLiteral("Sportello della stampante aperto");
     case Condition::Unreachable:
         return QStringLiteral("Stampante non raggiungibile");
+    case Condition::LayoutUnusable:
+        return QStringLiteral("Modello del biglietto mancante o illeggibile");
+    case Condition::NoDefaultPrinter:
+        return QStringLiteral("Nessuna stampante predefinita");
     case Condition::Failed:
         break;
     }

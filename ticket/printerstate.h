@@ -21,6 +21,9 @@ struct PrinterState
         CoverOpen,
         Unreachable, // no answer, connection refused, device missing or not writable
         Failed,      // off line, cutter or other error, or a reply that makes no sense
+        // Not the printer's fault: staff must not go and look at a printer that is fine.
+        LayoutUnusable,   // the ticket's layout file missing, unreadable or not usable
+        NoDefaultPrinter, // the layout prints on the default queue and there is none
     };
     Condition condition = Condition::Ready;
     QString detail; // for the log: what the printer or the system said

@@ -129,12 +129,12 @@ Result<PrintQueueState> query(const QString &name)
     const Ipp response(cups.doRequest(CUPS_HTTP_DEFAULT, request, "/"));
     const ipp_status_t status = cups.lastError();
     if (!response || status > IPP_STATUS_OK_EVENTS_COMPLETE) {
+        if (status == IPP_STATUS_ERROR_NOT_FOUND && name.isEmpty())
+            return Error::make(ErrorNumber::NoDefaultPrinter,
+                               QStringLiteral("Nessuna stampante predefinita impostata"));
         if (status == IPP_STATUS_ERROR_NOT_FOUND)
-            return queueError(name.isEmpty()
-                                  ? QStringLiteral("Nessuna stampante predefinita impostata")
-                                  : QStringLiteral("La stampante \"%1\" non esiste nel servizio "
-                                                   "di stampa")
-                                        .arg(name));
+            return queueError(
+                QStringLiteral("La stampante \"%1\" non esiste nel servizio di stampa").arg(name));
         // The library's own texts are English: the log keeps the IPP status number.
         if (!response || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE)
             return queueError(QStringLiteral("Il servizio di stampa non risponde (IPP 0x%1)")

@@ -55,7 +55,7 @@ PrinterState ReportEngine::printerState(const QString &projectFile)
     const QString path = layoutPath(projectFile);
     auto layout = TicketLayout::load(path);
     if (!layout)
-        return PrinterState{PrinterState::Condition::Failed,
+        return PrinterState{PrinterState::Condition::LayoutUnusable,
                             QStringLiteral("il layout %1 non si può leggere")
                                 .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()))};
     return m_printer.state(layout->target({}));

@@ -53,8 +53,8 @@ public:
     // Whether a label of `projectFile` could be printed now, before any variable is known:
     // the layout is readable and its printer or PDF folder is ready.
     Status checkReady(const QString &projectFile);
-    // The state of the printer of `projectFile` for the kiosk screen; Failed when the
-    // layout cannot be read.
+    // The state of the printer of `projectFile` for the kiosk screen; LayoutUnusable when
+    // the layout cannot be read.
     PrinterState printerState(const QString &projectFile);
     // Why the last print run did not print; empty when it did.
     const QString &lastFailure() const { return m_lastFailure; }

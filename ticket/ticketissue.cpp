@@ -77,6 +77,17 @@ QString reasonOf(const Error &error)
     }
 }
 
+// How the server answered a step that ended with `errorNumber` (0 when it succeeded);
+// `busyNumber` is the failure that still means an answer (a lock held by a station).
+IssueObserver::ServerAnswer answerOf(int errorNumber, int busyNumber)
+{
+    if (errorNumber == 0 || errorNumber == busyNumber)
+        return IssueObserver::ServerAnswer::Reached;
+    if (errorNumber == ErrorNumber::NoPermission)
+        return IssueObserver::ServerAnswer::Refused;
+    return IssueObserver::ServerAnswer::Unreachable;
+}
+
 } // namespace
 
 TicketIssue::TicketIssue(const Stores &stores, StationState &state, Shell &shell, Clock &clock,
@@ -144,8 +155,16 @@ void TicketIssue::endHold()
     m_waiter.interrupt();
 }
 
+TicketIssue::Outcome TicketIssue::refuse(int slot, IssueObserver::Refusal reason,
+                                         const QString &notice)
+{
+    m_observer->ticketRefused(slot, reason);
+    return Outcome{false, notice};
+}
+
 Result<TicketIssue::Outcome> TicketIssue::abandon(const Error &error, int slot,
-                                                  const QString &numberFate, const QString &step)
+                                                  const QString &numberFate, const QString &step,
+                                                  IssueObserver::Refusal reason)
 {
     const bool local = step.startsWith(QLatin1StringView("local"));
     // The station's own database gone is a broken station, not a busy one.
@@ -158,7 +177,7 @@ Result<TicketIssue::Outcome> TicketIssue::abandon(const Error &error, int slot,
                                          .arg(numberFate, step)
                                          .arg(error.number)
                                          .arg(error.description);
-    return Outcome{false, local ? OutOfOrderNotice : BusyNotice};
+    return refuse(slot, reason, local ? OutOfOrderNotice : BusyNotice);
 }
 
 Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
@@ -169,14 +188,13 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
 
     // A ticket that cannot come out is never numbered, recorded or called.
     const Status printable = m_printJob.checkPrintable();
-    m_observer->printerChecked(printable ? QString() : printable.error().description);
     if (!printable) {
         qCWarning(lcTicket).noquote()
             << QStringLiteral("ticket refused: slot %1, no number used (%2 stays next): %3")
                    .arg(slot)
                    .arg(ticket.slotNextNumber[slot])
                    .arg(printable.error().description);
-        return Outcome{false, PrinterNotice};
+        return refuse(slot, IssueObserver::Refusal::PrinterUnavailable, PrinterNotice);
     }
 
     ticket.issuedNumber = ticket.slotNextNumber[slot];
@@ -188,11 +206,12 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
     if (Status status = advanceLocalCounter(slot, ticket.issuedNumber + 1); !status)
         return abandon(status.error(), slot,
                        QStringLiteral("number %1 not used").arg(ticket.issuedNumber),
-                       QStringLiteral("local database Numerazione"));
+                       QStringLiteral("local database Numerazione"),
+                       IssueObserver::Refusal::LocalDatabaseFailed);
     ticket.slotNextNumber[slot] = ticket.issuedNumber + 1;
 
     auto calling = readCallingNumber(slot);
-    m_observer->serverAnswered(calling || calling.errorNumber() == ErrorNumber::PermissionDenied);
+    m_observer->serverAnswered(answerOf(calling.errorNumber(), ErrorNumber::PermissionDenied));
     if (!calling) {
         qCWarning(lcTicket).noquote()
             << QStringLiteral("ticket abandoned: slot %1, %2, %3 (%4)")
@@ -200,7 +219,7 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
                    .arg(
                        skipped, reasonOf(calling.error()),
                        QDir::toNativeSeparators(FilePath::numberingFile(m_state.serverPath, slot)));
-        return Outcome{false, BusyNotice};
+        return refuse(slot, IssueObserver::Refusal::NumberingFileUnavailable, BusyNotice);
     }
 
     ticket.peopleAhead = peopleAhead(ticket.issuedNumber, *calling, slot,
@@ -209,13 +228,15 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
 
     if (Status status = m_printJob.WritePrintRow(ticket); !status)
         return abandon(status.error(), slot, skipped,
-                       QStringLiteral("local database DatiDaStampare"));
+                       QStringLiteral("local database DatiDaStampare"),
+                       IssueObserver::Refusal::LocalDatabaseFailed);
     const Status recorded = recordOnServer(ticket, serviceId);
-    m_observer->serverAnswered(recorded || recorded.errorNumber() == ErrorNumber::DatabaseLocked);
+    m_observer->serverAnswered(answerOf(recorded.errorNumber(), ErrorNumber::DatabaseLocked));
     if (!recorded)
         return abandon(recorded.error(), slot, skipped,
-                       QStringLiteral("server database (Attesa and Codafromtotem not written)"));
-    m_observer->ticketIssued();
+                       QStringLiteral("server database (Attesa and Codafromtotem not written)"),
+                       IssueObserver::Refusal::ServerUnavailable);
+    m_observer->ticketIssued(slot);
     qCInfo(lcTicket).noquote() << QStringLiteral("ticket %1 issued: slot %2, service %3 \"%4\", "
                                                  "%5 ahead")
                                       .arg(ticket.issuedNumber)
@@ -230,6 +251,7 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
                    .arg(ticket.issuedNumber)
                    .arg(slot)
                    .arg(status.error().description);
+        m_observer->ticketNotPrinted(slot);
         return Outcome{true, NotPrintedNotice};
     }
     if (!m_printJob.lastTicketPrinted()) {
@@ -240,6 +262,7 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
                    .arg(m_engine.lastFailure().isEmpty()
                             ? QString()
                             : QStringLiteral(": ") + m_engine.lastFailure());
+        m_observer->ticketNotPrinted(slot);
         return Outcome{true, NotPrintedNotice};
     }
     return Outcome{true, QString()};

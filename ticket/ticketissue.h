@@ -20,18 +20,38 @@ class TicketPrinter;
 class Waiter;
 struct StationState;
 
-// Told what the touches come to (the kiosk's status line for the service manager). Every
-// call does nothing unless overridden.
+// Told what the touches come to (the kiosk's status line for the service manager and the
+// metrics for the site's monitoring). Every call does nothing unless overridden.
 class IssueObserver
 {
 public:
+    // How the server database or folder answered.
+    enum class ServerAnswer
+    {
+        Reached,     // a busy server or a numbering file locked by a station did answer
+        Unreachable, // no answer, or a failure that says nothing about the server's rights
+        Refused,     // it answered but refused the kiosk's statement for lack of rights
+    };
+    // Why a touch gave no ticket.
+    enum class Refusal
+    {
+        PrinterUnavailable,       // refused before a number was used
+        NumberingFileUnavailable, // locked too long, missing, or its folder out of reach
+        ServerUnavailable,        // the server database busy or out of reach
+        LocalDatabaseFailed,      // the station's own database could not be written
+    };
+
     virtual ~IssueObserver() = default;
-    // The printer was asked before a number is used: empty when ready, else why not.
-    virtual void printerChecked(const QString &problem) { Q_UNUSED(problem); }
-    // Whether the server folder and database answered (a busy server did answer).
-    virtual void serverAnswered(bool reached) { Q_UNUSED(reached); }
-    // A ticket was numbered and recorded in the shared queue.
-    virtual void ticketIssued() {}
+    virtual void serverAnswered(ServerAnswer answer) { Q_UNUSED(answer); }
+    // A ticket was numbered and recorded in the shared queue (printed or not).
+    virtual void ticketIssued(int slot) { Q_UNUSED(slot); }
+    // A ticket recorded in the shared queue did not come out of the printer.
+    virtual void ticketNotPrinted(int slot) { Q_UNUSED(slot); }
+    virtual void ticketRefused(int slot, Refusal reason)
+    {
+        Q_UNUSED(slot);
+        Q_UNUSED(reason);
+    }
 };
 
 // The issue of a ticket for a touched service button: numbering, the shared queue on the
@@ -83,7 +103,8 @@ private:
     // A failure of a store step: a busy or unreachable store abandons the ticket (logged
     // with the number skipped), a broken one is returned for the run-time error report.
     Result<Outcome> abandon(const Error &error, int slot, const QString &numberFate,
-                            const QString &step);
+                            const QString &step, IssueObserver::Refusal reason);
+    Outcome refuse(int slot, IssueObserver::Refusal reason, const QString &notice);
     Status advanceLocalCounter(int slot, qint32 nextNumber);
     // The calling number of the slot, waiting a bounded time for a locked file.
     Result<double> readCallingNumber(int slot);

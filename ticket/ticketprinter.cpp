@@ -224,7 +224,10 @@ PrinterState SystemTicketPrinter::state(const PrintTarget &target)
     const QString name = target.kind == PrintTarget::Kind::NamedPrinter ? target.name : QString();
     const auto queue = PrintQueue::query(name);
     if (!queue)
-        return PrinterState{PrinterState::Condition::Unreachable, queue.error().description};
+        return PrinterState{queue.errorNumber() == ErrorNumber::NoDefaultPrinter
+                                ? PrinterState::Condition::NoDefaultPrinter
+                                : PrinterState::Condition::Unreachable,
+                            queue.error().description};
     return PrintQueue::stateOf(*queue);
 }
 

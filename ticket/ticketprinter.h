@@ -19,6 +19,8 @@ class EscPosPrinter;
 
 namespace ErrorNumber {
 constexpr int PrinterError = 482;
+// The print service answers but has no default queue for a layout that prints there.
+constexpr int NoDefaultPrinter = 483;
 } // namespace ErrorNumber
 
 // Where the report engine's pages end up; tests and the benchmark replace it.

@@ -2,6 +2,7 @@
 // would see it. With NX7_SCREENS_DIR set, the pictures are written there as PNG files
 // named kiosk-<width>x<height>-<count>.png.
 #include "kioskfixture.h"
+#include "printerstate.h"
 #include "screenlayout.h"
 
 #include <QDir>
@@ -95,6 +96,28 @@ void TestKioskRender::render()
     QVERIFY(screen->label1()->isVisible());
     QVERIFY(QRect(QPoint(), display).contains(screen->label1()->geometry()));
     QVERIFY(QRect(QPoint(), display).contains(screen->titoloTXT()->geometry()));
+
+    // The banner of a kiosk out of service is read whole, whatever its reason: every line
+    // fits inside the screen with room at both ends.
+    using C = PrinterState::Condition;
+    for (C condition : {C::PaperOut, C::CoverOpen, C::Unreachable, C::Failed, C::LayoutUnusable,
+                        C::NoDefaultPrinter}) {
+        screen->showPrinterState({condition, {}});
+        QWidget *banner = screen->printerBanner();
+        QVERIFY(banner->isVisible());
+        QVERIFY(QRect(QPoint(), display).contains(banner->geometry()));
+        for (const QLabel *line : banner->findChildren<QLabel *>()) {
+            const int needed = line->fontMetrics().horizontalAdvance(line->text());
+            const QRect drawn = line->contentsRect();
+            QVERIFY2(needed <= drawn.width() && line->x() >= 0 &&
+                         line->x() + line->width() <= banner->width(),
+                     qPrintable(QStringLiteral("\"%1\" needs %2 px, has %3")
+                                    .arg(line->text())
+                                    .arg(needed)
+                                    .arg(drawn.width())));
+            QVERIFY(line->font().pixelSize() >= 20); // still read from a few steps away
+        }
+    }
 }
 
 QTEST_MAIN(TestKioskRender)

@@ -1,12 +1,19 @@
 // The kiosk's side of the notify protocol, against a datagram socket of the test's own in
-// place of the service manager's.
+// place of the service manager's; and the metrics file for the site's monitoring, read as
+// the node exporter reads it.
+#include "kioskmetrics.h"
 #include "kioskstatus.h"
 #include "servicenotifier.h"
 
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+
+#include <atomic>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -22,6 +29,9 @@ private slots:
     void cleanupTestCase() { ::close(m_fd); }
     void notifyProtocol_data();
     void notifyProtocol();
+    void metricsFile_data();
+    void metricsFile();
+    void metricsNeverSeenHalfWritten();
 
 private:
     QStringList take() // every message received so far, oldest first
@@ -99,6 +109,143 @@ void TestServiceNotifier::notifyProtocol()
     QTimer::singleShot(0, this, [] { QTest::qWait(200); });
     QTest::qWait(1);
     QVERIFY(takePings() >= 2);
+}
+
+namespace {
+
+const KioskMetrics::Labels kLabels{
+    QStringLiteral("3.1.17"),
+    {QStringLiteral("starting"), QStringLiteral("startup_window"), QStringLiteral("kiosk_screen")},
+    {QStringLiteral("ready"), QStringLiteral("paper_near_end"), QStringLiteral("paper_out")},
+    {QStringLiteral("printer_unavailable"), QStringLiteral("server_unavailable")}};
+
+// What Prometheus's own checker says of the text (`promtool check metrics`: the parser,
+// then the lint of names, types, units and help); empty when all is well.
+QString formatProblem(const QByteArray &text)
+{
+    const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+    if (promtool.isEmpty())
+        return QStringLiteral("promtool missing (package prometheus, scripts/install-deps.sh)");
+    QProcess check;
+    check.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
+    check.write(text);
+    check.closeWriteChannel();
+    check.waitForFinished();
+    return check.exitCode() == 0
+               ? QString()
+               : QString::fromUtf8(check.readAllStandardOutput() + check.readAllStandardError());
+}
+
+} // namespace
+
+void TestServiceNotifier::metricsFile_data()
+{
+    QTest::addColumn<int>("services");
+    QTest::addColumn<QList<int>>("issued");  // slots, one ticket each
+    QTest::addColumn<QList<int>>("refused"); // slots, printer unavailable
+    QTest::addColumn<int>("server");         // -1 unknown, 0 unreachable, 1 reached, 2 refused
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("just started") << 0 << QList<int>{} << QList<int>{} << -1
+                                  << QStringList{R"(nx7totem_build_info{version="3.1.17"} 1)",
+                                                 R"(nx7totem_window_shown{window="starting"} 1)",
+                                                 R"(nx7totem_printer_state{state="ready"} 0)",
+                                                 "nx7totem_start_time_seconds 1765270800",
+                                                 "nx7totem_last_ticket_timestamp_seconds 0"};
+    QTest::newRow("every slot of the screen from 0")
+        << 3 << QList<int>{2, 2} << QList<int>{3} << 1
+        << QStringList{R"(nx7totem_window_shown{window="kiosk_screen"} 1)",
+                       R"(nx7totem_window_shown{window="starting"} 0)",
+                       R"(nx7totem_tickets_issued_total{slot="1"} 0)",
+                       R"(nx7totem_tickets_issued_total{slot="2"} 2)",
+                       R"(nx7totem_tickets_refused_total{slot="3",reason="printer_unavailable"} 1)",
+                       R"(nx7totem_tickets_refused_total{slot="3",reason="server_unavailable"} 0)",
+                       "nx7totem_server_reachable 1",
+                       "nx7totem_server_permission_denied 0",
+                       "nx7totem_last_ticket_timestamp_seconds 1765271000"};
+    QTest::newRow("a slot beyond the screen still counts")
+        << 2 << QList<int>{5} << QList<int>{} << 0
+        << QStringList{R"(nx7totem_tickets_issued_total{slot="5"} 1)",
+                       R"(nx7totem_tickets_issued_total{slot="4"} 0)",
+                       "nx7totem_server_reachable 0"};
+    QTest::newRow("refused for lack of rights")
+        << 1 << QList<int>{} << QList<int>{1} << 2
+        << QStringList{"nx7totem_server_reachable 1", "nx7totem_server_permission_denied 1"};
+}
+
+void TestServiceNotifier::metricsFile()
+{
+    QFETCH(int, services);
+    QFETCH(QList<int>, issued);
+    QFETCH(QList<int>, refused);
+    QFETCH(int, server);
+    QFETCH(QStringList, lines);
+    QTemporaryDir dir;
+    // The exporter's folder may come later: nothing is written meanwhile, then it is.
+    const QString path = dir.filePath(QStringLiteral("textfile/nx7totem.prom"));
+    KioskMetrics metrics(path, kLabels, 1765270800);
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("textfile")));
+    if (services > 0)
+        metrics.setWindow(QStringLiteral("kiosk_screen"), services);
+    if (server >= 0)
+        metrics.setServer(server > 0, server == 2);
+    for (int slot : issued)
+        metrics.ticketIssued(slot, 1765271000);
+    for (int slot : refused)
+        metrics.ticketRefused(slot, QStringLiteral("printer_unavailable"));
+    metrics.write(); // the first row changes nothing after the folder appears
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QCOMPARE(text, metrics.text()); // each change written at once
+    // The exporter runs as another user.
+    QVERIFY(file.permissions().testFlag(QFileDevice::ReadOther));
+    QCOMPARE(formatProblem(text), QString());
+    const QStringList written = QString::fromUtf8(text).split(u'\n');
+    for (const QString &line : std::as_const(lines))
+        QVERIFY2(written.contains(line), qPrintable(line + QStringLiteral(" not in:\n") + text));
+    if (server < 0)
+        QVERIFY(!text.contains("nx7totem_server_"));
+
+    // The status line names a refusal apart from a server out of reach.
+    KioskStatus status;
+    status.setServer(KioskStatus::Server::Refused);
+    QVERIFY(status.line().contains(QStringLiteral("; Permessi insufficienti sul server;")));
+}
+
+// The node exporter reads whenever it is scraped; the kiosk writes at every change.
+void TestServiceNotifier::metricsNeverSeenHalfWritten()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("nx7totem.prom"));
+    KioskMetrics metrics(path, kLabels, 1765270800);
+    std::atomic<bool> writing{true};
+    std::atomic<int> reads{0};
+    QString torn;
+    QThread *reader = QThread::create([&] {
+        while (writing && torn.isEmpty()) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray text = file.readAll();
+            ++reads;
+            if (!text.startsWith("# HELP nx7totem_build_info") ||
+                !text.contains("\nnx7totem_last_ticket_timestamp_seconds ") || !text.endsWith('\n'))
+                torn = QString::fromUtf8(text);
+        }
+    });
+    reader->start();
+    metrics.setWindow(QStringLiteral("kiosk_screen"), 20);
+    for (int ticket = 1; ticket <= 400; ++ticket)
+        metrics.ticketIssued(ticket % 20 + 1, 1765271000 + ticket);
+    writing = false;
+    reader->wait();
+    delete reader;
+    QVERIFY2(torn.isEmpty(), qPrintable(torn));
+    QVERIFY2(reads > 10, qPrintable(QString::number(reads)));
+    // Only the file itself is left in the exporter's folder: no temporary file.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("nx7totem.prom")});
 }
 
 QTEST_GUILESS_MAIN(TestServiceNotifier)

@@ -3,6 +3,7 @@
 #include "database.h"
 #include "filenames.h"
 #include "printqueue.h"
+#include "reportengine.h"
 #include "stationstate.h"
 #include "tempinstallation.h"
 #include "testshell.h"
@@ -48,6 +49,15 @@ void TestPrintQueue::printerStatesAsTheSchedulerReportsThem()
     QVERIFY(
         cups(QStringLiteral("lpadmin"), {"-p", name, "-E", "-v", "file:/dev/null", "-m", "raw"}));
     QCOMPARE(readiness(name), QStringLiteral("ready"));
+
+    // No default queue, or no readable layout: each named as such, not as a printer fault.
+    using C = PrinterState::Condition;
+    SystemTicketPrinter system;
+    QCOMPARE(system.state(PrintTarget{}).condition, C::NoDefaultPrinter);
+    QCOMPARE(ReportEngine(system).printerState(QStringLiteral("/nx7-none/Ticket.lbl")).condition,
+             C::LayoutUnusable);
+    QVERIFY(cups(QStringLiteral("lpadmin"), {QStringLiteral("-d"), name}));
+    QCOMPARE(system.state(PrintTarget{}).condition, C::Ready);
 
     QVERIFY(cups(QStringLiteral("cupsdisable"), {name}));
     QVERIFY(readiness(name).contains(QStringLiteral("ferma")));

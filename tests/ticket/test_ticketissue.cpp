@@ -45,6 +45,7 @@ struct Kiosk : StationFixture
     {
         QFile::copy(QStringLiteral(NX7_TICKET_LAYOUT),
                     QDir(installation.stationPath()).filePath(FileName::TicketLayout));
+        issue.setObserver(&observer);
         screen.context.screenDateText = QStringLiteral("08/12/2026");
         for (int slot = 1; slot <= kSlotCount; ++slot) {
             screen.context.slotNextNumber[slot] = 1;
@@ -76,6 +77,7 @@ struct Kiosk : StationFixture
     FakeWaiter waiter;
     ImageTicketPrinter printer;
     FakeTicketScreen screen;
+    RecordingObserver observer;
     TicketIssue issue;
 };
 
@@ -406,6 +408,9 @@ void TestTicketIssue::missingNumberingFolderSkipsANumber()
     k.issue.IssueTicket(k.screen, 4);
     QCOMPARE(k.screen.context.issuedNumber, 2);
     QCOMPARE(k.queueLength(), 1);
+    // Unreachable (1), numbering file (1); then reached twice (0) and issued.
+    QCOMPARE(k.observer.calls,
+             (QStringList{"server 1", "refused 4 1", "server 0", "server 0", "issued 4"}));
 }
 
 void TestTicketIssue::lockedFileIsWaitedForUntilReleased()
@@ -609,6 +614,8 @@ void TestTicketIssue::printingProblemsDoNotStopTheIssue()
     QVERIFY(k.shell.messages.isEmpty());
     QCOMPARE(k.queueLength(), 1);
     QCOMPARE(k.screen.events, kIssued + kAbandoned);
+    // Recorded but not printed, then refused for the printer (0) before any server step.
+    QCOMPARE(k.observer.calls.mid(2), (QStringList{"issued 1", "not printed 1", "refused 1 0"}));
 }
 
 void TestTicketIssue::serverHeldByAnotherStationAbandonsTheTicket()
@@ -632,6 +639,8 @@ void TestTicketIssue::serverHeldByAnotherStationAbandonsTheTicket()
     k.issue.IssueTicket(k.screen, 2); // the kiosk goes on with the following number
     QCOMPARE(k.screen.context.issuedNumber, 2);
     QCOMPARE(k.queueLength(), 1);
+    // A busy server did answer; the ticket counts as refused for the server (2).
+    QCOMPARE(k.observer.calls.mid(0, 3), (QStringList{"server 0", "server 0", "refused 2 2"}));
 }
 
 void TestTicketIssue::waitingCountAndQueueRowAreWrittenTogether_data()
@@ -677,6 +686,7 @@ void TestTicketIssue::fullLocalDiskUsesNoNumber()
     QCOMPARE(k.screen.context.slotNextNumber[1], 1);
     QCOMPARE(k.localValue(QStringLiteral("SELECT P1 FROM Numerazione")).toInt(), 1);
     QVERIFY(!k.shell.programEnded());
+    QCOMPARE(k.observer.calls, QStringList{"refused 1 3"});
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ticketissue.h"
 #include "ticketscreen.h"
 #include "timedwait.h"
 
@@ -71,6 +72,28 @@ private:
     static inline const char *s_category = nullptr;
     static inline QStringList s_lines;
     QtMessageHandler m_previous = nullptr;
+};
+
+// What the issue told its observer, one line per call: "issued 3", "refused 4 1",
+// "not printed 1", "server 0" (the numbers of the enumerations).
+class RecordingObserver final : public IssueObserver
+{
+public:
+    void serverAnswered(ServerAnswer answer) override
+    {
+        calls << QStringLiteral("server %1").arg(int(answer));
+    }
+    void ticketIssued(int slot) override { calls << QStringLiteral("issued %1").arg(slot); }
+    void ticketNotPrinted(int slot) override
+    {
+        calls << QStringLiteral("not printed %1").arg(slot);
+    }
+    void ticketRefused(int slot, Refusal reason) override
+    {
+        calls << QStringLiteral("refused %1 %2").arg(slot).arg(int(reason));
+    }
+
+    QStringList calls;
 };
 
 } // namespace nx7::test
