@@ -198,6 +198,8 @@ void TestRealInput::keypadAloneTakesOneTicketOfTheSelectedService()
     QTRY_COMPARE_WITH_TIMEOUT(voice.last(), QStringLiteral("Contrasto elevato attivato"), 5000);
     QTest::qWait(300);
     const QImage seen = g_display->grab();
+    if (const QString dir = qEnvironmentVariable("NX7_SCREENS_DIR"); !dir.isEmpty())
+        seen.save(dir + QStringLiteral("/kiosk-contrast.png"));
     for (int n = 1; n <= screen.activeServiceCount(); ++n) {
         const QRect inner = QRect(screen.bottone(n)->mapToGlobal(QPoint(0, 0)),
                                   screen.bottone(n)->size())
