@@ -8,7 +8,16 @@
 namespace nx7 {
 
 // The keys of the keypad beside the screen, by meaning.
-enum class AccessKey { Next, Previous, Take, Help, VolumeUp, VolumeDown, Contrast };
+enum class AccessKey
+{
+    Next,
+    Previous,
+    Take,
+    Help,
+    VolumeUp,
+    VolumeDown,
+    Contrast
+};
 
 struct SpeechSettings
 {

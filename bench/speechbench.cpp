@@ -45,7 +45,9 @@ int main(int argc, char **argv)
         return 1;
     }
     std::sort(delays.begin(), delays.end());
-    const auto at = [&](double q) { return delays[size_t(q * double(delays.size() - 1))] / 1000.0; };
+    const auto at = [&](double q) {
+        return delays[size_t(q * double(delays.size() - 1))] / 1000.0;
+    };
     std::printf("device %s, %zu utterances: key to first sample median %.1f ms, p99 %.1f ms, "
                 "max %.1f ms; resident memory %ld kB before the voice, %ld kB after\n",
                 qPrintable(device), delays.size(), at(0.5), at(0.99), at(1.0), before, after);

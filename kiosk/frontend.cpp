@@ -459,8 +459,8 @@ void FrontEnd::setSpeech(SpeechEngine &engine, const SpeechSettings &settings)
     QList<QPushButton *> buttons;
     for (int n = 1; n <= m_activeServiceCount; ++n)
         buttons.append(m_bottone[n - 1]);
-    m_accessView = std::make_unique<AccessView>(this, buttons,
-                                                QList<QLabel *>{m_titoloTXT, m_label1});
+    m_accessView =
+        std::make_unique<AccessView>(this, buttons, QList<QLabel *>{m_titoloTXT, m_label1});
     m_speechClock.start();
     // The buttons take the keys first when one has the focus.
     for (QPushButton *button : buttons)

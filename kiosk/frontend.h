@@ -9,8 +9,8 @@
 #include "ticketscreen.h"
 
 #include <QDate>
-#include <QElapsedTimer>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QPixmap>
 #include <QStringList>
 

@@ -41,12 +41,11 @@ struct Sound
 Sound synthesise(const QString &text, int volumeStep)
 {
     Sound sound;
-    sound.rate = EspeakVoice::synthesise(text, 160, VolumeSteps::gainDb(volumeStep),
-                                         [&](const std::int16_t *samples, int count) {
-                                             sound.samples.insert(sound.samples.end(), samples,
-                                                                  samples + count);
-                                             return true;
-                                         });
+    sound.rate = EspeakVoice::synthesise(
+        text, 160, VolumeSteps::gainDb(volumeStep), [&](const std::int16_t *samples, int count) {
+            sound.samples.insert(sound.samples.end(), samples, samples + count);
+            return true;
+        });
     return sound;
 }
 

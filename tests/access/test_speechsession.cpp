@@ -12,8 +12,8 @@ const QStringList kServices{"Anagrafe ", "Tributi ", "Stato civile "};
 
 struct Run
 {
-    QStringList spoken;  // everything said, in order
-    QList<int> taken;    // slots the keys asked a ticket for
+    QStringList spoken; // everything said, in order
+    QList<int> taken;   // slots the keys asked a ticket for
     QStringList calls;
 };
 
@@ -22,9 +22,9 @@ struct Run
 Run play(SpeechSession &session, test::FakeSpeechEngine &engine, const QStringList &steps)
 {
     static const QHash<QString, AccessKey> keys{
-        {"next", AccessKey::Next},       {"prev", AccessKey::Previous},
-        {"take", AccessKey::Take},       {"help", AccessKey::Help},
-        {"up", AccessKey::VolumeUp},     {"down", AccessKey::VolumeDown},
+        {"next", AccessKey::Next},        {"prev", AccessKey::Previous},
+        {"take", AccessKey::Take},        {"help", AccessKey::Help},
+        {"up", AccessKey::VolumeUp},      {"down", AccessKey::VolumeDown},
         {"contrast", AccessKey::Contrast}};
     Run run;
     for (const QString &step : steps) {
@@ -71,20 +71,22 @@ void TestSpeechSession::keysAndWhatIsSaid_data()
 
     const QString welcome = "Benvenuto. Per scegliere";
     QTest::newRow("first key welcomes with the count and issues nothing")
-        << QStringList{"take@0"}
-        << QStringList{welcome} << QList<int>{} << "1 0 6 0";
+        << QStringList{"take@0"} << QStringList{welcome} << QList<int>{} << "1 0 6 0";
     QTest::addRow("moves go round in slot order")
         << QStringList{"next@0", "next@100", "next@200", "next@300", "next@400", "prev@500"}
-        << QStringList{welcome, "Anagrafe, servizio 1 di 3", "Tributi, servizio 2 di 3",
-                       "Stato civile, servizio 3 di 3", "Anagrafe, servizio 1 di 3",
+        << QStringList{welcome,
+                       "Anagrafe, servizio 1 di 3",
+                       "Tributi, servizio 2 di 3",
+                       "Stato civile, servizio 3 di 3",
+                       "Anagrafe, servizio 1 di 3",
                        "Stato civile, servizio 3 di 3"}
         << QList<int>{} << "1 3 6 0";
     QTest::addRow("previous from no selection is the last service")
-        << QStringList{"prev@0", "prev@10"}
-        << QStringList{welcome, "Stato civile, servizio 3 di 3"} << QList<int>{} << "1 3 6 0";
+        << QStringList{"prev@0", "prev@10"} << QStringList{welcome, "Stato civile, servizio 3 di 3"}
+        << QList<int>{} << "1 3 6 0";
     QTest::addRow("take without a selection explains and issues nothing")
-        << QStringList{"next@0", "take@10"}
-        << QStringList{welcome, "Nessun servizio scelto."} << QList<int>{} << "1 0 6 0";
+        << QStringList{"next@0", "take@10"} << QStringList{welcome, "Nessun servizio scelto."}
+        << QList<int>{} << "1 0 6 0";
     QTest::addRow("take issues the selected slot, then the ticket is spoken")
         << QStringList{"next@0", "next@10", "next@20", "take@30", "ticket@40"}
         << QStringList{welcome, "Anagrafe", "Tributi",
@@ -128,16 +130,16 @@ void TestSpeechSession::keysAndWhatIsSaid_data()
                        "raggiungibile."}
         << QList<int>{} << "1 0 6 0";
     QTest::addRow("30 s without a key ends the session with defaults restored")
-        << QStringList{"next@0", "next@1000", "up@2000", "contrast@3000", "tick@32999",
-                       "tick@33000"}
+        << QStringList{"next@0",        "next@1000",  "up@2000",
+                       "contrast@3000", "tick@32999", "tick@33000"}
         << QStringList{welcome, "Anagrafe", "Volume 7 di 8", "Contrasto elevato attivato"}
         << QList<int>{} << "0 0 6 0";
     QTest::addRow("a key or touch keeps the session going")
-        << QStringList{"next@0", "touch@29000", "tick@58999"}
-        << QStringList{welcome} << QList<int>{} << "1 0 6 0";
+        << QStringList{"next@0", "touch@29000", "tick@58999"} << QStringList{welcome}
+        << QList<int>{} << "1 0 6 0";
     QTest::addRow("10 s after the ticket the session ends; the next key welcomes again")
-        << QStringList{"next@0", "next@10", "up@20", "take@30", "ticket@40", "tick@10039",
-                       "tick@10040", "next@10050"}
+        << QStringList{"next@0",    "next@10",    "up@20",      "take@30",
+                       "ticket@40", "tick@10039", "tick@10040", "next@10050"}
         << QStringList{welcome, "Anagrafe", "Volume 7 di 8", "Il suo numero è 107", welcome}
         << QList<int>{1} << "1 0 6 0";
 }

@@ -2,11 +2,11 @@
 // a ticket issue is held up by a counter station's lock on the shared database.
 #include "accessview.h"
 #include "database.h"
-#include "fakespeechengine.h"
 #include "fakereceiptprinter.h"
+#include "fakespeechengine.h"
 #include "filenames.h"
-#include "speechsession.h"
 #include "frontend.h"
+#include "speechsession.h"
 #include "stationdata.h"
 #include "tempinstallation.h"
 #include "testshell.h"
@@ -190,8 +190,8 @@ void TestRealInput::keypadAloneTakesOneTicketOfTheSelectedService()
     QCOMPARE(printer.targets.size(), 1);
     QCOMPARE(screen.ticketContext().slotNextNumber[2], before2 + 1);
     QCOMPARE(screen.ticketContext().slotNextNumber[1], before1);
-    QVERIFY(voice.last().contains(QStringLiteral("servizio %1.")
-                                      .arg(screen.serviceNames().at(1).trimmed())));
+    QVERIFY(voice.last().contains(
+        QStringLiteral("servizio %1.").arg(screen.serviceNames().at(1).trimmed())));
 
     // The high-contrast view: every button and the title read at 7:1 or better.
     keys(QStringLiteral("KP_Divide"));
@@ -201,18 +201,17 @@ void TestRealInput::keypadAloneTakesOneTicketOfTheSelectedService()
     if (const QString dir = qEnvironmentVariable("NX7_SCREENS_DIR"); !dir.isEmpty())
         seen.save(dir + QStringLiteral("/kiosk-contrast.png"));
     for (int n = 1; n <= screen.activeServiceCount(); ++n) {
-        const QRect inner = QRect(screen.bottone(n)->mapToGlobal(QPoint(0, 0)),
-                                  screen.bottone(n)->size())
-                                .adjusted(16, 16, -16, -16);
+        const QRect inner =
+            QRect(screen.bottone(n)->mapToGlobal(QPoint(0, 0)), screen.bottone(n)->size())
+                .adjusted(16, 16, -16, -16);
         const QColor back = seen.pixelColor(inner.left() + 2, inner.center().y());
         double best = 1;
         for (int y = inner.top(); y <= inner.bottom(); y += 2)
             for (int x = inner.left(); x <= inner.right(); x += 2)
                 best = std::max(best, AccessView::contrastRatio(back, seen.pixelColor(x, y)));
-        QVERIFY2(best >= 7.0, qPrintable(QStringLiteral("button %1: %2 on %3")
-                                              .arg(n)
-                                              .arg(best)
-                                              .arg(back.name())));
+        QVERIFY2(
+            best >= 7.0,
+            qPrintable(QStringLiteral("button %1: %2 on %3").arg(n).arg(best).arg(back.name())));
         QVERIFY2(AccessView::contrastRatio(back, AccessView::buttonColour()) < 1.1,
                  qPrintable(back.name()));
     }
