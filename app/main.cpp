@@ -1,11 +1,13 @@
 // nx7totem: the ticket kiosk. No options: it works in the current directory, the station
 // folder, and finds the server through "percorsiT.txt".
 #include "clock.h"
+#include "espeakengine.h"
 #include "frontend.h"
 #include "kioskservice.h"
 #include "lamain.h"
 #include "previousinstance.h"
 #include "shell.h"
+#include "speechsession.h"
 #include "stationstate.h"
 #include "stores.h"
 #include "ticketissue.h"
@@ -41,8 +43,14 @@ int main(int argc, char *argv[])
     issuer.setObserver(&service);
     service.followPrinter(*issuer.printerMonitor());
 
+    // The voice of the keypad beside the screen; it speaks only once a key was pressed.
+    const SpeechSettings speechSettings;
+    EspeakEngine voice(speechSettings.rate);
+
     const FrontEndFactory makeFrontEnd = [&](QWidget *parent) {
         auto screen = FrontEnd::createLoaded(stores, state, shell, clock, issuer, parent);
+        if (auto *frontEnd = qobject_cast<FrontEnd *>(screen.get()))
+            frontEnd->setSpeech(voice, speechSettings);
         service.followKioskScreen(screen.get());
         return screen;
     };

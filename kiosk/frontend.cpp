@@ -1,5 +1,9 @@
 #include "frontend.h"
 
+#include "accessview.h"
+#include "keypadkeys.h"
+#include "speechsession.h"
+
 #include "clock.h"
 #include "database.h"
 #include "filenames.h"
@@ -465,6 +469,55 @@ void FrontEnd::Form_Activate()
         date.isValid() ? date.toString(QStringLiteral("dd/MM/yyyy")) : caption;
 }
 
+void FrontEnd::setSpeech(SpeechEngine &engine, const SpeechSettings &settings)
+{
+    m_speech = std::make_unique<SpeechSession>(engine, settings);
+    m_speech->setServices(m_combo1);
+    m_speech->setOutOfService(m_outOfService ? m_bannerReason->text() : QString(), 0);
+    QList<QPushButton *> buttons;
+    for (int n = 1; n <= m_activeServiceCount; ++n)
+        buttons.append(m_bottone[n - 1]);
+    m_accessView =
+        std::make_unique<AccessView>(this, buttons, QList<QLabel *>{m_titoloTXT, m_label1});
+    m_speechClock.start();
+    // The buttons take the keys first when one has the focus.
+    for (QPushButton *button : buttons)
+        button->installEventFilter(this);
+}
+
+bool FrontEnd::keypadKey(int keyCode)
+{
+    if (!m_speech)
+        return false;
+    const auto key = accessKeyFor(keyCode);
+    if (!key)
+        return false;
+    const int slot = m_speech->key(*key, m_speechClock.elapsed());
+    followSpeech();
+    if (slot > 0)
+        Bottone_Click(slot); // the road of a touch, with all its guards
+    return true;
+}
+
+void FrontEnd::followSpeech()
+{
+    if (!m_accessView)
+        return;
+    m_accessView->setHighContrast(m_speech->highContrast());
+    m_accessView->showFocus(m_speech->focus());
+    update();
+}
+
+bool FrontEnd::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && isEnabled()) {
+        auto *keyEvent = static_cast<QKeyEvent *>(event);
+        if (keypadKey(keyEvent->key()))
+            return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 bool FrontEnd::Form_KeyDown(int keyCode)
 {
     if (keyCode != Qt::Key_Escape)
@@ -476,6 +529,8 @@ bool FrontEnd::Form_KeyDown(int keyCode)
 
 void FrontEnd::Timer1_Timer()
 {
+    if (m_speech && m_speech->tick(m_speechClock.elapsed()))
+        followSpeech();
     if (!m_restartCheck)
         return;
     if (m_restartCheck->tick(m_clock.now(), m_issuer.issuing()))
@@ -510,7 +565,15 @@ void FrontEnd::Bottone_Click(int index)
             return;
         }
     }
+    if (m_speech)
+        m_speech->touch(m_speechClock.elapsed());
+    const qint32 before = m_context.slotNextNumber[index];
+    m_noticeShown = false;
     m_issuer.IssueTicket(*this, index);
+    // A ticket that came out: its number moved on and no notice replaced it.
+    if (m_speech && m_context.slotNextNumber[index] != before && !m_noticeShown)
+        m_speech->ticketIssued(m_context.issuedNumber, m_context.issuedServiceName,
+                               m_context.peopleAhead, m_speechClock.elapsed());
     // The state may have changed with the ticket (the roll ran out): asked at once, not
     // at the next poll.
     if (PrinterMonitor *monitor = m_issuer.printerMonitor(); monitor && isVisible())
@@ -544,6 +607,9 @@ void FrontEnd::restoreWaitingCaption()
 void FrontEnd::showNotice(const QString &text)
 {
     qCInfo(lcKiosk).noquote() << "notice shown:" << QString(text).replace(u'\n', u' ');
+    m_noticeShown = true;
+    if (m_speech)
+        m_speech->notice(text, m_speechClock.elapsed());
     m_pannelloAttesaStampa->setWordWrap(true);
     m_pannelloAttesaStampa->setText(text);
     m_pannelloAttesaStampa->show();
@@ -570,8 +636,8 @@ void FrontEnd::setScreenEnabled(bool enabled)
 
 void FrontEnd::keyPressEvent(QKeyEvent *event)
 {
-    // Every other key is ignored, Enter included: no button is clicked from the keyboard.
-    if (Form_KeyDown(event->key()))
+    // Escape first; then the keypad customer's keys; every other key is ignored.
+    if (Form_KeyDown(event->key()) || keypadKey(event->key()))
         event->accept();
     else
         event->ignore();
@@ -617,7 +683,7 @@ void FrontEnd::changeEvent(QEvent *event)
 void FrontEnd::paintEvent(QPaintEvent *event)
 {
     QDialog::paintEvent(event);
-    if (m_background.isNull())
+    if (m_background.isNull() || (m_accessView && m_accessView->highContrast()))
         return;
     // At its natural size from the top-left corner; the screen colour shows elsewhere.
     QPainter painter(this);
@@ -705,6 +771,10 @@ void FrontEnd::showPrinterState(const PrinterState &state)
 {
     m_outOfService = !state.canPrint();
     m_bannerReason->setText(state.text());
+    // The paper running low is for staff: only a refusal is spoken.
+    if (m_speech)
+        m_speech->setOutOfService(m_outOfService ? state.text() : QString(),
+                                  m_speechClock.elapsed());
     m_printerBanner->setGeometry(0, (height() - 160) / 2, width(), 160);
     // Whole on the narrowest screen too (800 pixels): smaller letters, never cut ends.
     const QMargins margins = m_printerBanner->layout()->contentsMargins();

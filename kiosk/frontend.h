@@ -10,6 +10,7 @@
 
 #include <QDate>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QPixmap>
 #include <QStringList>
 
@@ -22,7 +23,11 @@ class QTimer;
 
 namespace nx7 {
 
+class AccessView;
 class Clock;
+class SpeechEngine;
+class SpeechSession;
+struct SpeechSettings;
 class Database;
 class Shell;
 
@@ -56,6 +61,14 @@ public:
     bool Form_QueryUnload();
     void NightlyRestart(); // the click of PushButton1
     void Bottone_Click(int index);
+
+    // Lets a customer who cannot see or reach the screen use the keypad beside it, heard
+    // through the engine. Without it the keypad keys are ignored.
+    void setSpeech(SpeechEngine &engine, const SpeechSettings &settings);
+    SpeechSession *speech() const { return m_speech.get(); }
+    AccessView *accessView() const { return m_accessView.get(); }
+    // True when the key was a keypad customer's key and was acted on.
+    bool keypadKey(int keyCode);
 
     // TicketScreen
     TicketContext &ticketContext() override { return m_context; }
@@ -102,6 +115,7 @@ protected:
     void changeEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void done(int result) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void createControls();
@@ -120,6 +134,8 @@ private:
     // Delivers the input that queued up while the screen was held, to the held screen,
     // which drops it.
     void dropHeldInput();
+    // The keypad customer's view follows the session: focus frame and contrast.
+    void followSpeech();
 
     Stores m_stores;
     StationState &m_state;
@@ -149,6 +165,10 @@ private:
     QLabel *m_bannerReason = nullptr;
     QLabel *m_paperNotice = nullptr;
     bool m_outOfService = false;
+    std::unique_ptr<SpeechSession> m_speech;
+    std::unique_ptr<AccessView> m_accessView;
+    QElapsedTimer m_speechClock;
+    bool m_noticeShown = false; // during the issue in progress
 };
 
 } // namespace nx7

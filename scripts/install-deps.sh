@@ -19,6 +19,7 @@ packages=(
   postgresql libqt6sql6-psql libpq-dev odbc-postgresql unixodbc openssl
   libcups2-dev cups-daemon cups-client
   libsystemd-dev locales
+  libespeak-ng-dev espeak-ng-data libasound2-dev
   lintian xserver-xorg-core xserver-xorg-video-dummy
   clang libclang-rt-dev
   prometheus

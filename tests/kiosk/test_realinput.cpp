@@ -1,9 +1,12 @@
 // Touches sent as real X events (xdotool) to the kiosk screen on a private X server while
 // a ticket issue is held up by a counter station's lock on the shared database.
+#include "accessview.h"
 #include "database.h"
 #include "fakereceiptprinter.h"
+#include "fakespeechengine.h"
 #include "filenames.h"
 #include "frontend.h"
+#include "speechsession.h"
 #include "stationdata.h"
 #include "tempinstallation.h"
 #include "testshell.h"
@@ -29,6 +32,7 @@ class TestRealInput : public QObject
 private Q_SLOTS:
     void touchesDuringASlowIssueAndABounceGiveOneTicket();
     void printerStateComesAndGoesOnTheScreen();
+    void keypadAloneTakesOneTicketOfTheSelectedService();
 };
 
 void TestRealInput::touchesDuringASlowIssueAndABounceGiveOneTicket()
@@ -138,6 +142,82 @@ void TestRealInput::printerStateComesAndGoesOnTheScreen()
     g_display->run(QStringLiteral("xdotool"), {"mousemove", QString::number(button.x()),
                                                QString::number(button.y()), "click", "1"});
     QTRY_COMPARE_WITH_TIMEOUT(receiptPrinter.tickets().size(), 1, 5000);
+}
+
+// A customer who cannot see the screen: keypad keys as the X server sends them select a
+// service under a thick frame, take one ticket for it, and switch the high-contrast view,
+// whose colours are measured on the X server's own picture.
+void TestRealInput::keypadAloneTakesOneTicketOfTheSelectedService()
+{
+    test::TempInstallation installation;
+    QVERIFY2(installation.ok(), qPrintable(installation.error()));
+    StationState state;
+    state.serverPath = installation.serverPath();
+    test::TestShell shell;
+    SystemClock clock;
+    EventLoopWaiter waiter;
+    ImageTicketPrinter printer;
+    TicketIssue issue(installation.stores(), state, shell, clock, waiter, printer);
+    QFile::remove(QStringLiteral("Ticket.lbl")); // the printer test leaves one of its own
+    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl"),
+                        QStringLiteral("Ticket.lbl")));
+    FrontEnd screen(installation.stores(), state, shell, clock, issue);
+    QVERIFY(screen.Form_Load());
+    test::FakeSpeechEngine voice;
+    screen.setSpeech(voice, SpeechSettings{});
+    screen.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&screen));
+    QTRY_VERIFY(screen.isActiveWindow());
+    const auto keys = [&](const QString &names) {
+        QStringList args{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60")};
+        g_display->run(QStringLiteral("xdotool"), args + names.split(u' '));
+    };
+
+    // Welcome, then down three services and up one: the second.
+    keys(QStringLiteral("KP_2 KP_2 KP_2 Down KP_8"));
+    QTRY_COMPARE_WITH_TIMEOUT(voice.spoken.size(), 5, 5000);
+    QVERIFY(voice.spoken.first().startsWith(QStringLiteral("Benvenuto.")));
+    QCOMPARE(voice.last(), screen.serviceNames().at(1) + QStringLiteral(", servizio 2 di 6"));
+    QCOMPARE(screen.accessView()->focusFrame()->geometry(), screen.bottone(2)->geometry());
+    QVERIFY(screen.accessView()->focusFrame()->isVisible());
+    const qint32 before2 = screen.ticketContext().slotNextNumber[2];
+    const qint32 before1 = screen.ticketContext().slotNextNumber[1];
+
+    keys(QStringLiteral("KP_Enter"));
+    QTRY_VERIFY_WITH_TIMEOUT(voice.last().startsWith(QStringLiteral("Il suo numero è")), 5000);
+    QTest::qWait(300);
+    QCOMPARE(test::queueLength(installation), 1);
+    QCOMPARE(printer.targets.size(), 1);
+    QCOMPARE(screen.ticketContext().slotNextNumber[2], before2 + 1);
+    QCOMPARE(screen.ticketContext().slotNextNumber[1], before1);
+    QVERIFY(voice.last().contains(
+        QStringLiteral("servizio %1.").arg(screen.serviceNames().at(1).trimmed())));
+
+    // The high-contrast view: every button and the title read at 7:1 or better.
+    keys(QStringLiteral("KP_Divide"));
+    QTRY_COMPARE_WITH_TIMEOUT(voice.last(), QStringLiteral("Contrasto elevato attivato"), 5000);
+    QTest::qWait(300);
+    const QImage seen = g_display->grab();
+    if (const QString dir = qEnvironmentVariable("NX7_SCREENS_DIR"); !dir.isEmpty())
+        seen.save(dir + QStringLiteral("/kiosk-contrast.png"));
+    for (int n = 1; n <= screen.activeServiceCount(); ++n) {
+        const QRect inner =
+            QRect(screen.bottone(n)->mapToGlobal(QPoint(0, 0)), screen.bottone(n)->size())
+                .adjusted(16, 16, -16, -16);
+        const QColor back = seen.pixelColor(inner.left() + 2, inner.center().y());
+        double best = 1;
+        for (int y = inner.top(); y <= inner.bottom(); y += 2)
+            for (int x = inner.left(); x <= inner.right(); x += 2)
+                best = std::max(best, AccessView::contrastRatio(back, seen.pixelColor(x, y)));
+        QVERIFY2(
+            best >= 7.0,
+            qPrintable(QStringLiteral("button %1: %2 on %3").arg(n).arg(best).arg(back.name())));
+        QVERIFY2(AccessView::contrastRatio(back, AccessView::buttonColour()) < 1.1,
+                 qPrintable(back.name()));
+    }
+    QCOMPARE(seen.pixelColor(screen.mapToGlobal(QPoint(2, screen.height() - 2))),
+             AccessView::screenColour());
+    QCOMPARE(screen.bottone(2)->geometry(), screen.accessView()->focusFrame()->geometry());
 }
 
 int main(int argc, char **argv)

@@ -1,0 +1,145 @@
+#include "accessview.h"
+
+#include <QFontMetrics>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+
+#include <cmath>
+
+namespace nx7 {
+
+namespace {
+
+constexpr int kFrameWidth = 10;
+
+// Black inside a white edge: black stands out on every pastel button and on yellow, the
+// white edge on the black screen of the high-contrast view.
+class FocusFrame final : public QWidget
+{
+public:
+    explicit FocusFrame(QWidget *parent) : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("CorniceSelezione"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        hide();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(QRect(0, 0, width(), kFrameWidth), Qt::white);
+        painter.fillRect(QRect(0, height() - kFrameWidth, width(), kFrameWidth), Qt::white);
+        painter.fillRect(QRect(0, 0, kFrameWidth, height()), Qt::white);
+        painter.fillRect(QRect(width() - kFrameWidth, 0, kFrameWidth, height()), Qt::white);
+        const QRect inner = rect().adjusted(3, 3, -3, -3);
+        const int w = kFrameWidth - 3;
+        painter.fillRect(QRect(inner.left(), inner.top(), inner.width(), w), Qt::black);
+        painter.fillRect(QRect(inner.left(), inner.bottom() - w + 1, inner.width(), w), Qt::black);
+        painter.fillRect(QRect(inner.left(), inner.top(), w, inner.height()), Qt::black);
+        painter.fillRect(QRect(inner.right() - w + 1, inner.top(), w, inner.height()), Qt::black);
+    }
+};
+
+double luminance(const QColor &colour)
+{
+    const auto channel = [](double c) {
+        c /= 255.0;
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.red()) + 0.7152 * channel(colour.green()) +
+           0.0722 * channel(colour.blue());
+}
+
+void setColours(QWidget *widget, QPalette::ColorRole back, const QColor &backColour,
+                QPalette::ColorRole text, const QColor &textColour)
+{
+    QPalette palette = widget->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, back, backColour);
+        palette.setColor(group, text, textColour);
+    }
+    widget->setPalette(palette);
+}
+
+} // namespace
+
+AccessView::AccessView(QWidget *screen, const QList<QPushButton *> &buttons,
+                       const QList<QLabel *> &labels)
+    : m_screen(screen), m_buttons(buttons), m_labels(labels), m_frame(new FocusFrame(screen))
+{
+}
+
+AccessView::~AccessView() = default;
+
+double AccessView::contrastRatio(const QColor &a, const QColor &b)
+{
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+void AccessView::showFocus(int slot)
+{
+    m_focus = slot;
+    if (slot < 1 || slot > m_buttons.size()) {
+        m_frame->hide();
+        return;
+    }
+    const QRect around = m_buttons.at(slot - 1)->geometry();
+    m_frame->setGeometry(around);
+    m_frame->show();
+    m_frame->raise();
+}
+
+void AccessView::enlargeCaption(QPushButton *button)
+{
+    // As large as the button allows: the longest line fits its width, one line fits a third
+    // of its height.
+    QFont font = button->font();
+    font.setBold(true);
+    const QRect room = button->rect().adjusted(kFrameWidth + 4, 0, -kFrameWidth - 4, 0);
+    for (int px = std::max(12, button->height() / 3); px >= 12; px -= 2) {
+        font.setPixelSize(px);
+        if (QFontMetrics(font).horizontalAdvance(button->text()) <= room.width())
+            break;
+    }
+    button->setFont(font);
+}
+
+void AccessView::setHighContrast(bool on)
+{
+    if (on == m_highContrast)
+        return;
+    m_highContrast = on;
+    if (!on) {
+        for (const Look &look : m_plain) {
+            if (look.widget) {
+                look.widget->setPalette(look.palette);
+                look.widget->setFont(look.font);
+            }
+        }
+        m_plain.clear();
+        m_screen->update();
+        return;
+    }
+    m_plain.append({m_screen, m_screen->palette(), m_screen->font()});
+    setColours(m_screen, QPalette::Window, screenColour(), QPalette::WindowText,
+               screenTextColour());
+    for (QPushButton *button : m_buttons) {
+        m_plain.append({button, button->palette(), button->font()});
+        setColours(button, QPalette::Button, buttonColour(), QPalette::ButtonText,
+                   buttonTextColour());
+        enlargeCaption(button);
+    }
+    for (QLabel *label : m_labels) {
+        m_plain.append({label, label->palette(), label->font()});
+        setColours(label, QPalette::Window, screenColour(), QPalette::WindowText,
+                   screenTextColour());
+    }
+    m_screen->update();
+}
+
+} // namespace nx7

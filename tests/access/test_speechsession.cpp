@@ -1,0 +1,195 @@
+// The keypad customer's speech session with its engine replaced by a recorder.
+#include "fakespeechengine.h"
+#include "speechsession.h"
+
+#include <QTest>
+
+using namespace nx7;
+
+namespace {
+
+const QStringList kServices{"Anagrafe ", "Tributi ", "Stato civile "};
+
+struct Run
+{
+    QStringList spoken; // everything said, in order
+    QList<int> taken;   // slots the keys asked a ticket for
+    QStringList calls;
+};
+
+// Steps "action@ms": next, prev, take, help, up, down, contrast, touch, ticket, tick,
+// notice:TEXT, oos:REASON (oos: alone, back in service).
+Run play(SpeechSession &session, test::FakeSpeechEngine &engine, const QStringList &steps)
+{
+    static const QHash<QString, AccessKey> keys{
+        {"next", AccessKey::Next},        {"prev", AccessKey::Previous},
+        {"take", AccessKey::Take},        {"help", AccessKey::Help},
+        {"up", AccessKey::VolumeUp},      {"down", AccessKey::VolumeDown},
+        {"contrast", AccessKey::Contrast}};
+    Run run;
+    for (const QString &step : steps) {
+        const QString action = step.section(u'@', 0, 0);
+        const qint64 at = step.section(u'@', 1).toLongLong();
+        if (keys.contains(action)) {
+            if (int slot = session.key(keys.value(action), at))
+                run.taken.append(slot);
+        } else if (action == "touch") {
+            session.touch(at);
+        } else if (action == "ticket") {
+            session.ticketIssued(107, "Tributi ", 3, at);
+        } else if (action == "tick") {
+            session.tick(at);
+        } else if (action.startsWith("notice:")) {
+            session.notice(action.mid(7), at);
+        } else if (action.startsWith("oos:")) {
+            session.setOutOfService(action.mid(4), at);
+        }
+    }
+    run.spoken = engine.spoken;
+    run.calls = engine.calls;
+    return run;
+}
+
+} // namespace
+
+class TestSpeechSession : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void keysAndWhatIsSaid_data();
+    void keysAndWhatIsSaid();
+    void volumeStepsSpanEighteenDecibels();
+};
+
+void TestSpeechSession::keysAndWhatIsSaid_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    // Each expected utterance is matched by its beginning; "-" ends the list of checks.
+    QTest::addColumn<QStringList>("said");
+    QTest::addColumn<QList<int>>("taken");
+    QTest::addColumn<QString>("state"); // "active focus volume contrast"
+
+    const QString welcome = "Benvenuto. Per scegliere";
+    QTest::newRow("first key welcomes with the count and issues nothing")
+        << QStringList{"take@0"} << QStringList{welcome} << QList<int>{} << "1 0 6 0";
+    QTest::addRow("moves go round in slot order")
+        << QStringList{"next@0", "next@100", "next@200", "next@300", "next@400", "prev@500"}
+        << QStringList{welcome,
+                       "Anagrafe, servizio 1 di 3",
+                       "Tributi, servizio 2 di 3",
+                       "Stato civile, servizio 3 di 3",
+                       "Anagrafe, servizio 1 di 3",
+                       "Stato civile, servizio 3 di 3"}
+        << QList<int>{} << "1 3 6 0";
+    QTest::addRow("previous from no selection is the last service")
+        << QStringList{"prev@0", "prev@10"} << QStringList{welcome, "Stato civile, servizio 3 di 3"}
+        << QList<int>{} << "1 3 6 0";
+    QTest::addRow("take without a selection explains and issues nothing")
+        << QStringList{"next@0", "take@10"} << QStringList{welcome, "Nessun servizio scelto."}
+        << QList<int>{} << "1 0 6 0";
+    QTest::addRow("take issues the selected slot, then the ticket is spoken")
+        << QStringList{"next@0", "next@10", "next@20", "take@30", "ticket@40"}
+        << QStringList{welcome, "Anagrafe", "Tributi",
+                       "Il suo numero è 107, servizio Tributi. 3 persone prima di lei. Ritiri "
+                       "il biglietto dalla fessura sotto lo schermo."}
+        << QList<int>{2} << "1 2 6 0";
+    QTest::addRow("help repeats the instructions and the last words")
+        << QStringList{"next@0", "next@10", "help@20", "help@30"}
+        << QStringList{welcome, "Anagrafe, servizio 1 di 3",
+                       SpeechSession::instructions() + " Anagrafe, servizio 1 di 3",
+                       SpeechSession::instructions() + " Anagrafe, servizio 1 di 3"}
+        << QList<int>{} << "1 1 6 0";
+    QTest::addRow("volume steps are spoken at the new level and stop at the ends")
+        << QStringList{"up@0", "up@10", "up@20", "up@30", "down@40"}
+        << QStringList{welcome, "Volume 7 di 8", "Volume 8 di 8", "Volume 8 di 8", "Volume 7 di 8"}
+        << QList<int>{} << "1 0 7 0";
+    QTest::addRow("contrast toggles and says its state")
+        << QStringList{"contrast@0", "contrast@10", "contrast@20"}
+        << QStringList{welcome, "Contrasto elevato attivato", "Contrasto elevato disattivato"}
+        << QList<int>{} << "1 0 6 0";
+    QTest::addRow("a touch-only customer hears nothing")
+        << QStringList{"touch@0", "ticket@10", "notice:Server occupato@20", "oos:Carta esaurita@30",
+                       "tick@60000"}
+        << QStringList{} << QList<int>{} << "0 0 6 0";
+    QTest::addRow("customer notice is spoken on one line")
+        << QStringList{"next@0", "notice:Ticket non stampato.\nRivolgersi allo sportello@10"}
+        << QStringList{welcome, "Ticket non stampato. Rivolgersi allo sportello"} << QList<int>{}
+        << "1 0 6 0";
+    QTest::addRow("out of service refuses the ticket and says why")
+        << QStringList{"next@0", "next@10", "oos:Carta esaurita@20", "take@30", "oos:@40"}
+        << QStringList{welcome, "Anagrafe", "Servizio momentaneamente sospeso: Carta esaurita.",
+                       "Servizio momentaneamente sospeso: Carta esaurita.",
+                       "Il servizio è di nuovo disponibile."}
+        << QList<int>{} << "1 1 6 0";
+    QTest::addRow("welcome carries the banner of a kiosk already out of service")
+        << QStringList{"oos:Stampante non raggiungibile@0", "next@10"}
+        << QStringList{"Benvenuto. Per scegliere il servizio usi i tasti 8 e 2, oppure le frecce. "
+                       "Per prendere il numero prema 5 oppure Invio. Asterisco ripete l'aiuto, "
+                       "più e meno cambiano il volume, la barra attiva il contrasto elevato. "
+                       "Servizi disponibili: 3. Servizio momentaneamente sospeso: Stampante non "
+                       "raggiungibile."}
+        << QList<int>{} << "1 0 6 0";
+    QTest::addRow("30 s without a key ends the session with defaults restored")
+        << QStringList{"next@0",        "next@1000",  "up@2000",
+                       "contrast@3000", "tick@32999", "tick@33000"}
+        << QStringList{welcome, "Anagrafe", "Volume 7 di 8", "Contrasto elevato attivato"}
+        << QList<int>{} << "0 0 6 0";
+    QTest::addRow("a key or touch keeps the session going")
+        << QStringList{"next@0", "touch@29000", "tick@58999"} << QStringList{welcome}
+        << QList<int>{} << "1 0 6 0";
+    QTest::addRow("10 s after the ticket the session ends; the next key welcomes again")
+        << QStringList{"next@0",    "next@10",    "up@20",      "take@30",
+                       "ticket@40", "tick@10039", "tick@10040", "next@10050"}
+        << QStringList{welcome, "Anagrafe", "Volume 7 di 8", "Il suo numero è 107", welcome}
+        << QList<int>{1} << "1 0 6 0";
+}
+
+void TestSpeechSession::keysAndWhatIsSaid()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, said);
+    QFETCH(QList<int>, taken);
+    QFETCH(QString, state);
+
+    test::FakeSpeechEngine engine;
+    SpeechSession session(engine, SpeechSettings{});
+    session.setServices(kServices);
+    const Run run = play(session, engine, steps);
+
+    QCOMPARE(run.spoken.size(), said.size());
+    for (int i = 0; i < said.size(); ++i)
+        QVERIFY2(run.spoken.at(i).startsWith(said.at(i)), qPrintable(run.spoken.at(i)));
+    QCOMPARE(run.taken, taken);
+    const QString seen = QStringLiteral("%1 %2 %3 %4")
+                             .arg(int(session.active()))
+                             .arg(session.focus())
+                             .arg(session.volumeStep())
+                             .arg(int(session.highContrast()));
+    QCOMPARE(seen, state);
+    // Every utterance cuts the one before it off: a stop comes before each "say".
+    for (int i = 0; i < run.calls.size(); ++i) {
+        if (run.calls.at(i).startsWith("say:") && i > 0)
+            QVERIFY2(run.calls.at(i - 1) == "stop" || run.calls.at(i - 1) == "begin",
+                     qPrintable(run.calls.join(u'|')));
+    }
+}
+
+void TestSpeechSession::volumeStepsSpanEighteenDecibels()
+{
+    QVERIFY(VolumeSteps::gainDb(VolumeSteps::kMax) - VolumeSteps::gainDb(VolumeSteps::kMin) >=
+            18.0);
+    QCOMPARE(VolumeSteps::gainDb(VolumeSteps::kMax), 0.0); // the loudest never clips
+    // Speech switched off: keys still select and take, nothing is said.
+    test::FakeSpeechEngine engine;
+    SpeechSettings quiet;
+    quiet.enabled = false;
+    SpeechSession session(engine, quiet);
+    session.setServices(kServices);
+    QCOMPARE(session.key(AccessKey::Next, 0), 0);
+    session.key(AccessKey::Next, 1);
+    QCOMPARE(session.key(AccessKey::Take, 2), 1);
+    QVERIFY(engine.spoken.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestSpeechSession)
+#include "test_speechsession.moc"
