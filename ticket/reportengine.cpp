@@ -33,6 +33,18 @@ qint32 ReportEngine::defineVariable(const QString &name, const QString &contents
     return 0;
 }
 
+namespace {
+// A layout that was read but cannot be used (a bad output line) is named with its line, so
+// that staff do not go looking for a file that is there and readable.
+QString unusableLayoutReason(const Error &error, const QString &path)
+{
+    if (error.number == ErrorNumber::BadLayout)
+        return error.description;
+    return QStringLiteral("il layout %1 non si può leggere")
+        .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
+}
+} // namespace
+
 QString ReportEngine::layoutPath(const QString &projectFile) const
 {
     return QFileInfo(projectFile).isAbsolute() ? projectFile : FilePath::local(projectFile);
@@ -43,9 +55,7 @@ Status ReportEngine::checkReady(const QString &projectFile)
     const QString path = layoutPath(projectFile);
     auto layout = TicketLayout::load(path);
     if (!layout)
-        return Error::make(layout.errorNumber(),
-                           QStringLiteral("il layout %1 non si può leggere")
-                               .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())));
+        return Error::make(layout.errorNumber(), unusableLayoutReason(layout.error(), path));
     // The fields of a PDF file name only ever change the name, never the folder.
     return m_printer.ready(layout->target({}));
 }
@@ -56,8 +66,7 @@ PrinterState ReportEngine::printerState(const QString &projectFile)
     auto layout = TicketLayout::load(path);
     if (!layout)
         return PrinterState{PrinterState::Condition::LayoutUnusable,
-                            QStringLiteral("il layout %1 non si può leggere")
-                                .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()))};
+                            unusableLayoutReason(layout.error(), path)};
     return m_printer.state(layout->target({}));
 }
 

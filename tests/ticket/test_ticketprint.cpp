@@ -328,7 +328,9 @@ void TestTicketPrint::layoutValuesOutOfBounds()
         ImageTicketPrinter printer;
         ReportEngine engine(printer);
         QCOMPARE(engine.checkReady(path).errorNumber(), ErrorNumber::BadLayout);
-        QVERIFY(!engine.printerState(path).canPrint() && printer.readyChecks == 0);
+        const PrinterState state = engine.printerState(path);
+        QVERIFY(!state.canPrint() && printer.readyChecks == 0);
+        QVERIFY2(state.detail.contains(u"line 3"), qPrintable(state.detail));
         return;
     }
     QVERIFY2(warnings[0].contains(warning), qPrintable(warnings[0]));
