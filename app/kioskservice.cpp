@@ -1,6 +1,7 @@
 #include "kioskservice.h"
 
 #include "clock.h"
+#include "database.h"
 #include "frontend.h"
 #include "printerstate.h"
 
@@ -73,6 +74,7 @@ void KioskService::setServer(KioskStatus::Server server)
     m_status.setServer(server);
     m_metrics.setServer(server != KioskStatus::Server::Unreachable,
                         server == KioskStatus::Server::Refused);
+    m_metrics.setServerReconnections(Database::serverReconnections());
 }
 
 void KioskService::startupWindowShown()

@@ -98,6 +98,12 @@ void KioskMetrics::setServer(bool reachable, bool refused)
     changed();
 }
 
+void KioskMetrics::setServerReconnections(quint64 count)
+{
+    m_serverReconnections = count;
+    changed();
+}
+
 void KioskMetrics::ticketIssued(int slot, qint64 atSeconds)
 {
     ++m_issued[slot];
@@ -151,6 +157,9 @@ QByteArray KioskMetrics::text() const
         Family(out, "nx7totem_server_permission_denied", "gauge",
                "Whether the server refused the kiosk's last statement for lack of rights.")
             .sample({}, m_serverRefused ? 1 : 0);
+        Family(out, "nx7totem_server_reconnections_total", "counter",
+               "Connections to the server made again after one was lost.")
+            .sample({}, qint64(m_serverReconnections));
     }
 
     // Every slot of the screen, and any slot that ever counted, from 0.

@@ -45,6 +45,8 @@ public:
     void setPrinterState(const QString &state);
     // Reached but refused is still a reachable server.
     void setServer(bool reachable, bool refused);
+    // Connections to the server made again after one was lost (a failover, a restart).
+    void setServerReconnections(quint64 count);
     void ticketIssued(int slot, qint64 atSeconds);
     void ticketNotPrinted(int slot);
     void ticketRefused(int slot, const QString &reason);
@@ -65,6 +67,7 @@ private:
     QString m_printerState; // empty until asked
     std::optional<bool> m_serverReachable;
     bool m_serverRefused = false;
+    quint64 m_serverReconnections = 0;
     qint64 m_lastTicketSeconds = 0;
     int m_highestSlot = 0;
     QMap<int, quint64> m_issued;

@@ -161,6 +161,7 @@ void TestServiceNotifier::metricsFile_data()
                        R"(nx7totem_tickets_refused_total{slot="3",reason="server_unavailable"} 0)",
                        "nx7totem_server_reachable 1",
                        "nx7totem_server_permission_denied 0",
+                       "nx7totem_server_reconnections_total 0",
                        "nx7totem_last_ticket_timestamp_seconds 1765271000"};
     QTest::newRow("a slot beyond the screen still counts")
         << 2 << QList<int>{5} << QList<int>{} << 0
