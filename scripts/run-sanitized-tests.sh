@@ -19,4 +19,6 @@ cd build-asan
 # halt_on_error: the first report ends the process with a failure code that ctest sees.
 export ASAN_OPTIONS="halt_on_error=1:abort_on_error=0:detect_leaks=1:check_initialization_order=1:strict_init_order=1:detect_stack_use_after_return=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+# Leaks are reported except those of system libraries listed (with the reason) in the file.
+export LSAN_OPTIONS="suppressions=$PWD/../tests/sanitizers/lsan.supp:print_suppressions=0"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 360
