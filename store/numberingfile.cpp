@@ -1,7 +1,7 @@
 #include "numberingfile.h"
 
+#include "storelog.h"
 #include "textrecord.h"
-#include "ticketlog.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -69,7 +69,7 @@ Result<double> readCallingNumber(const QString &path)
         // Some network file systems refuse an exclusive lock on a file opened for reading
         // (NFS wants it open for writing): waiting would skip every ticket, so read it as
         // it is, as a station without locks would.
-        qCWarning(lcTicket).noquote()
+        qCWarning(lcStore).noquote()
             << "numbering file" << QDir::toNativeSeparators(path) << "cannot be locked here ("
             << qt_error_string(lockError) << "): read without the lock";
     }
