@@ -13,10 +13,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPainter>
+#include <QPainterPath>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <algorithm>
+#include <functional>
 
 using namespace nx7;
 using namespace nx7::test;
@@ -54,18 +56,70 @@ struct EscPosKiosk : StationFixture
     FakeTicketScreen screen;
 };
 
-// The layout painted by the report engine at `dots` across the page, each pixel darker
-// than middle grey a dot: what the paper must show.
-QImage expectedTicket(const ReportVariables &variables, int dots)
+// The layout painted by the report engine at `dots` across the page, in grey.
+QImage paintedTicket(const ReportVariables &variables, int dots)
 {
     auto layout = TicketLayout::load(FileName::TicketLayout);
     ImageTicketPrinter paper(dots / layout->pageSize.width());
     if (!paper.print({}, layout->pageSize, 1, {},
                      [&](QPainter &painter, int) { renderTicket(painter, *layout, variables); }))
         return {};
-    return paper.lastPages.first()
+    return paper.lastPages.first();
+}
+
+// The same, each pixel darker than middle grey a dot: what the paper must show.
+QImage expectedTicket(const ReportVariables &variables, int dots)
+{
+    return paintedTicket(variables, dots)
         .convertToFormat(QImage::Format_Mono, Qt::ThresholdDither)
         .convertToFormat(QImage::Format_Grayscale8);
+}
+
+// Rewrites the station's Ticket.lbl: `edit` is given its text and returns the new one.
+void editLayout(const std::function<QByteArray(const QByteArray &)> &edit)
+{
+    QFile file(FileName::TicketLayout);
+    const QByteArray text = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    file.close();
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(edit(text));
+}
+
+// How dark an area of a ticket is, in per cent: the share of dots on the paper, the mean
+// grey on a screen.
+double darkness(const QImage &ticket, const QRect &area)
+{
+    const QImage grey = ticket.convertToFormat(QImage::Format_Grayscale8);
+    double sum = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            sum += 255 - grey.constScanLine(y)[x];
+    return 100 * sum / (255.0 * area.width() * area.height());
+}
+
+// A town's coat of arms: a shield shaded from light to dark grey, a pale cross, a black
+// border, on a transparent ground.
+QImage coatOfArms()
+{
+    QImage arms(200, 240, QImage::Format_ARGB32);
+    arms.fill(Qt::transparent);
+    QPainter painter(&arms);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath shield;
+    shield.moveTo(10, 10);
+    shield.lineTo(190, 10);
+    shield.lineTo(190, 130);
+    shield.quadTo(190, 200, 100, 232);
+    shield.quadTo(10, 200, 10, 130);
+    shield.closeSubpath();
+    QLinearGradient shade(0, 10, 0, 232);
+    shade.setColorAt(0, QColor(215, 215, 215));
+    shade.setColorAt(1, QColor(40, 40, 40));
+    painter.fillPath(shield, shade);
+    painter.fillRect(QRect(85, 30, 30, 160), QColor(235, 235, 235));
+    painter.fillRect(QRect(35, 80, 130, 30), QColor(235, 235, 235));
+    painter.strokePath(shield, QPen(Qt::black, 6));
+    return arms;
 }
 
 } // namespace
@@ -83,6 +137,9 @@ private Q_SLOTS:
     void misbehavingLinkCountsNoTicket();
     void connectionLostInMidTicketIsNotPrinted();
     void pictureCarriesNoRealTimeCommand();
+    void greyPictureKeepsItsDarkness_data();
+    void greyPictureKeepsItsDarkness();
+    void shadedLogoKeepsItsShadesAndTheTextItsDots();
 };
 
 void TestEscPos::printedTicketIsTheLayout_data()
@@ -265,6 +322,84 @@ void TestEscPos::pictureCarriesNoRealTimeCommand()
     QCOMPARE(EscPos::raster(picture), header + QByteArray("\x00\x04\x11\x14\x00\x00", 6));
     picture.setPixelColor(QPoint(23, 0), Qt::white); // 10 04 10 | 14: both lone dots go
     QCOMPARE(EscPos::raster(picture), header + QByteArray("\x00\x04\x00\x14\x00\x00", 6));
+}
+
+void TestEscPos::greyPictureKeepsItsDarkness_data()
+{
+    QTest::addColumn<int>("percent"); // of black in the picture
+    for (int percent : {0, 25, 50, 70, 100})
+        QTest::addRow("%d %% grey", percent) << percent;
+}
+
+// A printer that prints black or nothing shows a grey as a share of its dots.
+void TestEscPos::greyPictureKeepsItsDarkness()
+{
+    QFETCH(int, percent);
+    FakeReceiptPrinter fake;
+    EscPosKiosk kiosk(fake.tcpAddress());
+    QImage grey(240, 120, QImage::Format_Grayscale8);
+    grey.fill(QColor::fromHsvF(0, 0, 1 - percent / 100.0));
+    QVERIFY(grey.save(QStringLiteral("grey.png")));
+    editLayout([](const QByteArray &sample) {
+        const qsizetype output = sample.indexOf("output escpos");
+        return "page 80 40\n" + sample.mid(output, sample.indexOf('\n', output) - output) +
+               "\npicture x=8 y=4 w=64 h=32 | grey.png\n";
+    });
+    kiosk.issue.IssueTicket(kiosk.screen, 1);
+    QVERIFY(fake.waitForTickets(1, 5000));
+
+    // 7.2 dots a millimetre: the picture covers dots 58 to 517 across and 29 to 258 down.
+    const double printed =
+        darkness(fake.tickets().first(), QRect(QPoint(60, 31), QPoint(515, 256)));
+    if (percent == 0 || percent == 100)
+        QCOMPARE(printed, double(percent));
+    QVERIFY2(qAbs(printed - percent) < 2, qPrintable(QString::number(printed)));
+}
+
+// A shaded logo under the sample ticket's text: each part of it as dark on paper as on the
+// screen, give or take, while the text and rules come out dot for dot as without it; the
+// grey outputs still draw it in grey.
+void TestEscPos::shadedLogoKeepsItsShadesAndTheTextItsDots()
+{
+    FakeReceiptPrinter fake;
+    EscPosKiosk kiosk(fake.tcpAddress());
+    QVERIFY(coatOfArms().save(QStringLiteral("arms.png")));
+    editLayout([](const QByteArray &sample) {
+        return QByteArray(sample).replace("page 80 105", "page 80 140") +
+               "picture x=20 y=104 w=40 h=34 | arms.png\n";
+    });
+    kiosk.issue.IssueTicket(kiosk.screen, 3);
+    QVERIFY(fake.waitForTickets(1, 5000));
+    const QImage printed = fake.tickets().first();
+    const ReportVariables variables = kiosk.issue.reportEngine().lastRunLabels().first();
+    const QRect logo(QPoint(144, 749), QPoint(431, 994)); // x 20 to 60 mm, y 104 to 138 mm
+
+    editLayout([](const QByteArray &layout) {
+        QByteArray grey = layout;
+        return grey.replace(grey.mid(grey.indexOf("output escpos")).split('\n').first(),
+                            "output default");
+    });
+    const QImage screen = paintedTicket(variables, 576);
+    // The middle of the shield, on screen: greys, not dots.
+    const QImage middle = screen.copy(logo.adjusted(100, 100, -100, -100));
+    QVERIFY(std::all_of(middle.constBits(), middle.constBits() + middle.sizeInBytes(),
+                        [](uchar grey) { return grey > 20 && grey < 240; }));
+    int blocks = 0;
+    double difference = 0;
+    for (int y = logo.top(); y + 12 <= logo.bottom(); y += 12) {
+        for (int x = logo.left(); x + 12 <= logo.right(); x += 12) {
+            const QRect block(x, y, 12, 12);
+            difference += qAbs(darkness(printed, block) - darkness(screen, block));
+            ++blocks;
+        }
+    }
+    QVERIFY2(difference / blocks < 4, qPrintable(QString::number(difference / blocks)));
+
+    editLayout(
+        [](const QByteArray &layout) { return layout.left(layout.lastIndexOf("picture x=")); });
+    QImage withoutLogo = printed;
+    QPainter(&withoutLogo).fillRect(logo, Qt::white);
+    QCOMPARE(withoutLogo, expectedTicket(variables, 576));
 }
 
 QTEST_MAIN(TestEscPos)
