@@ -44,26 +44,18 @@ void TestTextRecord::firstField_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("field");
-    QTest::addRow("quoted with CR LF") << "\"\\\\server\\totem\"\r\n"
-                                       << "\\\\server\\totem";
-    QTest::addRow("quoted keeps commas") << "\"/srv/a,b\"\r\n"
-                                         << "/srv/a,b";
-    QTest::addRow("leading blanks skipped") << "   \"/srv/x\"\n"
-                                            << "/srv/x";
-    QTest::addRow("bare path") << "/srv/totem\n"
-                               << "/srv/totem";
-    QTest::addRow("bare path cut at comma") << "/srv/a,b\r\n"
-                                            << "/srv/a";
-    QTest::addRow("bare trailing blanks dropped") << "  42   \r\n"
-                                                  << "42";
-    QTest::addRow("quoted keeps inner blanks") << "\" a b \"\r\n"
-                                               << " a b ";
-    QTest::addRow("only the first line") << "7\r\n9\r\n"
-                                         << "7";
-    QTest::addRow("empty") << ""
-                           << "";
-    QTest::addRow("unterminated quote ends at line end") << "\"abc\r\ndef"
-                                                         << "abc";
+    // clang-format off
+    QTest::addRow("quoted with CR LF") << "\"\\\\server\\totem\"\r\n" << "\\\\server\\totem";
+    QTest::addRow("quoted keeps commas") << "\"/srv/a,b\"\r\n" << "/srv/a,b";
+    QTest::addRow("leading blanks skipped") << "   \"/srv/x\"\n" << "/srv/x";
+    QTest::addRow("bare path") << "/srv/totem\n" << "/srv/totem";
+    QTest::addRow("bare path cut at comma") << "/srv/a,b\r\n" << "/srv/a";
+    QTest::addRow("bare trailing blanks dropped") << "  42   \r\n" << "42";
+    QTest::addRow("quoted keeps inner blanks") << "\" a b \"\r\n" << " a b ";
+    QTest::addRow("only the first line") << "7\r\n9\r\n" << "7";
+    QTest::addRow("empty") << "" << "";
+    QTest::addRow("unterminated quote ends at line end") << "\"abc\r\ndef" << "abc";
+    // clang-format on
 }
 
 void TestTextRecord::firstField()

@@ -13,7 +13,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPainter>
-#include <QPainterPath>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -97,31 +96,6 @@ double darkness(const QImage &ticket, const QRect &area)
     return 100 * sum / (255.0 * area.width() * area.height());
 }
 
-// A town's coat of arms: a shield shaded from light to dark grey, a pale cross, a black
-// border, on a transparent ground.
-QImage coatOfArms()
-{
-    QImage arms(200, 240, QImage::Format_ARGB32);
-    arms.fill(Qt::transparent);
-    QPainter painter(&arms);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath shield;
-    shield.moveTo(10, 10);
-    shield.lineTo(190, 10);
-    shield.lineTo(190, 130);
-    shield.quadTo(190, 200, 100, 232);
-    shield.quadTo(10, 200, 10, 130);
-    shield.closeSubpath();
-    QLinearGradient shade(0, 10, 0, 232);
-    shade.setColorAt(0, QColor(215, 215, 215));
-    shade.setColorAt(1, QColor(40, 40, 40));
-    painter.fillPath(shield, shade);
-    painter.fillRect(QRect(85, 30, 30, 160), QColor(235, 235, 235));
-    painter.fillRect(QRect(35, 80, 130, 30), QColor(235, 235, 235));
-    painter.strokePath(shield, QPen(Qt::black, 6));
-    return arms;
-}
-
 } // namespace
 
 class TestEscPos : public QObject
@@ -137,9 +111,7 @@ private Q_SLOTS:
     void misbehavingLinkCountsNoTicket();
     void connectionLostInMidTicketIsNotPrinted();
     void pictureCarriesNoRealTimeCommand();
-    void greyPictureKeepsItsDarkness_data();
-    void greyPictureKeepsItsDarkness();
-    void shadedLogoKeepsItsShadesAndTheTextItsDots();
+    void picturesKeepTheirGreysAndTheTextItsDots();
 };
 
 void TestEscPos::printedTicketIsTheLayout_data()
@@ -324,82 +296,74 @@ void TestEscPos::pictureCarriesNoRealTimeCommand()
     QCOMPARE(EscPos::raster(picture), header + QByteArray("\x00\x04\x00\x14\x00\x00", 6));
 }
 
-void TestEscPos::greyPictureKeepsItsDarkness_data()
-{
-    QTest::addColumn<int>("percent"); // of black in the picture
-    for (int percent : {0, 25, 50, 70, 100})
-        QTest::addRow("%d %% grey", percent) << percent;
-}
-
-// A printer that prints black or nothing shows a grey as a share of its dots.
-void TestEscPos::greyPictureKeepsItsDarkness()
-{
-    QFETCH(int, percent);
-    FakeReceiptPrinter fake;
-    EscPosKiosk kiosk(fake.tcpAddress());
-    QImage grey(240, 120, QImage::Format_Grayscale8);
-    grey.fill(QColor::fromHsvF(0, 0, 1 - percent / 100.0));
-    QVERIFY(grey.save(QStringLiteral("grey.png")));
-    editLayout([](const QByteArray &sample) {
-        const qsizetype output = sample.indexOf("output escpos");
-        return "page 80 40\n" + sample.mid(output, sample.indexOf('\n', output) - output) +
-               "\npicture x=8 y=4 w=64 h=32 | grey.png\n";
-    });
-    kiosk.issue.IssueTicket(kiosk.screen, 1);
-    QVERIFY(fake.waitForTickets(1, 5000));
-
-    // 7.2 dots a millimetre: the picture covers dots 58 to 517 across and 29 to 258 down.
-    const double printed =
-        darkness(fake.tickets().first(), QRect(QPoint(60, 31), QPoint(515, 256)));
-    if (percent == 0 || percent == 100)
-        QCOMPARE(printed, double(percent));
-    QVERIFY2(qAbs(printed - percent) < 2, qPrintable(QString::number(printed)));
-}
-
-// A shaded logo under the sample ticket's text: each part of it as dark on paper as on the
-// screen, give or take, while the text and rules come out dot for dot as without it; the
-// grey outputs still draw it in grey.
-void TestEscPos::shadedLogoKeepsItsShadesAndTheTextItsDots()
+// Pictures under the sample ticket's text on a printer that prints black or nothing: flat
+// greys keep their darkness as a share of dots, a shaded logo its shading, and the text and
+// rules come out dot for dot as without them. The grey outputs keep the greys.
+void TestEscPos::picturesKeepTheirGreysAndTheTextItsDots()
 {
     FakeReceiptPrinter fake;
     EscPosKiosk kiosk(fake.tcpAddress());
-    QVERIFY(coatOfArms().save(QStringLiteral("arms.png")));
-    editLayout([](const QByteArray &sample) {
-        return QByteArray(sample).replace("page 80 105", "page 80 140") +
-               "picture x=20 y=104 w=40 h=34 | arms.png\n";
+    QImage logo(200, 240, QImage::Format_ARGB32); // a coat of arms, on a transparent ground
+    logo.fill(Qt::transparent);
+    QPainter painter(&logo);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QRadialGradient shade(70, 70, 230);
+    shade.setColorAt(0, QColor(225, 225, 225));
+    shade.setColorAt(1, QColor(30, 30, 30));
+    painter.setBrush(shade);
+    painter.setPen(QPen(Qt::black, 6));
+    painter.drawEllipse(8, 8, 184, 224);
+    painter.fillRect(85, 30, 30, 180, QColor(235, 235, 235));
+    painter.fillRect(30, 90, 140, 30, QColor(235, 235, 235));
+    painter.end();
+    QVERIFY(logo.save(QStringLiteral("logo.png")));
+    QByteArray pictures = "picture x=20 y=104 w=40 h=34 | logo.png\n";
+    const QList<int> percents{0, 25, 50, 70, 100}; // of black in a flat grey
+    for (int i = 0; i < percents.size(); ++i) {
+        QImage grey(60, 60, QImage::Format_Grayscale8);
+        grey.fill(QColor::fromHsvF(0, 0, 1 - percents[i] / 100.0));
+        QVERIFY(grey.save(QStringLiteral("grey%1.png").arg(i)));
+        pictures += QStringLiteral("picture x=%1 y=140 w=14 h=14 | grey%2.png\n")
+                        .arg(4 + 15 * i)
+                        .arg(i)
+                        .toUtf8();
+    }
+    editLayout([&](const QByteArray &sample) {
+        return QByteArray(sample).replace("page 80 105", "page 80 156") + pictures;
     });
     kiosk.issue.IssueTicket(kiosk.screen, 3);
     QVERIFY(fake.waitForTickets(1, 5000));
     const QImage printed = fake.tickets().first();
     const ReportVariables variables = kiosk.issue.reportEngine().lastRunLabels().first();
-    const QRect logo(QPoint(144, 749), QPoint(431, 994)); // x 20 to 60 mm, y 104 to 138 mm
 
-    editLayout([](const QByteArray &layout) {
-        QByteArray grey = layout;
-        return grey.replace(grey.mid(grey.indexOf("output escpos")).split('\n').first(),
-                            "output default");
+    // 7.2 dots a millimetre; a few dots in from each picture's edges.
+    for (int i = 0; i < percents.size(); ++i) {
+        const double dots = darkness(printed, QRect(int((4 + 15 * i) * 7.2) + 4, 1012, 92, 92));
+        QVERIFY2(qAbs(dots - percents[i]) < (percents[i] % 100 == 0 ? 0.01 : 2),
+                 qPrintable(QStringLiteral("%1 %: %2").arg(percents[i]).arg(dots)));
+    }
+    const QRect logoBox(QPoint(144, 749), QPoint(431, 993)); // x 20 to 60 mm, y 104 to 138
+    editLayout([](QByteArray layout) {
+        return layout.replace(layout.mid(layout.indexOf("output escpos")).split('\n').first(),
+                              "output default");
     });
     const QImage screen = paintedTicket(variables, 576);
-    // The middle of the shield, on screen: greys, not dots.
-    const QImage middle = screen.copy(logo.adjusted(100, 100, -100, -100));
+    const QImage middle = screen.copy(logoBox.adjusted(100, 100, -100, -100));
     QVERIFY(std::all_of(middle.constBits(), middle.constBits() + middle.sizeInBytes(),
                         [](uchar grey) { return grey > 20 && grey < 240; }));
-    int blocks = 0;
     double difference = 0;
-    for (int y = logo.top(); y + 12 <= logo.bottom(); y += 12) {
-        for (int x = logo.left(); x + 12 <= logo.right(); x += 12) {
-            const QRect block(x, y, 12, 12);
-            difference += qAbs(darkness(printed, block) - darkness(screen, block));
-            ++blocks;
-        }
+    int blocks = 0;
+    for (int y = logoBox.top(); y + 12 <= logoBox.bottom(); y += 12) {
+        for (int x = logoBox.left(); x + 12 <= logoBox.right(); x += 12, ++blocks)
+            difference += qAbs(darkness(printed, QRect(x, y, 12, 12)) -
+                               darkness(screen, QRect(x, y, 12, 12)));
     }
     QVERIFY2(difference / blocks < 4, qPrintable(QString::number(difference / blocks)));
 
-    editLayout(
-        [](const QByteArray &layout) { return layout.left(layout.lastIndexOf("picture x=")); });
-    QImage withoutLogo = printed;
-    QPainter(&withoutLogo).fillRect(logo, Qt::white);
-    QCOMPARE(withoutLogo, expectedTicket(variables, 576));
+    editLayout([](const QByteArray &layout) { return layout.left(layout.indexOf("picture x=")); });
+    QImage withoutPictures = printed;
+    QPainter(&withoutPictures).fillRect(QRect(0, 749, 576, 400), Qt::white);
+    QCOMPARE(withoutPictures, expectedTicket(variables, 576));
 }
 
 QTEST_MAIN(TestEscPos)
