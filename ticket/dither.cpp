@@ -12,9 +12,10 @@ QImage ditheredToDots(const QImage &picture, const QSize &size)
     if (picture.isNull() || size.isEmpty())
         return {};
     // Scaled by area, so that the grey of each dot is that of the part of the picture it
-    // covers; non-premultiplied, so that the alpha is read apart from the grey.
-    const QImage scaled = picture.convertToFormat(QImage::Format_ARGB32)
-                              .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // covers; then not premultiplied (as smooth scaling leaves it), so that the alpha is
+    // read apart from the grey.
+    const QImage scaled = picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                              .convertToFormat(QImage::Format_ARGB32);
     const int width = scaled.width();
     const int height = scaled.height();
 

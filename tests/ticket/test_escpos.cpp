@@ -318,13 +318,15 @@ void TestEscPos::picturesKeepTheirGreysAndTheTextItsDots()
     painter.end();
     QVERIFY(logo.save(QStringLiteral("logo.png")));
     QByteArray pictures = "picture x=20 y=104 w=40 h=34 | logo.png\n";
-    const QList<int> percents{0, 25, 50, 70, 100}; // of black in a flat grey
+    // Flat greys of 0 to 100 % black, and a 60 % grey half transparent: 30 % on paper.
+    const QList<int> percents{0, 25, 50, 70, 100, 30};
     for (int i = 0; i < percents.size(); ++i) {
-        QImage grey(60, 60, QImage::Format_Grayscale8);
-        grey.fill(QColor::fromHsvF(0, 0, 1 - percents[i] / 100.0));
+        QImage grey(120, 120, QImage::Format_ARGB32); // scaled down to 79 dots
+        grey.fill(i == 5 ? QColor(102, 102, 102, 128)
+                         : QColor::fromHsvF(0, 0, 1 - percents[i] / 100.0));
         QVERIFY(grey.save(QStringLiteral("grey%1.png").arg(i)));
-        pictures += QStringLiteral("picture x=%1 y=140 w=14 h=14 | grey%2.png\n")
-                        .arg(4 + 15 * i)
+        pictures += QStringLiteral("picture x=%1 y=140 w=11 h=11 | grey%2.png\n")
+                        .arg(4 + 12 * i)
                         .arg(i)
                         .toUtf8();
     }
@@ -338,7 +340,7 @@ void TestEscPos::picturesKeepTheirGreysAndTheTextItsDots()
 
     // 7.2 dots a millimetre; a few dots in from each picture's edges.
     for (int i = 0; i < percents.size(); ++i) {
-        const double dots = darkness(printed, QRect(int((4 + 15 * i) * 7.2) + 4, 1012, 92, 92));
+        const double dots = darkness(printed, QRect(int((4 + 12 * i) * 7.2) + 4, 1012, 70, 70));
         QVERIFY2(qAbs(dots - percents[i]) < (percents[i] % 100 == 0 ? 0.01 : 2),
                  qPrintable(QStringLiteral("%1 %: %2").arg(percents[i]).arg(dots)));
     }
