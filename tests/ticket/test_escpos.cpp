@@ -55,21 +55,16 @@ struct EscPosKiosk : StationFixture
     FakeTicketScreen screen;
 };
 
-// The layout painted by the report engine at `dots` across the page, in grey.
-QImage paintedTicket(const ReportVariables &variables, int dots)
+// The layout painted by the report engine at `dots` across the page, each pixel darker
+// than middle grey a dot: what the paper must show.
+QImage expectedTicket(const ReportVariables &variables, int dots)
 {
     auto layout = TicketLayout::load(FileName::TicketLayout);
     ImageTicketPrinter paper(dots / layout->pageSize.width());
     if (!paper.print({}, layout->pageSize, 1, {},
                      [&](QPainter &painter, int) { renderTicket(painter, *layout, variables); }))
         return {};
-    return paper.lastPages.first();
-}
-
-// The same, each pixel darker than middle grey a dot: what the paper must show.
-QImage expectedTicket(const ReportVariables &variables, int dots)
-{
-    return paintedTicket(variables, dots)
+    return paper.lastPages.first()
         .convertToFormat(QImage::Format_Mono, Qt::ThresholdDither)
         .convertToFormat(QImage::Format_Grayscale8);
 }
@@ -84,16 +79,14 @@ void editLayout(const std::function<QByteArray(const QByteArray &)> &edit)
         file.write(edit(text));
 }
 
-// How dark an area of a ticket is, in per cent: the share of dots on the paper, the mean
-// grey on a screen.
+// The share of an area of a printed ticket that is dots, in per cent.
 double darkness(const QImage &ticket, const QRect &area)
 {
-    const QImage grey = ticket.convertToFormat(QImage::Format_Grayscale8);
-    double sum = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            sum += 255 - grey.constScanLine(y)[x];
-    return 100 * sum / (255.0 * area.width() * area.height());
+    const QImage part = ticket.copy(area).convertToFormat(QImage::Format_Grayscale8);
+    qsizetype dots = 0;
+    for (int y = 0; y < part.height(); ++y)
+        dots += std::count(part.constScanLine(y), part.constScanLine(y) + part.width(), 0);
+    return 100.0 * double(dots) / (area.width() * area.height());
 }
 
 } // namespace
@@ -297,75 +290,41 @@ void TestEscPos::pictureCarriesNoRealTimeCommand()
 }
 
 // Pictures under the sample ticket's text on a printer that prints black or nothing: flat
-// greys keep their darkness as a share of dots, a shaded logo its shading, and the text and
-// rules come out dot for dot as without them. The grey outputs keep the greys.
+// greys keep their darkness as a share of dots, and the text and rules come out dot for dot
+// as without them.
 void TestEscPos::picturesKeepTheirGreysAndTheTextItsDots()
 {
     FakeReceiptPrinter fake;
     EscPosKiosk kiosk(fake.tcpAddress());
-    QImage logo(200, 240, QImage::Format_ARGB32); // a coat of arms, on a transparent ground
-    logo.fill(Qt::transparent);
-    QPainter painter(&logo);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QRadialGradient shade(70, 70, 230);
-    shade.setColorAt(0, QColor(225, 225, 225));
-    shade.setColorAt(1, QColor(30, 30, 30));
-    painter.setBrush(shade);
-    painter.setPen(QPen(Qt::black, 6));
-    painter.drawEllipse(8, 8, 184, 224);
-    painter.fillRect(85, 30, 30, 180, QColor(235, 235, 235));
-    painter.fillRect(30, 90, 140, 30, QColor(235, 235, 235));
-    painter.end();
-    QVERIFY(logo.save(QStringLiteral("logo.png")));
-    QByteArray pictures = "picture x=20 y=104 w=40 h=34 | logo.png\n";
-    // Flat greys of 0 to 100 % black, and a 60 % grey half transparent: 30 % on paper.
+    // Greys of 0 to 100 % black, and a 60 % grey half transparent: 30 % on white paper.
     const QList<int> percents{0, 25, 50, 70, 100, 30};
+    QByteArray pictures;
     for (int i = 0; i < percents.size(); ++i) {
         QImage grey(120, 120, QImage::Format_ARGB32); // scaled down to 79 dots
         grey.fill(i == 5 ? QColor(102, 102, 102, 128)
                          : QColor::fromHsvF(0, 0, 1 - percents[i] / 100.0));
         QVERIFY(grey.save(QStringLiteral("grey%1.png").arg(i)));
-        pictures += QStringLiteral("picture x=%1 y=140 w=11 h=11 | grey%2.png\n")
+        pictures += QStringLiteral("picture x=%1 y=104 w=11 h=11 | grey%2.png\n")
                         .arg(4 + 12 * i)
                         .arg(i)
                         .toUtf8();
     }
     editLayout([&](const QByteArray &sample) {
-        return QByteArray(sample).replace("page 80 105", "page 80 156") + pictures;
+        return QByteArray(sample).replace("page 80 105", "page 80 116") + pictures;
     });
     kiosk.issue.IssueTicket(kiosk.screen, 3);
     QVERIFY(fake.waitForTickets(1, 5000));
-    const QImage printed = fake.tickets().first();
-    const ReportVariables variables = kiosk.issue.reportEngine().lastRunLabels().first();
-
+    QImage printed = fake.tickets().first();
     // 7.2 dots a millimetre; a few dots in from each picture's edges.
     for (int i = 0; i < percents.size(); ++i) {
-        const double dots = darkness(printed, QRect(int((4 + 12 * i) * 7.2) + 4, 1012, 70, 70));
+        const double dots = darkness(printed, QRect(int((4 + 12 * i) * 7.2) + 4, 753, 70, 70));
         QVERIFY2(qAbs(dots - percents[i]) < (percents[i] % 100 == 0 ? 0.01 : 2),
                  qPrintable(QStringLiteral("%1 %: %2").arg(percents[i]).arg(dots)));
     }
-    const QRect logoBox(QPoint(144, 749), QPoint(431, 993)); // x 20 to 60 mm, y 104 to 138
-    editLayout([](QByteArray layout) {
-        return layout.replace(layout.mid(layout.indexOf("output escpos")).split('\n').first(),
-                              "output default");
-    });
-    const QImage screen = paintedTicket(variables, 576);
-    const QImage middle = screen.copy(logoBox.adjusted(100, 100, -100, -100));
-    QVERIFY(std::all_of(middle.constBits(), middle.constBits() + middle.sizeInBytes(),
-                        [](uchar grey) { return grey > 20 && grey < 240; }));
-    double difference = 0;
-    int blocks = 0;
-    for (int y = logoBox.top(); y + 12 <= logoBox.bottom(); y += 12) {
-        for (int x = logoBox.left(); x + 12 <= logoBox.right(); x += 12, ++blocks)
-            difference += qAbs(darkness(printed, QRect(x, y, 12, 12)) -
-                               darkness(screen, QRect(x, y, 12, 12)));
-    }
-    QVERIFY2(difference / blocks < 4, qPrintable(QString::number(difference / blocks)));
 
     editLayout([](const QByteArray &layout) { return layout.left(layout.indexOf("picture x=")); });
-    QImage withoutPictures = printed;
-    QPainter(&withoutPictures).fillRect(QRect(0, 749, 576, 400), Qt::white);
-    QCOMPARE(withoutPictures, expectedTicket(variables, 576));
+    QPainter(&printed).fillRect(QRect(0, 749, 576, 100), Qt::white);
+    QCOMPARE(printed, expectedTicket(kiosk.issue.reportEngine().lastRunLabels().first(), 576));
 }
 
 QTEST_MAIN(TestEscPos)
