@@ -13,11 +13,29 @@
 #include "ticketissue.h"
 #include "ticketprinter.h"
 #include "timedwait.h"
+#include "voicesettings.h"
 
 #include <QApplication>
 #include <QDir>
 
 using namespace nx7;
+
+static_assert(VoiceSettings::kMinVolume == VolumeSteps::kMin &&
+              VoiceSettings::kMaxVolume == VolumeSteps::kMax);
+
+namespace {
+
+// The station's own voice settings; a local database that cannot be read leaves the
+// defaults, and the start-up window then says what is wrong with it.
+SpeechSettings stationSpeechSettings(const Stores &stores)
+{
+    const auto stored = VoiceSettings::load(stores);
+    if (!stored)
+        return {};
+    return {stored->enabled, stored->volumeStep, stored->rate};
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -44,8 +62,13 @@ int main(int argc, char *argv[])
     service.followPrinter(*issuer.printerMonitor());
 
     // The voice of the keypad beside the screen; it speaks only once a key was pressed.
-    const SpeechSettings speechSettings;
+    const SpeechSettings speechSettings = stationSpeechSettings(stores);
     EspeakEngine voice(speechSettings.rate);
+    voice.setDeviceObserver([&app, &service](bool usable) {
+        QMetaObject::invokeMethod(
+            &app, [&service, usable] { service.status().setVoiceUsable(usable); },
+            Qt::QueuedConnection);
+    });
 
     const FrontEndFactory makeFrontEnd = [&](QWidget *parent) {
         auto screen = FrontEnd::createLoaded(stores, state, shell, clock, issuer, parent);

@@ -130,6 +130,8 @@ void TicketIssue::IssueTicket(TicketScreen &screen, int slot)
     if (outcome->issued) {
         // The print run may have re-enabled its parent window.
         screen.setScreenEnabled(false);
+        if (outcome->notice.isEmpty())
+            screen.ticketPrinted();
         // A ticket that did not come out is not waited for: the customer is told at once.
         if (m_state.waitMessageEnabled && outcome->notice.isEmpty())
             hold(m_state.waitSeconds);
@@ -331,8 +333,8 @@ Status TicketIssue::recordOnServer(const TicketContext &ticket, const QVariant &
     const auto tooLate = [&] {
         if (spent.elapsed() < kReconnectStartsWithinMs)
             return false;
-        qCWarning(lcTicket) << "connection to the server database lost after"
-                            << spent.elapsed() << "ms: not tried again within this touch";
+        qCWarning(lcTicket) << "connection to the server database lost after" << spent.elapsed()
+                            << "ms: not tried again within this touch";
         return true;
     };
     if (tooLate())
