@@ -481,9 +481,12 @@ void FrontEnd::setSpeech(SpeechEngine &engine, const SpeechSettings &settings)
     m_accessView =
         std::make_unique<AccessView>(this, buttons, QList<QLabel *>{m_titoloTXT, m_label1});
     m_speechClock.start();
-    // The buttons take the keys first when one has the focus, and the touches.
-    for (QPushButton *button : buttons)
-        button->installEventFilter(this);
+    // Every key reaches the screen itself: a button holding the keyboard focus would take
+    // Enter as a click on that button, whichever service the customer selected.
+    for (QPushButton *button : buttons) {
+        button->setFocusPolicy(Qt::NoFocus);
+        button->installEventFilter(this); // the touches
+    }
 }
 
 bool FrontEnd::keypadKey(int keyCode)
@@ -526,11 +529,6 @@ bool FrontEnd::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::MouseButtonPress)
         touched();
-    if (event->type() == QEvent::KeyPress && isEnabled()) {
-        auto *keyEvent = static_cast<QKeyEvent *>(event);
-        if (keypadKey(keyEvent->key()))
-            return true;
-    }
     return QDialog::eventFilter(watched, event);
 }
 

@@ -6,6 +6,7 @@
 #include "fakespeechengine.h"
 #include "filenames.h"
 #include "frontend.h"
+#include "shell.h"
 #include "speechsession.h"
 #include "stationdata.h"
 #include "tempinstallation.h"
@@ -163,6 +164,8 @@ void TestRealInput::keypadAloneTakesOneTicketOfTheSelectedService()
                         QStringLiteral("Ticket.lbl")));
     FrontEnd screen(installation.stores(), state, shell, clock, issue);
     QVERIFY(screen.Form_Load());
+    // The kiosk's own rule that Return presses the focused button, in force as in the kiosk.
+    const DesktopShell desktop;
     test::FakeSpeechEngine voice;
     screen.setSpeech(voice, SpeechSettings{});
     screen.show();
