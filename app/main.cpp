@@ -10,8 +10,8 @@
 #include "speechsession.h"
 #include "stationstate.h"
 #include "stores.h"
+#include "systemprinters.h"
 #include "ticketissue.h"
-#include "ticketprinter.h"
 #include "timedwait.h"
 #include "voicesettings.h"
 
@@ -54,9 +54,9 @@ int main(int argc, char *argv[])
     DesktopShell shell;
     SystemClock clock;
     EventLoopWaiter waiter;
-    SystemTicketPrinter printer;
+    SystemPrinters printers; // the one of the layout's output line
     MachineInstanceLock instance;
-    TicketIssue issuer(stores, state, shell, clock, waiter, printer);
+    TicketIssue issuer(stores, state, shell, clock, waiter, printers);
     KioskService service(clock); // readiness, status line, watchdog, metrics
     issuer.setObserver(&service);
     service.followPrinter(*issuer.printerMonitor());

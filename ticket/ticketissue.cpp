@@ -91,9 +91,9 @@ IssueObserver::ServerAnswer answerOf(int errorNumber, int busyNumber)
 } // namespace
 
 TicketIssue::TicketIssue(const Stores &stores, StationState &state, Shell &shell, Clock &clock,
-                         Waiter &waiter, TicketPrinter &printer)
+                         Waiter &waiter, Printers &printers)
     : m_stores(stores), m_state(state), m_shell(shell), m_clock(clock), m_waiter(waiter),
-      m_engine(printer), m_printJob(stores, shell, m_engine),
+      m_engine(printers), m_printJob(stores, shell, m_engine),
       m_monitor([this] { return m_engine.printerState(FileName::TicketLayout); })
 {
 }

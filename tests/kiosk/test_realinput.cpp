@@ -6,13 +6,14 @@
 #include "fakespeechengine.h"
 #include "filenames.h"
 #include "frontend.h"
+#include "imageticketprinter.h"
 #include "shell.h"
 #include "speechsession.h"
 #include "stationdata.h"
+#include "systemprinters.h"
 #include "tempinstallation.h"
 #include "testshell.h"
 #include "ticketissue.h"
-#include "ticketprinter.h"
 #include "timedwait.h"
 #include "xvfbserver.h"
 
@@ -45,9 +46,9 @@ void TestRealInput::touchesDuringASlowIssueAndABounceGiveOneTicket()
     test::TestShell shell;
     SystemClock clock; // the bounce is real time here
     EventLoopWaiter waiter;
-    ImageTicketPrinter printer;
+    test::ImageTicketPrinter printer;
     TicketIssue issue(installation.stores(), state, shell, clock, waiter, printer);
-    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl"),
+    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../report/Ticket.lbl"),
                         QStringLiteral("Ticket.lbl")));
     FrontEnd screen(installation.stores(), state, shell, clock, issue);
     QVERIFY(screen.Form_Load());
@@ -115,8 +116,8 @@ void TestRealInput::printerStateComesAndGoesOnTheScreen()
     test::TestShell shell;
     SystemClock clock;
     EventLoopWaiter waiter;
-    SystemTicketPrinter printer;
-    TicketIssue issue(installation.stores(), state, shell, clock, waiter, printer);
+    SystemPrinters printers;
+    TicketIssue issue(installation.stores(), state, shell, clock, waiter, printers);
     FrontEnd screen(installation.stores(), state, shell, clock, issue);
     QVERIFY(screen.Form_Load());
     screen.show();
@@ -157,10 +158,10 @@ void TestRealInput::keypadAloneTakesOneTicketOfTheSelectedService()
     test::TestShell shell;
     SystemClock clock;
     EventLoopWaiter waiter;
-    ImageTicketPrinter printer;
+    test::ImageTicketPrinter printer;
     TicketIssue issue(installation.stores(), state, shell, clock, waiter, printer);
     QFile::remove(QStringLiteral("Ticket.lbl")); // the printer test leaves one of its own
-    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl"),
+    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../report/Ticket.lbl"),
                         QStringLiteral("Ticket.lbl")));
     FrontEnd screen(installation.stores(), state, shell, clock, issue);
     QVERIFY(screen.Form_Load());
