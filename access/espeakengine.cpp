@@ -106,6 +106,26 @@ void EspeakEngine::beginSession()
     m_retryDevice = true;
 }
 
+void EspeakEngine::setDeviceObserver(DeviceObserver observer)
+{
+    std::lock_guard lock(m_mutex);
+    m_observer = std::move(observer);
+}
+
+void EspeakEngine::reportUsable(bool usable)
+{
+    if (usable == m_reportedUsable)
+        return;
+    m_reportedUsable = usable;
+    DeviceObserver observer;
+    {
+        std::lock_guard lock(m_mutex);
+        observer = m_observer;
+    }
+    if (observer)
+        observer(usable);
+}
+
 std::vector<qint64> EspeakEngine::firstSampleDelays() const
 {
     std::lock_guard lock(m_mutex);
@@ -150,10 +170,12 @@ bool EspeakEngine::openDevice(int sampleRate)
         m_deviceFailed = true;
         qCWarning(lcAccess).noquote() << "sound device" << m_device << "not usable, the kiosk "
                                       << "stays silent:" << snd_strerror(rc);
+        reportUsable(false);
         return false;
     }
     m_pcm = pcm;
     m_pcmRate = sampleRate;
+    reportUsable(true);
     return true;
 }
 
@@ -194,6 +216,7 @@ void EspeakEngine::play(const Request &request)
                 qCWarning(lcAccess) << "sound device failed:" << snd_strerror(int(written));
                 closeDevice();
                 m_deviceFailed = true;
+                reportUsable(false);
                 return false;
             }
             samples += written;
@@ -201,7 +224,9 @@ void EspeakEngine::play(const Request &request)
         }
         return current();
     };
-    EspeakVoice::synthesise(request.text, m_rate, VolumeSteps::gainDb(request.volumeStep), sink);
+    if (EspeakVoice::synthesise(request.text, m_rate, VolumeSteps::gainDb(request.volumeStep),
+                                sink) == 0)
+        reportUsable(false); // no Italian voice: as silent as without a device
     if (auto *pcm = static_cast<snd_pcm_t *>(m_pcm)) {
         if (current())
             snd_pcm_drain(pcm); // the last words are heard to their end

@@ -39,6 +39,11 @@ public:
     void stop() override;
     void beginSession() override;
 
+    // Told, from the voice's own thread, when the voice stops being heard (no sound device,
+    // a device that failed, no Italian voice) and when it is heard again.
+    using DeviceObserver = std::function<void(bool usable)>;
+    void setDeviceObserver(DeviceObserver observer);
+
     // Microseconds from each speak() to its first samples handed to the device.
     std::vector<qint64> firstSampleDelays() const;
 
@@ -54,6 +59,7 @@ private:
     void play(const Request &request);
     bool openDevice(int sampleRate);
     void closeDevice();
+    void reportUsable(bool usable);
 
     const int m_rate;
     const QByteArray m_device;
@@ -69,6 +75,8 @@ private:
     void *m_pcm = nullptr;
     int m_pcmRate = 0;
     bool m_deviceFailed = false;
+    bool m_reportedUsable = true;
+    DeviceObserver m_observer; // guarded by m_mutex
 };
 
 } // namespace nx7

@@ -10,14 +10,32 @@
 #include "speechsession.h"
 #include "stationstate.h"
 #include "stores.h"
+#include "systemprinters.h"
 #include "ticketissue.h"
-#include "ticketprinter.h"
 #include "timedwait.h"
+#include "voicesettings.h"
 
 #include <QApplication>
 #include <QDir>
 
 using namespace nx7;
+
+static_assert(VoiceSettings::kMinVolume == VolumeSteps::kMin &&
+              VoiceSettings::kMaxVolume == VolumeSteps::kMax);
+
+namespace {
+
+// The station's own voice settings; a local database that cannot be read leaves the
+// defaults, and the start-up window then says what is wrong with it.
+SpeechSettings stationSpeechSettings(const Stores &stores)
+{
+    const auto stored = VoiceSettings::load(stores);
+    if (!stored)
+        return {};
+    return {stored->enabled, stored->volumeStep, stored->rate};
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -36,16 +54,21 @@ int main(int argc, char *argv[])
     DesktopShell shell;
     SystemClock clock;
     EventLoopWaiter waiter;
-    SystemTicketPrinter printer;
+    SystemPrinters printers; // the one of the layout's output line
     MachineInstanceLock instance;
-    TicketIssue issuer(stores, state, shell, clock, waiter, printer);
+    TicketIssue issuer(stores, state, shell, clock, waiter, printers);
     KioskService service(clock); // readiness, status line, watchdog, metrics
     issuer.setObserver(&service);
     service.followPrinter(*issuer.printerMonitor());
 
     // The voice of the keypad beside the screen; it speaks only once a key was pressed.
-    const SpeechSettings speechSettings;
+    const SpeechSettings speechSettings = stationSpeechSettings(stores);
     EspeakEngine voice(speechSettings.rate);
+    voice.setDeviceObserver([&app, &service](bool usable) {
+        QMetaObject::invokeMethod(
+            &app, [&service, usable] { service.status().setVoiceUsable(usable); },
+            Qt::QueuedConnection);
+    });
 
     const FrontEndFactory makeFrontEnd = [&](QWidget *parent) {
         auto screen = FrontEnd::createLoaded(stores, state, shell, clock, issuer, parent);

@@ -6,11 +6,17 @@ function(nx7_target_defaults target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
 endfunction()
 
-# A static library made of the sources of one subsystem folder.
+# A static library made of the sources of one subsystem folder. The headers in the folder
+# are its interface, on the include path of whoever links it; those under its internal/
+# subfolder are for the folder alone. PUBLIC_LIBS: what the folder's own headers include;
+# everything else is PRIVATE_LIBS, linked but kept off the users' include path.
 function(nx7_add_library target)
   cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
   add_library(${target} STATIC ${ARG_SOURCES})
   target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/internal)
+    target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/internal)
+  endif()
   target_link_libraries(${target} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
   nx7_target_defaults(${target})
 endfunction()

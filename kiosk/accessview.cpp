@@ -109,6 +109,45 @@ void AccessView::enlargeCaption(QPushButton *button)
     button->setFont(font);
 }
 
+QRect AccessView::roomFor(const QLabel *label) const
+{
+    // From where the label stands to the next visible thing on its right and below it: it
+    // grows without covering the date, the buttons or anything a hand looks for.
+    const QRect at = label->geometry();
+    QRect room(at.topLeft(), QPoint(m_screen->width() - 1, m_screen->height() - 1));
+    const auto limit = [&](const QWidget *other) {
+        if (other == label || !other->isVisible())
+            return;
+        const QRect g = other->geometry();
+        if (g.left() >= at.right() && g.top() < at.bottom() && g.bottom() > at.top())
+            room.setRight(std::min(room.right(), g.left() - kFrameWidth));
+        else if (g.top() >= at.bottom())
+            room.setBottom(std::min(room.bottom(), g.top() - kFrameWidth));
+    };
+    for (const QLabel *other : m_labels)
+        limit(other);
+    for (const QPushButton *button : m_buttons)
+        limit(button);
+    return room;
+}
+
+void AccessView::enlargeLabel(QLabel *label)
+{
+    const QRect room = roomFor(label);
+    QFont font = label->font();
+    const int plain = font.pixelSize() > 0 ? font.pixelSize() : QFontMetrics(font).height();
+    for (int px = plain * 2; px > plain; px -= 2) {
+        font.setPixelSize(px);
+        const QFontMetrics metrics(font);
+        if (metrics.horizontalAdvance(label->text()) <= room.width() &&
+            metrics.height() <= room.height()) {
+            label->setFont(font);
+            label->adjustSize();
+            return;
+        }
+    }
+}
+
 void AccessView::setHighContrast(bool on)
 {
     if (on == m_highContrast)
@@ -119,25 +158,31 @@ void AccessView::setHighContrast(bool on)
             if (look.widget) {
                 look.widget->setPalette(look.palette);
                 look.widget->setFont(look.font);
+                if (look.geometry.isValid()) // only labels change their size
+                    look.widget->setGeometry(look.geometry);
             }
         }
         m_plain.clear();
         m_screen->update();
         return;
     }
-    m_plain.append({m_screen, m_screen->palette(), m_screen->font()});
+    m_plain.append({m_screen, m_screen->palette(), m_screen->font(), QRect()});
     setColours(m_screen, QPalette::Window, screenColour(), QPalette::WindowText,
                screenTextColour());
     for (QPushButton *button : m_buttons) {
-        m_plain.append({button, button->palette(), button->font()});
+        m_plain.append({button, button->palette(), button->font(), QRect()});
         setColours(button, QPalette::Button, buttonColour(), QPalette::ButtonText,
                    buttonTextColour());
         enlargeCaption(button);
     }
     for (QLabel *label : m_labels) {
-        m_plain.append({label, label->palette(), label->font()});
+        m_plain.append({label, label->palette(), label->font(), label->geometry()});
         setColours(label, QPalette::Window, screenColour(), QPalette::WindowText,
                    screenTextColour());
+    }
+    for (QLabel *label : m_labels) {
+        if (label->isVisible())
+            enlargeLabel(label);
     }
     m_screen->update();
 }

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QPalette>
 #include <QPointer>
+#include <QRect>
 
 class QLabel;
 class QPushButton;
@@ -39,8 +40,11 @@ private:
         QPointer<QWidget> widget;
         QPalette palette;
         QFont font;
+        QRect geometry;
     };
     void enlargeCaption(QPushButton *button);
+    QRect roomFor(const QLabel *label) const;
+    void enlargeLabel(QLabel *label);
 
     QWidget *m_screen;
     QList<QPushButton *> m_buttons;

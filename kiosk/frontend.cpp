@@ -23,6 +23,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
@@ -480,9 +481,12 @@ void FrontEnd::setSpeech(SpeechEngine &engine, const SpeechSettings &settings)
     m_accessView =
         std::make_unique<AccessView>(this, buttons, QList<QLabel *>{m_titoloTXT, m_label1});
     m_speechClock.start();
-    // The buttons take the keys first when one has the focus.
-    for (QPushButton *button : buttons)
-        button->installEventFilter(this);
+    // Every key reaches the screen itself: a button holding the keyboard focus would take
+    // Enter as a click on that button, whichever service the customer selected.
+    for (QPushButton *button : buttons) {
+        button->setFocusPolicy(Qt::NoFocus);
+        button->installEventFilter(this); // the touches
+    }
 }
 
 bool FrontEnd::keypadKey(int keyCode)
@@ -508,13 +512,23 @@ void FrontEnd::followSpeech()
     update();
 }
 
+void FrontEnd::mousePressEvent(QMouseEvent *event)
+{
+    touched();
+    QDialog::mousePressEvent(event);
+}
+
+void FrontEnd::touched()
+{
+    // Any touch, on a button or beside them, cuts the keypad customer's words off.
+    if (m_speech)
+        m_speech->touch(m_speechClock.elapsed());
+}
+
 bool FrontEnd::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::KeyPress && isEnabled()) {
-        auto *keyEvent = static_cast<QKeyEvent *>(event);
-        if (keypadKey(keyEvent->key()))
-            return true;
-    }
+    if (event->type() == QEvent::MouseButtonPress)
+        touched();
     return QDialog::eventFilter(watched, event);
 }
 
@@ -565,15 +579,7 @@ void FrontEnd::Bottone_Click(int index)
             return;
         }
     }
-    if (m_speech)
-        m_speech->touch(m_speechClock.elapsed());
-    const qint32 before = m_context.slotNextNumber[index];
-    m_noticeShown = false;
     m_issuer.IssueTicket(*this, index);
-    // A ticket that came out: its number moved on and no notice replaced it.
-    if (m_speech && m_context.slotNextNumber[index] != before && !m_noticeShown)
-        m_speech->ticketIssued(m_context.issuedNumber, m_context.issuedServiceName,
-                               m_context.peopleAhead, m_speechClock.elapsed());
     // The state may have changed with the ticket (the roll ran out): asked at once, not
     // at the next poll.
     if (PrinterMonitor *monitor = m_issuer.printerMonitor(); monitor && isVisible())
@@ -604,10 +610,17 @@ void FrontEnd::restoreWaitingCaption()
     m_pannelloAttesaStampa->setText(kWaitingCaption);
 }
 
+void FrontEnd::ticketPrinted()
+{
+    // Spoken while the waiting message holds the screen, not after it.
+    if (m_speech)
+        m_speech->ticketIssued(m_context.issuedNumber, m_context.issuedServiceName,
+                               m_context.peopleAhead, m_speechClock.elapsed());
+}
+
 void FrontEnd::showNotice(const QString &text)
 {
     qCInfo(lcKiosk).noquote() << "notice shown:" << QString(text).replace(u'\n', u' ');
-    m_noticeShown = true;
     if (m_speech)
         m_speech->notice(text, m_speechClock.elapsed());
     m_pannelloAttesaStampa->setWordWrap(true);

@@ -76,6 +76,7 @@ public:
     void showWaitingPanel() override;
     void hideWaitingPanel() override;
     void showNotice(const QString &text) override;
+    void ticketPrinted() override;
     void setScreenEnabled(bool enabled) override;
     QWidget *screenWindow() override { return this; }
 
@@ -116,6 +117,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void done(int result) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
 
 private:
     void createControls();
@@ -136,6 +138,7 @@ private:
     void dropHeldInput();
     // The keypad customer's view follows the session: focus frame and contrast.
     void followSpeech();
+    void touched();
 
     Stores m_stores;
     StationState &m_state;
@@ -168,7 +171,6 @@ private:
     std::unique_ptr<SpeechSession> m_speech;
     std::unique_ptr<AccessView> m_accessView;
     QElapsedTimer m_speechClock;
-    bool m_noticeShown = false; // during the issue in progress
 };
 
 } // namespace nx7

@@ -19,10 +19,10 @@ fi
 if [ ! -d "$demo/station" ]; then
   "$root/build/tools/nx7setup" postazione "$demo/station" --server "$demo/server"
 fi
-if [ -f "$root/ticket/Ticket.lbl" ] && [ ! -f "$demo/station/Ticket.lbl" ]; then
+if [ -f "$root/report/Ticket.lbl" ] && [ ! -f "$demo/station/Ticket.lbl" ]; then
   mkdir -p "$demo/tickets"
   # The demo station has no printer: its layout writes each ticket to a PDF file.
-  sed -e "s|^output .*|output pdf $demo/tickets/ticket.pdf|" "$root/ticket/Ticket.lbl" \
+  sed -e "s|^output .*|output pdf $demo/tickets/ticket.pdf|" "$root/report/Ticket.lbl" \
     > "$demo/station/Ticket.lbl"
 fi
 cd "$demo/station"

@@ -30,6 +30,12 @@ void KioskStatus::setServer(Server server)
     update();
 }
 
+void KioskStatus::setVoiceUsable(bool usable)
+{
+    m_voiceUsable = usable;
+    update();
+}
+
 void KioskStatus::setTicketsIssued(int count)
 {
     m_tickets = count;
@@ -70,9 +76,10 @@ QString KioskStatus::line() const
     // The printer's words are those staff read on the kiosk screen ("Stampante senza carta").
     const QString printer =
         m_printer.isEmpty() ? QStringLiteral("stampante non verificata") : m_printer;
-    return QStringList{screen, printer, server,
-                       QStringLiteral("ticket emessi: %1").arg(m_tickets)}
-        .join(QStringLiteral("; "));
+    QStringList parts{screen, printer, server};
+    if (!m_voiceUsable) // said only when it matters: most kiosks never start a voice
+        parts << QStringLiteral("voce del tastierino NON disponibile");
+    return (parts << QStringLiteral("ticket emessi: %1").arg(m_tickets)).join(QStringLiteral("; "));
 }
 
 void KioskStatus::update()

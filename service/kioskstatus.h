@@ -34,6 +34,8 @@ public:
     void setPrinterState(const QString &text);
     void setServerReachable(bool reachable);
     void setServer(Server server);
+    // The keypad's voice cannot be heard (no sound device, or one that failed).
+    void setVoiceUsable(bool usable);
     void setTicketsIssued(int count);
     void addTicketIssued() { setTicketsIssued(m_tickets + 1); }
 
@@ -51,6 +53,7 @@ private:
     QString m_printer;
     Server m_server = Server::Unknown;
     int m_tickets = 0;
+    bool m_voiceUsable = true;
     QString m_line;
 };
 

@@ -24,6 +24,9 @@ namespace Field {
 // "ConfigurazioneTotem"
 inline const QString WaitEnabled = QStringLiteral("AttesaSN");
 inline const QString WaitSeconds = QStringLiteral("AttesaSecondi");
+inline const QString VoiceEnabled = QStringLiteral("VoceSN");
+inline const QString VoiceVolume = QStringLiteral("VoceVolume");
+inline const QString VoiceRate = QStringLiteral("VoceVelocita");
 // "Numerazione" and "NumerazioneIniziale": "P1" .. "P20"
 inline QString counter(int slot)
 {

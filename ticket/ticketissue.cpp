@@ -91,9 +91,9 @@ IssueObserver::ServerAnswer answerOf(int errorNumber, int busyNumber)
 } // namespace
 
 TicketIssue::TicketIssue(const Stores &stores, StationState &state, Shell &shell, Clock &clock,
-                         Waiter &waiter, TicketPrinter &printer)
+                         Waiter &waiter, Printers &printers)
     : m_stores(stores), m_state(state), m_shell(shell), m_clock(clock), m_waiter(waiter),
-      m_engine(printer), m_printJob(stores, shell, m_engine),
+      m_engine(printers), m_printJob(stores, shell, m_engine),
       m_monitor([this] { return m_engine.printerState(FileName::TicketLayout); })
 {
 }
@@ -130,6 +130,8 @@ void TicketIssue::IssueTicket(TicketScreen &screen, int slot)
     if (outcome->issued) {
         // The print run may have re-enabled its parent window.
         screen.setScreenEnabled(false);
+        if (outcome->notice.isEmpty())
+            screen.ticketPrinted();
         // A ticket that did not come out is not waited for: the customer is told at once.
         if (m_state.waitMessageEnabled && outcome->notice.isEmpty())
             hold(m_state.waitSeconds);

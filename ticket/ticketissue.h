@@ -16,7 +16,7 @@ namespace nx7 {
 
 class Clock;
 class Shell;
-class TicketPrinter;
+class Printers;
 class Waiter;
 struct StationState;
 
@@ -67,7 +67,7 @@ public:
     };
 
     TicketIssue(const Stores &stores, StationState &state, Shell &shell, Clock &clock,
-                Waiter &waiter, TicketPrinter &printer);
+                Waiter &waiter, Printers &printers);
 
     void IssueTicket(TicketScreen &screen, int slot) override;
     bool issuing() const override { return m_issuing; }

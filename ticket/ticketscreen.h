@@ -40,6 +40,9 @@ public:
     virtual void showNotice(const QString &text) = 0;
     virtual void setScreenEnabled(bool enabled) = 0;
     virtual QWidget *screenWindow() = 0;
+    // The ticket in the context came out of the printer; called before the pause that
+    // follows a ticket, so that the screen can tell the customer at once.
+    virtual void ticketPrinted() {}
 };
 
 // Issues a ticket for a slot of a screen; one issue at a time.

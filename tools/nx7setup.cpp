@@ -1,6 +1,8 @@
 // Creates a new station folder or a new server folder for the kiosk.
 #include "installation.h"
 #include "kioskrole.h"
+#include "stores.h"
+#include "voicesettings.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -22,6 +24,55 @@ QString withoutPassword(QString connection)
     return connection;
 }
 
+// The voice options given on the command line over the station's current settings.
+Result<VoiceSettings::Values> voiceOptions(const QCommandLineParser &parser,
+                                           VoiceSettings::Values values,
+                                           const QCommandLineOption &volume,
+                                           const QCommandLineOption &rate,
+                                           const QCommandLineOption &voice)
+{
+    const auto number = [&](const QCommandLineOption &option, int &into) {
+        if (!parser.isSet(option))
+            return true;
+        bool ok = false;
+        into = parser.value(option).toInt(&ok);
+        return ok;
+    };
+    if (!number(volume, values.volumeStep) || !number(rate, values.rate))
+        return Error::make(ErrorNumber::Overflow,
+                           QStringLiteral("--volume e --velocita vogliono un numero."));
+    if (parser.isSet(voice)) {
+        const QString answer = parser.value(voice).toLower();
+        if (answer != QStringLiteral("si") && answer != QStringLiteral("no"))
+            return Error::make(ErrorNumber::Overflow, QStringLiteral("--voce vuole si o no."));
+        values.enabled = answer == QStringLiteral("si");
+    }
+    if (Status valid = VoiceSettings::check(values); !valid)
+        return valid.error();
+    return values;
+}
+
+int setVoice(const QCommandLineParser &parser, const QString &station,
+             const QCommandLineOption &volume, const QCommandLineOption &rate,
+             const QCommandLineOption &voice)
+{
+    QTextStream err(stderr);
+    const Stores stores(station);
+    auto current = VoiceSettings::load(stores);
+    auto wanted = current ? voiceOptions(parser, *current, volume, rate, voice)
+                          : Result<VoiceSettings::Values>(current.error());
+    Status saved = wanted ? VoiceSettings::save(stores, *wanted) : Status(wanted.error());
+    if (!saved) {
+        err << "Errore " << saved.errorNumber() << ": " << saved.error().description << "\n";
+        return saved.errorNumber() == ErrorNumber::Overflow ? 2 : 1;
+    }
+    QTextStream(stdout) << "Voce " << (wanted->enabled ? "attiva" : "spenta") << ", volume "
+                        << wanted->volumeStep << " di " << VoiceSettings::kMaxVolume
+                        << ", velocita' " << wanted->rate
+                        << " parole al minuto (al prossimo avvio del totem).\n";
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -35,11 +86,14 @@ int main(int argc, char *argv[])
         "  nx7setup postazione CARTELLA --server CARTELLA_SERVER\n"
         "  nx7setup migra CARTELLA_SERVER --postgresql CONNESSIONE\n"
         "  nx7setup permessi-totem --postgresql CONNESSIONE RUOLO\n"
+        "  nx7setup accessibilita CARTELLA [--voce si|no] [--volume N] [--velocita N]\n"
         "CONNESSIONE e' una stringa di connessione libpq (\"host=... dbname=... user=...\"\n"
         "o \"postgresql://...\"): il database del server diventa quel database PostgreSQL.\n"
         "migra copia il NX7PRO.mdb della cartella nel database PostgreSQL.\n"
         "permessi-totem da' al ruolo RUOLO (gia' creato, per esempio con createuser) i soli\n"
-        "permessi che servono ai totem; CONNESSIONE e' quella del proprietario delle tabelle."));
+        "permessi che servono ai totem; CONNESSIONE e' quella del proprietario delle tabelle.\n"
+        "accessibilita imposta la voce del tastierino della postazione CARTELLA; le opzioni\n"
+        "non indicate restano come sono."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("tipo"), QStringLiteral("server o postazione"));
     parser.addPositionalArgument(QStringLiteral("cartella"), QStringLiteral("cartella da creare"));
@@ -57,7 +111,18 @@ int main(int argc, char *argv[])
         QStringLiteral("postgresql"),
         QStringLiteral("Database del server su PostgreSQL (stringa di connessione libpq)."),
         QStringLiteral("connessione"));
-    parser.addOptions({server, services, resolution, postgresql});
+    const QCommandLineOption voice(QStringLiteral("voce"),
+                                   QStringLiteral("Voce del tastierino: si o no (predefinito si)."),
+                                   QStringLiteral("si|no"));
+    const QCommandLineOption volume(
+        QStringLiteral("volume"),
+        QStringLiteral("Volume di partenza della voce, da 1 a 8 (predefinito 6)."),
+        QStringLiteral("n"));
+    const QCommandLineOption rate(
+        QStringLiteral("velocita"),
+        QStringLiteral("Parole al minuto della voce, da 80 a 450 (predefinito 160)."),
+        QStringLiteral("n"));
+    parser.addOptions({server, services, resolution, postgresql, voice, volume, rate});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -66,6 +131,8 @@ int main(int argc, char *argv[])
         err << parser.helpText();
         return 2;
     }
+    if (args.at(0) == QStringLiteral("accessibilita"))
+        return setVoice(parser, args.at(1), volume, rate, voice);
     QTextStream out(stdout);
     Status status;
     if (args.at(0) == QStringLiteral("permessi-totem")) {

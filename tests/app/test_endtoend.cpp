@@ -2,12 +2,12 @@
 // ticket issue and the nightly unattended restart, wired as nx7totem wires them.
 #include "database.h"
 #include "frontend.h"
+#include "imageticketprinter.h"
 #include "lamain.h"
 #include "previousinstance.h"
 #include "tempinstallation.h"
 #include "testshell.h"
 #include "ticketissue.h"
-#include "ticketprinter.h"
 #include "timedwait.h"
 
 #include <QFile>
@@ -46,7 +46,7 @@ void TestEndToEnd::ticketsThenNightlyRestart()
 {
     test::TempInstallation inst;
     QVERIFY2(inst.ok(), qPrintable(inst.error()));
-    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl"),
+    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../report/Ticket.lbl"),
                         QStringLiteral("Ticket.lbl")));
     // A ticket of the day before is still waiting in the shared queue.
     {
@@ -61,7 +61,7 @@ void TestEndToEnd::ticketsThenNightlyRestart()
     test::TestShell shell;
     test::TestClock clock(QDateTime(QDate(2026, 12, 8), QTime(9, 5, 0)));
     RecordingWaiter waiter;
-    ImageTicketPrinter printer;
+    test::ImageTicketPrinter printer;
     MachineInstanceLock instance(lockDir.filePath(QStringLiteral("nx7totem.lock")));
     TicketIssue issuer(inst.stores(), state, shell, clock, waiter, printer);
     const FrontEndFactory makeFrontEnd = [&](QWidget *parent) {

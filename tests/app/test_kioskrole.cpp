@@ -3,6 +3,7 @@
 // that fails reaches the operator with its own reason.
 #include "database.h"
 #include "frontend.h"
+#include "imageticketprinter.h"
 #include "kioskrole.h"
 #include "lamain.h"
 #include "numberingjournal.h"
@@ -13,7 +14,6 @@
 #include "testshell.h"
 #include "textrecord.h"
 #include "ticketissue.h"
-#include "ticketprinter.h"
 #include "timedwait.h"
 
 #include <QPushButton>
@@ -96,7 +96,7 @@ void TestKioskRole::kioskRoleRunsTheKioskAndNothingElse()
     QVERIFY(inst);
     // A ticket of the day before, some fields Null as a station may leave them.
     psql("INSERT INTO " + queue + " (\"Ora\", \"NrDaChiamare\") VALUES ('18.59', 40)");
-    QVERIFY(QFile::copy(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl", "Ticket.lbl"));
+    QVERIFY(QFile::copy(QT_TESTCASE_SOURCEDIR "/../report/Ticket.lbl", "Ticket.lbl"));
     StationState state;
     state.serverPath = inst->serverPath();
 
@@ -122,7 +122,7 @@ void TestKioskRole::kioskRoleRunsTheKioskAndNothingElse()
     test::TestShell shell;
     test::TestClock clock;
     EventLoopWaiter waiter;
-    ImageTicketPrinter printer;
+    test::ImageTicketPrinter printer;
     TicketIssue issuer(inst->stores(), state, shell, clock, waiter, printer);
     auto screen = FrontEnd::createLoaded(inst->stores(), state, shell, clock, issuer, nullptr);
     QVERIFY(screen);

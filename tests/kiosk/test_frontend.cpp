@@ -1,7 +1,7 @@
+#include "imageticketprinter.h"
 #include "kioskfixture.h"
 #include "screenlayout.h"
 #include "ticketissue.h"
-#include "ticketprinter.h"
 #include "timedwait.h"
 
 #include <QApplication>
@@ -699,13 +699,13 @@ public:
 void TestFrontEnd::nightlyRestartDuringARealIssue()
 {
     KioskFixture kiosk(6, 0);
-    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl"),
+    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../report/Ticket.lbl"),
                         QStringLiteral("Ticket.lbl")));
     kiosk.state.waitMessageEnabled = true;
     kiosk.state.waitSeconds = 4;
     kiosk.clock.set(at(8, 3, 30, 50));
     TickingWaiter waiter;
-    ImageTicketPrinter printer;
+    test::ImageTicketPrinter printer;
     TicketIssue issue(kiosk.installation.stores(), kiosk.state, kiosk.shell, kiosk.clock, waiter,
                       printer);
     FrontEnd screen(kiosk.installation.stores(), kiosk.state, kiosk.shell, kiosk.clock, issue);
@@ -743,13 +743,13 @@ void TestFrontEnd::nightlyRestartDuringARealIssue()
 void TestFrontEnd::nightlyRestartEndsALongHold()
 {
     KioskFixture kiosk(6, 0);
-    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl"),
+    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../report/Ticket.lbl"),
                         QStringLiteral("Ticket.lbl")));
     kiosk.state.waitMessageEnabled = true;
     kiosk.state.waitSeconds = 32767; // accepted by the settings form: nine hours
     kiosk.clock.set(at(8, 3, 30, 59));
     EventLoopWaiter waiter;
-    ImageTicketPrinter printer;
+    test::ImageTicketPrinter printer;
     TicketIssue issue(kiosk.installation.stores(), kiosk.state, kiosk.shell, kiosk.clock, waiter,
                       printer);
     FrontEnd screen(kiosk.installation.stores(), kiosk.state, kiosk.shell, kiosk.clock, issue);

@@ -6,12 +6,14 @@
 #include "fakespeechengine.h"
 #include "filenames.h"
 #include "frontend.h"
+#include "imageticketprinter.h"
+#include "shell.h"
 #include "speechsession.h"
 #include "stationdata.h"
+#include "systemprinters.h"
 #include "tempinstallation.h"
 #include "testshell.h"
 #include "ticketissue.h"
-#include "ticketprinter.h"
 #include "timedwait.h"
 #include "xvfbserver.h"
 
@@ -44,9 +46,9 @@ void TestRealInput::touchesDuringASlowIssueAndABounceGiveOneTicket()
     test::TestShell shell;
     SystemClock clock; // the bounce is real time here
     EventLoopWaiter waiter;
-    ImageTicketPrinter printer;
+    test::ImageTicketPrinter printer;
     TicketIssue issue(installation.stores(), state, shell, clock, waiter, printer);
-    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl"),
+    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../report/Ticket.lbl"),
                         QStringLiteral("Ticket.lbl")));
     FrontEnd screen(installation.stores(), state, shell, clock, issue);
     QVERIFY(screen.Form_Load());
@@ -114,8 +116,8 @@ void TestRealInput::printerStateComesAndGoesOnTheScreen()
     test::TestShell shell;
     SystemClock clock;
     EventLoopWaiter waiter;
-    SystemTicketPrinter printer;
-    TicketIssue issue(installation.stores(), state, shell, clock, waiter, printer);
+    SystemPrinters printers;
+    TicketIssue issue(installation.stores(), state, shell, clock, waiter, printers);
     FrontEnd screen(installation.stores(), state, shell, clock, issue);
     QVERIFY(screen.Form_Load());
     screen.show();
@@ -156,13 +158,15 @@ void TestRealInput::keypadAloneTakesOneTicketOfTheSelectedService()
     test::TestShell shell;
     SystemClock clock;
     EventLoopWaiter waiter;
-    ImageTicketPrinter printer;
+    test::ImageTicketPrinter printer;
     TicketIssue issue(installation.stores(), state, shell, clock, waiter, printer);
     QFile::remove(QStringLiteral("Ticket.lbl")); // the printer test leaves one of its own
-    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../ticket/Ticket.lbl"),
+    QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../report/Ticket.lbl"),
                         QStringLiteral("Ticket.lbl")));
     FrontEnd screen(installation.stores(), state, shell, clock, issue);
     QVERIFY(screen.Form_Load());
+    // The kiosk's own rule that Return presses the focused button, in force as in the kiosk.
+    const DesktopShell desktop;
     test::FakeSpeechEngine voice;
     screen.setSpeech(voice, SpeechSettings{});
     screen.show();
@@ -183,8 +187,20 @@ void TestRealInput::keypadAloneTakesOneTicketOfTheSelectedService()
     const qint32 before2 = screen.ticketContext().slotNextNumber[2];
     const qint32 before1 = screen.ticketContext().slotNextNumber[1];
 
+    // The ticket is said while the waiting message still holds the screen.
+    state.waitMessageEnabled = true;
+    state.waitSeconds = 1;
+    bool saidDuringHold = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        saidDuringHold |= issue.holding() && voice.last().startsWith(QStringLiteral("Il suo"));
+    });
+    watch.start(20);
     keys(QStringLiteral("KP_Enter"));
     QTRY_VERIFY_WITH_TIMEOUT(voice.last().startsWith(QStringLiteral("Il suo numero è")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(screen.isEnabled() && !issue.holding(), 5000);
+    QVERIFY(saidDuringHold);
+    watch.stop();
     QTest::qWait(300);
     QCOMPARE(test::queueLength(installation), 1);
     QCOMPARE(printer.targets.size(), 1);
@@ -193,7 +209,15 @@ void TestRealInput::keypadAloneTakesOneTicketOfTheSelectedService()
     QVERIFY(voice.last().contains(
         QStringLiteral("servizio %1.").arg(screen.serviceNames().at(1).trimmed())));
 
-    // The high-contrast view: every button and the title read at 7:1 or better.
+    // A touch beside the buttons cuts the words off.
+    const QPoint beside = screen.mapToGlobal(QPoint(4, screen.height() - 4));
+    g_display->run(QStringLiteral("xdotool"), {"mousemove", QString::number(beside.x()),
+                                               QString::number(beside.y()), "click", "1"});
+    QTRY_COMPARE_WITH_TIMEOUT(voice.calls.last(), QStringLiteral("stop"), 5000);
+
+    // The high-contrast view: every button and the title read at 7:1 or better; the title
+    // grows without reaching the date or the buttons.
+    const QFont plainTitle = screen.findChild<QLabel *>(QStringLiteral("TitoloTXT"))->font();
     keys(QStringLiteral("KP_Divide"));
     QTRY_COMPARE_WITH_TIMEOUT(voice.last(), QStringLiteral("Contrasto elevato attivato"), 5000);
     QTest::qWait(300);
@@ -218,6 +242,12 @@ void TestRealInput::keypadAloneTakesOneTicketOfTheSelectedService()
     QCOMPARE(seen.pixelColor(screen.mapToGlobal(QPoint(2, screen.height() - 2))),
              AccessView::screenColour());
     QCOMPARE(screen.bottone(2)->geometry(), screen.accessView()->focusFrame()->geometry());
+    const QLabel *title = screen.findChild<QLabel *>(QStringLiteral("TitoloTXT"));
+    QVERIFY(QFontInfo(title->font()).pixelSize() > QFontInfo(plainTitle).pixelSize());
+    for (const QWidget *other :
+         {static_cast<const QWidget *>(screen.bottone(1)),
+          static_cast<const QWidget *>(screen.findChild<QLabel *>(QStringLiteral("Label1")))})
+        QVERIFY(!title->geometry().intersects(other->geometry()));
 }
 
 int main(int argc, char **argv)

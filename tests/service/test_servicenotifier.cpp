@@ -213,6 +213,9 @@ void TestServiceNotifier::metricsFile()
     KioskStatus status;
     status.setServer(KioskStatus::Server::Refused);
     QVERIFY(status.line().contains(QStringLiteral("; Permessi insufficienti sul server;")));
+    QVERIFY(!status.line().contains(QStringLiteral("voce")));
+    status.setVoiceUsable(false);
+    QVERIFY(status.line().contains(QStringLiteral("; voce del tastierino NON disponibile;")));
 }
 
 // The node exporter reads whenever it is scraped; the kiosk writes at every change.

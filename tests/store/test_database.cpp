@@ -3,6 +3,7 @@
 #include "installation.h"
 #include "serverbackend.h"
 #include "tempinstallation.h"
+#include "voicesettings.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -24,7 +25,7 @@ public:
                         "valueRules", "namesThatAreSpecialInUrisOpen",
                         "sharedDatabaseUsesTheRollbackJournal", "recordSetsOutliveTheirDatabase",
                         "stationStoresAnAbsoluteServerPath", "unreadableFileIsNotAMissingTable",
-                        "fullDiskIsToldInItalian"})
+                        "fullDiskIsToldInItalian", "voiceSettingsStayWithTheStation"})
     {
     }
 
@@ -47,6 +48,7 @@ private Q_SLOTS:
     void recordSetsOutliveTheirDatabase();
     void stationStoresAnAbsoluteServerPath();
     void unreadableFileIsNotAMissingTable();
+    void voiceSettingsStayWithTheStation();
 };
 
 void TestDatabase::missingFileAndFolderHaveTheirNumbers()
@@ -388,6 +390,36 @@ void TestDatabase::unreadableFileIsNotAMissingTable()
     const auto set = RecordSet::openTable(*db, QStringLiteral("Servizi"));
     QVERIFY(!set);
     QVERIFY2(set.errorNumber() != ErrorNumber::TableNotFound, qPrintable(set.error().description));
+}
+
+void TestDatabase::voiceSettingsStayWithTheStation()
+{
+    test::TempInstallation inst;
+    const Stores stores = inst.stores();
+    const auto columnCount = [&] {
+        auto db = stores.local();
+        return db ? int(db->columns(QStringLiteral("ConfigurazioneTotem"))->size()) : -1;
+    };
+    const int before = columnCount();
+    // A station made before the voice existed speaks with the defaults.
+    QCOMPARE(*VoiceSettings::load(stores), VoiceSettings::Values{});
+    // Out of range: refused before anything is added to the table.
+    QCOMPARE(VoiceSettings::save(stores, {true, 9, 160}).errorNumber(), ErrorNumber::Overflow);
+    QCOMPARE(VoiceSettings::save(stores, {true, 6, 79}).errorNumber(), ErrorNumber::Overflow);
+    QCOMPARE(columnCount(), before);
+
+    const VoiceSettings::Values chosen{false, 3, 200};
+    QVERIFY(VoiceSettings::save(stores, chosen));
+    QCOMPARE(columnCount(), before + 3);
+    QCOMPARE(*VoiceSettings::load(stores), chosen);
+    QVERIFY(VoiceSettings::save(stores, {true, 8, 450})); // fields added once only
+    QCOMPARE(columnCount(), before + 3);
+
+    // A value a technician typed into the table by hand that the voice cannot use.
+    auto db = stores.local();
+    QVERIFY(db->exec(QStringLiteral("UPDATE ConfigurazioneTotem SET VoceVolume = 99, "
+                                    "VoceVelocita = NULL")));
+    QCOMPARE(*VoiceSettings::load(stores), (VoiceSettings::Values{true, 6, 160}));
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)

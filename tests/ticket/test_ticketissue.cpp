@@ -1,6 +1,7 @@
 #include "database.h"
 #include "filenames.h"
 #include "filesizelimit.h"
+#include "imageticketprinter.h"
 #include "numberingfile.h"
 #include "stationdata.h"
 #include "stationfixture.h"
@@ -10,7 +11,6 @@
 #include "textrecord.h"
 #include "ticketfakes.h"
 #include "ticketissue.h"
-#include "ticketprinter.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,12 +1,13 @@
 #include "database.h"
 #include "filenames.h"
 #include "filesizelimit.h"
+#include "imageticketprinter.h"
 #include "reportengine.h"
+#include "systemprinters.h"
 #include "tempinstallation.h"
 #include "testshell.h"
 #include "ticketfakes.h"
 #include "ticketlayout.h"
-#include "ticketprinter.h"
 #include "ticketprintjob.h"
 
 #include <QFile>
@@ -337,7 +338,7 @@ void TestTicketPrint::layoutValuesOutOfBounds()
     QCOMPARE(layout->pageSize, TicketLayout().pageSize);
     QCOMPARE(layout->items.size(), 1);
     ImageTicketPrinter paper(4096 / layout->pageSize.width()); // what is left: a few tens of MB
-    QVERIFY(paper.print({}, layout->pageSize, 1, {},
+    QVERIFY(paper.print(layout->pageSize, 1, {},
                         [&](QPainter &painter, int) { renderTicket(painter, *layout, kTicket); }));
     QVERIFY(paper.lastPages.first().sizeInBytes() < 40'000'000);
 }
@@ -444,8 +445,8 @@ void TestTicketPrint::pdfTicketCarriesTheValues()
     const QString layoutPath = dir.filePath(QStringLiteral("Ticket.lbl"));
     writeFile(layoutPath, layout);
 
-    SystemTicketPrinter printer;
-    ReportEngine engine(printer);
+    SystemPrinters printers;
+    ReportEngine engine(printers);
     LabelFeeder feeder{engine, {kTicket}};
     engine.setDefineVariablesHandler(std::ref(feeder));
     QString project = layoutPath;
@@ -474,20 +475,22 @@ void TestTicketPrint::pdfTicketCarriesTheValues()
 
 void TestTicketPrint::unknownPrinterIsNeverReplacedByAnother()
 {
-    SystemTicketPrinter printer;
+    SystemPrinters printers;
     bool painted = false;
-    const Status status = printer.print(
-        PrintTarget{PrintTarget::Kind::NamedPrinter, QStringLiteral("nx7-no-such-printer")},
-        QSizeF(80, 100), 1, QStringLiteral("Ticket"), [&](QPainter &, int) { painted = true; });
+    const Status status = printers
+                              .printerFor(PrintTarget{PrintTarget::Kind::NamedPrinter,
+                                                      QStringLiteral("nx7-no-such-printer")})
+                              .print(QSizeF(80, 100), 1, QStringLiteral("Ticket"),
+                                     [&](QPainter &, int) { painted = true; });
     QCOMPARE(status.errorNumber(), ErrorNumber::PrinterError);
     QVERIFY(!painted);
 
     // Without a print service the default printer is an error too, never a PDF printer
     // without a file (only checked where no printer is set up, so nothing really prints).
     if (QPrinterInfo::availablePrinterNames().isEmpty()) {
-        const Status none =
-            printer.print(PrintTarget{}, QSizeF(80, 100), 1, QStringLiteral("Ticket"),
-                          [&](QPainter &, int) { painted = true; });
+        const Status none = printers.printerFor(PrintTarget{})
+                                .print(QSizeF(80, 100), 1, QStringLiteral("Ticket"),
+                                       [&](QPainter &, int) { painted = true; });
         QCOMPARE(none.errorNumber(), ErrorNumber::PrinterError);
         QVERIFY(!painted);
     }
@@ -499,23 +502,22 @@ void TestTicketPrint::fullDiskLeavesNoHalfPdf()
     const QString path = dir.filePath(QStringLiteral("ticket.pdf"));
     const QString layoutText = QStringLiteral("page 80 100\ntext size=40 | {NumeroDaStampare}\n");
     const TicketLayout layout = TicketLayout::parse(layoutText);
-    SystemTicketPrinter printer;
+    SystemPrinters printers;
+    TicketPrinter &printer = printers.printerFor(PrintTarget{PrintTarget::Kind::PdfFile, path});
     const auto paint = [&](QPainter &painter, int) { renderTicket(painter, layout, kTicket); };
 
     Status status;
     {
         test::FileSizeLimit fullDisk(1024); // writes fail as on a full disk
         QVERIFY(fullDisk.ok());
-        status = printer.print(PrintTarget{PrintTarget::Kind::PdfFile, path}, QSizeF(80, 100), 1,
-                               QStringLiteral("Ticket"), paint);
+        status = printer.print(QSizeF(80, 100), 1, QStringLiteral("Ticket"), paint);
     }
 
     QCOMPARE(status.errorNumber(), ErrorNumber::PrinterError);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
 
     // With room again the same ticket is written whole.
-    QVERIFY(printer.print(PrintTarget{PrintTarget::Kind::PdfFile, path}, QSizeF(80, 100), 1,
-                          QStringLiteral("Ticket"), paint));
+    QVERIFY(printer.print(QSizeF(80, 100), 1, QStringLiteral("Ticket"), paint));
     QFile written(path);
     QVERIFY(written.open(QIODevice::ReadOnly));
     const QByteArray bytes = written.readAll();

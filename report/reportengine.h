@@ -14,7 +14,7 @@ class QWidget;
 
 namespace nx7 {
 
-class TicketPrinter;
+class Printers;
 
 namespace ErrorNumber {
 constexpr int InvalidProcedureCall = 5;
@@ -34,7 +34,8 @@ public:
     static constexpr qint32 LabelProject = 1;
     static constexpr qint32 DirectToPrinter = 256;
 
-    explicit ReportEngine(TicketPrinter &printer);
+    // Each call hands its pages, or its question, to the printer of the layout's output.
+    explicit ReportEngine(Printers &printers);
 
     void setDefineVariablesHandler(DefineVariablesHandler handler);
 
@@ -67,7 +68,7 @@ public:
 private:
     QString layoutPath(const QString &projectFile) const;
 
-    TicketPrinter &m_printer;
+    Printers &m_printers;
     DefineVariablesHandler m_handler;
     QList<ReportVariables> m_labels;
     QString m_lastFailure;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "errors.h"
+#include "printtarget.h"
 #include "reportvariable.h"
 
 #include <QDateTime>
@@ -22,24 +23,6 @@ constexpr int BadLayout = 321;
 
 // The widest a {Variable:N} field may be.
 constexpr int kMaxFieldWidth = 200;
-
-// Where a printed ticket goes.
-struct PrintTarget
-{
-    enum class Kind
-    {
-        DefaultPrinter,
-        NamedPrinter,
-        PdfFile,
-        EscPos // a receipt printer spoken to directly
-    };
-    Kind kind = Kind::DefaultPrinter;
-    // The printer name, the PDF file path, or the receipt printer's address and options
-    // ("tcp://10.0.0.5:9100 dots=576 cut=partial").
-    QString name;
-
-    bool operator==(const PrintTarget &) const = default;
-};
 
 // One element of a ticket layout; positions and sizes in millimetres.
 struct LayoutItem

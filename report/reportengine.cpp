@@ -1,7 +1,7 @@
 #include "reportengine.h"
 
 #include "filenames.h"
-#include "ticketlog.h"
+#include "reportlog.h"
 #include "ticketprinter.h"
 
 #include <QDir>
@@ -10,7 +10,7 @@
 
 namespace nx7 {
 
-ReportEngine::ReportEngine(TicketPrinter &printer) : m_printer(printer) {}
+ReportEngine::ReportEngine(Printers &printers) : m_printers(printers) {}
 
 void ReportEngine::setDefineVariablesHandler(DefineVariablesHandler handler)
 {
@@ -57,7 +57,7 @@ Status ReportEngine::checkReady(const QString &projectFile)
     if (!layout)
         return Error::make(layout.errorNumber(), unusableLayoutReason(layout.error(), path));
     // The fields of a PDF file name only ever change the name, never the folder.
-    return m_printer.ready(layout->target({}));
+    return m_printers.printerFor(layout->target({})).ready();
 }
 
 PrinterState ReportEngine::printerState(const QString &projectFile)
@@ -67,7 +67,7 @@ PrinterState ReportEngine::printerState(const QString &projectFile)
     if (!layout)
         return PrinterState{PrinterState::Condition::LayoutUnusable,
                             unusableLayoutReason(layout.error(), path)};
-    return m_printer.state(layout->target({}));
+    return m_printers.printerFor(layout->target({})).state();
 }
 
 Status ReportEngine::printRun(qint32 userData, qint32 projectType, QString &projectFile,
@@ -82,12 +82,12 @@ Status ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
     Q_UNUSED(printOptionsDialog);
     Q_UNUSED(tempFolder);
     if (projectType != LabelProject || printOptions != DirectToPrinter)
-        qCWarning(lcTicket) << "print run with project type" << projectType << "and options"
+        qCWarning(lcReport) << "print run with project type" << projectType << "and options"
                             << printOptions << ": printing a label directly anyway";
     m_labels.clear();
     m_lastFailure.clear();
     if (!m_handler) {
-        qCWarning(lcTicket) << "print run without a variable handler: nothing printed";
+        qCWarning(lcReport) << "print run without a variable handler: nothing printed";
         return Error::make(ErrorNumber::InvalidProcedureCall,
                            QStringLiteral("Stampa senza gestore delle variabili."));
     }
@@ -96,19 +96,19 @@ Status ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
     QStringList warnings;
     auto layout = TicketLayout::load(path, &warnings);
     if (!layout) {
-        qCWarning(lcTicket).noquote()
+        qCWarning(lcReport).noquote()
             << "ticket not printed: layout"
             << QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()) << "cannot be read ("
             << layout.error().number << layout.error().description << ")";
         return layout.error();
     }
     for (const QString &warning : std::as_const(warnings))
-        qCWarning(lcTicket).noquote() << "ticket layout" << projectFile << warning;
+        qCWarning(lcReport).noquote() << "ticket layout" << projectFile << warning;
 
     // Gather every label's variables first; the handler says when it gave the last row.
     for (;;) {
         if (m_labels.size() >= kMaxLabels) {
-            qCWarning(lcTicket) << "print run stopped: no last record after" << kMaxLabels
+            qCWarning(lcReport) << "print run stopped: no last record after" << kMaxLabels
                                 << "labels";
             return Error::make(
                 ErrorNumber::InvalidProcedureCall,
@@ -125,11 +125,11 @@ Status ReportEngine::printRun(qint32 userData, qint32 projectType, QString &proj
     const PrintTarget target = layout->target(m_labels.constFirst());
     const TicketLayout &pages = *layout;
     const QString jobName = title.isEmpty() ? QStringLiteral("Ticket") : title;
-    const Status status = m_printer.print(
-        target, pages.pageSize, int(m_labels.size()), jobName,
+    const Status status = m_printers.printerFor(target).print(
+        pages.pageSize, int(m_labels.size()), jobName,
         [&](QPainter &painter, int page) { renderTicket(painter, pages, m_labels.at(page)); });
     if (!status) {
-        qCWarning(lcTicket).noquote() << "ticket not printed:" << status.error().description;
+        qCWarning(lcReport).noquote() << "ticket not printed:" << status.error().description;
         m_lastFailure = status.error().description;
         return status;
     }

@@ -50,13 +50,13 @@ public:
     int interrupts = 0;
 };
 
-// Collects the messages of one logging category while it lives.
+// Collects the messages of some logging categories while it lives.
 class LogCapture
 {
 public:
-    explicit LogCapture(const char *category = "nx7.ticket")
+    explicit LogCapture(QList<QByteArray> categories = {"nx7.ticket"})
     {
-        s_category = category;
+        s_categories = std::move(categories);
         s_lines.clear();
         m_previous = qInstallMessageHandler(&LogCapture::handle);
     }
@@ -66,10 +66,10 @@ public:
 private:
     static void handle(QtMsgType, const QMessageLogContext &context, const QString &message)
     {
-        if (context.category && qstrcmp(context.category, s_category) == 0)
+        if (context.category && s_categories.contains(QByteArray(context.category)))
             s_lines.append(message);
     }
-    static inline const char *s_category = nullptr;
+    static inline QList<QByteArray> s_categories;
     static inline QStringList s_lines;
     QtMessageHandler m_previous = nullptr;
 };

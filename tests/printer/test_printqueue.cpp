@@ -5,11 +5,11 @@
 #include "printqueue.h"
 #include "reportengine.h"
 #include "stationstate.h"
+#include "systemprinters.h"
 #include "tempinstallation.h"
 #include "testshell.h"
 #include "ticketfakes.h"
 #include "ticketissue.h"
-#include "ticketprinter.h"
 
 #include <QFile>
 #include <QProcess>
@@ -24,8 +24,8 @@ const auto cups = &CupsServer::tool;
 
 QString readiness(const QString &printer)
 {
-    SystemTicketPrinter system;
-    const Status status = system.ready({PrintTarget::Kind::NamedPrinter, printer});
+    SystemPrinters system;
+    const Status status = system.printerFor({PrintTarget::Kind::NamedPrinter, printer}).ready();
     return status ? QStringLiteral("ready") : status.error().description;
 }
 
@@ -52,12 +52,12 @@ void TestPrintQueue::printerStatesAsTheSchedulerReportsThem()
 
     // No default queue, or no readable layout: each named as such, not as a printer fault.
     using C = PrinterState::Condition;
-    SystemTicketPrinter system;
-    QCOMPARE(system.state(PrintTarget{}).condition, C::NoDefaultPrinter);
+    SystemPrinters system;
+    QCOMPARE(system.printerFor(PrintTarget{}).state().condition, C::NoDefaultPrinter);
     QCOMPARE(ReportEngine(system).printerState(QStringLiteral("/nx7-none/Ticket.lbl")).condition,
              C::LayoutUnusable);
     QVERIFY(cups(QStringLiteral("lpadmin"), {QStringLiteral("-d"), name}));
-    QCOMPARE(system.state(PrintTarget{}).condition, C::Ready);
+    QCOMPARE(system.printerFor(PrintTarget{}).state().condition, C::Ready);
 
     QVERIFY(cups(QStringLiteral("cupsdisable"), {name}));
     QVERIFY(readiness(name).contains(QStringLiteral("ferma")));
@@ -74,8 +74,8 @@ void TestPrintQueue::printerStatesAsTheSchedulerReportsThem()
     TestShell shell;
     TestClock clock;
     FakeWaiter waiter;
-    SystemTicketPrinter printer;
-    TicketIssue issue(installation.stores(), state, shell, clock, waiter, printer);
+    SystemPrinters printers;
+    TicketIssue issue(installation.stores(), state, shell, clock, waiter, printers);
     FakeTicketScreen screen;
     screen.context.slotNextNumber[1] = 7;
     screen.context.slotServiceId[1] = 1;

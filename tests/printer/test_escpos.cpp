@@ -4,11 +4,12 @@
 #include "escposprinter.h"
 #include "fakereceiptprinter.h"
 #include "filenames.h"
+#include "imageticketprinter.h"
 #include "stationdata.h"
 #include "stationfixture.h"
+#include "systemprinters.h"
 #include "ticketfakes.h"
 #include "ticketissue.h"
-#include "ticketprinter.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -29,7 +30,7 @@ namespace {
 struct EscPosKiosk : StationFixture
 {
     explicit EscPosKiosk(const QString &output)
-        : issue(installation.stores(), state, shell, clock, waiter, printer)
+        : issue(installation.stores(), state, shell, clock, waiter, printers)
     {
         QFile sample(QStringLiteral(NX7_TICKET_LAYOUT));
         QFile layout(FileName::TicketLayout);
@@ -50,7 +51,7 @@ struct EscPosKiosk : StationFixture
     }
 
     FakeWaiter waiter;
-    SystemTicketPrinter printer;
+    SystemPrinters printers;
     TicketIssue issue;
     FakeTicketScreen screen;
 };
@@ -61,7 +62,7 @@ QImage expectedTicket(const ReportVariables &variables, int dots)
 {
     auto layout = TicketLayout::load(FileName::TicketLayout);
     ImageTicketPrinter paper(dots / layout->pageSize.width());
-    if (!paper.print({}, layout->pageSize, 1, {},
+    if (!paper.print(layout->pageSize, 1, {},
                      [&](QPainter &painter, int) { renderTicket(painter, *layout, variables); }))
         return {};
     return paper.lastPages.first()
@@ -201,7 +202,7 @@ void TestEscPos::paperStateAroundATicket()
     EscPosKiosk kiosk(fake.tcpAddress());
     PrinterMonitor &monitor = *kiosk.issue.printerMonitor();
     QSignalSpy changes(&monitor, &PrinterMonitor::printerStateChanged);
-    LogCapture log;
+    LogCapture log({"nx7.ticket", "nx7.printer"});
     monitor.poll();
     monitor.poll(); // one change: told and logged once
     QCOMPARE(changes.size(), 1);
@@ -246,17 +247,17 @@ void TestEscPos::misbehavingLinkCountsNoTicket()
     fake.setState(state);
     fake.setDropAfterBytes(dropAfter);
     const auto settings = EscPos::parseSettings(target == u"tcp" ? fake.tcpAddress() : target);
-    EscPosPrinter printer;
+    EscPosPrinter printer(*settings);
     QElapsedTimer took;
     took.start();
-    const Status printed = printer.print(*settings, QSizeF(80, 100), 1, [](QPainter &p, int) {
+    const Status printed = printer.print(QSizeF(80, 100), 1, {}, [](QPainter &p, int) {
         p.fillRect(QRect(0, 0, 576, 400), Qt::black); // as many bytes as the sample ticket
     });
     QVERIFY2(!printed && printed.error().description.contains(printError),
              qPrintable(printed ? QString() : printed.error().description));
     QVERIFY(took.elapsed() < 4000 && (dropAfter == 0 || fake.tickets().isEmpty()));
     fake.setState(State::Ready);
-    QCOMPARE(printer.state(*settings).canPrint(), target == u"tcp");
+    QCOMPARE(printer.state().canPrint(), target == u"tcp");
 }
 
 void TestEscPos::connectionLostInMidTicketIsNotPrinted()

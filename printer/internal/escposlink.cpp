@@ -1,11 +1,9 @@
-#include "escposprinter.h"
+#include "escposlink.h"
 
-#include "ticketlog.h"
-#include "ticketprinter.h"
+#include "printtarget.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QPainter>
 
 #include <cerrno>
 #include <cstring>
@@ -95,32 +93,28 @@ bool waitTurningTheLoop(int fd, short events, int timeoutMs)
     }
 }
 
-} // namespace
-
-// One open connection to the printer: a socket or a device, non-blocking, every wait
-// bounded by a timeout.
-class EscPosLink
+// A socket or a device, non-blocking.
+class DescriptorLink final : public EscPosLink
 {
 public:
-    explicit EscPosLink(QString address) : m_address(std::move(address)) {}
-    ~EscPosLink()
+    explicit DescriptorLink(const EscPos::Settings &settings)
+        : m_address(settings.address), m_baud(settings.baud)
+    {
+    }
+    ~DescriptorLink() override
     {
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    EscPosLink(const EscPosLink &) = delete;
-    EscPosLink &operator=(const EscPosLink &) = delete;
-
-    const QString &address() const { return m_address; }
-    bool used() const { return m_used; }
-    void markUsed() { m_used = true; }
+    DescriptorLink(const DescriptorLink &) = delete;
+    DescriptorLink &operator=(const DescriptorLink &) = delete;
 
     Status open(const EscPos::Settings &settings, int connectMs)
     {
         return settings.isNetwork() ? connectTcp(settings, connectMs) : openDevice(settings);
     }
 
-    Status write(const QByteArray &bytes, int stallMs)
+    Status write(const QByteArray &bytes, int stallMs) override
     {
         qsizetype done = 0;
         while (done < bytes.size()) {
@@ -153,25 +147,18 @@ public:
     // How long the line may still be carrying what was written: a serial port's buffers
     // (the driver's, an adapter's) hold several kB, seconds at 9600 baud. Nothing for a
     // socket or a USB printer, which take the bytes only as fast as they print them.
-    int lineDelayMs(int baud) const
+    int lineDelayMs() const override
     {
         constexpr qint64 kLineBufferBytes = 16384;
-        return m_socket || !::isatty(m_fd) || baud <= 0
+        return m_socket || !::isatty(m_fd) || m_baud <= 0
                    ? 0
-                   : int(kLineBufferBytes * 10 * 1000 / baud); // 10 bits a byte
+                   : int(kLineBufferBytes * 10 * 1000 / m_baud); // 10 bits a byte
     }
-
-    enum class Drained
-    {
-        Quiet,   // nothing more is waiting
-        Closed,  // the other end has closed the connection
-        Flooding // it keeps sending: line noise, a device such as /dev/zero
-    };
 
     // Throws away whatever the printer sent unasked (late replies, automatic status), at
     // most kDrainBytes or kDrainMs: a line that never falls quiet must not hold the kiosk's
     // only thread.
-    Drained drain()
+    Drained drain() override
     {
         constexpr qint64 kDrainBytes = 4096;
         constexpr qint64 kDrainMs = 200;
@@ -194,7 +181,7 @@ public:
 
     // One byte within `timeoutMs`; nullopt on timeout, and with `closed` set when the
     // connection ended or broke instead.
-    std::optional<quint8> readByte(int timeoutMs, bool *closed)
+    std::optional<quint8> readByte(int timeoutMs, bool *closed) override
     {
         // Only the long wait after a cut (during a ticket, seconds on a slow serial line)
         // keeps timers running; the short questions of the idle poll run nothing inside.
@@ -299,149 +286,19 @@ private:
     }
 
     QString m_address;
+    int m_baud;
     int m_fd = -1;
     bool m_socket = false;
-    bool m_used = false;
 };
 
-EscPosPrinter::EscPosPrinter() = default;
-EscPosPrinter::~EscPosPrinter() = default;
+} // namespace
 
-Result<EscPosLink *> EscPosPrinter::link(const EscPos::Settings &settings)
+Result<std::unique_ptr<EscPosLink>> openEscPosLink(const EscPos::Settings &settings, int connectMs)
 {
-    if (m_link && m_link->address() == settings.address)
-        return m_link.get();
-    m_link.reset();
-    auto fresh = std::make_unique<EscPosLink>(settings.address);
-    if (Status opened = fresh->open(settings, m_timeouts.connectMs); !opened)
+    auto link = std::make_unique<DescriptorLink>(settings);
+    if (Status opened = link->open(settings, connectMs); !opened)
         return opened.error();
-    m_link = std::move(fresh);
-    return m_link.get();
-}
-
-std::optional<EscPos::StatusReplies> EscPosPrinter::exchange(EscPosLink &link, int replyMs,
-                                                             QString *problem, bool *flooding)
-{
-    switch (link.drain()) {
-    case EscPosLink::Drained::Closed:
-        *problem = QStringLiteral("la stampante ha chiuso la connessione");
-        return std::nullopt;
-    case EscPosLink::Drained::Flooding:
-        *flooding = true;
-        *problem = QStringLiteral("la linea invia dati senza sosta (disturbi o dispositivo "
-                                  "sbagliato)");
-        return std::nullopt;
-    case EscPosLink::Drained::Quiet:
-        break;
-    }
-    std::array<quint8, 4> replies{};
-    for (int n = 1; n <= 4; ++n) {
-        if (Status sent = link.write(EscPos::statusRequest(n), replyMs); !sent) {
-            *problem = sent.error().description;
-            return std::nullopt;
-        }
-        bool closed = false;
-        const auto reply = link.readByte(replyMs, &closed);
-        if (!reply) {
-            *problem = closed ? QStringLiteral("la stampante ha chiuso la connessione")
-                              : QStringLiteral("nessuna risposta a DLE EOT %1 entro %2 ms")
-                                    .arg(n)
-                                    .arg(replyMs);
-            return std::nullopt;
-        }
-        replies[size_t(n - 1)] = *reply;
-    }
-    return EscPos::StatusReplies{replies[0], replies[1], replies[2], replies[3]};
-}
-
-PrinterState EscPosPrinter::state(const EscPos::Settings &settings)
-{
-    // A connection kept from before may have died with the printer's restart: one more
-    // try on a fresh one before the printer is called unreachable.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        auto open = link(settings);
-        if (!open)
-            return PrinterState{PrinterState::Condition::Unreachable, open.error().description};
-        const bool wasUsed = (*open)->used();
-        bool lost = false;
-        const PrinterState now = askOn(**open, settings, m_timeouts.replyMs, &lost);
-        if (!lost || !wasUsed)
-            return now;
-    }
-    return PrinterState{PrinterState::Condition::Unreachable, settings.address};
-}
-
-PrinterState EscPosPrinter::askOn(EscPosLink &link, const EscPos::Settings &settings, int replyMs,
-                                  bool *lost)
-{
-    QString problem;
-    bool flooding = false;
-    const auto replies = exchange(link, replyMs, &problem, &flooding);
-    if (replies) {
-        link.markUsed();
-        return EscPos::decode(*replies);
-    }
-    // The link is closed at once: the next question starts on a fresh one.
-    m_link.reset();
-    *lost = !flooding;
-    return PrinterState{flooding ? PrinterState::Condition::Failed
-                                 : PrinterState::Condition::Unreachable,
-                        QStringLiteral("%1: %2").arg(settings.address, problem)};
-}
-
-Status EscPosPrinter::send(const EscPos::Settings &settings, const QByteArray &bytes)
-{
-    auto open = link(settings);
-    if (!open)
-        return open.error();
-    Status sent = (*open)->write(bytes, m_timeouts.stallMs);
-    if (!sent) {
-        m_link.reset();
-        return Error::make(ErrorNumber::PrinterError,
-                           QStringLiteral("connessione persa durante l'invio del ticket: %1")
-                               .arg(sent.error().description));
-    }
-    (*open)->markUsed();
-    return {};
-}
-
-Status EscPosPrinter::print(const EscPos::Settings &settings, const QSizeF &pageSizeMm,
-                            int pageCount, const PagePainter &paintPage)
-{
-    m_lastBytes = 0;
-    m_afterCut = PrinterState{};
-    QElapsedTimer rendering;
-    rendering.start();
-    QByteArray bytes;
-    for (int page = 0; page < pageCount; ++page) {
-        QImage image = EscPos::blankPage(pageSizeMm, settings.dots);
-        QPainter painter(&image);
-        paintPage(painter, page);
-        painter.end();
-        bytes += EscPos::initialize() + EscPos::raster(image) + EscPos::feedAndCut(settings.cut);
-    }
-    m_lastRenderMs = double(rendering.nsecsElapsed()) / 1e6;
-    if (Status sent = send(settings, bytes); !sent)
-        return sent;
-    m_lastBytes = bytes.size();
-    // Asked on the connection that carried the ticket, never on a fresh one: a printer
-    // that dropped it in mid-ticket answers "ready" to a new connection without having
-    // cut anything.
-    EscPosLink &carrier = *m_link;
-    bool lost = false;
-    m_afterCut =
-        askOn(carrier, settings, m_timeouts.afterCutMs + carrier.lineDelayMs(settings.baud), &lost);
-    if (lost)
-        return Error::make(ErrorNumber::PrinterError,
-                           QStringLiteral("connessione persa o muta dopo l'invio del ticket (%1 "
-                                          "byte): %2")
-                               .arg(bytes.size())
-                               .arg(m_afterCut.detail));
-    if (!m_afterCut.canPrint())
-        return Error::make(ErrorNumber::PrinterError,
-                           QStringLiteral("dopo il taglio la stampante riferisce: %1 (%2)")
-                               .arg(m_afterCut.text(), m_afterCut.detail));
-    return {};
+    return std::unique_ptr<EscPosLink>(std::move(link));
 }
 
 } // namespace nx7

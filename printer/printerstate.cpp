@@ -1,6 +1,6 @@
 #include "printerstate.h"
 
-#include "ticketlog.h"
+#include "printerlog.h"
 
 #include <QTimer>
 
@@ -74,9 +74,9 @@ void PrinterMonitor::report(const PrinterState &state)
     if (!changed)
         return;
     if (state.condition == PrinterState::Condition::Ready)
-        qCInfo(lcTicket).noquote() << "printer state:" << state.text();
+        qCInfo(lcPrinter).noquote() << "printer state:" << state.text();
     else
-        qCWarning(lcTicket).noquote()
+        qCWarning(lcPrinter).noquote()
             << "printer state:" << state.text()
             << (state.detail.isEmpty() ? QString() : QStringLiteral("(%1)").arg(state.detail));
     Q_EMIT printerStateChanged(state);

@@ -1,10 +1,9 @@
 #include "ticketlayout.h"
 
 #include "dither.h"
-#include "escpos.h"
-
+#include "reportlog.h"
+#include "systemprinters.h"
 #include "textrecord.h"
-#include "ticketlog.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -258,13 +257,11 @@ bool withinPage(const QRectF &rect)
 // long page at many dots) is refused like any other bad page line: the default page stays.
 void checkRasterSize(TicketLayout &layout, int pageLine, QStringList *warnings)
 {
-    if (layout.outputKind != PrintTarget::Kind::EscPos)
-        return;
-    const auto settings = EscPos::parseSettings(layout.outputName);
+    const auto dots = SystemPrinters::dotsAcross(PrintTarget{layout.outputKind, layout.outputName});
     const auto dotsOf = [&](const QSizeF &page) {
-        return qint64(settings->dots) * std::llround(page.height() * settings->dots / page.width());
+        return qint64(*dots) * std::llround(page.height() * *dots / page.width());
     };
-    if (!settings || dotsOf(layout.pageSize) <= kMaxRasterDots)
+    if (!dots || dotsOf(layout.pageSize) <= kMaxRasterDots)
         return;
     if (warnings)
         warnings->append(QStringLiteral("line %1: page %2 x %3 mm at %4 dots across is too "
@@ -272,7 +269,7 @@ void checkRasterSize(TicketLayout &layout, int pageLine, QStringList *warnings)
                              .arg(pageLine)
                              .arg(layout.pageSize.width())
                              .arg(layout.pageSize.height())
-                             .arg(settings->dots));
+                             .arg(*dots));
     layout.pageSize = TicketLayout().pageSize;
 }
 
@@ -323,7 +320,10 @@ TicketLayout TicketLayout::parse(const QString &text, QStringList *warnings)
             const qsizetype gap = body.indexOf(u' ');
             const QString kind = (gap < 0 ? body : body.left(gap)).toLower();
             const QString name = gap < 0 ? QString() : body.mid(gap + 1).trimmed();
-            QString escposProblem;
+            const QString escposProblem =
+                kind == u"escpos"
+                    ? SystemPrinters::problemOf(PrintTarget{PrintTarget::Kind::EscPos, name})
+                    : QString();
             if (kind == u"default" && name.isEmpty()) {
                 layout.outputKind = PrintTarget::Kind::DefaultPrinter;
                 layout.outputName.clear();
@@ -333,7 +333,7 @@ TicketLayout TicketLayout::parse(const QString &text, QStringList *warnings)
             } else if (kind == u"pdf" && !name.isEmpty()) {
                 layout.outputKind = PrintTarget::Kind::PdfFile;
                 layout.outputName = name;
-            } else if (kind == u"escpos" && EscPos::parseSettings(name, &escposProblem)) {
+            } else if (kind == u"escpos" && escposProblem.isEmpty()) {
                 layout.outputKind = PrintTarget::Kind::EscPos;
                 layout.outputName = name;
             } else {
@@ -519,7 +519,7 @@ void renderTicket(QPainter &painter, const TicketLayout &layout, const ReportVar
             QStringList unknown;
             const QString text = substituteVariables(item.content, variables, &unknown);
             if (!unknown.isEmpty())
-                qCWarning(lcTicket).noquote()
+                qCWarning(lcReport).noquote()
                     << "ticket layout line" << item.sourceLine << ": unknown field"
                     << unknown.join(QStringLiteral(", ")) << "printed as empty";
             QFont font(item.fontFamily);
@@ -551,7 +551,7 @@ void renderTicket(QPainter &painter, const TicketLayout &layout, const ReportVar
             reader.setAllocationLimit(kMaxPictureMB);
             const QImage image = reader.read();
             if (image.isNull()) {
-                qCWarning(lcTicket).noquote() << "ticket layout line" << item.sourceLine
+                qCWarning(lcReport).noquote() << "ticket layout line" << item.sourceLine
                                               << ": picture" << file << "cannot be loaded";
                 break;
             }

@@ -1,7 +1,7 @@
 #include "printqueue.h"
 
-#include "ticketlog.h"
-#include "ticketprinter.h"
+#include "printerlog.h"
+#include "printtarget.h"
 
 #include <QLibrary>
 #include <QUrl>
@@ -76,7 +76,7 @@ private:
                          resolve(library, "ippGetCount", found.getCount) &&
                          resolve(library, "ippDelete", found.deleteIpp);
         if (!all) {
-            qCWarning(lcTicket).noquote()
+            qCWarning(lcPrinter).noquote()
                 << "print service library not usable:" << library.errorString();
             return api;
         }

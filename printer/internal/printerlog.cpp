@@ -1,0 +1,3 @@
+#include "printerlog.h"
+
+Q_LOGGING_CATEGORY(lcPrinter, "nx7.printer")
