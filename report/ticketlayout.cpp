@@ -1,5 +1,6 @@
 #include "ticketlayout.h"
 
+#include "dither.h"
 #include "reportlog.h"
 #include "systemprinters.h"
 #include "textrecord.h"
@@ -468,6 +469,32 @@ qreal fittedPointSize(const LayoutItem &item, const QString &text, const QSizeF 
     return font.pointSizeF();
 }
 
+namespace {
+
+// A receipt printer spoken to in ESC/POS prints black dots or nothing: there a picture is
+// drawn as its dots, one pixel a dot of the page, so that its greys survive the raster's
+// threshold while text and rules reach it as they are drawn. Elsewhere it keeps its greys.
+void drawPicture(QPainter &painter, const QRectF &place, const QImage &image, bool asDots)
+{
+    const QTransform toDevice = painter.deviceTransform();
+    if (!asDots || toDevice.type() > QTransform::TxScale) {
+        painter.drawImage(place, image);
+        return;
+    }
+    const QRectF onDevice = toDevice.mapRect(place);
+    const QPoint topLeft(int(std::lround(onDevice.left())), int(std::lround(onDevice.top())));
+    const QPoint end(int(std::lround(onDevice.right())), int(std::lround(onDevice.bottom())));
+    const QSize size(end.x() - topLeft.x(), end.y() - topLeft.y());
+    if (size.isEmpty())
+        return;
+    painter.save();
+    painter.resetTransform();
+    painter.drawImage(topLeft, ditheredToDots(image, size));
+    painter.restore();
+}
+
+} // namespace
+
 void renderTicket(QPainter &painter, const TicketLayout &layout, const ReportVariables &variables)
 {
     const QPaintDevice *device = painter.device();
@@ -532,7 +559,7 @@ void renderTicket(QPainter &painter, const TicketLayout &layout, const ReportVar
             const QRectF place(rect.x() + (rect.width() - size.width()) / 2,
                                rect.y() + (rect.height() - size.height()) / 2, size.width(),
                                size.height());
-            painter.drawImage(place, image);
+            drawPicture(painter, place, image, layout.outputKind == PrintTarget::Kind::EscPos);
             break;
         }
         }

@@ -32,25 +32,40 @@ struct Descriptor
     }
 };
 
-int errorNumberOf(int error)
+// What the caller was doing when a call on a shared file failed.
+enum class Use
+{
+    Read,
+    Rewrite,
+};
+
+// The error number handlers select on, from the system's error. A refused access and
+// another station's lock are 70, which a reader waits for. The uses differ on purpose where
+// a name is missing (a reader's file, while a rewrite makes a missing file itself and
+// misses only its folder) and for any other failure: a reader takes it for a share that
+// has gone away (76) and abandons at once instead of waiting.
+int errorNumberOf(int error, Use use)
 {
     switch (error) {
     case ENOENT:
+        return use == Use::Read ? ErrorNumber::FileNotFound : ErrorNumber::PathNotFound;
     case ENOTDIR:
         return ErrorNumber::PathNotFound;
     case EACCES:
     case EPERM:
     case EROFS:
+    case EBUSY:
+    case ETXTBSY:
     case EWOULDBLOCK:
         return ErrorNumber::PermissionDenied;
     default:
-        return ErrorNumber::PathFileAccess;
+        return use == Use::Read ? ErrorNumber::PathNotFound : ErrorNumber::PathFileAccess;
     }
 }
 
 Error failure(const QString &path, int error)
 {
-    return SystemReason::fileError(errorNumberOf(error), kCannotWrite, path, error);
+    return SystemReason::fileError(errorNumberOf(error, Use::Rewrite), kCannotWrite, path, error);
 }
 
 bool writeAll(int fd, const QByteArray &contents)
@@ -79,21 +94,34 @@ QByteArray readAll(const QByteArray &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Stations hold the lock only for one read or write: wait a little for it.
-bool lockExclusive(int fd, int waitMs)
+// Stations hold the lock only for one read or write: it is waited for as `wait` says.
+// False with errno set when it was not taken (EWOULDBLOCK: still held by another).
+bool lockExclusive(int fd, const QString &path, const LockWait &wait)
 {
     QElapsedTimer clock;
     clock.start();
-    for (;;) {
+    for (int attempt = 1;; ++attempt) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
             return true;
         if (errno != EWOULDBLOCK && errno != EINTR)
             return false;
-        if (clock.elapsed() >= waitMs) {
+        if (clock.elapsed() >= wait.limit.count()) {
+            if (attempt > 1)
+                qCWarning(lcStore).noquote()
+                    << "shared file" << QDir::toNativeSeparators(path) << "still locked after"
+                    << attempt << "attempts in" << clock.elapsed() << "ms";
             errno = EWOULDBLOCK;
             return false;
         }
-        QThread::msleep(20);
+        if (attempt == 1)
+            qCInfo(lcStore).noquote() << "shared file" << QDir::toNativeSeparators(path)
+                                      << "locked by another station: waiting";
+        if (!wait.pauseFor) {
+            QThread::msleep(wait.pause.count());
+        } else if (!wait.pauseFor(wait.pause)) {
+            errno = EWOULDBLOCK;
+            return false;
+        }
     }
 }
 
@@ -121,8 +149,46 @@ Status createWhole(const QByteArray &path, const QByteArray &contents, bool &mad
 
 } // namespace
 
+Result<QByteArray> read(const QString &path, const LockWait &wait)
+{
+    Descriptor file;
+    file.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (file.fd < 0)
+        return Error::make(errorNumberOf(errno, Use::Read));
+    if (!lockExclusive(file.fd, path, wait)) {
+        const int lockError = errno;
+        if (lockError == EWOULDBLOCK)
+            return Error::make(ErrorNumber::PermissionDenied,
+                               QStringLiteral("Il file %1 è in uso da un'altra postazione.")
+                                   .arg(QDir::toNativeSeparators(path)));
+        // Some network file systems refuse an exclusive lock on a file opened for reading
+        // (NFS wants it open for writing): waiting would skip every ticket, so read it as
+        // it is, as a station without locks would.
+        qCWarning(lcStore).noquote()
+            << "shared file" << QDir::toNativeSeparators(path) << "cannot be locked here ("
+            << qt_error_string(lockError) << "): read without the lock";
+    }
+    QByteArray bytes;
+    char buffer[512];
+    for (;;) {
+        const ssize_t got = ::read(file.fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return Error::make(errorNumberOf(errno, Use::Read));
+        if (got == 0)
+            break;
+        bytes.append(buffer, got);
+        if (bytes.size() > 64 * 1024) // one record; never read a runaway file whole
+            break;
+    }
+    return bytes;
+}
+
 Status rewrite(const QString &path, const QByteArray &contents, int lockWaitMs)
 {
+    LockWait wait;
+    wait.limit = std::chrono::milliseconds(lockWaitMs);
     const QByteArray name = QFile::encodeName(path);
     for (int attempt = 0; attempt < 2; ++attempt) {
         Descriptor file;
@@ -136,7 +202,7 @@ Status rewrite(const QString &path, const QByteArray &contents, int lockWaitMs)
         }
         if (file.fd < 0)
             return failure(path, errno);
-        if (!lockExclusive(file.fd, lockWaitMs))
+        if (!lockExclusive(file.fd, path, wait))
             return failure(path, errno);
         // Under the lock: written over the old bytes, then cut to length, so that a full
         // disk leaves the previous contents, which are put back.

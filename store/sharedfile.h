@@ -5,6 +5,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
+#include <functional>
+
 namespace nx7 {
 
 // Files in the server folder that the counter stations read and write too (the numbering
@@ -14,6 +17,22 @@ namespace SharedFile {
 
 // How long a rewrite waits for another station's lock before it gives up (70).
 constexpr int kLockWaitMs = 3000;
+
+// How another station's lock is waited for: attempts `pause` apart for at most `limit`
+// (0: one attempt only). `pauseFor` spends each pause, a plain sleep when empty (the kiosk
+// keeps its events going meanwhile); it answers false to stop waiting at once.
+struct LockWait
+{
+    std::chrono::milliseconds pause{20};
+    std::chrono::milliseconds limit{kLockWaitMs};
+    std::function<bool(std::chrono::milliseconds)> pauseFor;
+};
+
+// Reads a shared file whole holding its exclusive lock. Errors: 70 locked by another
+// station for longer than `wait` allows, or access refused; 53 file missing; 76 for any
+// other failure (a share that has gone away), which is never waited for. Where the file
+// system offers no such lock the file is read without it, as a station without locks would.
+Result<QByteArray> read(const QString &path, const LockWait &wait);
 
 // Rewrites a shared file in place: opened, locked exclusively, truncated, written,
 // flushed to disk, released, so that its owner, group and mode stay and a station

@@ -288,30 +288,21 @@ Status TicketIssue::advanceLocalCounter(int slot, qint32 nextNumber)
 Result<double> TicketIssue::readCallingNumber(int slot)
 {
     const QString path = FilePath::numberingFile(m_state.serverPath, slot);
-    QElapsedTimer waited;
-    waited.start();
-    for (int attempt = 1;; ++attempt) {
-        auto calling = NumberingFile::readCallingNumber(path);
-        if (calling || calling.errorNumber() != ErrorNumber::PermissionDenied)
-            return calling;
+    SharedFile::LockWait wait;
+    wait.pause = m_lockRetry.pause;
+    wait.limit = m_lockRetry.limit;
+    // Other events go on meanwhile; the screen is held, so no new touch arrives.
+    wait.pauseFor = [this, &path](std::chrono::milliseconds pause) {
         if (m_shell.programEnded()) {
             // The waits no longer wait once the program ends: stop instead of spinning.
             qCInfo(lcTicket).noquote() << "numbering file" << QDir::toNativeSeparators(path)
                                        << "no longer waited for: the program is ending";
-            return calling;
+            return false;
         }
-        if (waited.elapsed() >= m_lockRetry.limit.count()) {
-            qCWarning(lcTicket).noquote()
-                << "numbering file" << QDir::toNativeSeparators(path) << "still locked after"
-                << attempt << "attempts in" << waited.elapsed() << "ms";
-            return calling;
-        }
-        if (attempt == 1)
-            qCInfo(lcTicket).noquote() << "numbering file" << QDir::toNativeSeparators(path)
-                                       << "locked by another station: retrying";
-        // Other events go on meanwhile; the screen is held, so no new touch arrives.
-        waitMilliseconds(m_lockRetry.pause.count());
-    }
+        waitMilliseconds(pause.count());
+        return true;
+    };
+    return NumberingFile::readCallingNumber(path, wait);
 }
 
 Status TicketIssue::recordOnServer(const TicketContext &ticket, const QVariant &serviceId)

@@ -18,6 +18,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <functional>
 
 using namespace nx7;
 using namespace nx7::test;
@@ -69,6 +70,26 @@ QImage expectedTicket(const ReportVariables &variables, int dots)
         .convertToFormat(QImage::Format_Grayscale8);
 }
 
+// Rewrites the station's Ticket.lbl: `edit` is given its text and returns the new one.
+void editLayout(const std::function<QByteArray(const QByteArray &)> &edit)
+{
+    QFile file(FileName::TicketLayout);
+    const QByteArray text = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    file.close();
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(edit(text));
+}
+
+// The share of an area of a printed ticket that is dots, in per cent.
+double darkness(const QImage &ticket, const QRect &area)
+{
+    const QImage part = ticket.copy(area).convertToFormat(QImage::Format_Grayscale8);
+    qsizetype dots = 0;
+    for (int y = 0; y < part.height(); ++y)
+        dots += std::count(part.constScanLine(y), part.constScanLine(y) + part.width(), 0);
+    return 100.0 * double(dots) / (area.width() * area.height());
+}
+
 } // namespace
 
 class TestEscPos : public QObject
@@ -84,6 +105,7 @@ private Q_SLOTS:
     void misbehavingLinkCountsNoTicket();
     void connectionLostInMidTicketIsNotPrinted();
     void pictureCarriesNoRealTimeCommand();
+    void picturesKeepTheirGreysAndTheTextItsDots();
 };
 
 void TestEscPos::printedTicketIsTheLayout_data()
@@ -266,6 +288,44 @@ void TestEscPos::pictureCarriesNoRealTimeCommand()
     QCOMPARE(EscPos::raster(picture), header + QByteArray("\x00\x04\x11\x14\x00\x00", 6));
     picture.setPixelColor(QPoint(23, 0), Qt::white); // 10 04 10 | 14: both lone dots go
     QCOMPARE(EscPos::raster(picture), header + QByteArray("\x00\x04\x00\x14\x00\x00", 6));
+}
+
+// Pictures under the sample ticket's text on a printer that prints black or nothing: flat
+// greys keep their darkness as a share of dots, and the text and rules come out dot for dot
+// as without them.
+void TestEscPos::picturesKeepTheirGreysAndTheTextItsDots()
+{
+    FakeReceiptPrinter fake;
+    EscPosKiosk kiosk(fake.tcpAddress());
+    // Greys of 0 to 100 % black, and a 60 % grey half transparent: 30 % on white paper.
+    const QList<int> percents{0, 25, 50, 70, 100, 30};
+    QByteArray pictures;
+    for (int i = 0; i < percents.size(); ++i) {
+        QImage grey(120, 120, QImage::Format_ARGB32); // scaled down to 79 dots
+        grey.fill(i == 5 ? QColor(102, 102, 102, 128)
+                         : QColor::fromHsvF(0, 0, 1 - percents[i] / 100.0));
+        QVERIFY(grey.save(QStringLiteral("grey%1.png").arg(i)));
+        pictures += QStringLiteral("picture x=%1 y=104 w=11 h=11 | grey%2.png\n")
+                        .arg(4 + 12 * i)
+                        .arg(i)
+                        .toUtf8();
+    }
+    editLayout([&](const QByteArray &sample) {
+        return QByteArray(sample).replace("page 80 105", "page 80 116") + pictures;
+    });
+    kiosk.issue.IssueTicket(kiosk.screen, 3);
+    QVERIFY(fake.waitForTickets(1, 5000));
+    QImage printed = fake.tickets().first();
+    // 7.2 dots a millimetre; a few dots in from each picture's edges.
+    for (int i = 0; i < percents.size(); ++i) {
+        const double dots = darkness(printed, QRect(int((4 + 12 * i) * 7.2) + 4, 753, 70, 70));
+        QVERIFY2(qAbs(dots - percents[i]) < (percents[i] % 100 == 0 ? 0.01 : 2),
+                 qPrintable(QStringLiteral("%1 %: %2").arg(percents[i]).arg(dots)));
+    }
+
+    editLayout([](const QByteArray &layout) { return layout.left(layout.indexOf("picture x=")); });
+    QPainter(&printed).fillRect(QRect(0, 749, 576, 100), Qt::white);
+    QCOMPARE(printed, expectedTicket(kiosk.issue.reportEngine().lastRunLabels().first(), 576));
 }
 
 QTEST_MAIN(TestEscPos)

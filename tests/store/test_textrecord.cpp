@@ -1,9 +1,11 @@
 #include "filenames.h"
 #include "filesizelimit.h"
+#include "numberingfile.h"
 #include "sharedfile.h"
 #include "tempinstallation.h"
 #include "textrecord.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,6 +30,8 @@ private Q_SLOTS:
     void readErrorsCarryTheirNumbers();
     void failedWriteKeepsThePreviousFile();
     void fullDiskKeepsThePreviousFile();
+    void numberingFileRead_data();
+    void numberingFileRead();
     void sharedFileRewrittenInPlaceKeepsOwnerGroupAndMode();
     void sharedFileWaitsForAStationsLockAndThenGivesUp();
     void sharedFileOnAFullDiskKeepsItsContentsAndSaysWhyInItalian();
@@ -40,6 +44,7 @@ void TestTextRecord::firstField_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("field");
+    // clang-format off
     QTest::addRow("quoted with CR LF") << "\"\\\\server\\totem\"\r\n" << "\\\\server\\totem";
     QTest::addRow("quoted keeps commas") << "\"/srv/a,b\"\r\n" << "/srv/a,b";
     QTest::addRow("leading blanks skipped") << "   \"/srv/x\"\n" << "/srv/x";
@@ -50,6 +55,7 @@ void TestTextRecord::firstField_data()
     QTest::addRow("only the first line") << "7\r\n9\r\n" << "7";
     QTest::addRow("empty") << "" << "";
     QTest::addRow("unterminated quote ends at line end") << "\"abc\r\ndef" << "abc";
+    // clang-format on
 }
 
 void TestTextRecord::firstField()
@@ -152,6 +158,40 @@ void TestTextRecord::fullDiskKeepsThePreviousFile()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1); // no temporary file left
 }
 
+void TestTextRecord::numberingFileRead_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<double>("calling");
+    QTest::newRow("written by the kiosk") << QByteArray("4\r\n") << 4.0;
+    QTest::newRow("in double quotes") << QByteArray("\"4\"\r\n") << 4.0;
+    QTest::newRow("followed by blanks") << QByteArray("4   \r\n") << 4.0;
+    QTest::newRow("leading blanks") << QByteArray("   17\n") << 17.0;
+    QTest::newRow("first field only") << QByteArray("12,99\r\n") << 12.0;
+    QTest::newRow("number then text") << QByteArray("8abc\r\n") << 8.0;
+    QTest::newRow("negative") << QByteArray("-3\r\n") << -3.0;
+    QTest::newRow("non-numeric") << QByteArray("abc\r\n") << 0.0;
+    QTest::newRow("empty") << QByteArray() << 0.0;
+    QTest::newRow("beyond 32 bits") << QByteArray("3000000000\r\n") << 3000000000.0;
+}
+
+void TestTextRecord::numberingFileRead()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(double, calling);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("NrAllS1.txt"));
+    QVERIFY(TextRecord::writeFileAtomically(path, contents));
+    const auto read = NumberingFile::readCallingNumber(path);
+    QVERIFY(read);
+    QCOMPARE(*read, calling);
+    QCOMPARE(
+        NumberingFile::readCallingNumber(dir.filePath(QStringLiteral("none.txt"))).errorNumber(),
+        ErrorNumber::FileNotFound);
+    QCOMPARE(NumberingFile::readCallingNumber(dir.filePath(QStringLiteral("NrAll/NrAllS1.txt")))
+                 .errorNumber(),
+             ErrorNumber::PathNotFound);
+}
+
 void TestTextRecord::sharedFileRewrittenInPlaceKeepsOwnerGroupAndMode()
 {
     QTemporaryDir dir;
@@ -205,6 +245,15 @@ void TestTextRecord::sharedFileWaitsForAStationsLockAndThenGivesUp()
         refused.error().description.contains(QStringLiteral("bloccato da un'altra postazione")),
         qPrintable(refused.error().description));
     QCOMPARE(test::fileBytes(path), QByteArray("10\r\n"));
+    // A reader waits for the same lock as long as it is told, then is told why.
+    SharedFile::LockWait readerWait;
+    readerWait.limit = std::chrono::milliseconds(150);
+    QElapsedTimer waited;
+    waited.start();
+    const auto unread = SharedFile::read(path, readerWait);
+    QVERIFY(waited.elapsed() >= 150);
+    QCOMPARE(unread.errorNumber(), ErrorNumber::PermissionDenied);
+    QVERIFY(unread.error().description.contains(QStringLiteral("in uso da un'altra postazione")));
 
     // A lock held for a moment only is waited for.
     std::thread release([station] {
@@ -262,9 +311,11 @@ void TestTextRecord::namesMatchWithoutRegardToCase()
     QFile file(dir.filePath(QStringLiteral("nrall/NRALLS7.TXT")));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
-    QCOMPARE(FilePath::numberingFile(dir.path(), 7), dir.filePath(QStringLiteral("nrall/NRALLS7.TXT")));
+    QCOMPARE(FilePath::numberingFile(dir.path(), 7),
+             dir.filePath(QStringLiteral("nrall/NRALLS7.TXT")));
     // Names not on disk keep the spelling used to create them.
-    QCOMPARE(FilePath::numberingFile(dir.path(), 10), dir.filePath(QStringLiteral("nrall/NrAllS10.txt")));
+    QCOMPARE(FilePath::numberingFile(dir.path(), 10),
+             dir.filePath(QStringLiteral("nrall/NrAllS10.txt")));
     QCOMPARE(FilePath::server(dir.path(), QStringLiteral("NX7PRO.mdb")),
              dir.filePath(QStringLiteral("NX7PRO.mdb")));
 }

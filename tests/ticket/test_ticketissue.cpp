@@ -132,7 +132,7 @@ class TestTicketIssue : public test::BackendSuite
     Q_OBJECT
 public:
     TestTicketIssue()
-        : BackendSuite({"numberingFileRead", "lockedFileIsWaitedForUntilReleased",
+        : BackendSuite({"lockedFileIsWaitedForUntilReleased",
                         "lockNeverReleasedAbandonsWithinTheBound",
                         "lockWaitStopsWhenTheProgramEnds", "emptyPrintTableShowsTheNoDataMessage",
                         "printRowWithoutId1GetsTheValuesButNothingIsPrinted",
@@ -144,8 +144,6 @@ private Q_SLOTS:
     void countingExample();
     void slotsUseTheirColumnAndFile_data();
     void slotsUseTheirColumnAndFile();
-    void numberingFileRead_data();
-    void numberingFileRead();
     void negativePeopleAheadIsStoredAsComputed();
     void overflowAtTheLastNumberWritesNothing();
     void numberingValuesBeyond32BitsStillIssue_data();
@@ -261,40 +259,6 @@ void TestTicketIssue::slotsUseTheirColumnAndFile()
              slot);
     QCOMPARE(k.serverValue(QStringLiteral("SELECT \"SErvizio\" FROM \"Codafromtotem\"")).toString(),
              QStringLiteral("Servizio %1 ").arg(slot));
-}
-
-void TestTicketIssue::numberingFileRead_data()
-{
-    QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<double>("calling");
-    QTest::newRow("written by the kiosk") << QByteArray("4\r\n") << 4.0;
-    QTest::newRow("in double quotes") << QByteArray("\"4\"\r\n") << 4.0;
-    QTest::newRow("followed by blanks") << QByteArray("4   \r\n") << 4.0;
-    QTest::newRow("leading blanks") << QByteArray("   17\n") << 17.0;
-    QTest::newRow("first field only") << QByteArray("12,99\r\n") << 12.0;
-    QTest::newRow("number then text") << QByteArray("8abc\r\n") << 8.0;
-    QTest::newRow("negative") << QByteArray("-3\r\n") << -3.0;
-    QTest::newRow("non-numeric") << QByteArray("abc\r\n") << 0.0;
-    QTest::newRow("empty") << QByteArray() << 0.0;
-    QTest::newRow("beyond 32 bits") << QByteArray("3000000000\r\n") << 3000000000.0;
-}
-
-void TestTicketIssue::numberingFileRead()
-{
-    QFETCH(QByteArray, contents);
-    QFETCH(double, calling);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("NrAllS1.txt"));
-    QVERIFY(TextRecord::writeFileAtomically(path, contents));
-    const auto read = NumberingFile::readCallingNumber(path);
-    QVERIFY(read);
-    QCOMPARE(*read, calling);
-    QCOMPARE(
-        NumberingFile::readCallingNumber(dir.filePath(QStringLiteral("none.txt"))).errorNumber(),
-        ErrorNumber::FileNotFound);
-    QCOMPARE(NumberingFile::readCallingNumber(dir.filePath(QStringLiteral("NrAll/NrAllS1.txt")))
-                 .errorNumber(),
-             ErrorNumber::PathNotFound);
 }
 
 void TestTicketIssue::negativePeopleAheadIsStoredAsComputed()
