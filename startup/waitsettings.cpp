@@ -33,29 +33,8 @@ Status UpgradeSettingsTable(const Stores &stores)
     auto db = stores.local();
     if (!db)
         return db.error();
-    auto columns = db->columns(kTable);
-    if (!columns)
-        return columns.error();
-    const auto has = [&](const QString &name) {
-        for (const auto &column : *columns) {
-            if (column.first.compare(name, Qt::CaseInsensitive) == 0)
-                return true;
-        }
-        return false;
-    };
-    const std::pair<QString, QString> wanted[] = {{kEnabledField, QStringLiteral("BOOLEAN")},
-                                                  {kSecondsField, QStringLiteral("SMALLINT")}};
-    for (const auto &[name, type] : wanted) {
-        if (has(name))
-            continue;
-        if (Status added = db->addColumn(kTable, name, type); !added) {
-            qCWarning(lcStartup).noquote()
-                << "cannot add" << name << "to" << kTable << ":" << added.error().description;
-            return added;
-        }
-        qCInfo(lcStartup).noquote() << "settings table upgraded: added" << name;
-    }
-    return {};
+    return db->addMissingColumns(kTable, {{kEnabledField, QStringLiteral("BOOLEAN")},
+                                          {kSecondsField, QStringLiteral("SMALLINT")}});
 }
 
 Result<qint32> parseSeconds(const QString &text)

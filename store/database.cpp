@@ -10,6 +10,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -223,6 +224,28 @@ Status Database::addColumn(const QString &table, const QString &column, const QS
     m_connection->backend->forgetTables();
     return exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
                     .arg(target->from, quoted(column), declaredType));
+}
+
+Status Database::addMissingColumns(const QString &table,
+                                   const QList<std::pair<QString, QString>> &wanted)
+{
+    auto present = columns(table);
+    if (!present)
+        return present.error();
+    for (const auto &[name, type] : wanted) {
+        const bool has = std::any_of(present->begin(), present->end(), [&](const auto &column) {
+            return column.first.compare(name, Qt::CaseInsensitive) == 0;
+        });
+        if (has)
+            continue;
+        if (Status added = addColumn(table, name, type); !added) {
+            qCWarning(lcStore).noquote()
+                << "cannot add" << name << "to" << table << ":" << added.error().description;
+            return added;
+        }
+        qCInfo(lcStore).noquote() << "table" << table << "upgraded: added" << name;
+    }
+    return {};
 }
 
 Status Database::deleteAllRows(const QString &table)

@@ -65,6 +65,10 @@ public:
     // Declared column names and types of a table, in table order; 3078 when it is missing.
     Result<QList<std::pair<QString, QString>>> columns(const QString &table);
     Status addColumn(const QString &table, const QString &column, const QString &declaredType);
+    // Adds, in order, each of these columns (name, declared type) the table lacks, so that
+    // a table holding some of them is completed too.
+    Status addMissingColumns(const QString &table,
+                             const QList<std::pair<QString, QString>> &wanted);
     Status deleteAllRows(const QString &table);
     Status insert(const QString &table, const FieldValues &fields);
     // Rows of a table whose fields hold these values, a Null matching a Null; the table

@@ -6,8 +6,6 @@
 #include "stores.h"
 #include "tables.h"
 
-#include <algorithm>
-
 namespace nx7::VoiceSettings {
 
 namespace {
@@ -41,27 +39,6 @@ void readNumber(const RecordSet &settings, const Range &range, Values &values)
         return;
     }
     values.*range.member = *number;
-}
-
-Status addMissingFields(Database &db)
-{
-    auto columns = db.columns(kTable);
-    if (!columns)
-        return columns.error();
-    const std::pair<QString, QString> wanted[] = {{Field::VoiceEnabled, QStringLiteral("BOOLEAN")},
-                                                  {Field::VoiceVolume, QStringLiteral("SMALLINT")},
-                                                  {Field::VoiceRate, QStringLiteral("SMALLINT")}};
-    for (const auto &[name, type] : wanted) {
-        const bool present = std::any_of(columns->begin(), columns->end(), [&](const auto &c) {
-            return c.first.compare(name, Qt::CaseInsensitive) == 0;
-        });
-        if (present)
-            continue;
-        if (Status added = db.addColumn(kTable, name, type); !added)
-            return added;
-        qCInfo(lcStore).noquote() << "settings table upgraded: added" << name;
-    }
-    return {};
 }
 
 } // namespace
@@ -105,7 +82,11 @@ Status save(const Stores &stores, const Values &values)
     auto db = stores.local();
     if (!db)
         return db.error();
-    if (Status upgraded = addMissingFields(*db); !upgraded)
+    if (Status upgraded =
+            db->addMissingColumns(kTable, {{Field::VoiceEnabled, QStringLiteral("BOOLEAN")},
+                                           {Field::VoiceVolume, QStringLiteral("SMALLINT")},
+                                           {Field::VoiceRate, QStringLiteral("SMALLINT")}});
+        !upgraded)
         return upgraded;
     auto table = RecordSet::openTable(*db, kTable);
     if (!table)
