@@ -101,8 +101,7 @@ private Q_SLOTS:
     void printerThatCannotPrintChangesNothing_data();
     void printerThatCannotPrintChangesNothing();
     void paperStateAroundATicket();
-    void misbehavingLinkCountsNoTicket_data();
-    void misbehavingLinkCountsNoTicket();
+    void endlessDeviceCountsNoTicket();
     void connectionLostInMidTicketIsNotPrinted();
     void pictureCarriesNoRealTimeCommand();
     void picturesKeepTheirGreysAndTheTextItsDots();
@@ -223,41 +222,21 @@ void TestEscPos::paperStateAroundATicket()
     QCOMPARE(log.text().count(u"printer state:"), 2);
 }
 
-void TestEscPos::misbehavingLinkCountsNoTicket_data()
+// On the link itself: every read is bounded, even on a device that never stops sending (a
+// flooding printer and one reset in mid-ticket are the session's own cases, over a scripted
+// link).
+void TestEscPos::endlessDeviceCountsNoTicket()
 {
-    QTest::addColumn<QString>("target"); // "tcp" or the device
-    QTest::addColumn<State>("state");
-    QTest::addColumn<int>("dropAfter");
-    QTest::addColumn<QString>("printError");
-    QTest::newRow("flooding") << "tcp" << State::Flooding << 0 << "in errore";
-    QTest::newRow("endless device") << "/dev/zero" << State::Ready << 0 << "senza sosta";
-    // Restarts after 12 kB: a fresh connection would hear "ready", yet nothing was cut.
-    QTest::newRow("reset in mid-ticket") << "tcp" << State::Ready << 12000 << "persa";
-}
-
-// On the link itself: every read is bounded, and a ticket counts only when the connection
-// that carried it answers after the cut; the printer is back once the line behaves.
-void TestEscPos::misbehavingLinkCountsNoTicket()
-{
-    QFETCH(QString, target);
-    QFETCH(State, state);
-    QFETCH(int, dropAfter);
-    QFETCH(QString, printError);
-    FakeReceiptPrinter fake;
-    fake.setState(state);
-    fake.setDropAfterBytes(dropAfter);
-    const auto settings = EscPos::parseSettings(target == u"tcp" ? fake.tcpAddress() : target);
-    EscPosPrinter printer(*settings);
+    EscPosPrinter printer(*EscPos::parseSettings(QStringLiteral("/dev/zero")));
     QElapsedTimer took;
     took.start();
     const Status printed = printer.print(QSizeF(80, 100), 1, {}, [](QPainter &p, int) {
         p.fillRect(QRect(0, 0, 576, 400), Qt::black); // as many bytes as the sample ticket
     });
-    QVERIFY2(!printed && printed.error().description.contains(printError),
+    QVERIFY2(!printed && printed.error().description.contains(u"senza sosta"),
              qPrintable(printed ? QString() : printed.error().description));
-    QVERIFY(took.elapsed() < 4000 && (dropAfter == 0 || fake.tickets().isEmpty()));
-    fake.setState(State::Ready);
-    QCOMPARE(printer.state().canPrint(), target == u"tcp");
+    QVERIFY(took.elapsed() < 4000);
+    QVERIFY(!printer.state().canPrint());
 }
 
 void TestEscPos::connectionLostInMidTicketIsNotPrinted()
