@@ -54,10 +54,11 @@ int errorNumberOf(int error, Use use)
     case EACCES:
     case EPERM:
     case EROFS:
-    case EBUSY:
-    case ETXTBSY:
     case EWOULDBLOCK:
         return ErrorNumber::PermissionDenied;
+    case EBUSY:
+    case ETXTBSY: // a file in use: the reader waits as for a lock, a rewrite fails as before
+        return use == Use::Read ? ErrorNumber::PermissionDenied : ErrorNumber::PathFileAccess;
     default:
         return use == Use::Read ? ErrorNumber::PathNotFound : ErrorNumber::PathFileAccess;
     }
