@@ -233,8 +233,9 @@ Status Database::addMissingColumns(const QString &table,
     if (!present)
         return present.error();
     for (const auto &[name, type] : wanted) {
+        const QString &wantedName = name; // a structured binding no lambda may capture
         const bool has = std::any_of(present->begin(), present->end(), [&](const auto &column) {
-            return column.first.compare(name, Qt::CaseInsensitive) == 0;
+            return column.first.compare(wantedName, Qt::CaseInsensitive) == 0;
         });
         if (has)
             continue;
