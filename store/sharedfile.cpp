@@ -53,11 +53,12 @@ int errorNumberOf(int error, Use use)
         return ErrorNumber::PathNotFound;
     case EACCES:
     case EPERM:
+        return ErrorNumber::PermissionDenied;
     case EROFS:
     case EWOULDBLOCK:
-        return ErrorNumber::PermissionDenied;
+        return use == Use::Read ? ErrorNumber::PathNotFound : ErrorNumber::PermissionDenied;
     case EBUSY:
-    case ETXTBSY: // a file in use: the reader waits as for a lock, a rewrite fails as before
+    case ETXTBSY: // held open by a station: a reader waits as for a lock
         return use == Use::Read ? ErrorNumber::PermissionDenied : ErrorNumber::PathFileAccess;
     default:
         return use == Use::Read ? ErrorNumber::PathNotFound : ErrorNumber::PathFileAccess;
@@ -95,6 +96,26 @@ QByteArray readAll(const QByteArray &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// Spends one pause of a wait for another station; false once the wait is over.
+bool waitAgain(const LockWait &wait, const QElapsedTimer &clock, int attempt, const QString &path)
+{
+    if (clock.elapsed() >= wait.limit.count()) {
+        if (attempt > 1)
+            qCWarning(lcStore).noquote()
+                << "shared file" << QDir::toNativeSeparators(path) << "still locked after"
+                << attempt << "attempts in" << clock.elapsed() << "ms";
+        return false;
+    }
+    if (attempt == 1)
+        qCInfo(lcStore).noquote() << "shared file" << QDir::toNativeSeparators(path)
+                                  << "locked by another station: waiting";
+    if (!wait.pauseFor) {
+        QThread::msleep(wait.pause.count());
+        return true;
+    }
+    return wait.pauseFor(wait.pause);
+}
+
 // Stations hold the lock only for one read or write: it is waited for as `wait` says.
 // False with errno set when it was not taken (EWOULDBLOCK: still held by another).
 bool lockExclusive(int fd, const QString &path, const LockWait &wait)
@@ -106,24 +127,53 @@ bool lockExclusive(int fd, const QString &path, const LockWait &wait)
             return true;
         if (errno != EWOULDBLOCK && errno != EINTR)
             return false;
-        if (clock.elapsed() >= wait.limit.count()) {
-            if (attempt > 1)
-                qCWarning(lcStore).noquote()
-                    << "shared file" << QDir::toNativeSeparators(path) << "still locked after"
-                    << attempt << "attempts in" << clock.elapsed() << "ms";
-            errno = EWOULDBLOCK;
-            return false;
-        }
-        if (attempt == 1)
-            qCInfo(lcStore).noquote() << "shared file" << QDir::toNativeSeparators(path)
-                                      << "locked by another station: waiting";
-        if (!wait.pauseFor) {
-            QThread::msleep(wait.pause.count());
-        } else if (!wait.pauseFor(wait.pause)) {
+        if (!waitAgain(wait, clock, attempt, path)) {
             errno = EWOULDBLOCK;
             return false;
         }
     }
+}
+
+// One attempt of a read: opened, locked, read. 70 when a station holds the file (its lock,
+// or the file kept open so that it cannot be opened), which the caller waits for.
+Result<QByteArray> readOnce(const QString &path)
+{
+    Descriptor file;
+    file.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (file.fd < 0)
+        return Error::make(errorNumberOf(errno, Use::Read));
+    int locked = 0;
+    do
+        locked = ::flock(file.fd, LOCK_EX | LOCK_NB);
+    while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+        const int lockError = errno;
+        if (lockError == EWOULDBLOCK)
+            return Error::make(ErrorNumber::PermissionDenied,
+                               QStringLiteral("Il file %1 è in uso da un'altra postazione.")
+                                   .arg(QDir::toNativeSeparators(path)));
+        // Some network file systems refuse an exclusive lock on a file opened for reading
+        // (NFS wants it open for writing): waiting would skip every ticket, so read it as
+        // it is, as a station without locks would.
+        qCWarning(lcStore).noquote()
+            << "shared file" << QDir::toNativeSeparators(path) << "cannot be locked here ("
+            << qt_error_string(lockError) << "): read without the lock";
+    }
+    QByteArray bytes;
+    char buffer[512];
+    for (;;) {
+        const ssize_t got = ::read(file.fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return Error::make(errorNumberOf(errno, Use::Read));
+        if (got == 0)
+            break;
+        bytes.append(buffer, got);
+        if (bytes.size() > 64 * 1024) // one record; never read a runaway file whole
+            break;
+    }
+    return bytes;
 }
 
 // A new file, complete before it has its name. `madeMeanwhile`: another station made it
@@ -152,38 +202,16 @@ Status createWhole(const QByteArray &path, const QByteArray &contents, bool &mad
 
 Result<QByteArray> read(const QString &path, const LockWait &wait)
 {
-    Descriptor file;
-    file.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (file.fd < 0)
-        return Error::make(errorNumberOf(errno, Use::Read));
-    if (!lockExclusive(file.fd, path, wait)) {
-        const int lockError = errno;
-        if (lockError == EWOULDBLOCK)
-            return Error::make(ErrorNumber::PermissionDenied,
-                               QStringLiteral("Il file %1 è in uso da un'altra postazione.")
-                                   .arg(QDir::toNativeSeparators(path)));
-        // Some network file systems refuse an exclusive lock on a file opened for reading
-        // (NFS wants it open for writing): waiting would skip every ticket, so read it as
-        // it is, as a station without locks would.
-        qCWarning(lcStore).noquote()
-            << "shared file" << QDir::toNativeSeparators(path) << "cannot be locked here ("
-            << qt_error_string(lockError) << "): read without the lock";
+    // Each attempt opens the file again: a station that put a new file in its place while
+    // the old one was locked is read, not the old one.
+    QElapsedTimer clock;
+    clock.start();
+    for (int attempt = 1;; ++attempt) {
+        Result<QByteArray> bytes = readOnce(path);
+        if (bytes || bytes.errorNumber() != ErrorNumber::PermissionDenied ||
+            !waitAgain(wait, clock, attempt, path))
+            return bytes;
     }
-    QByteArray bytes;
-    char buffer[512];
-    for (;;) {
-        const ssize_t got = ::read(file.fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return Error::make(errorNumberOf(errno, Use::Read));
-        if (got == 0)
-            break;
-        bytes.append(buffer, got);
-        if (bytes.size() > 64 * 1024) // one record; never read a runaway file whole
-            break;
-    }
-    return bytes;
 }
 
 Status rewrite(const QString &path, const QByteArray &contents, int lockWaitMs)

@@ -264,6 +264,20 @@ void TestTextRecord::sharedFileWaitsForAStationsLockAndThenGivesUp()
     release.join();
     QVERIFY(written);
     QCOMPARE(test::fileBytes(path), QByteArray("99\r\n"));
+
+    // A station that puts a new file in the place of the one it holds locked: the reader
+    // takes the new file, never the old one's number.
+    const int holder = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    QCOMPARE(::flock(holder, LOCK_EX), 0);
+    SharedFile::LockWait patient;
+    patient.pauseFor = [&](std::chrono::milliseconds) {
+        const QString aside = path + QStringLiteral(".nuovo");
+        return TextRecord::writeInteger(aside, 12) &&
+               ::rename(QFile::encodeName(aside).constData(), QFile::encodeName(path)) == 0;
+    };
+    const auto fresh = SharedFile::read(path, patient);
+    ::close(holder);
+    QCOMPARE(fresh ? *fresh : QByteArray(), QByteArray("12\r\n"));
 }
 
 void TestTextRecord::sharedFileOnAFullDiskKeepsItsContentsAndSaysWhyInItalian()
