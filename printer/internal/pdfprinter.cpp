@@ -2,25 +2,16 @@
 
 #include "printerlog.h"
 #include "textrecord.h"
+#include "ticketpage.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QPageLayout>
-#include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 
 namespace nx7 {
-
-namespace {
-
-Error printerError(const QString &text)
-{
-    return Error::make(ErrorNumber::PrinterError, text);
-}
-
-} // namespace
 
 QString PdfFilePrinter::freeFileName(const QString &path)
 {
@@ -52,10 +43,7 @@ Status PdfFilePrinter::print(const QSizeF &pageSizeMm, int pageCount, const QStr
     {
         QPdfWriter writer(&pdf);
         writer.setResolution(300);
-        writer.setPageLayout(QPageLayout(QPageSize(pageSizeMm, QPageSize::Millimeter,
-                                                   QStringLiteral("Ticket"), QPageSize::ExactMatch),
-                                         QPageLayout::Portrait, QMarginsF(),
-                                         QPageLayout::Millimeter));
+        writer.setPageLayout(ticketPageLayout(pageSizeMm));
         writer.setTitle(QStringLiteral("Ticket"));
         writer.setCreator(QStringLiteral("NX7Totem"));
         QPainter painter;

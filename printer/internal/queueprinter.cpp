@@ -2,9 +2,9 @@
 
 #include "printerlog.h"
 #include "printqueue.h"
+#include "ticketpage.h"
 
 #include <QPageLayout>
-#include <QPageSize>
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -12,11 +12,6 @@
 namespace nx7 {
 
 namespace {
-
-Error printerError(const QString &text)
-{
-    return Error::make(ErrorNumber::PrinterError, text);
-}
 
 bool stopped(QPrinter::PrinterState state)
 {
@@ -57,9 +52,7 @@ Status QueuePrinter::print(const QSizeF &pageSizeMm, int pageCount, const QStrin
             QStringLiteral("La stampante \"%1\" non è stata selezionata").arg(info.printerName()));
     printer.setDocName(jobName);
     printer.setFullPage(true);
-    printer.setPageLayout(QPageLayout(QPageSize(pageSizeMm, QPageSize::Millimeter,
-                                                QStringLiteral("Ticket"), QPageSize::ExactMatch),
-                                      QPageLayout::Portrait, QMarginsF(), QPageLayout::Millimeter));
+    printer.setPageLayout(ticketPageLayout(pageSizeMm));
     QPainter painter;
     if (!painter.begin(&printer))
         return printerError(QStringLiteral("La stampa sulla stampante \"%1\" non è partita")
