@@ -1,5 +1,6 @@
 #include "accessview.h"
 
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
@@ -67,8 +68,9 @@ void setColours(QWidget *widget, QPalette::ColorRole back, const QColor &backCol
 } // namespace
 
 AccessView::AccessView(QWidget *screen, const QList<QPushButton *> &buttons,
-                       const QList<QLabel *> &labels)
-    : m_screen(screen), m_buttons(buttons), m_labels(labels), m_frame(new FocusFrame(screen))
+                       const QList<QLabel *> &labels, QLabel *panel, const QString &panelText)
+    : m_screen(screen), m_buttons(buttons), m_labels(labels), m_panel(panel),
+      m_panelText(panelText), m_frame(new FocusFrame(screen))
 {
 }
 
@@ -148,6 +150,23 @@ void AccessView::enlargeLabel(QLabel *label)
     }
 }
 
+void AccessView::enlargePanel()
+{
+    // Nine tenths of the screen across, its widest text on one line at up to twice the
+    // size, three lines high: the notices have two. The screen centres it by its size.
+    const int width = m_screen->width() * 9 / 10;
+    const int room = width - 2 * m_panel->frameWidth() - 2 * kFrameWidth;
+    QFont font = m_panel->font();
+    const int plain = QFontInfo(font).pixelSize();
+    for (int px = plain * 2; px > plain; px -= 2) {
+        font.setPixelSize(px);
+        if (QFontMetrics(font).horizontalAdvance(m_panelText) <= room)
+            break;
+    }
+    m_panel->setFont(font);
+    m_panel->resize(width, QFontMetrics(font).height() * 3 + 2 * m_panel->frameWidth());
+}
+
 void AccessView::setHighContrast(bool on)
 {
     if (on == m_highContrast)
@@ -183,6 +202,13 @@ void AccessView::setHighContrast(bool on)
     for (QLabel *label : m_labels) {
         if (label->isVisible())
             enlargeLabel(label);
+    }
+    if (m_panel) {
+        m_plain.append({m_panel, m_panel->palette(), m_panel->font(), m_panel->geometry()});
+        // White on black: it stands apart from the yellow buttons it covers.
+        setColours(m_panel, QPalette::Window, screenColour(), QPalette::WindowText,
+                   screenTextColour());
+        enlargePanel();
     }
     m_screen->update();
 }

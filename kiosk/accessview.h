@@ -18,7 +18,9 @@ namespace nx7 {
 class AccessView
 {
 public:
-    AccessView(QWidget *screen, const QList<QPushButton *> &buttons, const QList<QLabel *> &labels);
+    // `panel`: the waiting panel, whose widest text is `panelText`; it may be null.
+    AccessView(QWidget *screen, const QList<QPushButton *> &buttons, const QList<QLabel *> &labels,
+               QLabel *panel = nullptr, const QString &panelText = QString());
     ~AccessView();
 
     void showFocus(int slot); // 1..n; 0 hides the frame
@@ -45,10 +47,13 @@ private:
     void enlargeCaption(QPushButton *button);
     QRect roomFor(const QLabel *label) const;
     void enlargeLabel(QLabel *label);
+    void enlargePanel();
 
     QWidget *m_screen;
     QList<QPushButton *> m_buttons;
     QList<QLabel *> m_labels;
+    QLabel *m_panel;
+    QString m_panelText;
     QWidget *m_frame;
     QList<Look> m_plain; // the look to go back to
     bool m_highContrast = false;

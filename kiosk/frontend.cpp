@@ -479,7 +479,8 @@ void FrontEnd::setSpeech(SpeechEngine &engine, const SpeechSettings &settings)
     for (int n = 1; n <= m_activeServiceCount; ++n)
         buttons.append(m_bottone[n - 1]);
     m_accessView =
-        std::make_unique<AccessView>(this, buttons, QList<QLabel *>{m_titoloTXT, m_label1});
+        std::make_unique<AccessView>(this, buttons, QList<QLabel *>{m_titoloTXT, m_label1},
+                                     m_pannelloAttesaStampa, kWaitingCaption);
     m_speechClock.start();
     // Every key reaches the screen itself: a button holding the keyboard focus would take
     // Enter as a click on that button, whichever service the customer selected.
@@ -508,6 +509,8 @@ void FrontEnd::followSpeech()
     if (!m_accessView)
         return;
     m_accessView->setHighContrast(m_speech->highContrast());
+    if (m_pannelloAttesaStampa->isVisible()) // a notice on screen as the view changes
+        placeWaitingPanel();
     m_accessView->showFocus(m_speech->focus());
     update();
 }
@@ -586,13 +589,23 @@ void FrontEnd::Bottone_Click(int index)
         monitor->poll();
 }
 
+void FrontEnd::placeWaitingPanel()
+{
+    if (m_accessView && m_accessView->highContrast()) { // the larger panel of that view
+        m_pannelloAttesaStampa->move((width() - m_pannelloAttesaStampa->width()) / 2,
+                                     (height() - m_pannelloAttesaStampa->height()) / 2);
+        return;
+    }
+    const float left = (float(Twips::fromPixels(width())) - kPanelWidth) / 2;
+    const float top = (float(Twips::fromPixels(height())) - kPanelCentringHeight) / 2;
+    m_pannelloAttesaStampa->move(Twips::toPixels(left), Twips::toPixels(top));
+}
+
 void FrontEnd::showWaitingPanel()
 {
     m_noticeTimer->stop();
     restoreWaitingCaption();
-    const float left = (float(Twips::fromPixels(width())) - kPanelWidth) / 2;
-    const float top = (float(Twips::fromPixels(height())) - kPanelCentringHeight) / 2;
-    m_pannelloAttesaStampa->move(Twips::toPixels(left), Twips::toPixels(top));
+    placeWaitingPanel();
     m_pannelloAttesaStampa->show();
     m_pannelloAttesaStampa->raise();
     // The issue does not return to the event loop before its database work.

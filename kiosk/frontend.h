@@ -131,6 +131,7 @@ private:
     void placeDateLabel();
     void finishLoad();
     void restoreWaitingCaption();
+    void placeWaitingPanel();
     void createPrinterControls();
     void placePaperNotice();
     // Delivers the input that queued up while the screen was held, to the held screen,

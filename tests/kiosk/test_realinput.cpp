@@ -218,6 +218,8 @@ void TestRealInput::keypadAloneTakesOneTicketOfTheSelectedService()
     // The high-contrast view: every button and the title read at 7:1 or better; the title
     // grows without reaching the date or the buttons.
     const QFont plainTitle = screen.findChild<QLabel *>(QStringLiteral("TitoloTXT"))->font();
+    const QLabel *panel = screen.findChild<QLabel *>(QStringLiteral("PannelloAttesaStampa"));
+    const QFont plainPanel = panel->font();
     keys(QStringLiteral("KP_Divide"));
     QTRY_COMPARE_WITH_TIMEOUT(voice.last(), QStringLiteral("Contrasto elevato attivato"), 5000);
     QTest::qWait(300);
@@ -248,6 +250,10 @@ void TestRealInput::keypadAloneTakesOneTicketOfTheSelectedService()
          {static_cast<const QWidget *>(screen.bottone(1)),
           static_cast<const QWidget *>(screen.findChild<QLabel *>(QStringLiteral("Label1")))})
         QVERIFY(!title->geometry().intersects(other->geometry()));
+    // The waiting panel grows too, its caption still on one line within the screen.
+    QVERIFY(QFontInfo(panel->font()).pixelSize() > QFontInfo(plainPanel).pixelSize());
+    QVERIFY(panel->width() < screen.width());
+    QVERIFY(QFontMetrics(panel->font()).horizontalAdvance(panel->text()) < panel->width());
 }
 
 int main(int argc, char **argv)
