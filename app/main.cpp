@@ -1,5 +1,6 @@
 // nx7totem: the ticket kiosk. No options: it works in the current directory, the station
 // folder, and finds the server through "percorsiT.txt".
+#include "accesslog.h"
 #include "clock.h"
 #include "espeakengine.h"
 #include "frontend.h"
@@ -30,8 +31,11 @@ namespace {
 SpeechSettings stationSpeechSettings(const Stores &stores)
 {
     const auto stored = VoiceSettings::load(stores);
-    if (!stored)
+    if (!stored) {
+        qCWarning(lcAccess).noquote()
+            << "voice settings not read, the defaults speak:" << stored.error().description;
         return {};
+    }
     return {stored->enabled, stored->volumeStep, stored->rate};
 }
 
