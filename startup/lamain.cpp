@@ -9,6 +9,7 @@
 #include "previousinstance.h"
 #include "shell.h"
 #include "startuplog.h"
+#include "stationsettings.h"
 #include "tables.h"
 #include "textrecord.h"
 #include "waitsettings.h"
@@ -296,29 +297,12 @@ void LaMain::loadWaitSettings()
 
 Status LaMain::readWaitSettings()
 {
-    auto db = m_stores.local();
-    if (!db)
-        return db.error();
-    auto settings = RecordSet::openTable(*db, Table::LocalSettings);
-    if (!settings)
-        return settings.error();
-    auto enabled = settings->value(Field::WaitEnabled);
-    if (!enabled)
-        return enabled.error();
-    m_state.waitMessageEnabled = Value::isTrue(*enabled);
+    auto wait = StationSettings::loadWait(m_stores);
+    if (!wait)
+        return wait.error();
+    m_state.waitMessageEnabled = wait->enabled;
     m_attesaSiNo->setChecked(m_state.waitMessageEnabled);
-
-    auto seconds = settings->value(Field::WaitSeconds);
-    if (!seconds)
-        return seconds.error();
-    if (Value::isNull(*seconds)) {
-        m_state.waitSeconds = 0;
-    } else {
-        auto number = Value::toInt32(*seconds);
-        if (!number)
-            return number.error();
-        m_state.waitSeconds = *number;
-    }
+    m_state.waitSeconds = wait->seconds;
     m_messaggioSecondi->setText(QString::number(m_state.waitSeconds));
     qCInfo(lcStartup) << "waiting message" << m_state.waitMessageEnabled << "seconds"
                       << m_state.waitSeconds;

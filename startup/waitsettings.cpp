@@ -1,40 +1,15 @@
 #include "waitsettings.h"
 
-#include "database.h"
-#include "filenames.h"
 #include "startuplog.h"
-#include "stores.h"
-#include "tables.h"
-
-#include <QFileInfo>
+#include "stationsettings.h"
 
 #include <algorithm>
 
 namespace nx7::WaitSettings {
 
-namespace {
-
-const QString &kTable = Table::LocalSettings;
-const QString &kEnabledField = Field::WaitEnabled;
-const QString &kSecondsField = Field::WaitSeconds;
-
-// Yes/No fields hold -1 for true, as the stations' older databases do.
-constexpr int kStoredTrue = -1;
-
-Error saveError(const Error &cause, const QString &what)
-{
-    return Error::make(cause.number, what);
-}
-
-} // namespace
-
 Status UpgradeSettingsTable(const Stores &stores)
 {
-    auto db = stores.local();
-    if (!db)
-        return db.error();
-    return db->addMissingColumns(kTable, {{kEnabledField, QStringLiteral("BOOLEAN")},
-                                          {kSecondsField, QStringLiteral("SMALLINT")}});
+    return StationSettings::upgradeWait(stores);
 }
 
 Result<qint32> parseSeconds(const QString &text)
@@ -57,37 +32,8 @@ Result<qint32> parseSeconds(const QString &text)
 
 Status save(const Stores &stores, const Values &values)
 {
-    auto db = stores.local();
-    if (!db) {
-        if (db.errorNumber() == ErrorNumber::DatabaseFileNotFound ||
-            db.errorNumber() == ErrorNumber::NotValidPath)
-            return saveError(
-                db.error(),
-                QStringLiteral("Database locale \"%1\" non trovato.").arg(FileName::LocalDatabase));
-        return db.error();
-    }
-    auto table = RecordSet::openTable(*db, kTable);
-    if (!table) {
-        if (table.errorNumber() == ErrorNumber::TableNotFound)
-            return saveError(
-                table.error(),
-                QStringLiteral("Tabella \"%1\" non trovata nel database locale.").arg(kTable));
-        return table.error();
-    }
-    if (Status editing = table->edit(); !editing)
-        return saveError(
-            editing.error(),
-            QStringLiteral("La tabella \"%1\" del database locale è vuota.").arg(kTable));
-    for (const auto &[field, value] :
-         {std::pair{kEnabledField, QVariant(values.enabled ? kStoredTrue : 0)},
-          std::pair{kSecondsField, QVariant(values.seconds)}}) {
-        if (Status set = table->setValue(field, value); !set)
-            return saveError(
-                set.error(),
-                QStringLiteral("Campo \"%1\" mancante nella tabella \"%2\".").arg(field, kTable));
-    }
-    if (Status updated = table->update(); !updated)
-        return updated;
+    if (Status saved = StationSettings::saveWait(stores, {values.enabled, values.seconds}); !saved)
+        return saved;
     qCInfo(lcStartup) << "waiting message saved: enabled" << values.enabled << "seconds"
                       << values.seconds;
     return {};

@@ -280,6 +280,35 @@ Status Database::insert(const QString &table, const FieldValues &fields)
                 values);
 }
 
+Result<int> Database::update(const QString &table, const FieldValues &fields,
+                             const FieldValues &where)
+{
+    auto target = shape(table);
+    if (!target)
+        return target.error();
+    QStringList sets;
+    QStringList conditions;
+    QVariantList binds;
+    for (const auto *list : {&fields, &where}) {
+        for (const auto &[name, value] : *list) {
+            const int index = indexOfField(target->fields, name);
+            if (index < 0)
+                return fieldNotFound(name);
+            (list == &fields ? sets : conditions)
+                .append(quoted(target->fields.at(index)) + QStringLiteral(" = ?"));
+            binds.append(bound(value, target->types.at(index)));
+        }
+    }
+    auto query = run(QStringLiteral("UPDATE %1 SET %2 WHERE %3")
+                         .arg(target->from, sets.join(u','),
+                              conditions.isEmpty() ? QStringLiteral("1 = 1")
+                                                   : conditions.join(QStringLiteral(" AND "))),
+                     binds);
+    if (!query)
+        return query.error();
+    return query->numRowsAffected();
+}
+
 Result<int> Database::countMatching(const QString &table, const FieldValues &fields)
 {
     auto target = shape(table);

@@ -71,6 +71,8 @@ public:
                              const QList<std::pair<QString, QString>> &wanted);
     Status deleteAllRows(const QString &table);
     Status insert(const QString &table, const FieldValues &fields);
+    // Sets fields of the rows whose fields hold the `where` values; the rows changed.
+    Result<int> update(const QString &table, const FieldValues &fields, const FieldValues &where);
     // Rows of a table whose fields hold these values, a Null matching a Null; the table
     // and the fields are found without regard to case.
     Result<int> countMatching(const QString &table, const FieldValues &fields);

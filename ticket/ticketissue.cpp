@@ -7,12 +7,11 @@
 #include "shell.h"
 #include "stationstate.h"
 #include "storefailure.h"
-#include "tables.h"
 #include "ticketlog.h"
+#include "ticketstore.h"
 #include "timedwait.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QScopeGuard>
 
 #include <algorithm>
@@ -24,11 +23,6 @@ namespace nx7 {
 namespace {
 
 constexpr qint32 kMaxNumber = std::numeric_limits<qint32>::max();
-// A connection to the server that broke during a ticket is made again within the same touch
-// only while the second attempt's own worst case (a 3 s connect to each of two hosts, a 10 s
-// statement) still ends well inside the service manager's 30 s watchdog.
-constexpr qint64 kReconnectStartsWithinMs = 8000;
-
 Error overflow(const QString &what)
 {
     qCWarning(lcTicket).noquote() << "overflow:" << what;
@@ -205,7 +199,8 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
             QStringLiteral("slot %1 has reached the last number %2").arg(slot).arg(kMaxNumber));
     const QString skipped = QStringLiteral("number %1 skipped").arg(ticket.issuedNumber);
     // The counter in memory never runs ahead of the stored one.
-    if (Status status = advanceLocalCounter(slot, ticket.issuedNumber + 1); !status)
+    if (Status status = TicketStore::advanceCounter(m_stores, slot, ticket.issuedNumber + 1);
+        !status)
         return abandon(status.error(), slot,
                        QStringLiteral("number %1 not used").arg(ticket.issuedNumber),
                        QStringLiteral("local database Numerazione"),
@@ -270,21 +265,6 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
     return Outcome{true, QString()};
 }
 
-Status TicketIssue::advanceLocalCounter(int slot, qint32 nextNumber)
-{
-    auto db = m_stores.local();
-    if (!db)
-        return db.error();
-    auto rows = RecordSet::openTable(*db, Table::Counters);
-    if (!rows)
-        return rows.error();
-    if (Status status = rows->edit(); !status)
-        return status;
-    if (Status status = rows->setValue(Field::counter(slot), nextNumber); !status)
-        return status;
-    return rows->update();
-}
-
 Result<double> TicketIssue::readCallingNumber(int slot)
 {
     const QString path = FilePath::numberingFile(m_state.serverPath, slot);
@@ -307,117 +287,11 @@ Result<double> TicketIssue::readCallingNumber(int slot)
 
 Status TicketIssue::recordOnServer(const TicketContext &ticket, const QVariant &serviceId)
 {
-    // Taken once: a second attempt writes the same row, and the row is how a COMMIT whose
-    // answer was lost is settled.
-    const FieldValues queueRow{
-        {Field::QueueServiceId, serviceId},
-        {Field::QueueService, ticket.issuedServiceName},
-        {Field::QueueTime, m_clock.now().toString(QStringLiteral("hh.mm.ss"))},
-        {Field::QueueCalled, false},
-        {Field::QueueNumber, ticket.issuedNumber},
-    };
-    QElapsedTimer spent;
-    spent.start();
-    const ServerWrite first = writeOnServer(ticket.peopleAhead, serviceId, queueRow);
-    if (first.status || !first.connectionLost)
-        return first.status;
-    const auto tooLate = [&] {
-        if (spent.elapsed() < kReconnectStartsWithinMs)
-            return false;
-        qCWarning(lcTicket) << "connection to the server database lost after" << spent.elapsed()
-                            << "ms: not tried again within this touch";
-        return true;
-    };
-    if (tooLate())
-        return first.status;
-    if (first.commitSent) {
-        auto recorded = queueRowRecorded(queueRow);
-        if (!recorded) {
-            // Unknown whether the server committed: nothing is written twice.
-            qCWarning(lcTicket).noquote()
-                << QStringLiteral("ticket %1: connection lost during COMMIT and the server "
-                                  "not asked again (%2): the queue row may be there")
-                       .arg(ticket.issuedNumber)
-                       .arg(recorded.error().description);
-            return recorded.error();
-        }
-        if (*recorded) {
-            qCInfo(lcTicket) << "ticket" << ticket.issuedNumber
-                             << "was committed before the connection was lost";
-            return {};
-        }
-        if (tooLate())
-            return first.status;
-    }
-    qCWarning(lcTicket) << "connection to the server database lost before ticket"
-                        << ticket.issuedNumber << "was recorded: connecting again";
-    return writeOnServer(ticket.peopleAhead, serviceId, queueRow).status;
-}
-
-TicketIssue::ServerWrite TicketIssue::writeOnServer(qint32 peopleAhead, const QVariant &serviceId,
-                                                    const FieldValues &queueRow)
-{
-    auto db = m_stores.server(m_state.serverPath);
-    if (!db)
-        return {db.error()}; // never connected: the server folder's own failure
-    // A PostgreSQL statement that fails for want of a server is a connection that broke:
-    // the server rolls back what the transaction wrote before COMMIT.
-    const auto lost = [&](const Status &status) {
-        return db->isPostgres() && status.errorNumber() == ErrorNumber::NotValidPath;
-    };
-    // The counter stations never see a waiting count without its queue row, or the reverse.
-    if (Status begun = db->beginTransaction(); !begun)
-        return {begun, lost(begun)};
-    Status written = updateWaitingCount(*db, serviceId, peopleAhead);
-    if (written) // appended without reading the queue, which grows all day long
-        written = db->insert(Table::Queue, queueRow);
-    if (!written) {
-        const bool broke = lost(written);
-        if (!broke)
-            db->rollback();
-        return {written, broke};
-    }
-    const Status committed = db->commit();
-    return {committed, lost(committed), true};
-}
-
-Result<bool> TicketIssue::queueRowRecorded(const FieldValues &queueRow)
-{
-    auto db = m_stores.server(m_state.serverPath);
-    if (!db)
-        return db.error();
-    // The row as this kiosk wrote it, whether or not a station has called it since.
-    FieldValues ticket;
-    for (const auto &field : queueRow) {
-        if (Field::QueueTicket.contains(field.first))
-            ticket.append(field);
-    }
-    auto found = db->countMatching(Table::Queue, ticket);
-    if (!found)
-        return found.error();
-    return *found > 0;
-}
-
-Status TicketIssue::updateWaitingCount(Database &db, const QVariant &serviceId, qint32 peopleAhead)
-{
-    auto services = RecordSet::openTable(db, Table::Services);
-    if (!services)
-        return services.error();
-    auto found = services->findFirst(Field::Id, serviceId);
-    if (!found)
-        return found.error();
-    if (!*found) {
-        // Never another service's row: the count stays as it is, the ticket goes on.
-        qCWarning(lcTicket).noquote()
-            << QStringLiteral("service ID \"%1\" not found in Servizi: waiting count not updated")
-                   .arg(serviceId.toString());
-        return {};
-    }
-    if (Status status = services->edit(); !status)
-        return status;
-    if (Status status = services->setValue(Field::Waiting, peopleAhead + 1); !status)
-        return status;
-    return services->update();
+    const TicketStore::QueuedTicket queued{serviceId, ticket.issuedServiceName,
+                                           m_clock.now().toString(QStringLiteral("hh.mm.ss")),
+                                           ticket.issuedNumber};
+    return TicketStore::recordOnServer(m_stores, m_state.serverPath, queued,
+                                       ticket.peopleAhead + 1);
 }
 
 } // namespace nx7

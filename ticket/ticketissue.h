@@ -105,24 +105,10 @@ private:
     Result<Outcome> abandon(const Error &error, int slot, const QString &numberFate,
                             const QString &step, IssueObserver::Refusal reason);
     Outcome refuse(int slot, IssueObserver::Refusal reason, const QString &notice);
-    Status advanceLocalCounter(int slot, qint32 nextNumber);
     // The calling number of the slot, waiting a bounded time for a locked file.
     Result<double> readCallingNumber(int slot);
-    // How one attempt at the server's writes ended.
-    struct ServerWrite
-    {
-        Status status;
-        bool connectionLost = false; // a PostgreSQL connection broke after it was made
-        bool commitSent = false;     // and the server may have committed before it broke
-    };
-    // "Attesa" and the queue row of one ticket, in one transaction of the server database;
-    // a connection lost on the way is made again once, to whichever server is primary now.
+    // "Attesa" and the queue row of one ticket on the server.
     Status recordOnServer(const TicketContext &ticket, const QVariant &serviceId);
-    ServerWrite writeOnServer(qint32 peopleAhead, const QVariant &serviceId,
-                              const FieldValues &queueRow);
-    // Whether the server holds the queue row now: settles a COMMIT whose answer was lost.
-    Result<bool> queueRowRecorded(const FieldValues &queueRow);
-    Status updateWaitingCount(Database &db, const QVariant &serviceId, qint32 peopleAhead);
     void hold(qint32 seconds);
 
     Stores m_stores;

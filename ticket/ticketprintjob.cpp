@@ -6,6 +6,7 @@
 #include "tables.h"
 #include "ticketlog.h"
 #include "ticketscreen.h"
+#include "ticketstore.h"
 
 #include <QDateTime>
 
@@ -61,38 +62,15 @@ TicketPrintJob::~TicketPrintJob()
 
 Status TicketPrintJob::WritePrintRow(const TicketContext &ticket)
 {
-    auto db = m_stores.local();
-    if (!db)
-        return db.error();
-    auto rows = RecordSet::openTable(*db, PrintTable);
-    if (!rows)
-        return rows.error();
-    if (rows->recordCount() == 0) {
+    auto written = TicketStore::writePrintRow(m_stores, {ticket.issuedServiceName,
+                                                         ticket.screenDateText, ticket.peopleAhead,
+                                                         ticket.issuedTime, ticket.issuedNumber});
+    if (!written)
+        return written.error();
+    if (!*written)
         qCWarning(lcTicket) << "print table" << PrintTable << "has no row: ticket"
                             << ticket.issuedNumber << "not stored for printing";
-        return {};
-    }
-    // The printed row is the one whose "ID" is 1; write that one when it exists so that
-    // the ticket never shows another row's old values.
-    auto found = rows->findFirst(Field::Id, 1);
-    if (!found)
-        return found.error();
-    if (!*found)
-        rows->moveFirst();
-    const FieldValues values{
-        {Field::PrintedService, ticket.issuedServiceName},
-        {Field::PrintedDate, ticket.screenDateText},
-        {Field::PrintedAhead, ticket.peopleAhead},
-        {Field::PrintedTime, ticket.issuedTime},
-        {Field::PrintedNumber, ticket.issuedNumber},
-    };
-    if (Status status = rows->edit(); !status)
-        return status;
-    for (const auto &[column, value] : values) {
-        if (Status status = rows->setValue(column, value); !status)
-            return status;
-    }
-    return rows->update();
+    return {};
 }
 
 Status TicketPrintJob::checkPrintable()
@@ -104,10 +82,7 @@ Status TicketPrintJob::PrintTicket(QWidget *parent)
 {
     m_lastPrinted = false;
     QString projectFile = FileName::TicketLayout;
-    auto db = m_stores.local();
-    if (!db)
-        return db.error();
-    auto rows = RecordSet::openTable(*db, PrintTable, Field::Id, 1);
+    auto rows = TicketStore::printRows(m_stores);
     if (!rows)
         return rows.error();
     if (rows->recordCount() == 0) {
