@@ -8,10 +8,10 @@
 #include "installation.h"
 #include "stationstate.h"
 #include "stores.h"
-#include "tables.h"
 #include "testshell.h"
 #include "ticketfakes.h"
 #include "ticketissue.h"
+#include "ticketstore.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -111,16 +111,15 @@ QString checkQueue(const QString &server, int kiosks, int perKiosk)
     auto db = Stores(QDir::currentPath()).server(server);
     if (!db)
         return db.error().description;
-    auto rows = RecordSet::openTable(*db, Table::Queue);
-    if (!rows)
-        return rows.error().description;
+    auto tickets = TicketStore::queuedTickets(*db);
+    if (!tickets)
+        return tickets.error().description;
     std::map<int, std::vector<int>> numbers;
-    for (; !rows->eof(); rows->moveNext())
-        numbers[rows->value(Field::QueueServiceId)->toInt()].push_back(
-            rows->value(Field::QueueNumber)->toInt());
-    if (rows->recordCount() != kiosks * perKiosk)
+    for (const TicketStore::QueuedTicket &ticket : std::as_const(*tickets))
+        numbers[ticket.serviceId.toInt()].push_back(ticket.number);
+    if (tickets->size() != kiosks * perKiosk)
         return QStringLiteral("%1 queue rows for %2 tickets")
-            .arg(rows->recordCount())
+            .arg(tickets->size())
             .arg(kiosks * perKiosk);
     for (auto &[service, issued] : numbers) {
         std::sort(issued.begin(), issued.end());

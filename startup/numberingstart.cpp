@@ -4,6 +4,7 @@
 #include "filenames.h"
 #include "kioskneeds.h"
 #include "numberingjournal.h"
+#include "numberingstore.h"
 #include "operatorerror.h"
 #include "sharedfile.h"
 #include "startuplog.h"
@@ -109,20 +110,20 @@ Result<NumberingStart::Counters> NumberingStart::readCounters(const QString &tab
                                  : QStringLiteral("Database locale \"%1\" non utilizzabile.");
         return operatorError(db.error(), text.arg(localName));
     }
-    auto rows = RecordSet::openTable(*db, table);
-    if (!rows) {
-        const QString text = rows.errorNumber() == ErrorNumber::TableNotFound
+    auto row = NumberingStore::readCounterRow(*db, table);
+    if (!row) {
+        const QString text = row.errorNumber() == ErrorNumber::TableNotFound
                                  ? QStringLiteral("Manca la tabella locale \"%1\".")
                                  : QStringLiteral("Tabella locale \"%1\" non leggibile.");
-        return operatorError(rows.error(), text.arg(table));
+        return operatorError(row.error(), text.arg(table));
     }
-    if (rows->eof())
+    if (!row->hasRow)
         return Error::make(ErrorNumber::NoCurrentRecord,
                            QStringLiteral("Tabella locale \"%1\" vuota.").arg(table));
     Counters counters{};
     for (int slot = 1; slot <= kSlotCount; ++slot) {
         const QString field = Field::counter(slot);
-        auto value = rows->value(field);
+        const Result<QVariant> &value = row->values.at(slot - 1);
         if (!value)
             return operatorError(
                 value.error(),
@@ -216,17 +217,12 @@ NumberingStart::Outcome NumberingStart::startInitial()
             {QFileInfo(file.path).absoluteFilePath(), file.bytes, (*counters)[slot]});
     }
     if (attended) {
-        auto queue = RecordSet::openTable(*server, Table::Queue);
-        if (!queue)
-            return failed(kInitialTitle, serverTableError(queue.error(), Table::Queue));
-        for (const QString &column : Field::QueueTicket) {
-            if (queue->eof())
-                break;
-            auto value = queue->value(column);
-            if (!value)
-                return failed(kInitialTitle, serverTableError(value.error(), Table::Queue, column));
-            journal.firstQueuedTicket.append(*value);
-        }
+        QString missingField;
+        auto first = NumberingStore::firstQueuedTicket(*server, missingField);
+        if (!first)
+            return failed(kInitialTitle,
+                          serverTableError(first.error(), Table::Queue, missingField));
+        journal.firstQueuedTicket = *first;
     }
     if (Status journalled = journal.write(m_stores); !journalled)
         return failed(
@@ -249,31 +245,23 @@ NumberingStart::Outcome NumberingStart::startInitial()
             return abandon(operatorError(begun.error(),
                                          QStringLiteral("Database del server non disponibile.")));
         inTransaction = true;
-        if (Status emptied = server->deleteAllRows(Table::Queue); !emptied)
+        if (Status emptied = NumberingStore::emptyQueue(*server); !emptied)
             return abandon(serverTableError(emptied.error(), Table::Queue));
         reached(Stage::QueueEmptied);
     }
-    auto services = RecordSet::openTable(*server, Table::Services);
-    if (!services)
-        return abandon(serverTableError(services.error(), Table::Services));
-    if (services->recordCount() < kSlotCount)
-        qCWarning(lcStartup) << "\"Servizi\" holds only" << services->recordCount()
+    NumberingStore::WaitingReset reset;
+    const Status resetDone =
+        NumberingStore::resetWaitingCounts(*server, kSlotCount, attended, reset);
+    m_servicesReset = reset.reset;
+    if (reset.rows >= 0 && reset.rows < kSlotCount)
+        qCWarning(lcStartup) << "\"Servizi\" holds only" << reset.rows
                              << "rows: the rows present are reset, all twenty files written";
-    if (attended) {
-        // Rows are paired with the slots by position (table order), whatever their ID.
-        for (int slot = 1; slot <= kSlotCount && !services->eof(); ++slot) {
-            Status reset = services->edit();
-            if (reset)
-                reset = services->setValue(Field::Waiting, 0);
-            if (reset)
-                reset = services->update();
-            if (!reset)
-                return abandon(serverTableError(reset.error(), Table::Services, Field::Waiting));
-            ++m_servicesReset;
-            services->moveNext();
-        }
+    if (!resetDone)
+        return abandon(reset.rows < 0
+                           ? serverTableError(resetDone.error(), Table::Services)
+                           : serverTableError(resetDone.error(), Table::Services, Field::Waiting));
+    if (attended)
         reached(Stage::WaitingReset);
-    }
 
     QList<FileSnapshot> written;
     for (int slot = 1; slot <= kSlotCount; ++slot) {

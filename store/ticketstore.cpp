@@ -155,6 +155,22 @@ Result<bool> setWaitingCount(Database &server, const QVariant &serviceId, qint32
     return true;
 }
 
+Result<QList<QueuedTicket>> queuedTickets(Database &server)
+{
+    auto rows = RecordSet::openTable(server, Table::Queue);
+    if (!rows)
+        return rows.error();
+    QList<QueuedTicket> tickets;
+    const auto field = [&rows](const QString &name) {
+        auto value = rows->value(name);
+        return value ? *value : QVariant();
+    };
+    for (; !rows->eof(); rows->moveNext())
+        tickets.append({field(Field::QueueServiceId), field(Field::QueueService).toString(),
+                        field(Field::QueueTime).toString(), field(Field::QueueNumber).toInt()});
+    return tickets;
+}
+
 Status recordOnServer(const Stores &stores, const QString &serverPath, const QueuedTicket &ticket,
                       qint32 waiting)
 {

@@ -45,6 +45,9 @@ struct QueuedTicket
     QString time; // "hh.mm.ss"
     qint32 number = 0;
 };
+// The tickets of the queue in table order, the order they were appended.
+Result<QList<QueuedTicket>> queuedTickets(Database &server);
+
 // The waiting count and the queue row of one ticket, in one transaction of the server
 // database, so that the counter stations never see one without the other. A connection lost
 // on the way is made again once within the touch, to whichever server is primary now; a
