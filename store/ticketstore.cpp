@@ -27,7 +27,7 @@ FieldValues queueRowOf(const QueuedTicket &ticket)
 {
     return {
         {Field::QueueServiceId, ticket.serviceId}, {Field::QueueService, ticket.serviceName},
-        {Field::QueueTime, ticket.time},           {Field::QueueCalled, false},
+        {Field::QueueTime, ticket.time},           {Field::QueueCalled, ticket.called},
         {Field::QueueNumber, ticket.number},
     };
 }
@@ -167,7 +167,8 @@ Result<QList<QueuedTicket>> queuedTickets(Database &server)
     };
     for (; !rows->eof(); rows->moveNext())
         tickets.append({field(Field::QueueServiceId), field(Field::QueueService).toString(),
-                        field(Field::QueueTime).toString(), field(Field::QueueNumber).toInt()});
+                        field(Field::QueueTime).toString(), field(Field::QueueNumber).toInt(),
+                        Value::isTrue(field(Field::QueueCalled))});
     return tickets;
 }
 

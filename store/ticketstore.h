@@ -44,6 +44,7 @@ struct QueuedTicket
     QString serviceName;
     QString time; // "hh.mm.ss"
     qint32 number = 0;
+    bool called = false; // set by the counter stations; false when the kiosk appends it
 };
 // The tickets of the queue in table order, the order they were appended.
 Result<QList<QueuedTicket>> queuedTickets(Database &server);

@@ -1,8 +1,12 @@
 #include "database.h"
 #include "filesizelimit.h"
 #include "installation.h"
+#include "numberingstore.h"
 #include "serverbackend.h"
+#include "stationdata.h"
+#include "stationsettings.h"
 #include "tempinstallation.h"
+#include "ticketstore.h"
 #include "voicesettings.h"
 
 #include <QFile>
@@ -25,7 +29,8 @@ public:
                         "valueRules", "namesThatAreSpecialInUrisOpen",
                         "sharedDatabaseUsesTheRollbackJournal", "recordSetsOutliveTheirDatabase",
                         "stationStoresAnAbsoluteServerPath", "unreadableFileIsNotAMissingTable",
-                        "fullDiskIsToldInItalian", "voiceSettingsStayWithTheStation"})
+                        "fullDiskIsToldInItalian", "voiceSettingsStayWithTheStation",
+                        "waitSettingsStayWithTheStation"})
     {
     }
 
@@ -49,6 +54,9 @@ private Q_SLOTS:
     void stationStoresAnAbsoluteServerPath();
     void unreadableFileIsNotAMissingTable();
     void voiceSettingsStayWithTheStation();
+    void waitSettingsStayWithTheStation();
+    void ticketWritesServiceByKeyAndQueueTogether();
+    void numberingStartResetsServicesByPosition();
 };
 
 void TestDatabase::missingFileAndFolderHaveTheirNumbers()
@@ -420,6 +428,82 @@ void TestDatabase::voiceSettingsStayWithTheStation()
     QVERIFY(db->exec(QStringLiteral("UPDATE ConfigurazioneTotem SET VoceVolume = 99, "
                                     "VoceVelocita = NULL")));
     QCOMPARE(*VoiceSettings::load(stores), (VoiceSettings::Values{true, 6, 160}));
+}
+
+void TestDatabase::waitSettingsStayWithTheStation()
+{
+    test::TempInstallation inst;
+    const Stores stores = inst.stores();
+    QVERIFY(StationSettings::saveWait(stores, {true, 12}));
+    // Stored as the stations' older databases hold Yes/No.
+    QCOMPARE(test::scalar(inst.localDatabase(), QStringLiteral("SELECT AttesaSN FROM "
+                                                               "ConfigurazioneTotem"))
+                 .toInt(),
+             -1);
+    QVERIFY(test::run(inst.localDatabase(),
+                      QStringLiteral("UPDATE ConfigurazioneTotem SET AttesaSecondi = NULL")));
+    auto wait = StationSettings::loadWait(stores);
+    QVERIFY(wait && wait->enabled && wait->seconds == 0);
+
+    QVERIFY(test::run(inst.localDatabase(), QStringLiteral("DELETE FROM ConfigurazioneTotem")));
+    QCOMPARE(StationSettings::saveWait(stores, {false, 1}).error().description,
+             QStringLiteral("La tabella \"ConfigurazioneTotem\" del database locale è vuota."));
+}
+
+void TestDatabase::ticketWritesServiceByKeyAndQueueTogether()
+{
+    auto inst = install();
+    const Stores stores = inst->stores();
+    QVERIFY(TicketStore::advanceCounter(stores, 20, 42));
+    QCOMPARE(test::scalar(inst->localDatabase(), QStringLiteral("SELECT P20 FROM Numerazione")),
+             QVariant(42));
+    QVERIFY(*TicketStore::writePrintRow(stores, {QStringLiteral("Servizio 2 "),
+                                                 QStringLiteral("09/12/2026"), 3,
+                                                 QStringLiteral("10.15"), 7}));
+    auto printed = TicketStore::printRows(stores);
+    QVERIFY(printed && printed->recordCount() == 1);
+    QCOMPARE(printed->value(QStringLiteral("NumeroDaStampare"))->toInt(), 7);
+
+    auto server = stores.server(inst->serverPath());
+    QVERIFY(server);
+    QList<int> waiting = test::waitingCounts(*inst);
+    QCOMPARE(*TicketStore::setWaitingCount(*server, 999, 5), false); // no other row touched
+    QCOMPARE(test::waitingCounts(*inst), waiting);
+
+    const TicketStore::QueuedTicket ticket{2, QStringLiteral("Servizio 2 "),
+                                           QStringLiteral("10.15.30"), 7};
+    QVERIFY(TicketStore::recordOnServer(stores, inst->serverPath(), ticket, 4));
+    waiting[1] = 4;
+    QCOMPARE(test::waitingCounts(*inst), waiting);
+    auto queued = TicketStore::queuedTickets(*server);
+    QVERIFY(queued && queued->size() == 1);
+    QCOMPARE(queued->first().serviceId.toInt(), 2);
+    QCOMPARE(queued->first().serviceName, ticket.serviceName);
+    QCOMPARE(queued->first().time, ticket.time);
+    QCOMPARE(queued->first().number, 7);
+    QVERIFY(!queued->first().called);
+}
+
+void TestDatabase::numberingStartResetsServicesByPosition()
+{
+    auto inst = install();
+    QVERIFY(test::fillQueueAndWaiting(*inst));
+    auto local = inst->stores().local();
+    auto counters = NumberingStore::readCounterRow(*local, QStringLiteral("NumerazioneIniziale"));
+    QVERIFY(counters && counters->hasRow && counters->values.size() == 20);
+    auto server = inst->stores().server(inst->serverPath());
+    QString missing;
+    auto first = NumberingStore::firstQueuedTicket(*server, missing);
+    QVERIFY(first && first->size() == 4);
+    QCOMPARE(first->at(1).toString(), QStringLiteral("Anagrafe "));
+
+    NumberingStore::WaitingReset done;
+    QVERIFY(NumberingStore::resetWaitingCounts(*server, 2, true, done));
+    QCOMPARE(done.rows, 20);
+    QCOMPARE(done.reset, 2);
+    QCOMPARE(test::waitingCounts(*inst).mid(0, 3), (QList<int>{0, 0, 4}));
+    QVERIFY(NumberingStore::emptyQueue(*server));
+    QVERIFY(NumberingStore::firstQueuedTicket(*server, missing)->isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)

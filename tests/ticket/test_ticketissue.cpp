@@ -11,6 +11,7 @@
 #include "textrecord.h"
 #include "ticketfakes.h"
 #include "ticketissue.h"
+#include "ticketstore.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -732,11 +733,11 @@ void TestTicketIssue::counterStationThroughOdbc()
     // The kiosk reads back what the station wrote, and goes on numbering.
     QCOMPARE(k.attesa(1), 1);
     auto db = Database::open(k.installation.serverDatabase(), Database::Sharing::Shared);
-    auto rows = RecordSet::openTable(*db, QStringLiteral("Codafromtotem"));
-    QVERIFY(rows);
+    auto queued = TicketStore::queuedTickets(*db);
+    QVERIFY(queued);
     QList<bool> called;
-    for (; !rows->eof(); rows->moveNext())
-        called.append(Value::isTrue(*rows->value(QStringLiteral("SeChiamato"))));
+    for (const TicketStore::QueuedTicket &ticket : std::as_const(*queued))
+        called.append(ticket.called);
     QCOMPARE(called, (QList<bool>{true, false, false}));
     k.setCalling(1, "2\r\n");
     k.issue.IssueTicket(k.screen, 1);
