@@ -1,6 +1,5 @@
 #include "ticketstore.h"
 
-#include "storelog.h"
 #include "stores.h"
 #include "tables.h"
 
@@ -32,7 +31,7 @@ FieldValues queueRowOf(const QueuedTicket &ticket)
     };
 }
 
-ServerWrite writeOnServer(Database &db, const QueuedTicket &ticket, qint32 waiting)
+ServerWrite writeOnServer(Database &db, const QueuedTicket &ticket, qint32 waiting, LogCategory log)
 {
     // A PostgreSQL statement that fails for want of a server is a connection that broke:
     // the server rolls back what the transaction wrote before COMMIT.
@@ -42,7 +41,7 @@ ServerWrite writeOnServer(Database &db, const QueuedTicket &ticket, qint32 waiti
     if (Status begun = db.beginTransaction(); !begun)
         return {begun, lost(begun)};
     Status written;
-    if (auto found = setWaitingCount(db, ticket.serviceId, waiting); !found)
+    if (auto found = setWaitingCount(db, ticket.serviceId, waiting, log); !found)
         written = found.error();
     if (written) // appended without reading the queue, which grows all day long
         written = db.insert(Table::Queue, queueRowOf(ticket));
@@ -57,12 +56,12 @@ ServerWrite writeOnServer(Database &db, const QueuedTicket &ticket, qint32 waiti
 }
 
 ServerWrite writeOnServer(const Stores &stores, const QString &serverPath,
-                          const QueuedTicket &ticket, qint32 waiting)
+                          const QueuedTicket &ticket, qint32 waiting, LogCategory log)
 {
     auto db = stores.server(serverPath);
     if (!db)
         return {db.error()}; // never connected: the server folder's own failure
-    return writeOnServer(*db, ticket, waiting);
+    return writeOnServer(*db, ticket, waiting, log);
 }
 
 // Whether the server holds the queue row now, whether or not a station has called it since.
@@ -139,7 +138,8 @@ Result<RecordSet> printRows(const Stores &stores)
     return RecordSet::openTable(*db, Table::PrintRow, Field::Id, 1);
 }
 
-Result<bool> setWaitingCount(Database &server, const QVariant &serviceId, qint32 waiting)
+Result<bool> setWaitingCount(Database &server, const QVariant &serviceId, qint32 waiting,
+                             LogCategory log)
 {
     auto changed =
         server.update(Table::Services, {{Field::Waiting, waiting}}, {{Field::Id, serviceId}});
@@ -147,7 +147,7 @@ Result<bool> setWaitingCount(Database &server, const QVariant &serviceId, qint32
         return changed.error();
     if (*changed == 0) {
         // Never another service's row: the count stays as it is, the ticket goes on.
-        qCWarning(lcStore).noquote()
+        qCWarning(log).noquote()
             << QStringLiteral("service ID \"%1\" not found in Servizi: waiting count not updated")
                    .arg(serviceId.toString());
         return false;
@@ -173,18 +173,18 @@ Result<QList<QueuedTicket>> queuedTickets(Database &server)
 }
 
 Status recordOnServer(const Stores &stores, const QString &serverPath, const QueuedTicket &ticket,
-                      qint32 waiting)
+                      qint32 waiting, LogCategory log)
 {
     QElapsedTimer spent;
     spent.start();
-    const ServerWrite first = writeOnServer(stores, serverPath, ticket, waiting);
+    const ServerWrite first = writeOnServer(stores, serverPath, ticket, waiting, log);
     if (first.status || !first.connectionLost)
         return first.status;
     const auto tooLate = [&] {
         if (spent.elapsed() < kReconnectStartsWithinMs)
             return false;
-        qCWarning(lcStore) << "connection to the server database lost after" << spent.elapsed()
-                           << "ms: not tried again within this touch";
+        qCWarning(log) << "connection to the server database lost after" << spent.elapsed()
+                       << "ms: not tried again within this touch";
         return true;
     };
     if (tooLate())
@@ -193,7 +193,7 @@ Status recordOnServer(const Stores &stores, const QString &serverPath, const Que
         auto recorded = queueRowRecorded(stores, serverPath, ticket);
         if (!recorded) {
             // Unknown whether the server committed: nothing is written twice.
-            qCWarning(lcStore).noquote()
+            qCWarning(log).noquote()
                 << QStringLiteral("ticket %1: connection lost during COMMIT and the server "
                                   "not asked again (%2): the queue row may be there")
                        .arg(ticket.number)
@@ -201,16 +201,16 @@ Status recordOnServer(const Stores &stores, const QString &serverPath, const Que
             return recorded.error();
         }
         if (*recorded) {
-            qCInfo(lcStore) << "ticket" << ticket.number
-                            << "was committed before the connection was lost";
+            qCInfo(log) << "ticket" << ticket.number
+                        << "was committed before the connection was lost";
             return {};
         }
         if (tooLate())
             return first.status;
     }
-    qCWarning(lcStore) << "connection to the server database lost before ticket" << ticket.number
-                       << "was recorded: connecting again";
-    return writeOnServer(stores, serverPath, ticket, waiting).status;
+    qCWarning(log) << "connection to the server database lost before ticket" << ticket.number
+                   << "was recorded: connecting again";
+    return writeOnServer(stores, serverPath, ticket, waiting, log).status;
 }
 
 } // namespace nx7::TicketStore

@@ -3,6 +3,7 @@
 #include "database.h"
 #include "errors.h"
 
+#include <QLoggingCategory>
 #include <QString>
 #include <QVariant>
 
@@ -13,6 +14,9 @@ class Stores;
 // What one ticket writes: the station's counter and print row, and on the server the waiting
 // count and the queue row that the counter stations read.
 namespace TicketStore {
+
+// The category the server writes of a ticket are logged in: the caller's, whose story they tell.
+using LogCategory = const QLoggingCategory &(*)();
 
 // Column "Pn" of the first row of the local "Numerazione": the next number of the slot.
 Status advanceCounter(const Stores &stores, int slot, qint32 nextNumber);
@@ -34,8 +38,9 @@ Result<bool> writePrintRow(const Stores &stores, const PrintRow &row);
 Result<RecordSet> printRows(const Stores &stores);
 
 // "Attesa" of the service whose "ID" is `serviceId`, changed by its key; false when no
-// service has that ID (nothing is written: never another service's row).
-Result<bool> setWaitingCount(Database &server, const QVariant &serviceId, qint32 waiting);
+// service has that ID (nothing is written: never another service's row; logged in `log`).
+Result<bool> setWaitingCount(Database &server, const QVariant &serviceId, qint32 waiting,
+                             LogCategory log);
 
 // A ticket as the queue "Codafromtotem" holds it.
 struct QueuedTicket
@@ -54,7 +59,7 @@ Result<QList<QueuedTicket>> queuedTickets(Database &server);
 // on the way is made again once within the touch, to whichever server is primary now; a
 // COMMIT whose answer was lost is settled by asking for the queue row, never written twice.
 Status recordOnServer(const Stores &stores, const QString &serverPath, const QueuedTicket &ticket,
-                      qint32 waiting);
+                      qint32 waiting, LogCategory log);
 
 } // namespace TicketStore
 } // namespace nx7

@@ -290,8 +290,8 @@ Status TicketIssue::recordOnServer(const TicketContext &ticket, const QVariant &
     const TicketStore::QueuedTicket queued{serviceId, ticket.issuedServiceName,
                                            m_clock.now().toString(QStringLiteral("hh.mm.ss")),
                                            ticket.issuedNumber};
-    return TicketStore::recordOnServer(m_stores, m_state.serverPath, queued,
-                                       ticket.peopleAhead + 1);
+    return TicketStore::recordOnServer(m_stores, m_state.serverPath, queued, ticket.peopleAhead + 1,
+                                       lcTicket);
 }
 
 } // namespace nx7

@@ -17,6 +17,8 @@
 #include <QTest>
 
 using namespace nx7;
+
+Q_LOGGING_CATEGORY(lcTest, "nx7.test")
 using nx7::test::ServerBackend::install;
 
 class TestDatabase : public test::BackendSuite
@@ -467,12 +469,12 @@ void TestDatabase::ticketWritesServiceByKeyAndQueueTogether()
     auto server = stores.server(inst->serverPath());
     QVERIFY(server);
     QList<int> waiting = test::waitingCounts(*inst);
-    QCOMPARE(*TicketStore::setWaitingCount(*server, 999, 5), false); // no other row touched
+    QCOMPARE(*TicketStore::setWaitingCount(*server, 999, 5, lcTest), false); // no other row touched
     QCOMPARE(test::waitingCounts(*inst), waiting);
 
     const TicketStore::QueuedTicket ticket{2, QStringLiteral("Servizio 2 "),
                                            QStringLiteral("10.15.30"), 7};
-    QVERIFY(TicketStore::recordOnServer(stores, inst->serverPath(), ticket, 4));
+    QVERIFY(TicketStore::recordOnServer(stores, inst->serverPath(), ticket, 4, lcTest));
     waiting[1] = 4;
     QCOMPARE(test::waitingCounts(*inst), waiting);
     auto queued = TicketStore::queuedTickets(*server);
