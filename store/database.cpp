@@ -56,6 +56,11 @@ bool Database::isPostgres() const
     return m_connection && m_connection->backend->isPostgres();
 }
 
+bool Database::lostConnection(const Status &failed) const
+{
+    return m_connection && !failed && m_connection->backend->lostConnection(failed.errorNumber());
+}
+
 Error Database::failure(const QSqlError &error, const QString &what)
 {
     return m_connection->backend->failure(error, what);

@@ -51,6 +51,9 @@ public:
 
     QString path() const;
     bool isPostgres() const;
+    // Whether a failed statement lost a server connection after it was made, so that what
+    // its transaction wrote is gone and may be written again on a new connection.
+    bool lostConnection(const Status &failed) const;
     QString connectionName() const;
 
     // Runs a statement with bound values; never build SQL by pasting values.

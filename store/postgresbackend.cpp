@@ -18,6 +18,11 @@ public:
     {
         return m_lease->failure(error, what);
     }
+    // A connection that broke is told as a server folder that is gone (Lease::failure).
+    bool lostConnection(int errorNumber) const override
+    {
+        return errorNumber == ErrorNumber::NotValidPath;
+    }
     QString beginStatement() const override { return QStringLiteral("BEGIN"); }
     // A PostgreSQL transaction ends with its COMMIT even when that fails.
     void setInTransaction(bool open) override { m_lease->setInTransaction(open); }

@@ -33,11 +33,7 @@ FieldValues queueRowOf(const QueuedTicket &ticket)
 
 ServerWrite writeOnServer(Database &db, const QueuedTicket &ticket, qint32 waiting, LogCategory log)
 {
-    // A PostgreSQL statement that fails for want of a server is a connection that broke:
-    // the server rolls back what the transaction wrote before COMMIT.
-    const auto lost = [&](const Status &status) {
-        return db.isPostgres() && status.errorNumber() == ErrorNumber::NotValidPath;
-    };
+    const auto lost = [&db](const Status &status) { return db.lostConnection(status); };
     if (Status begun = db.beginTransaction(); !begun)
         return {begun, lost(begun)};
     Status written;

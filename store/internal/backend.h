@@ -38,6 +38,9 @@ public:
     virtual bool isPostgres() const = 0;
     // The error a failed statement stands for, in the numbers the handlers select on.
     virtual Error failure(const QSqlError &error, const QString &what) = 0;
+    // Whether a statement that failed with this number lost its connection after it was
+    // made, the server rolling back what the open transaction wrote. Never for a file.
+    virtual bool lostConnection(int /*errorNumber*/) const { return false; }
 
     // The statement that opens a transaction, and what the engine must know of it.
     virtual QString beginStatement() const = 0;
