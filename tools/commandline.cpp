@@ -37,15 +37,15 @@ std::variant<Invocation, UsageError> parseArguments(const Command &command,
         QString name = word.mid(2);
         QString value;
         const qsizetype equals = name.indexOf(u'=');
-        const bool inline_ = equals >= 0;
-        if (inline_) {
+        const bool valueInWord = equals >= 0;
+        if (valueInWord) {
             value = name.mid(equals + 1);
             name.truncate(equals);
         }
-        if (command.flagNames.contains(name) && !inline_) {
+        if (command.flagNames.contains(name) && !valueInWord) {
             invocation.options.insert(name, QString());
         } else if (command.valueNames.contains(name)) {
-            if (!inline_) {
+            if (!valueInWord) {
                 if (i + 1 >= words.size())
                     return UsageError{QStringLiteral("manca il valore di --%1.").arg(name)};
                 value = words.at(++i);

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QRegularExpression>
 #include <QTextStream>
 
@@ -149,7 +150,6 @@ int station(const Invocation &call)
 // The voice options given over the station's current settings.
 Result<VoiceSettings::Values> voiceOptions(const Invocation &call, VoiceSettings::Values values)
 {
-    using VS = VoiceSettings::Values;
     auto volume = call.number(QStringLiteral("volume"), VoiceSettings::kMinVolume,
                               VoiceSettings::kMaxVolume, values.volumeStep);
     auto rate = call.number(QStringLiteral("velocita"), VoiceSettings::kMinRate,
@@ -159,14 +159,13 @@ Result<VoiceSettings::Values> voiceOptions(const Invocation &call, VoiceSettings
     values.volumeStep = *volume;
     values.rate = *rate;
     if (call.has(QStringLiteral("voce"))) {
-        const QString answer = call.value(QStringLiteral("voce")).toLower();
-        if (answer != QStringLiteral("si") && answer != QStringLiteral("no"))
-            return Error::make(ErrorNumber::Overflow,
-                               QStringLiteral("--voce \"%1\" non valido: si o no.")
-                                   .arg(call.value(QStringLiteral("voce"))));
-        values.enabled = answer == QStringLiteral("si");
+        const SiteConfig::Setting voice{QStringLiteral("--voce"), {}, SiteConfig::Kind::YesNo, {}};
+        auto answer = SiteConfig::parse(voice, call.value(QStringLiteral("voce")));
+        if (!answer)
+            return answer.error();
+        values.enabled = answer->toInt() != 0;
     }
-    return VS(values);
+    return values;
 }
 
 int setVoice(const Invocation &call)
@@ -261,8 +260,27 @@ int settingsCommand(Result<Database> db, const QList<SiteConfig::Setting> &setti
     return 0;
 }
 
+// A background the kiosk could not load shows "Immagine di sfondo non trovata !" on its
+// screen: said now, though the picture may be there for the kiosks and not for this machine.
+void warnAboutBackground(const QStringList &words)
+{
+    for (const QString &word : words) {
+        if (!word.startsWith(QStringLiteral("sfondo=")) || word.size() == 7)
+            continue;
+        const QString path = word.mid(7);
+        if (QDir::isRelativePath(path))
+            out() << "Attenzione: " << path
+                  << " è un percorso relativo: ogni totem lo cerca nella propria cartella.\n";
+        else if (QImageReader(path).size().isEmpty())
+            out() << "Attenzione: " << path
+                  << " non è un'immagine leggibile da qui: il totem che non la trova mostra "
+                     "\"Immagine di sfondo non trovata !\".\n";
+    }
+}
+
 int screen(const Invocation &call)
 {
+    warnAboutBackground(call.arguments.mid(1));
     return settingsCommand(serverDatabase(call.arguments.at(0)), SiteConfig::screenSettings(),
                            call.arguments.mid(1), SiteConfig::readScreen, SiteConfig::writeScreen,
                            "dal prossimo caricamento dello schermo del totem");
