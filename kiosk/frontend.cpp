@@ -111,6 +111,8 @@ FrontEnd::FrontEnd(const Stores &stores, StationState &state, Shell &shell, Cloc
 {
     setObjectName(QStringLiteral("FrontEnd"));
     setWindowTitle(QStringLiteral("Prendi il tuo Numero qui"));
+    // A touch screen shows no pointer; the start-up window keeps it for the operator's mouse.
+    setCursor(Qt::BlankCursor);
     setAutoFillBackground(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, screenColour());

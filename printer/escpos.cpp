@@ -1,9 +1,11 @@
 #include "escpos.h"
 
+#include <QList>
 #include <QStringList>
 #include <QUrl>
 
 #include <cmath>
+#include <cstring>
 
 namespace nx7::EscPos {
 
@@ -143,6 +145,58 @@ QByteArray raster(const QImage &image)
         withoutRealTimeCommands(bytes, bytes.size() - qsizetype(rows) * widthBytes);
     }
     return bytes;
+}
+
+namespace {
+
+struct Band
+{
+    int widthBytes = 0;
+    int rows = 0;
+    QByteArray dots;
+};
+
+// The bands of GS v 0 in `bytes`, in order.
+QList<Band> rasterBands(const QByteArray &bytes)
+{
+    QList<Band> bands;
+    const auto word = [&](qsizetype at) { return quint8(bytes[at]) | quint8(bytes[at + 1]) << 8; };
+    for (qsizetype i = 0; i + 8 <= bytes.size(); ++i) {
+        if (bytes[i] != GS || bytes[i + 1] != 'v' || bytes[i + 2] != '0')
+            continue;
+        Band band{word(i + 4), word(i + 6), {}};
+        const qsizetype size = qsizetype(band.widthBytes) * band.rows;
+        if (i + 8 + size > bytes.size())
+            break;
+        band.dots = bytes.mid(i + 8, size);
+        bands.append(band);
+        i += 8 + size - 1;
+    }
+    return bands;
+}
+
+} // namespace
+
+QImage rasterImage(const QByteArray &bytes)
+{
+    const QList<Band> bands = rasterBands(bytes);
+    int width = 0;
+    int height = 0;
+    for (const Band &band : bands) {
+        width = std::max(width, band.widthBytes * 8);
+        height += band.rows;
+    }
+    QImage image(width, height, QImage::Format_Mono);
+    image.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)}); // 1 is a printed dot
+    image.fill(0);
+    int top = 0;
+    for (const Band &band : bands) {
+        for (int row = 0; row < band.rows; ++row)
+            std::memcpy(image.scanLine(top + row), band.dots.constData() + row * band.widthBytes,
+                        size_t(band.widthBytes));
+        top += band.rows;
+    }
+    return image;
 }
 
 QByteArray feedAndCut(Cut cut)

@@ -42,6 +42,10 @@ QByteArray initialize();
 // grey is a printed dot. The image must be as wide as the printable width or narrower.
 // A lone dot is left out where its byte would start a real-time command (DLE EOT, ENQ, DC4).
 QByteArray raster(const QImage &image);
+// The dots of every GS v 0 band in `bytes`, one band under the other, as a one-bit image
+// (black where a dot is printed): what a receipt printer makes of them. Other commands are
+// skipped; a band cut short ends the image.
+QImage rasterImage(const QByteArray &bytes);
 // The feed to the cutter and the cut (or only the feed with Cut::None).
 QByteArray feedAndCut(Cut cut);
 // DLE EOT n, n = 1 (printer), 2 (off-line cause), 3 (error cause), 4 (paper sensor).

@@ -123,6 +123,20 @@ Status EscPosPrinter::ready()
                        QStringLiteral("%1 (%2)").arg(now.text(), now.detail));
 }
 
+QByteArray EscPosPrinter::ticketBytes(const EscPos::Settings &settings, const QSizeF &pageSizeMm,
+                                      int pageCount, const PagePainter &paintPage)
+{
+    QByteArray bytes;
+    for (int page = 0; page < pageCount; ++page) {
+        QImage image = EscPos::blankPage(pageSizeMm, settings.dots);
+        QPainter painter(&image);
+        paintPage(painter, page);
+        painter.end();
+        bytes += EscPos::initialize() + EscPos::raster(image) + EscPos::feedAndCut(settings.cut);
+    }
+    return bytes;
+}
+
 Status EscPosPrinter::print(const QSizeF &pageSizeMm, int pageCount, const QString &,
                             const PagePainter &paintPage)
 {
@@ -130,14 +144,7 @@ Status EscPosPrinter::print(const QSizeF &pageSizeMm, int pageCount, const QStri
     m_afterCut = PrinterState{};
     QElapsedTimer rendering;
     rendering.start();
-    QByteArray bytes;
-    for (int page = 0; page < pageCount; ++page) {
-        QImage image = EscPos::blankPage(pageSizeMm, m_settings.dots);
-        QPainter painter(&image);
-        paintPage(painter, page);
-        painter.end();
-        bytes += EscPos::initialize() + EscPos::raster(image) + EscPos::feedAndCut(m_settings.cut);
-    }
+    const QByteArray bytes = ticketBytes(m_settings, pageSizeMm, pageCount, paintPage);
     m_lastRenderMs = double(rendering.nsecsElapsed()) / 1e6;
     if (Status sent = send(bytes); !sent)
         return sent;

@@ -50,6 +50,11 @@ public:
     Status print(const QSizeF &pageSizeMm, int pageCount, const QString &jobName,
                  const PagePainter &paintPage) override;
 
+    // Every byte of a ticket as print() sends it: each page rendered at the printer's
+    // width, as raster, after ESC @ and before the feed and the cut.
+    static QByteArray ticketBytes(const EscPos::Settings &settings, const QSizeF &pageSizeMm,
+                                  int pageCount, const PagePainter &paintPage);
+
     const EscPos::Settings &settings() const { return m_settings; }
     // The state the printer reported after the last ticket's cut.
     const PrinterState &stateAfterLastTicket() const { return m_afterCut; }

@@ -31,10 +31,33 @@ case "${LC_ALL:-${LC_TIME:-${LANG:-}}}" in
   it_*) ;;
   *) unset LC_ALL; export LC_TIME=it_IT.UTF-8 LANG=it_IT.UTF-8 ;;
 esac
+# Without a display the kiosk gets an X server of its own, its screen kept in a file so
+# that it can be looked at (see README, "Try it"); the server ends with the kiosk.
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "Nessun display: avvio sotto Xvfb (:99)." >&2
-  Xvfb :99 -screen 0 1280x1024x24 >/dev/null 2>&1 &
-  export DISPLAY=:99
+  # The first free display from :99 down, unless one is asked for: the kiosk must never
+  # land on another program's X server.
+  display="${NX7_DEMO_DISPLAY:-}"
+  if [ -z "$display" ]; then
+    for n in $(seq 99 -1 70); do
+      [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { display=$n; break; }
+    done
+  fi
+  mkdir -p "$demo/screen"
+  echo "Nessun display: avvio sotto Xvfb (:$display), schermo in $demo/screen/Xvfb_screen0." >&2
+  Xvfb ":$display" -screen 0 1280x1024x24 -fbdir "$demo/screen" >/dev/null 2>&1 &
+  xvfb=$!
+  trap 'kill "$xvfb" 2>/dev/null || true' EXIT
   sleep 1
+  kill -0 "$xvfb" 2>/dev/null || { echo "Xvfb non è partito su :$display (display occupato?)." >&2; exit 1; }
+  export DISPLAY=":$display"
 fi
-exec "$root/build/app/nx7totem"
+# The keypad's voice into a WAV file instead of the speakers (a machine without sound):
+# NX7_DEMO_VOICE_WAV=/tmp/voce.wav. ALSA reads the user's .asoundrc from $HOME.
+if [ -n "${NX7_DEMO_VOICE_WAV:-}" ]; then
+  mkdir -p "$demo/home"
+  cat > "$demo/home/.asoundrc" <<ALSA
+pcm.!default { type file; slave.pcm "null"; file "$NX7_DEMO_VOICE_WAV"; format "wav" }
+ALSA
+  export HOME="$demo/home"
+fi
+"$root/build/app/nx7totem"

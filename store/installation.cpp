@@ -98,11 +98,35 @@ Status createStation(const QString &folder, const QString &serverPath)
             createDatabase(dir.filePath(FileName::LocalDatabase), QStringLiteral("local"));
         !status)
         return status;
+    return pointStation(folder, serverPath);
+}
+
+Status pointStation(const QString &folder, const QString &serverPath)
+{
     // The kiosk reads the path from its own folder: a relative one would point elsewhere.
     const QString stored = QDir::isRelativePath(serverPath)
                                ? QDir::current().absoluteFilePath(serverPath)
                                : serverPath;
-    return TextRecord::writeText(dir.filePath(FileName::ServerPathFile), QDir::cleanPath(stored));
+    return TextRecord::writeText(QDir(folder).filePath(FileName::ServerPathFile),
+                                 QDir::cleanPath(stored));
+}
+
+Status checkServerFolder(const QString &folder)
+{
+    const auto missing = [&](const QString &what) -> Status {
+        return Error::make(ErrorNumber::PathNotFound,
+                           QStringLiteral("%1 non è una cartella server: %2.")
+                               .arg(QDir::toNativeSeparators(folder), what));
+    };
+    if (!QFileInfo(folder).isDir())
+        return missing(QStringLiteral("la cartella non esiste"));
+    if (!QFileInfo::exists(FilePath::server(folder, FileName::ReachabilityMarker)))
+        return missing(QStringLiteral("manca %1").arg(FileName::ReachabilityMarker));
+    if (!QFileInfo::exists(FilePath::server(folder, FileName::ServerDatabase)) &&
+        !QFileInfo::exists(FilePath::server(folder, FileName::ServerConnection)))
+        return missing(QStringLiteral("manca il database (%1 o %2)")
+                           .arg(FileName::ServerDatabase, FileName::ServerConnection));
+    return {};
 }
 
 namespace {

@@ -25,6 +25,15 @@ QStringList schemaStatements(const QString &name);
 // (a relative server folder is stored absolute, as seen from the current directory).
 Status createStation(const QString &folder, const QString &serverPath);
 
+// Points an existing station at another server folder: only "percorsiT.txt" is rewritten
+// (stored absolute as above), the station's counters stay as they are.
+Status pointStation(const QString &folder, const QString &serverPath);
+
+// Whether a station's "percorsiT.txt" could name `folder`: it holds "FraseTTS.txt" and the
+// server database ("NX7PRO.mdb", or "NX7PRO.pg" naming a PostgreSQL one). The error
+// (76, path not found) names the folder and what it lacks.
+Status checkServerFolder(const QString &folder);
+
 // A server folder: "NX7PRO.mdb" with twenty services, "FraseTTS.txt" and "NrAll" with
 // the twenty numbering files.
 Status createServer(const QString &folder, const ServerOptions &options = {});

@@ -37,6 +37,7 @@ struct Attempt
     ConnStatusType stoppedIn = CONNECTION_BAD; // the step during which the attempt ended
     QString sqlState;                          // of the server's refusal, if it refused
     QString serverRoutine;                     // the server function that refused
+    bool needsPassword = false;                // asked for a password and none was given
     QString message;                           // for the log only
 };
 
@@ -127,6 +128,7 @@ Attempt attemptConnection(const Settings &all)
         step = PQconnectPoll(conn.get());
     }
     attempt.connected = step == PGRES_POLLING_OK;
+    attempt.needsPassword = !attempt.connected && PQconnectionNeedsPassword(conn.get()) != 0;
     attempt.message = QString::fromUtf8(PQerrorMessage(conn.get()));
     readServerFields(attempt);
     return attempt;
@@ -167,12 +169,27 @@ Error connectionRefused(const Attempt &attempt, const Settings &settings, const 
                                                       "utente e password in %2 o nel file "
                                                       ".pgpass.")
                                            .arg(where, file));
+    const QString user = valueOf(settings, QStringLiteral("user"));
+    // Refused by libpq itself, before any SQLSTATE: the server asked for a password.
+    if (attempt.needsPassword)
+        return refused(QStringLiteral("Il server %1 chiede la password dell'utente \"%2\" e "
+                                      "nessuna è stata data: scriverla nel file .pgpass "
+                                      "dell'utente che avvia il programma.")
+                           .arg(where, user));
     // The server answered and refused, with its SQLSTATE.
     if (state == QStringLiteral("28000") && attempt.serverRoutine == "ClientAuthentication")
         return refused(QStringLiteral("Il server %1 non ammette questa postazione con questo "
                                       "utente: controllare pg_hba.conf sul server e sslmode in "
                                       "%2.")
                            .arg(where, file));
+    if (state == QStringLiteral("28P01"))
+        return refused(QStringLiteral("Accesso negato al database %1: password errata per "
+                                      "l'utente \"%2\" (controllare %3 o il file .pgpass).")
+                           .arg(where, user, file));
+    if (state == QStringLiteral("28000") && attempt.serverRoutine == "InitializeSessionUserId")
+        return refused(QStringLiteral("Accesso negato al database %1: l'utente \"%2\" non "
+                                      "esiste sul server (controllare user in %3).")
+                           .arg(where, user, file));
     if (state.startsWith(QStringLiteral("28")))
         return accessDenied;
     if (state == QStringLiteral("3D000"))
@@ -296,13 +313,22 @@ Error Lease::failure(const QSqlError &error, const QString &what)
         m_session->broken = true;
         m_session->inTransaction = false;
         return Error::make(ErrorNumber::NotValidPath,
-                           QStringLiteral("Connessione al server del database interrotta: il "
-                                          "server non è raggiungibile."));
+                           state == QStringLiteral("25006")
+                               ? QStringLiteral("Il database del server accetta solo letture "
+                                                "(un server di riserva, o in sola lettura): "
+                                                "niente è stato scritto.")
+                               : QStringLiteral("Connessione al server del database interrotta: "
+                                                "il server non è raggiungibile."));
     }
     // Busy rather than broken, with the numbers the SQLite file gives for the same failures,
     // so that a ticket is abandoned and the kiosk goes on instead of ending.
-    if (state == QStringLiteral("55P03") || state == QStringLiteral("57014") ||
-        state == QStringLiteral("40P01") || state == QStringLiteral("40001"))
+    if (state == QStringLiteral("57014"))
+        return Error::make(ErrorNumber::DatabaseLocked,
+                           QStringLiteral("Il server del database non ha completato l'operazione "
+                                          "nel tempo concesso (statement_timeout): server "
+                                          "sovraccarico o bloccato."));
+    if (state == QStringLiteral("55P03") || state == QStringLiteral("40P01") ||
+        state == QStringLiteral("40001"))
         return Error::make(ErrorNumber::DatabaseLocked,
                            QStringLiteral("Impossibile aggiornare: il database è bloccato da "
                                           "un'altra postazione."));

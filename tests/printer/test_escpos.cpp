@@ -10,6 +10,7 @@
 #include "systemprinters.h"
 #include "ticketfakes.h"
 #include "ticketissue.h"
+#include "ticketpreview.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -144,6 +145,12 @@ void TestEscPos::printedTicketIsTheLayout()
     QVERIFY(std::count(expected.constBits(), expected.constBits() + expected.sizeInBytes(), 0) >
             2000);
     QCOMPARE(printed, expected);
+    // The preview of the same ticket is what the printer received, dot for dot.
+    const auto preview = TicketPreview::render(FileName::TicketLayout,
+                                               kiosk.issue.reportEngine().lastRunLabels().first());
+    QVERIFY(preview);
+    QCOMPARE(preview->image.convertToFormat(QImage::Format_Grayscale8), printed);
+    QVERIFY(preview->output.contains(QStringLiteral("%1 punti").arg(dots)));
     QCOMPARE(fake.cuts(), (QStringList{cut, cut}));
     QCOMPARE(fake.unknownBytes(), 0);
 }

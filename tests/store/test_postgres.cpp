@@ -25,6 +25,8 @@ private Q_SLOTS:
     void connectionFailuresHaveTheirNumbers();
     void reasonsIgnoreTheNamesInLibpqsMessage_data();
     void reasonsIgnoreTheNamesInLibpqsMessage();
+    void statementFaultsAreNamed_data();
+    void statementFaultsAreNamed();
     void connectionFileIsFoundWhateverItsCase();
     void databaseMadeByAnotherToolWithLowerCaseNamesAndNumberYesNo();
     void rowChangedByAStationMeanwhileIsNotOverwritten();
@@ -43,10 +45,34 @@ private:
     }
 };
 
+namespace {
+
+// The role "nx7segreto" (password "segreta") must give its password over TCP: a first
+// line of its own in the server's pg_hba.conf, written and read by the server itself.
+bool requirePassword(PostgresServer &pg)
+{
+    const QString hba = QString::fromUtf8(pg.psql("postgres", "SHOW hba_file")).trimmed();
+    QStringList lines{QStringLiteral("host all nx7segreto all scram-sha-256")};
+    lines +=
+        QString::fromUtf8(pg.psql("postgres", QStringLiteral("SELECT pg_read_file('%1')").arg(hba)))
+            .replace(u'\t', u' ')
+            .split(u'\n');
+    for (QString &line : lines)
+        line = u'\'' + line.replace(u'\'', QStringLiteral("''")) + u'\'';
+    pg.psql("postgres", QStringLiteral("CREATE ROLE nx7segreto LOGIN PASSWORD 'segreta'"));
+    pg.psql("postgres", QStringLiteral("COPY (SELECT l FROM unnest(ARRAY[%1]) WITH ORDINALITY AS "
+                                       "t(l, n) ORDER BY n) TO '%2'")
+                            .arg(lines.join(u','), hba));
+    return pg.psql("postgres", QStringLiteral("SELECT pg_reload_conf()")).trimmed() == "t";
+}
+
+} // namespace
+
 void TestPostgres::initTestCase()
 {
     QString error;
     QVERIFY2(test::ServerBackend::start(&error), qPrintable(error));
+    QVERIFY2(requirePassword(pg()), qPrintable(pg().error()));
 }
 
 void TestPostgres::cleanupTestCase()
@@ -104,7 +130,12 @@ void TestPostgres::reasonsIgnoreTheNamesInLibpqsMessage_data()
     QTest::newRow("database named like a refusal")
         << "dbname='no pg_hba.conf entry invalid'" << refused << "non esiste sul server";
     QTest::newRow("role named like a certificate failure")
-        << "user='certificate verify failed invalid'" << refused << "Accesso negato";
+        << "user='certificate verify failed invalid'" << refused << "non esiste sul server";
+    const QString needsPassword = u'*' + pg().connectionString(QStringLiteral("postgres"), true) +
+                                  QStringLiteral(" user=nx7segreto");
+    QTest::newRow("password not given") << needsPassword << refused << "chiede la password";
+    QTest::newRow("wrong password")
+        << needsPassword + QStringLiteral(" password=sbagliata") << refused << "password errata";
     QTest::newRow("option the server does not know")
         << "options='-c nessuna=1'" << refused << "parametro non riconosciuto";
     QTest::newRow("value libpq refuses")
@@ -124,6 +155,34 @@ void TestPostgres::reasonsIgnoreTheNamesInLibpqsMessage()
     QVERIFY(!opened);
     QCOMPARE(opened.errorNumber(), number);
     QVERIFY2(opened.error().description.contains(reason), qPrintable(opened.error().description));
+}
+
+void TestPostgres::statementFaultsAreNamed_data()
+{
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("statement timed out")
+        << "statement_timeout=200"
+        << "SELECT pg_sleep(2)" << ErrorNumber::DatabaseLocked << "nel tempo concesso";
+    QTest::newRow("read-only database")
+        << "default_transaction_read_only=on"
+        << "CREATE TABLE t (x integer)" << ErrorNumber::NotValidPath << "accetta solo letture";
+}
+
+void TestPostgres::statementFaultsAreNamed()
+{
+    QFETCH(QString, setting);
+    QFETCH(QString, statement);
+    QFETCH(int, number);
+    QFETCH(QString, reason);
+    auto db =
+        Database::openPostgres(newDatabase() + QStringLiteral(" options='-c %1'").arg(setting));
+    QVERIFY2(db, qPrintable(db.error().description));
+    const Status done = db->exec(statement);
+    QCOMPARE(done.errorNumber(), number);
+    QVERIFY2(done.error().description.contains(reason), qPrintable(done.error().description));
 }
 
 void TestPostgres::connectionFileIsFoundWhateverItsCase()
