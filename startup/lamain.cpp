@@ -317,7 +317,7 @@ Status LaMain::readWaitSettings()
         auto number = Value::toInt32(*seconds);
         if (!number)
             return number.error();
-        m_state.waitSeconds = *number;
+        m_state.waitSeconds = WaitSettings::clampedSeconds(*number);
     }
     m_messaggioSecondi->setText(QString::number(m_state.waitSeconds));
     qCInfo(lcStartup) << "waiting message" << m_state.waitMessageEnabled << "seconds"

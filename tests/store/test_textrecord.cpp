@@ -1,5 +1,6 @@
 #include "filenames.h"
 #include "filesizelimit.h"
+#include "logtext.h"
 #include "numberingfile.h"
 #include "sharedfile.h"
 #include "tempinstallation.h"
@@ -34,6 +35,8 @@ private Q_SLOTS:
     void numberingFileRead();
     void sharedFileRewrittenInPlaceKeepsOwnerGroupAndMode();
     void sharedFileWaitsForAStationsLockAndThenGivesUp();
+    void sharedFileThatIsNoRegularFileIsNeverWaitedFor();
+    void logTextEscapesControlCharacters();
     void sharedFileOnAFullDiskKeepsItsContentsAndSaysWhyInItalian();
     void serverPathFileRewrittenInPlaceInAReadOnlyFolder();
     void namesMatchWithoutRegardToCase();
@@ -278,6 +281,28 @@ void TestTextRecord::sharedFileWaitsForAStationsLockAndThenGivesUp()
     const auto fresh = SharedFile::read(path, patient);
     ::close(holder);
     QCOMPARE(fresh ? *fresh : QByteArray(), QByteArray("12\r\n"));
+}
+
+void TestTextRecord::sharedFileThatIsNoRegularFileIsNeverWaitedFor()
+{
+    // A FIFO that nobody writes blocks a plain open() for ever, as a hung share does.
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("NrAllS1.txt"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0666), 0);
+    SharedFile::LockWait patient;
+    patient.limit = std::chrono::milliseconds(5000);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(NumberingFile::readCallingNumber(fifo, patient).errorNumber(),
+             ErrorNumber::PathFileAccess);
+    QVERIFY(!SharedFile::rewrite(fifo, "5\r\n", 5000));
+    QVERIFY(timer.elapsed() < 1000);
+}
+
+void TestTextRecord::logTextEscapesControlCharacters()
+{
+    QCOMPARE(LogText::escaped(QStringLiteral("A\r\nticket 9 issued\x1b[2J\t")),
+             QStringLiteral("A\\r\\nticket 9 issued\\x1b[2J\\t"));
 }
 
 void TestTextRecord::sharedFileOnAFullDiskKeepsItsContentsAndSaysWhyInItalian()
