@@ -1,5 +1,6 @@
 #include "backgroundpicture.h"
 #include "database.h"
+#include "screenfit.h"
 #include "screenlayout.h"
 #include "screensettings.h"
 #include "tempinstallation.h"
@@ -26,6 +27,7 @@ private Q_SLOTS:
     void settingsFromARecordWithoutValues();
     void settingsWithoutASizeFail();
     void backgroundFaults();
+    void whatTheScreenHolds();
 };
 
 void TestScreenLayout::resolutionsCoverTheirDisplays()
@@ -256,6 +258,19 @@ void TestScreenLayout::backgroundFaults()
     const Fault large = faultWith(png);
     QImageReader::setAllocationLimit(previousLimit);
     QCOMPARE(large, Fault::TooLarge);
+}
+
+void TestScreenLayout::whatTheScreenHolds()
+{
+    // One and a half pixels of line height per point, as a common font has.
+    const auto height = [](int points) { return points * 3 / 2; };
+    QCOMPARE(ScreenFit::fittingPointSize(600, 150, height), 100);
+    QCOMPARE(ScreenFit::fittingPointSize(24, 150, height), 24);
+    QCOMPARE(ScreenFit::fittingPointSize(10000, 3, height), ScreenFit::kMinPointSize);
+    QCOMPARE(ScreenFit::servicesShown(3, 13), 12);
+    QCOMPARE(ScreenFit::servicesShown(0, 20), 20);
+    QVERIFY(ScreenFit::tooManyServicesText(3, 12).isEmpty());
+    QVERIFY(ScreenFit::tooManyServicesText(3, 13).contains(QStringLiteral("800 × 600")));
 }
 
 QTEST_GUILESS_MAIN(TestScreenLayout)
