@@ -149,11 +149,15 @@ bool lockExclusive(int fd, const QString &path, const LockWait &wait)
     }
 }
 
-// A missing name is a missing file only where its folder is there.
+// A missing name is a missing file only where its folder is there. A file that would block
+// the open is held by a station through a lease (a file server's oplock, being broken now):
+// it is waited for as a lock.
 int openErrorNumber(int error, const QString &path)
 {
     if (error == ENOENT && !QFileInfo(QFileInfo(path).absolutePath()).isDir())
         return ErrorNumber::PathNotFound;
+    if (error == EWOULDBLOCK)
+        return ErrorNumber::PermissionDenied;
     return errorNumberOf(error, Use::Read);
 }
 

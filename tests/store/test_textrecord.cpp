@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -35,7 +37,7 @@ private Q_SLOTS:
     void numberingFileRead();
     void sharedFileRewrittenInPlaceKeepsOwnerGroupAndMode();
     void sharedFileWaitsForAStationsLockAndThenGivesUp();
-    void sharedFileThatIsNoRegularFileIsNeverWaitedFor();
+    void sharedFileThatWouldBlockNeverHangsTheReader();
     void logTextEscapesControlCharacters();
     void sharedFileOnAFullDiskKeepsItsContentsAndSaysWhyInItalian();
     void serverPathFileRewrittenInPlaceInAReadOnlyFolder();
@@ -283,7 +285,7 @@ void TestTextRecord::sharedFileWaitsForAStationsLockAndThenGivesUp()
     QCOMPARE(fresh ? *fresh : QByteArray(), QByteArray("12\r\n"));
 }
 
-void TestTextRecord::sharedFileThatIsNoRegularFileIsNeverWaitedFor()
+void TestTextRecord::sharedFileThatWouldBlockNeverHangsTheReader()
 {
     // A FIFO that nobody writes blocks a plain open() for ever, as a hung share does.
     QTemporaryDir dir;
@@ -297,6 +299,19 @@ void TestTextRecord::sharedFileThatIsNoRegularFileIsNeverWaitedFor()
              ErrorNumber::PathFileAccess);
     QVERIFY(!SharedFile::rewrite(fifo, "5\r\n", 5000));
     QVERIFY(timer.elapsed() < 1000);
+
+    // A file under another holder's lease blocks a plain open() until the lease is broken.
+    const QString leased = dir.filePath(QStringLiteral("NrAllS2.txt"));
+    QVERIFY(TextRecord::writeInteger(leased, 7));
+    const int holder = ::open(QFile::encodeName(leased).constData(), O_RDONLY);
+    std::signal(SIGIO, SIG_IGN); // the holder is told of the break by a signal
+    QCOMPARE(::fcntl(holder, F_SETLEASE, F_WRLCK), 0);
+    QTimer::singleShot(200, [holder] { ::close(holder); });
+    patient.pauseFor = [](std::chrono::milliseconds pause) {
+        QTest::qWait(int(pause.count()));
+        return true;
+    };
+    QCOMPARE(NumberingFile::readCallingNumber(leased, patient).value(), 7.0);
 }
 
 void TestTextRecord::logTextEscapesControlCharacters()
