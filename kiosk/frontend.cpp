@@ -1,6 +1,7 @@
 #include "frontend.h"
 
 #include "accessview.h"
+#include "backgroundpicture.h"
 #include "keypadkeys.h"
 #include "speechsession.h"
 
@@ -9,6 +10,7 @@
 #include "filenames.h"
 #include "imporete.h"
 #include "kiosklog.h"
+#include "logtext.h"
 #include "msgform.h"
 #include "printerstate.h"
 #include "screenlayout.h"
@@ -439,17 +441,18 @@ void FrontEnd::loadBackground(const QString &path)
     if (path.isEmpty())
         return;
     if (m_background.load(path)) {
-        qCInfo(lcKiosk).noquote() << "background picture" << path << m_background.size();
+        qCInfo(lcKiosk).noquote() << "background picture" << LogText::escaped(path)
+                                  << m_background.size();
         return;
     }
-    qCWarning(lcKiosk).noquote() << "background picture cannot be loaded:" << path;
+    const auto fault = BackgroundPicture::faultOf(path);
+    qCWarning(lcKiosk).noquote() << "background picture cannot be loaded,"
+                                 << BackgroundPicture::logWord(fault) + u':'
+                                 << LogText::escaped(path);
     if (m_state.backgroundWarningShown)
         return;
     m_state.backgroundWarningShown = true;
-    MsgForm::showMessage(m_shell, this,
-                         {QStringLiteral("Immagine di sfondo non trovata !"),
-                          QStringLiteral("Controllare il percorso e che la cartella"),
-                          QStringLiteral("di provenienza risulti condivisa")});
+    MsgForm::showMessage(m_shell, this, BackgroundPicture::messageLines(fault));
 }
 
 void FrontEnd::centreOnScreen()

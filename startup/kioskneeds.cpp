@@ -71,6 +71,23 @@ Status numbersReadable(const RecordSet &config)
     return {};
 }
 
+// Every ticket writes its "Pn" and the print row: a database that takes no write (a
+// read-only file or folder, a full disk) is found before anything on the server changes.
+// The first row gets its own value back in a transaction that is rolled back.
+Status writable(Database &db, RecordSet &rows)
+{
+    if (Status begun = db.beginTransaction(); !begun)
+        return begun;
+    const QString field = Field::counter(1);
+    Status written = rows.edit();
+    if (written)
+        written = rows.setValue(field, *rows.value(field));
+    if (written)
+        written = rows.update();
+    db.rollback();
+    return written;
+}
+
 } // namespace
 
 Status checkLocal(const Stores &stores)
@@ -86,7 +103,14 @@ Status checkLocal(const Stores &stores)
     QStringList fields;
     for (int slot = 1; slot <= kSlotCount; ++slot)
         fields << Field::counter(slot);
-    return fieldsPresent(*rows, kCounters, fields, where);
+    if (Status present = fieldsPresent(*rows, kCounters, fields, where); !present)
+        return present;
+    if (Status written = writable(*db, *rows); !written)
+        return operatorError(written.error(),
+                             QStringLiteral("Database locale \"%1\" non scrivibile nella cartella "
+                                            "del totem.")
+                                 .arg(FileName::LocalDatabase));
+    return {};
 }
 
 Status checkServer(Database &server)

@@ -12,7 +12,7 @@ class Stores;
 // must not change anything. The error names the missing table, field or service.
 namespace KioskNeeds {
 
-// The local "Numerazione" (a ticket advances its "Pn").
+// The local "Numerazione" (a ticket advances its "Pn"), and that the database takes a write.
 Status checkLocal(const Stores &stores);
 // "Servizi" (a name for every active service) and "configurazioneTotem" (every field the
 // screen reads, sizes and colours as numbers).

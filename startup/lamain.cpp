@@ -302,7 +302,7 @@ Status LaMain::readWaitSettings()
         return wait.error();
     m_state.waitMessageEnabled = wait->enabled;
     m_attesaSiNo->setChecked(m_state.waitMessageEnabled);
-    m_state.waitSeconds = wait->seconds;
+    m_state.waitSeconds = WaitSettings::clampedSeconds(wait->seconds);
     m_messaggioSecondi->setText(QString::number(m_state.waitSeconds));
     qCInfo(lcStartup) << "waiting message" << m_state.waitMessageEnabled << "seconds"
                       << m_state.waitSeconds;

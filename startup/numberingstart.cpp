@@ -56,6 +56,10 @@ Result<FileSnapshot> snapshot(const QString &path, int slot)
                            QStringLiteral("\"%1\" in \"NrAll\" è una cartella.").arg(name));
     if (!info.exists())
         return FileSnapshot{path, std::nullopt};
+    // A FIFO or a device in its place would block the read below for ever.
+    if (!info.isFile())
+        return Error::make(ErrorNumber::PathFileAccess,
+                           QStringLiteral("\"%1\" in \"NrAll\" non è un file di dati.").arg(name));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return Error::make(ErrorNumber::PermissionDenied,
@@ -145,6 +149,9 @@ NumberingStart::Outcome NumberingStart::loadCurrent()
     auto counters = readCounters(Table::Counters);
     if (!counters)
         return failed(kCurrentTitle, counters.error());
+    // A kiosk that could write no ticket is not opened.
+    if (Status local = KioskNeeds::checkLocal(m_stores); !local)
+        return failed(kCurrentTitle, local.error());
     // A file that is no database of this kiosk (an old Access file) or a server that refuses
     // the connection is named, as the initial start does; a missing server is left to the
     // screen's own load.

@@ -12,6 +12,19 @@ Status UpgradeSettingsTable(const Stores &stores)
     return StationSettings::upgradeWait(stores);
 }
 
+qint32 clampedSeconds(qint32 stored)
+{
+    const qint32 seconds = std::clamp(stored, qint32(0), kMaxSeconds);
+    if (seconds != stored)
+        qCWarning(lcStartup).noquote()
+            << QStringLiteral("\"%1\" holds %2 seconds: %3 used (0 to %4)")
+                   .arg(kSecondsField)
+                   .arg(stored)
+                   .arg(seconds)
+                   .arg(kMaxSeconds);
+    return seconds;
+}
+
 Result<qint32> parseSeconds(const QString &text)
 {
     const QString digits = text.trimmed();

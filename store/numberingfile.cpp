@@ -13,8 +13,8 @@ double callingNumberOf(const QString &text)
 
 Result<double> readCallingNumber(const QString &path, const SharedFile::LockWait &wait)
 {
-    if (Status readable = TextRecord::checkFileToRead(path); !readable)
-        return readable.error();
+    // Nothing of the file is asked on this thread, not even whether it exists: a hung
+    // share answers no question, and the read waits for it a bounded time.
     const Result<QByteArray> bytes = SharedFile::read(path, wait);
     if (!bytes)
         return bytes.error();

@@ -13,8 +13,9 @@ namespace NumberingFile {
 // Reads the calling number holding an exclusive lock on the file (the counter stations
 // take the same lock while they rewrite it), waiting for another station's lock as `wait`
 // says; by default it is tried once. Errors: 76 folder missing or share gone, 53 file
-// missing, 70 locked by another station or not readable. Where the file system offers no
-// such lock the file is read without it.
+// missing, 70 locked by another station, not readable or not answering within
+// `wait.answerLimit`, 75 not a regular file. Where the file system offers no such lock the
+// file is read without it.
 Result<double> readCallingNumber(const QString &path, const SharedFile::LockWait &wait);
 Result<double> readCallingNumber(const QString &path);
 

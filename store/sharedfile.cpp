@@ -10,10 +10,17 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <future>
+#include <memory>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace nx7::SharedFile {
@@ -21,6 +28,14 @@ namespace nx7::SharedFile {
 namespace {
 
 const QString kCannotWrite = QStringLiteral("Impossibile scrivere il file %1");
+
+// How often a read that has not answered yet looks again, keeping the caller's events going.
+constexpr std::chrono::milliseconds kAnswerPoll{10};
+// Reads of a hung share still blocked in the system, each holding a thread of its own.
+// Threads are a resource of the whole process, so this count is too: past the limit a read
+// is refused at once instead of leaving one more thread behind at every touch.
+constexpr int kMaxUnanswered = 4;
+std::atomic<int> g_unanswered{0};
 
 struct Descriptor
 {
@@ -134,14 +149,49 @@ bool lockExclusive(int fd, const QString &path, const LockWait &wait)
     }
 }
 
+// A missing name is a missing file only where its folder is there. A file that would block
+// the open is held by a station through a lease (a file server's oplock, being broken now):
+// it is waited for as a lock.
+int openErrorNumber(int error, const QString &path)
+{
+    if (error == ENOENT && !QFileInfo(QFileInfo(path).absolutePath()).isDir())
+        return ErrorNumber::PathNotFound;
+    if (error == EWOULDBLOCK)
+        return ErrorNumber::PermissionDenied;
+    return errorNumberOf(error, Use::Read);
+}
+
+// A numbering file is a regular file: anything else in its place (a FIFO, a device) could
+// block a read for ever and is never read.
+Status checkRegular(int fd, const QString &path)
+{
+    struct stat info
+    {
+    };
+    if (::fstat(fd, &info) != 0)
+        return Error::make(errorNumberOf(errno, Use::Read));
+    if (S_ISREG(info.st_mode))
+        return {};
+    qCWarning(lcStore).noquote()
+        << "shared file" << QDir::toNativeSeparators(path)
+        << QStringLiteral("is not a regular file (mode %1): not read").arg(info.st_mode, 0, 8);
+    return Error::make(
+        ErrorNumber::PathFileAccess,
+        QStringLiteral("%1 non è un file di dati.").arg(QDir::toNativeSeparators(path)));
+}
+
 // One attempt of a read: opened, locked, read. 70 when a station holds the file (its lock,
 // or the file kept open so that it cannot be opened), which the caller waits for.
 Result<QByteArray> readOnce(const QString &path)
 {
     Descriptor file;
-    file.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    // Never blocking in open(): a FIFO in the file's place would wait there for a writer.
+    file.fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (file.fd < 0)
-        return Error::make(errorNumberOf(errno, Use::Read));
+        return Error::make(openErrorNumber(errno, path));
+    if (Status regular = checkRegular(file.fd, path); !regular)
+        return regular.error();
     int locked = 0;
     do
         locked = ::flock(file.fd, LOCK_EX | LOCK_NB);
@@ -198,6 +248,47 @@ Status createWhole(const QByteArray &path, const QByteArray &contents, bool &mad
     return failure(QFile::decodeName(path), error);
 }
 
+// One attempt run on a thread of its own, so that a share that hangs in open() or read()
+// holds that thread only; nothing when it has not answered by the end of `wait.answerLimit`
+// (counted on `clock`), or when the caller stops waiting. The caller's events go on.
+std::optional<Result<QByteArray>> answerWithin(const QString &path, const LockWait &wait,
+                                               const QElapsedTimer &clock)
+{
+    if (g_unanswered.load() >= kMaxUnanswered) {
+        qCWarning(lcStore).noquote()
+            << "shared file" << QDir::toNativeSeparators(path) << "not read:" << g_unanswered.load()
+            << "earlier reads of the share are still unanswered";
+        return std::nullopt;
+    }
+    auto answer = std::make_shared<std::promise<Result<QByteArray>>>();
+    std::future<Result<QByteArray>> future = answer->get_future();
+    ++g_unanswered;
+    try {
+        std::thread([answer, path] {
+            answer->set_value(readOnce(path));
+            --g_unanswered;
+        }).detach();
+    } catch (const std::system_error &error) {
+        --g_unanswered;
+        qCWarning(lcStore) << "no thread for a shared file read:" << error.what();
+        return Result<QByteArray>(Error::make(ErrorNumber::PathNotFound));
+    }
+    using std::chrono::milliseconds;
+    const auto left = [&] {
+        return std::max(wait.answerLimit - milliseconds(clock.elapsed()), milliseconds(0));
+    };
+    for (;;) {
+        const milliseconds slice = wait.pauseFor ? std::min(left(), kAnswerPoll) : left();
+        if (future.wait_for(slice) == std::future_status::ready)
+            return future.get();
+        if (left() == milliseconds(0) || (wait.pauseFor && !wait.pauseFor(kAnswerPoll)))
+            break;
+    }
+    qCWarning(lcStore).noquote() << "shared file" << QDir::toNativeSeparators(path)
+                                 << "did not answer in" << clock.elapsed() << "ms: taken as locked";
+    return std::nullopt;
+}
+
 } // namespace
 
 Result<QByteArray> read(const QString &path, const LockWait &wait)
@@ -207,10 +298,15 @@ Result<QByteArray> read(const QString &path, const LockWait &wait)
     QElapsedTimer clock;
     clock.start();
     for (int attempt = 1;; ++attempt) {
-        Result<QByteArray> bytes = readOnce(path);
-        if (bytes || bytes.errorNumber() != ErrorNumber::PermissionDenied ||
+        std::optional<Result<QByteArray>> bytes = answerWithin(path, wait, clock);
+        if (!bytes)
+            return Error::make(ErrorNumber::PermissionDenied,
+                               QStringLiteral("Il file %1 non risponde: cartella del server "
+                                              "bloccata o irraggiungibile.")
+                                   .arg(QDir::toNativeSeparators(path)));
+        if (*bytes || bytes->errorNumber() != ErrorNumber::PermissionDenied ||
             !waitAgain(wait, clock, attempt, path))
-            return bytes;
+            return std::move(*bytes);
     }
 }
 
@@ -221,7 +317,7 @@ Status rewrite(const QString &path, const QByteArray &contents, int lockWaitMs)
     const QByteArray name = QFile::encodeName(path);
     for (int attempt = 0; attempt < 2; ++attempt) {
         Descriptor file;
-        file.fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC);
+        file.fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (file.fd < 0 && errno == ENOENT) {
             bool madeMeanwhile = false;
             Status created = createWhole(name, contents, madeMeanwhile);
@@ -231,6 +327,8 @@ Status rewrite(const QString &path, const QByteArray &contents, int lockWaitMs)
         }
         if (file.fd < 0)
             return failure(path, errno);
+        if (Status regular = checkRegular(file.fd, path); !regular)
+            return regular;
         if (!lockExclusive(file.fd, path, wait))
             return failure(path, errno);
         // Under the lock: written over the old bytes, then cut to length, so that a full

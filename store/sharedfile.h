@@ -21,17 +21,24 @@ constexpr int kLockWaitMs = 3000;
 // How another station's lock is waited for: attempts `pause` apart for at most `limit`
 // (0: one attempt only). `pauseFor` spends each pause, a plain sleep when empty (the kiosk
 // keeps its events going meanwhile); it answers false to stop waiting at once.
+// `answerLimit` bounds the whole read, however the share behaves: a hung share blocks in
+// open() or read() with no error at all.
 struct LockWait
 {
     std::chrono::milliseconds pause{20};
     std::chrono::milliseconds limit{kLockWaitMs};
     std::function<bool(std::chrono::milliseconds)> pauseFor;
+    std::chrono::milliseconds answerLimit{kLockWaitMs};
 };
 
-// Reads a shared file whole holding its exclusive lock. Errors: 70 locked by another
-// station for longer than `wait` allows, or access refused; 53 file missing; 76 for any
-// other failure (a share that has gone away), which is never waited for. Where the file
-// system offers no such lock the file is read without it, as a station without locks would.
+// Reads a shared file whole holding its exclusive lock. Only a regular file is read (a
+// FIFO or a device in its place is 75, never opened for blocking). The system calls run
+// on a thread of their own: a file that does not answer within `wait.answerLimit` is 70,
+// as one locked too long, and the thread is left to the share; `pauseFor` keeps being
+// called meanwhile. Errors: 70 locked by another station for longer than `wait` allows,
+// access refused or no answer; 53 file missing; 76 folder missing or any other failure (a
+// share that has gone away), which is never waited for. Where the file system offers no
+// such lock the file is read without it, as a station without locks would.
 Result<QByteArray> read(const QString &path, const LockWait &wait);
 
 // Rewrites a shared file in place: opened, locked exclusively, truncated, written,

@@ -3,6 +3,7 @@
 #include "clock.h"
 #include "database.h"
 #include "filenames.h"
+#include "logtext.h"
 #include "numberingfile.h"
 #include "shell.h"
 #include "stationstate.h"
@@ -163,10 +164,9 @@ Result<TicketIssue::Outcome> TicketIssue::abandon(const Error &error, int slot,
                                                   IssueObserver::Refusal reason)
 {
     const bool local = step.startsWith(QLatin1StringView("local"));
-    // The station's own database gone is a broken station, not a busy one.
-    const bool localMissing = local && (error.number == ErrorNumber::DatabaseFileNotFound ||
-                                        error.number == ErrorNumber::NotValidPath);
-    if (localMissing || storeFailureOf(error.number) == StoreFailure::Broken)
+    // The station's own database that takes no write (gone, read-only, broken) puts no box
+    // over the kiosk screen: the customer is told, the operator finds it in the log.
+    if (!local && storeFailureOf(error.number) == StoreFailure::Broken)
         return error;
     qCWarning(lcTicket).noquote() << QStringLiteral("ticket abandoned: slot %1, %2, %3: %4 (%5)")
                                          .arg(slot)
@@ -238,7 +238,8 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
                                                  "%5 ahead")
                                       .arg(ticket.issuedNumber)
                                       .arg(slot)
-                                      .arg(serviceId.toString(), ticket.issuedServiceName)
+                                      .arg(serviceId.toString(),
+                                           LogText::escaped(ticket.issuedServiceName))
                                       .arg(ticket.peopleAhead);
     if (Status status = m_printJob.PrintTicket(screen.screenWindow()); !status) {
         if (storeFailureOf(status.errorNumber()) == StoreFailure::Broken)
@@ -271,6 +272,7 @@ Result<double> TicketIssue::readCallingNumber(int slot)
     SharedFile::LockWait wait;
     wait.pause = m_lockRetry.pause;
     wait.limit = m_lockRetry.limit;
+    wait.answerLimit = m_lockRetry.limit; // a share that does not answer counts as locked
     // Other events go on meanwhile; the screen is held, so no new touch arrives.
     wait.pauseFor = [this, &path](std::chrono::milliseconds pause) {
         if (m_shell.programEnded()) {

@@ -29,6 +29,11 @@ inline bool run(const QString &path, const QString &sql, const QVariantList &bin
     return db && db->exec(sql, binds);
 }
 
+// A local database that takes no write, failing as SQLite does on a read-only file.
+inline const QString kRefuseLocalWrites =
+    QStringLiteral("CREATE TRIGGER readOnly BEFORE UPDATE ON Numerazione "
+                   "BEGIN SELECT RAISE(ABORT, 'attempt to write a readonly database'); END");
+
 // Tickets already queued and people waiting, as after a day of work. The names are quoted
 // and spelled exactly, so that the same statements run on SQLite and PostgreSQL.
 inline bool fillQueueAndWaiting(const TempInstallation &station, int tickets = 3)

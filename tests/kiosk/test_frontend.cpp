@@ -401,10 +401,15 @@ void TestFrontEnd::missingBackgroundPictureIsReportedOnce()
         QVERIFY(screen);
         QCOMPARE(kiosk.shell.modalForms.size(), 1);
         QCOMPARE(kiosk.shell.modalForms.first().objectName, QStringLiteral("MsgForm"));
-        QCOMPARE(kiosk.shell.modalForms.first().lines,
-                 QStringList({"Immagine di sfondo non trovata !",
-                              "Controllare il percorso e che la cartella",
-                              "di provenienza risulti condivisa"}));
+        // Each named by its cause.
+        const QStringList lines = bad.startsWith(u'/')
+                                      ? QStringList({"Immagine di sfondo non trovata !",
+                                                     "Controllare il percorso e che la cartella",
+                                                     "di provenienza risulti condivisa"})
+                                      : QStringList({"Immagine di sfondo danneggiata !",
+                                                     "Il file non è un'immagine leggibile:",
+                                                     "sostituirlo con un'immagine valida"});
+        QCOMPARE(kiosk.shell.modalForms.first().lines, lines);
         // The screen comes up all the same.
         QVERIFY(screen->backgroundPicture().isNull());
         QCOMPARE(screen->titoloTXT()->text(), QStringLiteral("Scegli il Servizio"));

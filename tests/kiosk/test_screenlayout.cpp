@@ -1,8 +1,14 @@
+#include "backgroundpicture.h"
 #include "database.h"
+#include "screenfit.h"
 #include "screenlayout.h"
 #include "screensettings.h"
 #include "tempinstallation.h"
 
+#include <QBuffer>
+#include <QImage>
+#include <QImageReader>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace nx7;
@@ -20,6 +26,8 @@ private Q_SLOTS:
     void colourTexts();
     void settingsFromARecordWithoutValues();
     void settingsWithoutASizeFail();
+    void backgroundFaults();
+    void whatTheScreenHolds();
 };
 
 void TestScreenLayout::resolutionsCoverTheirDisplays()
@@ -223,6 +231,46 @@ void TestScreenLayout::settingsWithoutASizeFail()
     auto reread = RecordSet::openTable(*db, QStringLiteral("configurazioneTotem"));
     QVERIFY(reread);
     QCOMPARE(ScreenSettings::read(*reread).errorNumber(), ErrorNumber::ItemNotFound);
+}
+
+void TestScreenLayout::backgroundFaults()
+{
+    using BackgroundPicture::Fault;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("sfondo.png"));
+    QCOMPARE(BackgroundPicture::faultOf(path), Fault::NotFound);
+    const auto faultWith = [&path](const QByteArray &bytes) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            return Fault::NotFound;
+        file.close();
+        return BackgroundPicture::faultOf(path);
+    };
+    QByteArray png;
+    QBuffer buffer(&png);
+    QVERIFY(buffer.open(QIODevice::WriteOnly));
+    QVERIFY(QImage(600, 600, QImage::Format_RGB32).save(&buffer, "PNG"));
+    QCOMPARE(faultWith("GIF89a\x01"), Fault::Corrupt);
+    QCOMPARE(faultWith(png.left(60)), Fault::Corrupt); // cut short
+    // 600 x 600 pixels take 1.4 MB decoded: beyond a limit of 1 MB.
+    const int previousLimit = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(1);
+    const Fault large = faultWith(png);
+    QImageReader::setAllocationLimit(previousLimit);
+    QCOMPARE(large, Fault::TooLarge);
+}
+
+void TestScreenLayout::whatTheScreenHolds()
+{
+    // One and a half pixels of line height per point, as a common font has.
+    const auto height = [](int points) { return points * 3 / 2; };
+    QCOMPARE(ScreenFit::fittingPointSize(600, 150, height), 100);
+    QCOMPARE(ScreenFit::fittingPointSize(24, 150, height), 24);
+    QCOMPARE(ScreenFit::fittingPointSize(10000, 3, height), ScreenFit::kMinPointSize);
+    QCOMPARE(ScreenFit::servicesShown(3, 13), 12);
+    QCOMPARE(ScreenFit::servicesShown(0, 20), 20);
+    QVERIFY(ScreenFit::tooManyServicesText(3, 12).isEmpty());
+    QVERIFY(ScreenFit::tooManyServicesText(3, 13).contains(QStringLiteral("800 × 600")));
 }
 
 QTEST_GUILESS_MAIN(TestScreenLayout)

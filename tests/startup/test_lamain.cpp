@@ -98,6 +98,7 @@ public:
 
 private Q_SLOTS:
     void windowContent();
+    void normalStartLoadsSettings_data();
     void normalStartLoadsSettings();
     void pathProblemsLeadToSetup_data();
     void pathProblemsLeadToSetup();
@@ -154,21 +155,31 @@ void TestLaMain::windowContent()
         QVERIFY(w.rect().contains(child->mapTo(&w, child->rect().bottomRight())));
 }
 
+void TestLaMain::normalStartLoadsSettings_data()
+{
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<int>("used");
+    QTest::newRow("twelve seconds") << 12 << 12;
+    QTest::newRow("years, from an older kiosk") << 99999999 << 60;
+}
+
 void TestLaMain::normalStartLoadsSettings()
 {
+    QFETCH(int, stored);
+    QFETCH(int, used);
     Kiosk k;
-    QVERIFY(
-        run(k.installation.localDatabase(),
-            QStringLiteral("UPDATE ConfigurazioneTotem SET AttesaSN = -1, AttesaSecondi = 12")));
+    QVERIFY(run(k.installation.localDatabase(),
+                QStringLiteral("UPDATE ConfigurazioneTotem SET AttesaSN = -1, AttesaSecondi = %1")
+                    .arg(stored)));
     LaMain &w = k.start();
     QVERIFY(k.shell.messages.isEmpty());
     QVERIFY(k.shell.modalForms.isEmpty());
     QCOMPARE(k.instance.asked, 1);
     QCOMPARE(k.state.serverPath, k.installation.serverPath());
     QVERIFY(w.attesaSiNo()->isChecked());
-    QCOMPARE(w.messaggioSecondi()->text(), QStringLiteral("12"));
+    QCOMPARE(w.messaggioSecondi()->text(), QString::number(used));
     QVERIFY(k.state.waitMessageEnabled);
-    QCOMPARE(k.state.waitSeconds, 12);
+    QCOMPARE(k.state.waitSeconds, used);
 }
 
 void TestLaMain::pathProblemsLeadToSetup_data()
@@ -413,22 +424,22 @@ void TestLaMain::saveRefusesWhatTheFieldCannotHold()
 {
     Kiosk k;
     LaMain &w = k.start();
-    w.messaggioSecondi()->setText(QStringLiteral("32768"));
+    w.messaggioSecondi()->setText(QStringLiteral("32767"));
     QTest::mouseClick(w.button(2), Qt::LeftButton);
     QCOMPARE(k.shell.messages.size(), 1);
-    QVERIFY(k.shell.messages.first().text.contains(QStringLiteral("32767")));
+    QVERIFY(k.shell.messages.first().text.contains(QStringLiteral("60 secondi")));
     QCOMPARE(k.state.waitSeconds, 0);
     QCOMPARE(scalar(k.installation.localDatabase(),
                     QStringLiteral("SELECT AttesaSecondi FROM ConfigurazioneTotem")),
              0);
 
-    w.messaggioSecondi()->setText(QStringLiteral("32767"));
+    w.messaggioSecondi()->setText(QStringLiteral("60"));
     QTest::mouseClick(w.button(2), Qt::LeftButton);
     QCOMPARE(k.shell.messages.size(), 1);
-    QCOMPARE(k.state.waitSeconds, 32767);
+    QCOMPARE(k.state.waitSeconds, 60);
     QCOMPARE(scalar(k.installation.localDatabase(),
                     QStringLiteral("SELECT AttesaSecondi FROM ConfigurazioneTotem")),
-             32767);
+             60);
 }
 
 void TestLaMain::saveReportsMissingStore()

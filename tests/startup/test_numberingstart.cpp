@@ -209,6 +209,8 @@ void TestNumberingStart::kioskNeedsAreCheckedBeforeTheQueueIsTouched_data()
         << "\"DataVisibile\"";
     QTest::addRow("no screen configuration") << false << "DELETE FROM \"configurazioneTotem\""
                                              << "\"configurazioneTotem\"";
+    QTest::addRow("read-only local database")
+        << true << test::kRefuseLocalWrites << "non scrivibile";
 }
 
 void TestNumberingStart::kioskNeedsAreCheckedBeforeTheQueueIsTouched()
@@ -290,9 +292,11 @@ void TestNumberingStart::secondsAreParsedWithinTheSixteenBitField()
 {
     QCOMPARE(*WaitSettings::parseSeconds(QString()), 0);
     QCOMPARE(*WaitSettings::parseSeconds(QStringLiteral("00005")), 5);
-    QCOMPARE(*WaitSettings::parseSeconds(QStringLiteral("32767")), 32767);
-    QCOMPARE(WaitSettings::parseSeconds(QStringLiteral("32768")).errorNumber(),
+    QCOMPARE(*WaitSettings::parseSeconds(QStringLiteral("60")), 60);
+    QCOMPARE(WaitSettings::parseSeconds(QStringLiteral("61")).errorNumber(), ErrorNumber::Overflow);
+    QCOMPARE(WaitSettings::parseSeconds(QStringLiteral("32767")).errorNumber(),
              ErrorNumber::Overflow);
+    QCOMPARE(WaitSettings::clampedSeconds(-5), 0); // as an older kiosk may have stored
     QCOMPARE(WaitSettings::parseSeconds(QStringLiteral("99999999999999999999")).errorNumber(),
              ErrorNumber::Overflow);
 }

@@ -1,5 +1,6 @@
 #include "filenames.h"
 #include "filesizelimit.h"
+#include "logtext.h"
 #include "numberingfile.h"
 #include "sharedfile.h"
 #include "tempinstallation.h"
@@ -9,6 +10,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -34,6 +37,8 @@ private Q_SLOTS:
     void numberingFileRead();
     void sharedFileRewrittenInPlaceKeepsOwnerGroupAndMode();
     void sharedFileWaitsForAStationsLockAndThenGivesUp();
+    void sharedFileThatWouldBlockNeverHangsTheReader();
+    void logTextEscapesControlCharacters();
     void sharedFileOnAFullDiskKeepsItsContentsAndSaysWhyInItalian();
     void serverPathFileRewrittenInPlaceInAReadOnlyFolder();
     void namesMatchWithoutRegardToCase();
@@ -278,6 +283,41 @@ void TestTextRecord::sharedFileWaitsForAStationsLockAndThenGivesUp()
     const auto fresh = SharedFile::read(path, patient);
     ::close(holder);
     QCOMPARE(fresh ? *fresh : QByteArray(), QByteArray("12\r\n"));
+}
+
+void TestTextRecord::sharedFileThatWouldBlockNeverHangsTheReader()
+{
+    // A FIFO that nobody writes blocks a plain open() for ever, as a hung share does.
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("NrAllS1.txt"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0666), 0);
+    SharedFile::LockWait patient;
+    patient.limit = std::chrono::milliseconds(5000);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(NumberingFile::readCallingNumber(fifo, patient).errorNumber(),
+             ErrorNumber::PathFileAccess);
+    QVERIFY(!SharedFile::rewrite(fifo, "5\r\n", 5000));
+    QVERIFY(timer.elapsed() < 1000);
+
+    // A file under another holder's lease blocks a plain open() until the lease is broken.
+    const QString leased = dir.filePath(QStringLiteral("NrAllS2.txt"));
+    QVERIFY(TextRecord::writeInteger(leased, 7));
+    const int holder = ::open(QFile::encodeName(leased).constData(), O_RDONLY);
+    std::signal(SIGIO, SIG_IGN); // the holder is told of the break by a signal
+    QCOMPARE(::fcntl(holder, F_SETLEASE, F_WRLCK), 0);
+    QTimer::singleShot(200, [holder] { ::close(holder); });
+    patient.pauseFor = [](std::chrono::milliseconds pause) {
+        QTest::qWait(int(pause.count()));
+        return true;
+    };
+    QCOMPARE(NumberingFile::readCallingNumber(leased, patient).value(), 7.0);
+}
+
+void TestTextRecord::logTextEscapesControlCharacters()
+{
+    QCOMPARE(LogText::escaped(QStringLiteral("A\r\nticket 9 issued\x1b[2J\t")),
+             QStringLiteral("A\\r\\nticket 9 issued\\x1b[2J\\t"));
 }
 
 void TestTextRecord::sharedFileOnAFullDiskKeepsItsContentsAndSaysWhyInItalian()

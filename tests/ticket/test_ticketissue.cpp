@@ -133,11 +133,11 @@ class TestTicketIssue : public test::BackendSuite
     Q_OBJECT
 public:
     TestTicketIssue()
-        : BackendSuite({"lockedFileIsWaitedForUntilReleased",
-                        "lockNeverReleasedAbandonsWithinTheBound",
-                        "lockWaitStopsWhenTheProgramEnds", "emptyPrintTableShowsTheNoDataMessage",
-                        "printRowWithoutId1GetsTheValuesButNothingIsPrinted",
-                        "printingProblemsDoNotStopTheIssue", "fullLocalDiskUsesNoNumber"})
+        : BackendSuite(
+              {"lockedFileIsWaitedForUntilReleased", "lockNeverReleasedAbandonsWithinTheBound",
+               "lockWaitStopsWhenTheProgramEnds", "emptyPrintTableShowsTheNoDataMessage",
+               "printRowWithoutId1GetsTheValuesButNothingIsPrinted",
+               "printingProblemsDoNotStopTheIssue", "localDatabaseTakingNoWriteUsesNoNumber"})
     {
     }
 
@@ -163,7 +163,8 @@ private Q_SLOTS:
     void serverHeldByAnotherStationAbandonsTheTicket();
     void waitingCountAndQueueRowAreWrittenTogether_data();
     void waitingCountAndQueueRowAreWrittenTogether();
-    void fullLocalDiskUsesNoNumber();
+    void localDatabaseTakingNoWriteUsesNoNumber_data();
+    void localDatabaseTakingNoWriteUsesNoNumber();
     void connectionLostDuringTheTicket_data();
     void connectionLostDuringTheTicket();
     void failoverToTheStandbyKeepsIssuing();
@@ -639,14 +640,26 @@ void TestTicketIssue::waitingCountAndQueueRowAreWrittenTogether()
     QCOMPARE(k.queueLength(), 0);
 }
 
-void TestTicketIssue::fullLocalDiskUsesNoNumber()
+void TestTicketIssue::localDatabaseTakingNoWriteUsesNoNumber_data()
 {
+    QTest::addColumn<bool>("readOnly");
+    QTest::newRow("full disk") << false;
+    QTest::newRow("read-only database") << true;
+}
+
+void TestTicketIssue::localDatabaseTakingNoWriteUsesNoNumber()
+{
+    QFETCH(bool, readOnly);
     Kiosk k;
+    if (readOnly)
+        QVERIFY(run(k.installation.localDatabase(), test::kRefuseLocalWrites));
     {
-        FileSizeLimit fullDisk(0);
+        FileSizeLimit fullDisk(readOnly ? RLIM_INFINITY : 0);
         k.issue.IssueTicket(k.screen, 1);
     }
+    // The customer reads a notice; no box waits for someone to press it.
     QCOMPARE(k.screen.notices, QStringList{TicketIssue::OutOfOrderNotice});
+    QVERIFY(k.shell.messages.isEmpty());
     // The counter in memory stays with the stored one.
     QCOMPARE(k.screen.context.slotNextNumber[1], 1);
     QCOMPARE(k.localValue(QStringLiteral("SELECT P1 FROM Numerazione")).toInt(), 1);
