@@ -2,6 +2,7 @@
 
 #include "startuplog.h"
 #include "stationsettings.h"
+#include "tables.h"
 
 #include <algorithm>
 
@@ -18,7 +19,7 @@ qint32 clampedSeconds(qint32 stored)
     if (seconds != stored)
         qCWarning(lcStartup).noquote()
             << QStringLiteral("\"%1\" holds %2 seconds: %3 used (0 to %4)")
-                   .arg(kSecondsField)
+                   .arg(Field::WaitSeconds)
                    .arg(stored)
                    .arg(seconds)
                    .arg(kMaxSeconds);

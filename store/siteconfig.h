@@ -44,7 +44,8 @@ const QList<Setting> &stationSettings();
 std::optional<Setting> find(const QList<Setting> &settings, const QString &key);
 
 constexpr int kMaxFontSize = 400;
-constexpr int kMaxWaitSeconds = 32767; // what the 16-bit field holds
+// The longest hold the kiosk keeps after a ticket (a longer stored value is cut to it).
+constexpr int kMaxWaitSeconds = 60;
 constexpr int kServiceCount = 20;
 
 // The value to store for what was typed; Overflow (6) naming the key, the value and what

@@ -83,8 +83,8 @@ void TestNx7Setup::settingReadAsTheKioskReadsIt_data()
         "servizio 21 non valido: va da 1 a 20.", "buttons", "Servizio 1,Servizio 2,Servizio 3");
     row("waiting message", {"messaggio", station, "attivo=sì", "secondi=12"}, 0, "secondi", "wait",
         "1 12");
-    row("seconds past 16 bits", {"messaggio", station, "secondi=40000"}, 2,
-        "secondi \"40000\" non valido: un numero da 0 a 32767.", "wait", "0 0");
+    row("seconds past the longest hold", {"messaggio", station, "secondi=61"}, 2,
+        "secondi \"61\" non valido: un numero da 0 a 60.", "wait", "0 0");
     row("station on a folder that is no server", {"postazione", station, "--server", "/tmp"}, 1,
         "/tmp non è una cartella server: manca FraseTTS.txt.", "buttons",
         "Servizio 1,Servizio 2,Servizio 3");
