@@ -708,7 +708,7 @@ void TestFrontEnd::nightlyRestartDuringARealIssue()
     test::ImageTicketPrinter printer;
     TicketIssue issue(kiosk.installation.stores(), kiosk.state, kiosk.shell, kiosk.clock, waiter,
                       printer);
-    FrontEnd screen(kiosk.installation.stores(), kiosk.state, kiosk.shell, kiosk.clock, issue);
+    FrontEnd screen(kiosk.parts(issue));
     waiter.clock = &kiosk.clock;
     waiter.screen = &screen;
     waiter.state = &kiosk.state;
@@ -752,7 +752,7 @@ void TestFrontEnd::nightlyRestartEndsALongHold()
     test::ImageTicketPrinter printer;
     TicketIssue issue(kiosk.installation.stores(), kiosk.state, kiosk.shell, kiosk.clock, waiter,
                       printer);
-    FrontEnd screen(kiosk.installation.stores(), kiosk.state, kiosk.shell, kiosk.clock, issue);
+    FrontEnd screen(kiosk.parts(issue));
     QVERIFY(screen.Form_Load());
     screen.show();
     // The clock passes 03:31:00 while the ticket holds the screen; the timer ticks on.
