@@ -2,12 +2,12 @@
 
 #include "accessview.h"
 #include "clock.h"
+#include "frontenddesign.h"
 #include "imporete.h"
 #include "kiosklog.h"
 #include "kioskscreendata.h"
 #include "msgform.h"
 #include "printerstateview.h"
-#include "servicebutton.h"
 #include "shell.h"
 
 #include <QCloseEvent>
@@ -25,54 +25,7 @@
 
 namespace nx7 {
 
-namespace {
-
-const QString kTitleDesignCaption = QStringLiteral("Scegli il Servizio.........");
-const QString kDateDesignCaption = QStringLiteral("data/ora");
-const QString kWaitingCaption = QStringLiteral("Attendere, emissione ticket in corso .........");
-
-// Design geometry in twips.
-constexpr int kDesignWidth = 12000;
-constexpr int kDesignHeight = 9000;
-constexpr int kLabelTop = 120;
-constexpr int kTitleLeft = 120;
-constexpr int kDateDesignLeft = 10680;
-constexpr int kParkedLeft = 1000; // below the visible area at every resolution
-constexpr int kParkedTop = 23000;
-constexpr int kPanelWidth = 7800;
-constexpr int kPanelHeight = 1455;
-constexpr int kPanelCentringHeight = 1450; // the centring has always used 1450
-
-QFont labelDesignFont()
-{
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(9.75);
-    return font;
-}
-
-QFont buttonDesignFont()
-{
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSizeF(8.25);
-    return font;
-}
-
-void setTextColour(QWidget *widget, QPalette::ColorRole role, const QColor &colour)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Active, role, colour);
-    palette.setColor(QPalette::Inactive, role, colour);
-    widget->setPalette(palette);
-}
-
-void applyFont(QLabel *label, const FontSetting &setting)
-{
-    label->setFont(setting.applyTo(label->font()));
-    setTextColour(label, QPalette::WindowText, setting.colour);
-    label->adjustSize();
-}
-
-} // namespace
+using namespace FrontEndDesign;
 
 FrontEnd::FrontEnd(const KioskScreenParts &parts, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_stores(parts.stores),
@@ -86,7 +39,7 @@ FrontEnd::FrontEnd(const KioskScreenParts &parts, QWidget *parent)
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, screenColour());
     setPalette(palette);
-    resize(Twips::toPixels(kDesignWidth), Twips::toPixels(kDesignHeight));
+    resize(Twips::toPixels(FrontEndDesign::kWidth), Twips::toPixels(FrontEndDesign::kHeight));
     createControls();
     m_printerView = std::make_unique<PrinterStateView>(this);
 }
@@ -100,85 +53,26 @@ FrontEnd::~FrontEnd()
 
 QColor FrontEnd::screenColour()
 {
-    return QColor(255, 255, 192);
+    return FrontEndDesign::screenColour();
 }
 
 QColor FrontEnd::buttonColour(int index)
 {
-    static const std::array<QColor, kSlotCount> colours{
-        QColor(255, 255, 192), QColor(255, 192, 192), QColor(192, 255, 192), QColor(192, 192, 255),
-        QColor(255, 192, 255), QColor(198, 214, 236), QColor(0, 255, 255),   QColor(224, 223, 227),
-        QColor(255, 224, 192), QColor(253, 254, 216), QColor(224, 223, 227), QColor(255, 192, 192),
-        QColor(219, 255, 204), QColor(128, 255, 255), QColor(192, 255, 192), QColor(192, 192, 255),
-        QColor(255, 224, 192), QColor(255, 192, 255), QColor(253, 254, 216), QColor(255, 192, 192)};
-    if (index < 1 || index > kSlotCount)
-        return QColor();
-    return colours[index - 1];
+    return FrontEndDesign::buttonColour(index);
 }
 
 void FrontEnd::createControls()
 {
-    for (int n = 1; n <= kSlotCount; ++n) {
-        auto *button = new ServiceButton(QStringLiteral("Pulsante %1").arg(n), this);
-        button->setObjectName(QStringLiteral("Bottone_%1").arg(n));
-        button->setAutoDefault(false);
-        button->setFont(buttonDesignFont());
-        QPalette palette = button->palette();
-        palette.setColor(QPalette::Button, buttonColour(n));
-        button->setPalette(palette);
-        button->hide();
-        connect(button, &QPushButton::clicked, this, [this, n] { Bottone_Click(n); });
-        m_bottone[n - 1] = button;
-    }
-
-    // The captions come from the configuration and the clock: shown as they are, never
-    // read as markup.
-    m_titoloTXT = new QLabel(kTitleDesignCaption, this);
-    m_titoloTXT->setObjectName(QStringLiteral("TitoloTXT"));
-    m_titoloTXT->setTextFormat(Qt::PlainText);
-    m_titoloTXT->setFont(labelDesignFont());
-    m_titoloTXT->move(Twips::toPixels(kTitleLeft), Twips::toPixels(kLabelTop));
-    m_titoloTXT->adjustSize();
-
-    m_label1 = new QLabel(kDateDesignCaption, this);
-    m_label1->setObjectName(QStringLiteral("Label1"));
-    m_label1->setTextFormat(Qt::PlainText);
-    m_label1->setFont(labelDesignFont());
-    m_label1->move(Twips::toPixels(kDateDesignLeft), Twips::toPixels(kLabelTop));
-    m_label1->adjustSize();
-
-    m_pannelloAttesaStampa = new QLabel(kWaitingCaption, this);
-    m_pannelloAttesaStampa->setObjectName(QStringLiteral("PannelloAttesaStampa"));
-    QFont panelFont(QStringLiteral("Tahoma"));
-    panelFont.setPointSizeF(14.25);
-    panelFont.setBold(true);
-    m_pannelloAttesaStampa->setFont(panelFont);
-    m_pannelloAttesaStampa->setAlignment(Qt::AlignCenter);
-    m_pannelloAttesaStampa->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    m_pannelloAttesaStampa->setLineWidth(2);
-    m_pannelloAttesaStampa->setAutoFillBackground(true);
-    // The panel is shown while the screen is disabled: it keeps its normal colours.
-    QPalette panelPalette = m_pannelloAttesaStampa->palette();
-    for (auto role : {QPalette::Window, QPalette::WindowText}) {
-        const QColor colour = role == QPalette::Window ? QColor(212, 208, 200) : QColor(Qt::black);
-        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-            panelPalette.setColor(group, role, colour);
-    }
-    m_pannelloAttesaStampa->setPalette(panelPalette);
-    m_pannelloAttesaStampa->resize(Twips::toPixels(kPanelWidth), Twips::toPixels(kPanelHeight));
-    m_pannelloAttesaStampa->hide();
-
-    m_pushButton1 = new QPushButton(this);
-    m_pushButton1->setObjectName(QStringLiteral("PushButton1"));
-    m_pushButton1->setAutoDefault(false);
-    // Only the timer presses it: Tab and Space must never restart the numbering.
-    m_pushButton1->setFocusPolicy(Qt::NoFocus);
-    m_pushButton1->setGeometry(Twips::toPixels(QRect(-2000, -1500, 3135, 1215)));
+    const FrontEndDesign::Controls controls = FrontEndDesign::create(this);
+    m_bottone = controls.bottone;
+    m_titoloTXT = controls.titoloTXT;
+    m_label1 = controls.label1;
+    m_pannelloAttesaStampa = controls.pannelloAttesaStampa;
+    m_pushButton1 = controls.pushButton1;
+    m_timer1 = controls.timer1;
+    for (int n = 1; n <= kSlotCount; ++n)
+        connect(m_bottone[n - 1], &QPushButton::clicked, this, [this, n] { Bottone_Click(n); });
     connect(m_pushButton1, &QPushButton::clicked, this, [this] { NightlyRestart(); });
-
-    m_timer1 = new QTimer(this);
-    m_timer1->setObjectName(QStringLiteral("Timer1"));
-    m_timer1->setInterval(1000);
     connect(m_timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
 
     m_noticeTimer = new QTimer(this);
