@@ -66,11 +66,10 @@ struct Road
                 controller.touchSlot(step.mid(1).toInt());
             else if (step.startsWith(u'k'))
                 controller.key(QKeySequence(step.mid(1))[0].key());
-            else if (step == QLatin1String("out") || step == QLatin1String("in"))
-                controller.setPrinterState({step == QLatin1String("in")
-                                                ? PrinterState::Condition::Ready
-                                                : PrinterState::Condition::PaperOut,
-                                            {}});
+            else if (step == QLatin1String("out"))
+                controller.setPrinterState({PrinterState::Condition::PaperOut, {}});
+            else if (step == QLatin1String("in"))
+                controller.setPrinterState({PrinterState::Condition::Ready, {}});
             else if (step == QLatin1String("back"))
                 controller.screenGivenBack();
             else if (step.startsWith(u'+'))
@@ -117,8 +116,6 @@ void TestKioskController::touchesAndKeys_data()
     QTest::addRow("out of service") << true << "out t2 in t2" << QList<int>{2} << 0 << 0;
     QTest::addRow("bounce") << true << "back +399 t2 +1 t2" << QList<int>{2} << 0 << 0;
     QTest::addRow("keypad") << true << "k2 k2 k2 kDown k8 kEnter" << QList<int>{2} << 0 << 2;
-    QTest::addRow("keypad, num lock off")
-        << true << "kLeft kRight kClear" << QList<int>{1} << 0 << 1;
     QTest::addRow("keypad out of service") << true << "out k2 k2 k5" << QList<int>{} << 0 << 1;
     QTest::addRow("keypad bounce") << true << "k2 k2 back k5 +400 k5" << QList<int>{1} << 0 << 1;
     QTest::addRow("escape") << true << "k2 kEscape" << QList<int>{} << 1 << 0;
@@ -190,25 +187,24 @@ void TestKioskController::nightlyRestart()
 
 void TestKioskController::theKeypadCustomerHearsTheScreen()
 {
-    auto road = std::make_unique<Road>();
-    QCOMPARE(road->view.events, QStringList{"loaded 6"});
-    road->controller.noticeShown(QStringLiteral("Nessuno\nlo sente"));
-    QVERIFY(road->voice.spoken.isEmpty()); // a customer who only touches hears nothing
+    Road road;
+    QCOMPARE(road.view.events, QStringList{"loaded 6"});
+    road.controller.noticeShown(QStringLiteral("Nessuno\nlo sente"));
+    QVERIFY(road.voice.spoken.isEmpty()); // a customer who only touches hears nothing
 
-    road->run(QStringLiteral("k2 k2 k/"));
-    QVERIFY(road->view.contrast);
-    road->controller.noticeShown(QStringLiteral("Stampante\nsenza carta"));
-    QCOMPARE(road->voice.last(), QStringLiteral("Stampante senza carta"));
-    road->screen.context.issuedNumber = 7;
-    road->screen.context.issuedServiceName = QStringLiteral("B ");
-    road->screen.context.peopleAhead = 2;
-    road->controller.ticketPrinted(road->screen.context);
-    QCOMPARE(road->voice.last(), SpeechSession::ticketText(7, QStringLiteral("B "), 2));
-    road->controller.touchedScreen();
-    QCOMPARE(road->voice.calls.last(), QStringLiteral("stop"));
-    road->controller.setPrinterState({PrinterState::Condition::CoverOpen, {}});
-    QVERIFY(road->voice.last().startsWith(QStringLiteral("Servizio momentaneamente sospeso")));
-    road.reset();
+    road.run(QStringLiteral("k2 k2 k/"));
+    QVERIFY(road.view.contrast);
+    road.controller.noticeShown(QStringLiteral("Stampante\nsenza carta"));
+    QCOMPARE(road.voice.last(), QStringLiteral("Stampante senza carta"));
+    road.screen.context.issuedNumber = 7;
+    road.screen.context.issuedServiceName = QStringLiteral("B ");
+    road.screen.context.peopleAhead = 2;
+    road.controller.ticketPrinted(road.screen.context);
+    QCOMPARE(road.voice.last(), SpeechSession::ticketText(7, QStringLiteral("B "), 2));
+    road.controller.touchedScreen();
+    QCOMPARE(road.voice.calls.last(), QStringLiteral("stop"));
+    road.controller.setPrinterState({PrinterState::Condition::CoverOpen, {}});
+    QVERIFY(road.voice.last().startsWith(QStringLiteral("Servizio momentaneamente sospeso")));
 }
 
 QTEST_GUILESS_MAIN(TestKioskController)
