@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "kiosklog.h"
+#include "screenrows.h"
 #include "tables.h"
 
 namespace nx7 {
@@ -67,7 +68,7 @@ namespace {
 class FieldReader
 {
 public:
-    explicit FieldReader(const RecordSet &record) : m_record(record) {}
+    explicit FieldReader(const StoredRecord &record) : m_record(record) {}
 
     bool failed() const { return m_failed; }
     const Error &error() const { return m_error; }
@@ -126,14 +127,14 @@ private:
         m_failed = true;
     }
 
-    const RecordSet &m_record;
+    const StoredRecord &m_record;
     Error m_error;
     bool m_failed = false;
 };
 
 } // namespace
 
-Result<ScreenSettings> ScreenSettings::read(const RecordSet &record)
+Result<ScreenSettings> ScreenSettings::read(const StoredRecord &record)
 {
     FieldReader field(record);
     ScreenSettings settings;

@@ -9,7 +9,7 @@
 
 namespace nx7 {
 
-class RecordSet;
+class StoredRecord;
 
 // Font name, style, size and text colour of one part of the kiosk screen.
 struct FontSetting
@@ -38,7 +38,7 @@ struct ScreenSettings
 
     // Reads the nineteen fields in table order; the first field that is missing (3265),
     // a size without a value (94) or a colour that is not a number (13) fails the read.
-    static Result<ScreenSettings> read(const RecordSet &record);
+    static Result<ScreenSettings> read(const StoredRecord &record);
 };
 
 // The value rules of the screen settings.

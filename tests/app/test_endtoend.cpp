@@ -1,18 +1,12 @@
 // The whole kiosk on a temporary installation: the start-up window, the kiosk screen, the
 // ticket issue and the nightly unattended restart, wired as nx7totem wires them.
+#include "assembledkiosk.h"
 #include "database.h"
-#include "frontend.h"
 #include "imageticketprinter.h"
-#include "lamain.h"
-#include "previousinstance.h"
-#include "tempinstallation.h"
-#include "testshell.h"
-#include "ticketissue.h"
 #include "timedwait.h"
 
 #include <QFile>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace nx7;
@@ -56,22 +50,14 @@ void TestEndToEnd::ticketsThenNightlyRestart()
                        {{QStringLiteral("ServizioID"), 2}, {QStringLiteral("NrDaChiamare"), 40}}));
     }
 
-    QTemporaryDir lockDir;
-    StationState state;
-    test::TestShell shell;
     test::TestClock clock(QDateTime(QDate(2026, 12, 8), QTime(9, 5, 0)));
     RecordingWaiter waiter;
     test::ImageTicketPrinter printer;
-    MachineInstanceLock instance(lockDir.filePath(QStringLiteral("nx7totem.lock")));
-    TicketIssue issuer(inst.stores(), state, shell, clock, waiter, printer);
-    const FrontEndFactory makeFrontEnd = [&](QWidget *parent) {
-        return FrontEnd::createLoaded(inst.stores(), state, shell, clock, issuer, parent);
-    };
-
-    LaMain laMain(inst.stores(), state, shell, instance, makeFrontEnd);
-    laMain.Form_Load();
-    QVERIFY(!shell.programEnded());
-    laMain.show();
+    test::AssembledKiosk assembled(inst, clock, waiter, printer);
+    test::TestShell &shell = assembled.shell;
+    const StationState &state = assembled.kiosk.state();
+    LaMain &laMain = assembled.kiosk.startupWindow();
+    QVERIFY(assembled.kiosk.start());
 
     // First screen: the attended initial start emptied the queue; two touches of slot 3.
     shell.onNextModal([&](QDialog &dialog) {
@@ -92,11 +78,13 @@ void TestEndToEnd::ticketsThenNightlyRestart()
     // Second screen, opened by the unattended restart: numbering starts again from the
     // initial values while the queue keeps the tickets of the evening.
     int secondScreenServices = -1;
+    QString secondScreenStatus;
     shell.onNextModal([&](QDialog &dialog) {
         auto *screen = qobject_cast<FrontEnd *>(&dialog);
         if (!screen)
             return int(QDialog::Rejected);
         secondScreenServices = screen->activeServiceCount();
+        secondScreenStatus = assembled.kiosk.service().status().line();
         screen->show();
         screen->Form_Activate();
         QTest::mouseClick(screen->bottone(3), Qt::LeftButton);
@@ -107,6 +95,10 @@ void TestEndToEnd::ticketsThenNightlyRestart()
     QTRY_COMPARE(shell.modalForms.size(), 2);
     QCOMPARE(shell.modalForms.at(0).objectName, QStringLiteral("FrontEnd"));
     QCOMPARE(secondScreenServices, 6);
+    // The status line follows the screens: the restart's screen, then the start-up window.
+    QVERIFY(secondScreenStatus.startsWith(QStringLiteral("Schermo del totem con 6 servizi;")));
+    QVERIFY(
+        assembled.kiosk.service().status().line().startsWith(QStringLiteral("Finestra di avvio;")));
     QVERIFY(state.unattendedRestart);
     QVERIFY(!state.restartRequested);
     QVERIFY(!shell.programEnded());

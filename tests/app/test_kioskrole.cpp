@@ -124,10 +124,11 @@ void TestKioskRole::kioskRoleRunsTheKioskAndNothingElse()
     EventLoopWaiter waiter;
     test::ImageTicketPrinter printer;
     TicketIssue issuer(inst->stores(), state, shell, clock, waiter, printer);
-    auto screen = FrontEnd::createLoaded(inst->stores(), state, shell, clock, issuer, nullptr);
+    auto screen =
+        FrontEnd::createLoaded({inst->stores(), state, shell, clock, issuer, {}, nullptr}, nullptr);
     QVERIFY(screen);
     screen->show();
-    QTest::mouseClick(static_cast<FrontEnd &>(*screen).bottone(3), Qt::LeftButton);
+    QTest::mouseClick(screen->bottone(3), Qt::LeftButton);
     state.unattendedRestart = true;
     QVERIFY(NumberingStart(inst->stores(), state).startInitial().started());
     QVERIFY(NumberingStart(inst->stores(), state).loadCurrent().started());

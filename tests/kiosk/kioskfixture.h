@@ -1,6 +1,7 @@
 #pragma once
 
 #include "database.h"
+#include "fakespeechengine.h"
 #include "frontend.h"
 #include "stationdata.h"
 #include "stationfixture.h"
@@ -65,10 +66,13 @@ public:
         return true;
     }
 
-    std::unique_ptr<FrontEnd> makeScreen()
+    // What the kiosk makes its screens with, the keypad's voice included.
+    KioskScreenParts parts(TicketIssuer &with)
     {
-        return std::make_unique<FrontEnd>(installation.stores(), state, shell, clock, issuer);
+        return {stores, state, shell, clock, with, {&voice, {}}, nullptr};
     }
+
+    std::unique_ptr<FrontEnd> makeScreen() { return std::make_unique<FrontEnd>(parts(issuer)); }
 
     // A loaded screen, or null when its load said that no screen is to be shown.
     std::unique_ptr<FrontEnd> load()
@@ -79,7 +83,9 @@ public:
         return screen;
     }
 
+    const Stores stores{installation.stores()};
     FakeIssuer issuer;
+    FakeSpeechEngine voice;
 };
 
 } // namespace nx7::test

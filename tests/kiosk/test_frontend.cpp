@@ -62,9 +62,22 @@ const QPoint kParked(Twips::toPixels(1000), Twips::toPixels(23000));
 
 } // namespace
 
+// The screen's data on both backends; what the screen draws and does with it once.
 class TestFrontEnd : public test::BackendSuite
 {
     Q_OBJECT
+public:
+    TestFrontEnd()
+        : BackendSuite({"countWithoutLayoutShowsNoButton", "titleShownAsStored",
+                        "backgroundPicture", "missingBackgroundPictureIsReportedOnce",
+                        "dateCaptionPlacementAndTicketDate", "weekdayInTheSystemLanguage",
+                        "escapeClosesAndOtherKeysDoNothing", "buttonsIssueTicketsForTheirSlot",
+                        "waitingPanel", "nightlyRestartAtTheSecond",
+                        "nightlyRestartDuringARealIssue", "nightlyRestartEndsALongHold",
+                        "paperNoticeCoversNothing"})
+    {
+    }
+
 private Q_SLOTS:
     void init();
     void slotsFollowTheActiveServicesInTableOrder();
@@ -87,12 +100,8 @@ private Q_SLOTS:
     void buttonsIssueTicketsForTheirSlot();
     void waitingPanel();
     void nightlyRestartAtTheSecond();
-    void nightlyRestartIsNotRepeatedByTheFreshScreen();
-    void nightlyRestartCatchesUp();
-    void nightlyRestartWaitsForTheIssue();
     void nightlyRestartDuringARealIssue();
     void nightlyRestartEndsALongHold();
-    void clockSteppedPastTheRestartWindowRestartsNothing();
     void serverDatabaseMissing_data();
     void serverDatabaseMissing();
     void paperNoticeCoversNothing_data();
@@ -582,102 +591,6 @@ void TestFrontEnd::nightlyRestartAtTheSecond()
     QVERIFY(!other->isVisible());
 }
 
-void TestFrontEnd::nightlyRestartIsNotRepeatedByTheFreshScreen()
-{
-    // The screen that the restart opens is loaded within the second 03:31:00.
-    KioskFixture kiosk(6, 0);
-    kiosk.clock.set(at(8, 3, 31, 0));
-    auto screen = kiosk.load();
-    QVERIFY(screen);
-    screen->timer1()->stop();
-    screen->show();
-    kiosk.clock.set(at(8, 3, 31, 1));
-    screen->Timer1_Timer();
-    kiosk.clock.set(at(8, 3, 31, 2));
-    screen->Timer1_Timer();
-    QVERIFY(!kiosk.state.restartRequested);
-    QVERIFY(screen->isVisible());
-
-    // It restarts the next night.
-    kiosk.clock.set(at(9, 3, 31, 0));
-    screen->Timer1_Timer();
-    QVERIFY(kiosk.state.restartRequested);
-}
-
-void TestFrontEnd::nightlyRestartCatchesUp()
-{
-    // No tick fell within 03:31:00.
-    {
-        KioskFixture kiosk(6, 0);
-        kiosk.clock.set(at(8, 2, 0, 0));
-        auto screen = kiosk.load();
-        QVERIFY(screen);
-        screen->timer1()->stop();
-        screen->show();
-        kiosk.clock.set(at(8, 3, 30, 58));
-        screen->Timer1_Timer();
-        QVERIFY(!kiosk.state.restartRequested);
-        kiosk.clock.set(at(8, 3, 31, 7));
-        screen->Timer1_Timer();
-        QVERIFY(kiosk.state.restartRequested);
-        QVERIFY(!screen->isVisible());
-
-        // At most once a day, even when the clock is set back over the moment.
-        kiosk.state.restartRequested = false;
-        screen->show();
-        kiosk.clock.set(at(8, 3, 30, 0));
-        screen->Timer1_Timer();
-        kiosk.clock.set(at(8, 3, 31, 0));
-        screen->Timer1_Timer();
-        QVERIFY(!kiosk.state.restartRequested);
-        QVERIFY(screen->isVisible());
-    }
-    // The clock lands hours past the moment (stepped forward, or a machine suspended
-    // overnight): numbering goes on, and the restart comes the next night.
-    {
-        KioskFixture kiosk(6, 0);
-        kiosk.clock.set(at(8, 22, 0, 0));
-        auto screen = kiosk.load();
-        QVERIFY(screen);
-        screen->timer1()->stop();
-        screen->show();
-        kiosk.clock.set(at(8, 23, 59, 59));
-        screen->Timer1_Timer();
-        QVERIFY(!kiosk.state.restartRequested);
-        kiosk.clock.set(at(9, 7, 45, 0));
-        screen->Timer1_Timer();
-        QVERIFY(!kiosk.state.restartRequested);
-        QVERIFY(screen->isVisible());
-        kiosk.clock.set(at(10, 3, 31, 0));
-        screen->Timer1_Timer();
-        QVERIFY(kiosk.state.restartRequested);
-    }
-}
-
-void TestFrontEnd::nightlyRestartWaitsForTheIssue()
-{
-    KioskFixture kiosk(6, 0);
-    kiosk.clock.set(at(8, 3, 30, 0));
-    auto screen = kiosk.load();
-    QVERIFY(screen);
-    screen->timer1()->stop();
-    screen->show();
-    kiosk.issuer.busy = true; // the print run lets the timer tick
-    kiosk.clock.set(at(8, 3, 31, 0));
-    screen->Timer1_Timer();
-    kiosk.clock.set(at(8, 3, 31, 1));
-    screen->Timer1_Timer();
-    QVERIFY(!kiosk.state.restartRequested);
-    QVERIFY(screen->isVisible());
-
-    kiosk.issuer.busy = false;
-    kiosk.clock.set(at(8, 3, 31, 2));
-    screen->Timer1_Timer();
-    QVERIFY(kiosk.state.restartRequested);
-    QVERIFY(kiosk.state.unattendedRestart);
-    QVERIFY(!screen->isVisible());
-}
-
 // A post-ticket wait during which the clock passes 03:31:00 and the screen's timer ticks.
 class TickingWaiter final : public Waiter
 {
@@ -713,7 +626,7 @@ void TestFrontEnd::nightlyRestartDuringARealIssue()
     test::ImageTicketPrinter printer;
     TicketIssue issue(kiosk.installation.stores(), kiosk.state, kiosk.shell, kiosk.clock, waiter,
                       printer);
-    FrontEnd screen(kiosk.installation.stores(), kiosk.state, kiosk.shell, kiosk.clock, issue);
+    FrontEnd screen(kiosk.parts(issue));
     waiter.clock = &kiosk.clock;
     waiter.screen = &screen;
     waiter.state = &kiosk.state;
@@ -757,7 +670,7 @@ void TestFrontEnd::nightlyRestartEndsALongHold()
     test::ImageTicketPrinter printer;
     TicketIssue issue(kiosk.installation.stores(), kiosk.state, kiosk.shell, kiosk.clock, waiter,
                       printer);
-    FrontEnd screen(kiosk.installation.stores(), kiosk.state, kiosk.shell, kiosk.clock, issue);
+    FrontEnd screen(kiosk.parts(issue));
     QVERIFY(screen.Form_Load());
     screen.show();
     // The clock passes 03:31:00 while the ticket holds the screen; the timer ticks on.
@@ -767,20 +680,6 @@ void TestFrontEnd::nightlyRestartEndsALongHold()
     QCOMPARE(printer.targets.size(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(kiosk.state.restartRequested, 3000);
     QVERIFY(!screen.isVisible());
-}
-
-void TestFrontEnd::clockSteppedPastTheRestartWindowRestartsNothing()
-{
-    // A clock corrected by a day at 07:34 while the kiosk runs.
-    NightlyRestartCheck stepped(at(8, 7, 33, 59));
-    QVERIFY(!stepped.tick(at(9, 7, 34, 0), false));
-    QVERIFY(!stepped.tick(at(9, 7, 34, 1), false));
-    QVERIFY(stepped.tick(at(10, 3, 31, 0), false));
-    // A loop that was busy at 03:31:00 still catches up within the minute, not after.
-    NightlyRestartCheck busy(at(8, 3, 30, 59));
-    QVERIFY(busy.tick(at(8, 3, 31, 59), false));
-    NightlyRestartCheck late(at(8, 3, 30, 59));
-    QVERIFY(!late.tick(at(8, 3, 32, 1), false));
 }
 
 void TestFrontEnd::serverDatabaseMissing_data()

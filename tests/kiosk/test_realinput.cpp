@@ -1,6 +1,7 @@
 // Touches sent as real X events (xdotool) to the kiosk screen on a private X server while
 // a ticket issue is held up by a counter station's lock on the shared database.
 #include "accessview.h"
+#include "assembledkiosk.h"
 #include "database.h"
 #include "fakereceiptprinter.h"
 #include "fakespeechengine.h"
@@ -41,17 +42,17 @@ void TestRealInput::touchesDuringASlowIssueAndABounceGiveOneTicket()
 {
     test::TempInstallation installation; // six services at 1280 x 1024, the X screen's size
     QVERIFY2(installation.ok(), qPrintable(installation.error()));
-    StationState state;
-    state.serverPath = installation.serverPath();
-    test::TestShell shell;
     SystemClock clock; // the bounce is real time here
     EventLoopWaiter waiter;
     test::ImageTicketPrinter printer;
-    TicketIssue issue(installation.stores(), state, shell, clock, waiter, printer);
+    test::AssembledKiosk assembled(installation, clock, waiter, printer);
+    TicketIssue &issue = assembled.kiosk.issuer();
+    const StationState &state = assembled.kiosk.state();
     QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../report/Ticket.lbl"),
                         QStringLiteral("Ticket.lbl")));
-    FrontEnd screen(installation.stores(), state, shell, clock, issue);
-    QVERIFY(screen.Form_Load());
+    auto kioskScreen = assembled.kiosk.makeKioskScreen();
+    QVERIFY(kioskScreen);
+    FrontEnd &screen = *kioskScreen;
     screen.show();
     QVERIFY(QTest::qWaitForWindowExposed(&screen));
     const QPoint at = screen.bottone(2)->mapToGlobal(screen.bottone(2)->rect().center());
@@ -111,15 +112,13 @@ void TestRealInput::printerStateComesAndGoesOnTheScreen()
     QVERIFY(layout.open(QIODevice::WriteOnly));
     layout.write("output escpos " + receiptPrinter.tcpAddress().toUtf8() + "\ntext | {ID}\n");
     layout.close();
-    StationState state;
-    state.serverPath = installation.serverPath();
-    test::TestShell shell;
     SystemClock clock;
     EventLoopWaiter waiter;
     SystemPrinters printers;
-    TicketIssue issue(installation.stores(), state, shell, clock, waiter, printers);
-    FrontEnd screen(installation.stores(), state, shell, clock, issue);
-    QVERIFY(screen.Form_Load());
+    test::AssembledKiosk assembled(installation, clock, waiter, printers);
+    auto kioskScreen = assembled.kiosk.makeKioskScreen();
+    QVERIFY(kioskScreen);
+    FrontEnd &screen = *kioskScreen;
     screen.show();
     QVERIFY(QTest::qWaitForWindowExposed(&screen));
     const auto shows = [&](const QPoint &at, const QColor &colour) {
@@ -153,22 +152,21 @@ void TestRealInput::keypadAloneTakesOneTicketOfTheSelectedService()
 {
     test::TempInstallation installation;
     QVERIFY2(installation.ok(), qPrintable(installation.error()));
-    StationState state;
-    state.serverPath = installation.serverPath();
-    test::TestShell shell;
     SystemClock clock;
     EventLoopWaiter waiter;
     test::ImageTicketPrinter printer;
-    TicketIssue issue(installation.stores(), state, shell, clock, waiter, printer);
+    test::AssembledKiosk assembled(installation, clock, waiter, printer);
+    TicketIssue &issue = assembled.kiosk.issuer();
+    StationState &state = assembled.kiosk.state();
+    const test::FakeSpeechEngine &voice = assembled.voice;
     QFile::remove(QStringLiteral("Ticket.lbl")); // the printer test leaves one of its own
     QVERIFY(QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../report/Ticket.lbl"),
                         QStringLiteral("Ticket.lbl")));
-    FrontEnd screen(installation.stores(), state, shell, clock, issue);
-    QVERIFY(screen.Form_Load());
+    auto kioskScreen = assembled.kiosk.makeKioskScreen();
+    QVERIFY(kioskScreen);
+    FrontEnd &screen = *kioskScreen;
     // The kiosk's own rule that Return presses the focused button, in force as in the kiosk.
     const DesktopShell desktop;
-    test::FakeSpeechEngine voice;
-    screen.setSpeech(voice, SpeechSettings{});
     screen.show();
     QVERIFY(QTest::qWaitForWindowExposed(&screen));
     QTRY_VERIFY(screen.isActiveWindow());

@@ -1,6 +1,7 @@
 #include "backgroundpicture.h"
 #include "database.h"
 #include "screenfit.h"
+#include "screenrows.h"
 #include "screenlayout.h"
 #include "screensettings.h"
 #include "tempinstallation.h"
@@ -197,7 +198,7 @@ void TestScreenLayout::settingsFromARecordWithoutValues()
         " FontData = NULL, FontBoldData = NULL, FontitalicData = NULL, FontForecolorData = NULL,"
         " Font = NULL, FontBold = NULL, Fontitalic = NULL, FontForecolor = '',"
         " TestoVisibile = NULL, DataVisibile = 'true', FontSize = 0")));
-    auto table = RecordSet::openTable(*db, QStringLiteral("ConfigurazioneTotem"));
+    auto table = ScreenRows::screenSettings(*db);
     QVERIFY(table);
     auto settings = ScreenSettings::read(*table);
     QVERIFY2(settings, qPrintable(settings.error().description));
@@ -222,13 +223,13 @@ void TestScreenLayout::settingsWithoutASizeFail()
     auto db = Database::open(installation.serverDatabase());
     QVERIFY(db);
     QVERIFY(db->exec(QStringLiteral("UPDATE configurazioneTotem SET FontSizeData = NULL")));
-    auto table = RecordSet::openTable(*db, QStringLiteral("configurazioneTotem"));
+    auto table = ScreenRows::screenSettings(*db);
     QVERIFY(table);
     QCOMPARE(ScreenSettings::read(*table).errorNumber(), ErrorNumber::InvalidUseOfNull);
 
     QVERIFY(db->exec(QStringLiteral("ALTER TABLE configurazioneTotem DROP COLUMN DataVisibile")));
     QVERIFY(db->exec(QStringLiteral("UPDATE configurazioneTotem SET FontSizeData = 12")));
-    auto reread = RecordSet::openTable(*db, QStringLiteral("configurazioneTotem"));
+    auto reread = ScreenRows::screenSettings(*db);
     QVERIFY(reread);
     QCOMPARE(ScreenSettings::read(*reread).errorNumber(), ErrorNumber::ItemNotFound);
 }

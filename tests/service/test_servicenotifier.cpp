@@ -2,8 +2,10 @@
 // place of the service manager's; and the metrics file for the site's monitoring, read as
 // the node exporter reads it.
 #include "kioskmetrics.h"
+#include "kioskservice.h"
 #include "kioskstatus.h"
 #include "servicenotifier.h"
+#include "testshell.h"
 
 #include <QFile>
 #include <QProcess>
@@ -32,6 +34,7 @@ private slots:
     void metricsFile_data();
     void metricsFile();
     void metricsNeverSeenHalfWritten();
+    void serviceStateInBothRenderings();
 
 private:
     QStringList take() // every message received so far, oldest first
@@ -250,6 +253,36 @@ void TestServiceNotifier::metricsNeverSeenHalfWritten()
     QVERIFY2(reads > 10, qPrintable(QString::number(reads)));
     // Only the file itself is left in the exporter's folder: no temporary file.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("nx7totem.prom")});
+}
+
+// The kiosk screens and the refusals as the status line and the metrics name them; the
+// next screen of a nightly restart is loaded before the old one is gone.
+void TestServiceNotifier::serviceStateInBothRenderings()
+{
+    test::TestClock clock;
+    KioskService service(clock, QStringLiteral("9.9"));
+    const auto shows = [&](const char *line, const char *sample) {
+        return service.status().line().startsWith(QLatin1String(line)) &&
+               service.metrics().text().contains(sample);
+    };
+    service.kioskScreenLoaded(6);
+    service.kioskScreenLoaded(6);
+    service.kioskScreenGone();
+    QVERIFY(shows("Schermo del totem con 6 servizi; stampante non verificata; server raggiungibile",
+                  "nx7totem_window_shown{window=\"kiosk_screen\"} 1"));
+    service.kioskScreenGone();
+    QVERIFY(shows("Finestra di avvio;", "nx7totem_window_shown{window=\"startup_window\"} 1"));
+    using Refusal = IssueObserver::Refusal;
+    const QList<std::pair<Refusal, QByteArray>> reasons{
+        {Refusal::PrinterUnavailable, "printer_unavailable"},
+        {Refusal::NumberingFileUnavailable, "numbering_file_unavailable"},
+        {Refusal::ServerUnavailable, "server_unavailable"},
+        {Refusal::LocalDatabaseFailed, "local_database_failed"}};
+    for (const auto &[reason, name] : reasons) {
+        service.ticketRefused(3, reason);
+        QVERIFY2(service.metrics().text().contains("{slot=\"3\",reason=\"" + name + "\"} 1"),
+                 name.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestServiceNotifier)

@@ -1,11 +1,10 @@
 #pragma once
 
+#include "kioskcontroller.h"
 #include "kioskmetrics.h"
 #include "kioskstatus.h"
 #include "servicenotifier.h"
 #include "ticketissue.h"
-
-class QDialog;
 
 namespace nx7 {
 
@@ -16,13 +15,14 @@ class PrinterMonitor;
 // status line kept current from the screens and the tickets; and the same state in the
 // metrics file for the site's monitoring. Does nothing visible when the program was not
 // started by the manager and no metrics file is set.
-class KioskService final : public IssueObserver
+class KioskService final : public IssueObserver, public KioskScreenObserver
 {
 public:
     // Where the metrics go, set by the package's unit; unset: no metrics are written.
     static constexpr const char *MetricsFileVariable = "NX7TOTEM_METRICS_FILE";
 
-    explicit KioskService(Clock &clock);
+    // `version`: the program's, as the metrics carry it.
+    KioskService(Clock &clock, const QString &version);
 
     KioskStatus &status() { return m_status; }
     const KioskMetrics &metrics() const { return m_metrics; }
@@ -30,9 +30,10 @@ public:
     // server-path form or a message that comes before it).
     void notifyReadyWhenRunning() { m_notifier.notifyReadyWhenRunning(); }
     void startupWindowShown();
-    // A kiosk screen just made by the factory (null when none is to be shown): the line
-    // names it until it is gone.
-    void followKioskScreen(QDialog *screen);
+    // A kiosk screen loaded: the line names it until it is gone. The next screen of a
+    // nightly restart may be loaded before this one is gone.
+    void kioskScreenLoaded(int serviceCount) override;
+    void kioskScreenGone() override;
 
     // The printer's state as the kiosk screen's poll finds it.
     void followPrinter(PrinterMonitor &monitor);

@@ -2,7 +2,6 @@
 
 #include "clock.h"
 #include "database.h"
-#include "frontend.h"
 #include "printerstate.h"
 
 namespace nx7 {
@@ -53,11 +52,10 @@ template <typename Key> QString nameOf(const QList<std::pair<Key, QString>> &tab
 
 } // namespace
 
-KioskService::KioskService(Clock &clock)
-    : m_clock(clock),
-      m_metrics(qEnvironmentVariable(MetricsFileVariable),
-                {QStringLiteral(NX7_VERSION), kWindows, names(kPrinterStates), names(kRefusals)},
-                clock.now().toSecsSinceEpoch())
+KioskService::KioskService(Clock &clock, const QString &version)
+    : m_clock(clock), m_metrics(qEnvironmentVariable(MetricsFileVariable),
+                                {version, kWindows, names(kPrinterStates), names(kRefusals)},
+                                clock.now().toSecsSinceEpoch())
 {
     QObject::connect(&m_status, &KioskStatus::changed, &m_notifier, &ServiceNotifier::setStatus);
     m_notifier.setStatus(m_status.line());
@@ -83,20 +81,18 @@ void KioskService::startupWindowShown()
         setScreen(KioskStatus::Screen::StartupWindow);
 }
 
-void KioskService::followKioskScreen(QDialog *screen)
+void KioskService::kioskScreenLoaded(int serviceCount)
 {
-    const auto *frontEnd = qobject_cast<const FrontEnd *>(screen);
-    if (!frontEnd)
-        return;
     ++m_liveScreens;
-    setScreen(KioskStatus::Screen::KioskScreen, frontEnd->activeServiceCount());
+    setScreen(KioskStatus::Screen::KioskScreen, serviceCount);
     // Its load has just read the server database.
     setServer(KioskStatus::Server::Reachable);
-    // The next screen of a nightly restart may be made before this one is gone.
-    QObject::connect(screen, &QObject::destroyed, &m_status, [this] {
-        if (--m_liveScreens == 0)
-            setScreen(KioskStatus::Screen::StartupWindow);
-    });
+}
+
+void KioskService::kioskScreenGone()
+{
+    if (--m_liveScreens == 0)
+        setScreen(KioskStatus::Screen::StartupWindow);
 }
 
 void KioskService::followPrinter(PrinterMonitor &monitor)
