@@ -82,7 +82,11 @@ int main(int argc, char *argv[])
         return screen;
     };
 
-    LaMain laMain(stores, state, shell, instance, makeFrontEnd);
+    LaMain laMain(stores, state, shell, instance, clock, makeFrontEnd);
+    QObject::connect(
+        &laMain, &LaMain::numberingResumed, &app, [&service](const QDateTime &started) {
+            service.status().setResumedWithoutOperator(started.toString(QStringLiteral("HH:mm")));
+        });
     service.notifyReadyWhenRunning();
     laMain.Form_Load();
     if (shell.programEnded())
