@@ -8,6 +8,7 @@
 #include "lamain.h"
 #include "previousinstance.h"
 #include "shell.h"
+#include "signalstop.h"
 #include "speechsession.h"
 #include "stationstate.h"
 #include "stores.h"
@@ -87,6 +88,8 @@ int main(int argc, char *argv[])
         &laMain, &LaMain::numberingResumed, &app, [&service](const QDateTime &started) {
             service.status().setResumedWithoutOperator(started.toString(QStringLiteral("HH:mm")));
         });
+    // systemd's stop: the ticket being issued is finished, then the event loop is left.
+    SignalStop signalStop([&issuer] { return issuer.issuing(); }, [&shell] { shell.endProgram(); });
     service.notifyReadyWhenRunning();
     laMain.Form_Load();
     if (shell.programEnded())
