@@ -68,7 +68,7 @@ void TestEndToEnd::ticketsThenNightlyRestart()
         return FrontEnd::createLoaded(inst.stores(), state, shell, clock, issuer, parent);
     };
 
-    LaMain laMain(inst.stores(), state, shell, instance, makeFrontEnd);
+    LaMain laMain(inst.stores(), state, shell, instance, clock, makeFrontEnd);
     laMain.Form_Load();
     QVERIFY(!shell.programEnded());
     laMain.show();
