@@ -69,8 +69,11 @@ int EspeakVoice::sampleRate()
 }
 
 EspeakEngine::EspeakEngine(int rate, const QString &device)
-    : m_rate(rate), m_device(device.toUtf8()), m_worker([this] { run(); })
+    : m_rate(rate), m_device(device.toUtf8())
 {
+    // Started here, not in the initialiser list: the thread at once locks the mutex and
+    // waits on the condition variable, which must be built before it runs.
+    m_worker = std::thread([this] { run(); });
 }
 
 EspeakEngine::~EspeakEngine()

@@ -63,7 +63,6 @@ private:
 
     const int m_rate;
     const QByteArray m_device;
-    std::thread m_worker;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::vector<Request> m_pending; // at most one: a newer request replaces an older one
@@ -77,6 +76,8 @@ private:
     bool m_deviceFailed = false;
     bool m_reportedUsable = true;
     DeviceObserver m_observer; // guarded by m_mutex
+    // Last: started once every member above is built, and joined before any is destroyed.
+    std::thread m_worker;
 };
 
 } // namespace nx7

@@ -5,6 +5,7 @@
 #include "espeakengine.h"
 #include "previousinstance.h"
 #include "shell.h"
+#include "signalstop.h"
 #include "systemprinters.h"
 #include "timedwait.h"
 #include "voicesettings.h"
@@ -47,8 +48,13 @@ KioskAssembly::KioskAssembly(const QString &stationFolder, const KioskDevices &d
     m_issuer.setObserver(&m_service);
     m_service.followPrinter(*m_issuer.printerMonitor());
     m_laMain = std::make_unique<LaMain>(
-        m_stores, m_state, devices.shell, devices.instance,
+        m_stores, m_state, devices.shell, devices.instance, devices.clock,
         [this](QWidget *parent) -> std::unique_ptr<QDialog> { return makeKioskScreen(parent); });
+    QObject::connect(m_laMain.get(), &LaMain::numberingResumed, m_laMain.get(),
+                     [this](const QDateTime &started) {
+                         m_service.status().setResumedWithoutOperator(
+                             started.toString(QStringLiteral("HH:mm")));
+                     });
 }
 
 std::unique_ptr<FrontEnd> KioskAssembly::makeKioskScreen(QWidget *parent)
@@ -90,6 +96,9 @@ int runKiosk(QApplication &app)
             &app, [&kiosk, usable] { kiosk.service().status().setVoiceUsable(usable); },
             Qt::QueuedConnection);
     });
+    // systemd's stop: the ticket being issued is finished, then the event loop is left.
+    SignalStop signalStop([&kiosk] { return kiosk.issuer().issuing(); },
+                          [&shell] { shell.endProgram(); });
     if (!kiosk.start())
         return 0;
     return app.exec();

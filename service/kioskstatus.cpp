@@ -36,6 +36,12 @@ void KioskStatus::setVoiceUsable(bool usable)
     update();
 }
 
+void KioskStatus::setResumedWithoutOperator(const QString &dayStarted)
+{
+    m_resumedDayStart = dayStarted;
+    update();
+}
+
 void KioskStatus::setTicketsIssued(int count)
 {
     m_tickets = count;
@@ -77,6 +83,10 @@ QString KioskStatus::line() const
     const QString printer =
         m_printer.isEmpty() ? QStringLiteral("stampante non verificata") : m_printer;
     QStringList parts{screen, printer, server};
+    if (!m_resumedDayStart.isEmpty()) // why nobody was asked at the start-up window
+        parts << QStringLiteral("ripreso da solo dopo un arresto non richiesto, numerazione "
+                                "del giorno avviata alle %1")
+                     .arg(m_resumedDayStart);
     if (!m_voiceUsable) // said only when it matters: most kiosks never start a voice
         parts << QStringLiteral("voce del tastierino NON disponibile");
     return (parts << QStringLiteral("ticket emessi: %1").arg(m_tickets)).join(QStringLiteral("; "));

@@ -36,6 +36,9 @@ public:
     void setServer(Server server);
     // The keypad's voice cannot be heard (no sound device, or one that failed).
     void setVoiceUsable(bool usable);
+    // The kiosk went back to serving by itself after a stop nobody asked for (a crash, the
+    // watchdog, a power cut), on a day whose numbering started at `dayStarted` ("HH:mm").
+    void setResumedWithoutOperator(const QString &dayStarted);
     void setTicketsIssued(int count);
     void addTicketIssued() { setTicketsIssued(m_tickets + 1); }
 
@@ -54,6 +57,7 @@ private:
     Server m_server = Server::Unknown;
     int m_tickets = 0;
     bool m_voiceUsable = true;
+    QString m_resumedDayStart;
     QString m_line;
 };
 

@@ -1,5 +1,6 @@
 #include "lamain.h"
 
+#include "clock.h"
 #include "database.h"
 #include "filenames.h"
 #include "imporete.h"
@@ -23,6 +24,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -124,9 +126,9 @@ QPixmap drawLogo(const QSize &size)
 } // namespace
 
 LaMain::LaMain(const Stores &stores, StationState &state, Shell &shell, PreviousInstance &instance,
-               FrontEndFactory makeFrontEnd, QWidget *parent)
+               const Clock &clock, FrontEndFactory makeFrontEnd, QWidget *parent)
     : QWidget(parent), m_stores(stores), m_state(state), m_shell(shell), m_instance(instance),
-      m_makeFrontEnd(std::move(makeFrontEnd))
+      m_clock(clock), m_day(stores), m_makeFrontEnd(std::move(makeFrontEnd))
 {
     setObjectName(QStringLiteral("LaMain"));
     setWindowTitle(QStringLiteral("NX7 Totem versione PRO"));
@@ -226,6 +228,8 @@ void LaMain::Form_Load()
     if (!proveServerFolder())
         return;
     loadWaitSettings();
+    if (m_day.resumesWithoutOperator(m_clock.now())) // from the event loop, as the nightly restart
+        QMetaObject::invokeMethod(this, &LaMain::resumeServing, Qt::QueuedConnection);
 }
 
 bool LaMain::readServerPath()
@@ -274,6 +278,8 @@ void LaMain::serverPathMissing()
         this, Shell::Icon::Information, kMessageTitle,
         QStringLiteral("Percorso Server non impostato o Server non raggiungibile !"));
     ImpoRete::showSetup(m_shell, this);
+    if (m_shell.programEnded()) // the operator saved or closed the form: the next start is theirs
+        m_day.endedByOperator();
 }
 
 void LaMain::loadWaitSettings()
@@ -348,6 +354,7 @@ void LaMain::PB1_Click(int index)
     switch (index) {
     case 0:
         qCInfo(lcStartup) << "closed by the operator";
+        m_day.endedByOperator();
         endProgram();
         break;
     case 1:
@@ -355,7 +362,7 @@ void LaMain::PB1_Click(int index)
             return;
         if (m_radioButton1[1]->isChecked())
             LoadNumbering();
-        if (!m_shell.programEnded() && m_radioButton1[0]->isChecked())
+        if (!m_shell.programEnded() && m_radioButton1[0]->isChecked() && initialStartConfirmed())
             StartInitialNumbering();
         break;
     case 2:
@@ -377,6 +384,7 @@ void LaMain::LoadNumbering()
         MsgForm::showMessage(m_shell, this, outcome.message);
         return;
     }
+    numberingStarted(false);
     showFrontEnd();
 }
 
@@ -385,6 +393,7 @@ void LaMain::StartInitialNumbering()
     const NumberingStart::Outcome outcome = NumberingStart(m_stores, m_state).startInitial();
     switch (outcome.kind) {
     case NumberingStart::Outcome::Kind::Started:
+        numberingStarted(true);
         showFrontEnd();
         break;
     case NumberingStart::Outcome::Kind::ServerUnreachable:
@@ -402,6 +411,57 @@ void LaMain::StartInitialNumbering()
         MsgForm::showMessage(m_shell, this, outcome.message);
         break;
     }
+}
+
+void LaMain::numberingStarted(bool initial)
+{
+    // Before the screen opens: from here on a start nobody asked for resumes the day.
+    m_day.numberingStarted(m_clock.now(), initial);
+}
+
+// An initial start that would empty the server's queue on a day already being served asks
+// first, "No" by default: one key must not give the day's numbers again. The morning's
+// first start and the nightly restart (which keeps the queue) do not ask.
+bool LaMain::initialStartConfirmed()
+{
+    if (m_state.unattendedRestart)
+        return true;
+    const auto started = m_day.startedToday(m_clock.now());
+    if (!started)
+        return true;
+    QMessageBox box(QMessageBox::Warning, kWarningTitle,
+                    QStringLiteral("La numerazione di oggi è già stata avviata alle %1.\n\n"
+                                   "Con la Numerazione Iniziale la coda del server viene svuotata "
+                                   "e i numeri vengono dati di nuovo dall'inizio.\n\n"
+                                   "Ricominciare comunque la numerazione?")
+                        .arg(started->toString(QStringLiteral("HH:mm"))),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("ConfermaNumerazioneIniziale"));
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("&Sì"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("&No"));
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    const bool confirmed = m_shell.execModal(box) == QMessageBox::Yes;
+    qCInfo(lcStartup).noquote() << "initial numbering on a day started at"
+                                << started->toString(QStringLiteral("HH:mm"))
+                                << (confirmed ? "confirmed by the operator" : "not confirmed");
+    return confirmed;
+}
+
+// The previous run ended without the operator (a crash, the watchdog, a kill, a power cut)
+// on a day whose numbering had started: the kiosk serves again at once with the current
+// numbering, as after the nightly restart.
+void LaMain::resumeServing()
+{
+    const auto started = m_day.startedToday(m_clock.now());
+    if (m_starting || m_shell.programEnded() || !started)
+        return;
+    qCWarning(lcStartup).noquote()
+        << "the previous run did not end through the operator, and today's numbering started at"
+        << started->toString(QStringLiteral("HH:mm")) << "- the current numbering resumes at once";
+    emit numberingResumed(*started);
+    m_radioButton1[1]->setChecked(true);
+    PB1_Click(1);
 }
 
 void LaMain::showFrontEnd()

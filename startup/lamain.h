@@ -2,6 +2,7 @@
 
 #include "errors.h"
 #include "frontendfactory.h"
+#include "numberingday.h"
 #include "stationstate.h"
 #include "stores.h"
 
@@ -18,6 +19,7 @@ class QRadioButton;
 
 namespace nx7 {
 
+class Clock;
 class PreviousInstance;
 class Shell;
 
@@ -28,10 +30,12 @@ class LaMain : public QWidget
     Q_OBJECT
 public:
     LaMain(const Stores &stores, StationState &state, Shell &shell, PreviousInstance &instance,
-           FrontEndFactory makeFrontEnd, QWidget *parent = nullptr);
+           const Clock &clock, FrontEndFactory makeFrontEnd, QWidget *parent = nullptr);
 
     // Runs before the window is first shown; may end the program (second copy, or the
-    // server-path form ended it).
+    // server-path form ended it). When the previous run was not ended by the operator on a
+    // day whose numbering had started, the current numbering resumes once the event loop
+    // runs, with nobody at the window.
     void Form_Load();
     // Each time the window becomes active: the unattended restart after the kiosk
     // screen asked for one. Always reached from the event loop, never from inside the
@@ -47,6 +51,10 @@ public:
     QCheckBox *attesaSiNo() const { return m_attesaSiNo; }
     QLineEdit *messaggioSecondi() const { return m_messaggioSecondi; }
 
+signals:
+    // The day's numbering (started at `dayStarted`) resumed without an operator.
+    void numberingResumed(const QDateTime &dayStarted);
+
 protected:
     void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -61,6 +69,9 @@ private:
     void serverPathMissing();
     void saveWaitSettings();
     void showFrontEnd();
+    void numberingStarted(bool initial);
+    bool initialStartConfirmed();
+    void resumeServing();
     void scheduleActivate();
     void endProgram();
 
@@ -68,6 +79,8 @@ private:
     StationState &m_state;
     Shell &m_shell;
     PreviousInstance &m_instance;
+    const Clock &m_clock;
+    NumberingDay m_day;
     FrontEndFactory m_makeFrontEnd;
     bool m_starting = false; // a numbering start (and its kiosk screen) is running
 

@@ -187,7 +187,8 @@ void TestKioskRole::connectionFailuresAreNamed()
     StationState state;
     test::TestShell shell;
     MachineInstanceLock instance(inst->stationPath() + "/nx7totem.lock");
-    LaMain laMain(inst->stores(), state, shell, instance,
+    SystemClock clock;
+    LaMain laMain(inst->stores(), state, shell, instance, clock,
                   [](QWidget *) { return std::unique_ptr<QDialog>(); });
     laMain.Form_Load();
     laMain.radioButton(choice)->setChecked(true);

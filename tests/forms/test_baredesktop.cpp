@@ -2,6 +2,7 @@
 // kind of box and form is shown over the start-up window and the screen is read back
 // from the X server. Each must be painted, its texts where its labels are, and the
 // focus must come back to the window underneath when it closes.
+#include "clock.h"
 #include "imporete.h"
 #include "lamain.h"
 #include "msgform.h"
@@ -135,6 +136,7 @@ private:
     QTemporaryDir m_station;
     DesktopShell m_shell;
     NoOtherCopy m_instance;
+    SystemClock m_clock;
     StationState m_state;
     std::unique_ptr<LaMain> m_main;
 };
@@ -143,7 +145,7 @@ void TestBareDesktop::init()
 {
     QDir::setCurrent(m_station.path());
     m_main = std::make_unique<LaMain>(Stores(m_station.path()), m_state, m_shell, m_instance,
-                                      FrontEndFactory{});
+                                      m_clock, FrontEndFactory{});
     showAndActivate(*m_main);
     QTRY_COMPARE(QApplication::activeWindow(), m_main.get());
 }

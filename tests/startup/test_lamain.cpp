@@ -1,5 +1,6 @@
 #include "lamain.h"
 #include "msgform.h"
+#include "numberingday.h"
 #include "numberingjournal.h"
 #include "previousinstance.h"
 #include "stationdata.h"
@@ -12,8 +13,10 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -44,7 +47,7 @@ struct Kiosk : StationFixture
 
     LaMain &start()
     {
-        form = std::make_unique<LaMain>(installation.stores(), state, shell, instance,
+        form = std::make_unique<LaMain>(installation.stores(), state, shell, instance, clock,
                                         [](QWidget *parent) {
                                             auto screen = std::make_unique<QDialog>(parent);
                                             screen->setObjectName(QStringLiteral("FrontEnd"));
@@ -116,6 +119,8 @@ private Q_SLOTS:
     void attendedInitialStart();
     void currentStartTouchesNothing();
     void nightlyRestartRunsFromTheEventLoop();
+    void startNobodyAskedFor_data();
+    void startNobodyAskedFor();
     void invalidServerPath_data();
     void invalidServerPath();
     void serverDatabaseNotOpened_data();
@@ -248,7 +253,7 @@ void TestLaMain::copyHeldAtTheSetupFormBlocksASecondCopy()
     const QString lockPath =
         QDir(k.installation.stationPath()).filePath(QStringLiteral("nx7.lock"));
     MachineInstanceLock firstLock(lockPath);
-    LaMain first(k.installation.stores(), k.state, k.shell, firstLock, {});
+    LaMain first(k.installation.stores(), k.state, k.shell, firstLock, k.clock, {});
     first.Form_Load(); // led to the setup form, which returns: the copy stays open
     QVERIFY(!k.shell.programEnded());
 
@@ -257,7 +262,7 @@ void TestLaMain::copyHeldAtTheSetupFormBlocksASecondCopy()
     TestShell secondShell;
     StationState secondState;
     MachineInstanceLock secondLock(lockPath);
-    LaMain second(k.installation.stores(), secondState, secondShell, secondLock, {});
+    LaMain second(k.installation.stores(), secondState, secondShell, secondLock, k.clock, {});
     second.Form_Load();
     QCOMPARE(secondShell.messages.size(), 1);
     QCOMPARE(secondShell.messages.first().text,
@@ -404,7 +409,7 @@ void TestLaMain::saveRoundTripsThroughANewStart()
     // The next start of the program shows what was saved.
     StationState next;
     FakeInstance instance;
-    LaMain reopened(k.installation.stores(), next, k.shell, instance, {});
+    LaMain reopened(k.installation.stores(), next, k.shell, instance, k.clock, {});
     reopened.Form_Load();
     QVERIFY(reopened.attesaSiNo()->isChecked());
     QCOMPARE(reopened.messaggioSecondi()->text(), QStringLiteral("5"));
@@ -478,6 +483,7 @@ void TestLaMain::attendedInitialStart()
         QCOMPARE(k.state.serviceCounters[slot], 100 + slot);
     }
     QVERIFY(!k.state.unattendedRestart);
+    QVERIFY(NumberingDay(k.installation.stores()).resumesWithoutOperator(k.clock.now()));
 }
 
 void TestLaMain::currentStartTouchesNothing()
@@ -548,6 +554,83 @@ void TestLaMain::nightlyRestartRunsFromTheEventLoop()
     QCOMPARE(fileBytes(k.installation.numberingFile(1)), QByteArray("101\r\n"));
     QCOMPARE(queueLength(k.installation), 3);
     QCOMPARE(waitingCounts(k.installation), QList<int>(20, 4));
+}
+
+// What a start finds of the day's numbering decides between serving at once and the
+// start-up window; at the window, an initial start that would wipe a running day asks.
+void TestLaMain::startNobodyAskedFor_data()
+{
+    QTest::addColumn<QDateTime>("dayStarted"); // invalid: no numbering ever started
+    QTest::addColumn<bool>("endedByOperator");
+    QTest::addColumn<bool>("interruptedWrite"); // a power cut left a half-written record
+    QTest::addColumn<QDateTime>("now");
+    QTest::addColumn<bool>("resumes");
+    const QDateTime morning(QDate(2026, 12, 8), QTime(8, 1));
+    const QDateTime noon(QDate(2026, 12, 8), QTime(12, 0));
+    QTest::newRow("first start of the day") << QDateTime() << false << false << noon << false;
+    QTest::newRow("after C&hiudi") << morning << true << false << noon << false;
+    QTest::newRow("after a crash mid-day") << morning << false << false << noon << true;
+    QTest::newRow("after a power cut mid-day") << morning << false << true << noon << true;
+    QTest::newRow("at night, before the restart")
+        << morning << false << false << noon.addDays(1).addSecs(-11 * 3600) << true;
+    QTest::newRow("the day after") << morning << false << false << noon.addDays(1) << false;
+}
+
+void TestLaMain::startNobodyAskedFor()
+{
+    QFETCH(QDateTime, dayStarted);
+    QFETCH(bool, endedByOperator);
+    QFETCH(bool, interruptedWrite);
+    QFETCH(QDateTime, now);
+    QFETCH(bool, resumes);
+    Kiosk k;
+    QVERIFY(fillQueueAndWaiting(k.installation));
+    QVERIFY(setInitialNumbers(k.installation));
+    QVERIFY(run(k.installation.localDatabase(), QStringLiteral("UPDATE Numerazione SET P3 = 42")));
+    NumberingDay day(k.installation.stores());
+    if (dayStarted.isValid())
+        day.numberingStarted(dayStarted, true);
+    if (endedByOperator)
+        day.endedByOperator();
+    if (interruptedWrite)
+        QVERIFY(TextRecord::writeFileAtomically(
+            k.installation.stores().stationFile(NumberingDay::fileName() +
+                                                QStringLiteral(".aB3xYz")),
+            "2026-12-0"));
+    k.clock.set(now);
+    LaMain &w = k.startShown();
+    QSignalSpy resumed(&w, &LaMain::numberingResumed);
+    QTest::qWait(50);
+    QCOMPARE(k.shown(QStringLiteral("FrontEnd")), resumes ? 1 : 0);
+    QCOMPARE(resumed.size(), resumes ? 1 : 0);
+    if (resumes) { // the current numbering, the day's start and the queue kept
+        QCOMPARE(k.state.serviceCounters[3], 42);
+        QCOMPARE(queueLength(k.installation), 3);
+        QCOMPARE(day.startedToday(now), std::optional(dayStarted));
+        return;
+    }
+
+    const bool dayRunning = day.startedToday(now).has_value();
+    QString question;
+    k.shell.onNextModal([&](QDialog &dialog) {
+        auto *box = qobject_cast<QMessageBox *>(&dialog);
+        question = box ? box->text() : QString();
+        return box ? int(box->standardButton(box->defaultButton())) : int(QDialog::Rejected);
+    });
+    QTest::mouseClick(w.button(1), Qt::LeftButton); // initial numbering, as the window opens
+    if (!dayRunning) {                              // the morning's start goes ahead at once
+        QVERIFY(question.isEmpty());
+        QCOMPARE(queueLength(k.installation), 0);
+        return;
+    }
+    QVERIFY2(question.contains(QStringLiteral("già stata avviata alle 08:01")) &&
+                 question.contains(QStringLiteral("coda del server viene svuotata")),
+             qPrintable(question));
+    QCOMPARE(queueLength(k.installation), 3); // "No", the default, wipes nothing
+    k.shell.onNextModal([](QDialog &) { return int(QMessageBox::Yes); });
+    QTest::mouseClick(w.button(1), Qt::LeftButton);
+    QCOMPARE(queueLength(k.installation), 0);
+    QCOMPARE(day.startedToday(now), std::optional(now)); // the numbers given again from now
 }
 
 void TestLaMain::invalidServerPath_data()
@@ -735,8 +818,10 @@ void TestLaMain::chiudiEndsTheProgram()
     Kiosk k;
     LaMain &w = k.startShown();
     QVERIFY(QTest::qWaitForWindowActive(&w));
+    NumberingDay(k.installation.stores()).numberingStarted(k.clock.now(), true);
     QTest::keyClick(&w, Qt::Key_H, Qt::AltModifier);
     QTRY_VERIFY(k.shell.programEnded());
+    QVERIFY(!NumberingDay(k.installation.stores()).resumesWithoutOperator(k.clock.now()));
     QVERIFY(!w.isVisible());
     QCOMPARE(k.shown(QStringLiteral("FrontEnd")), 0);
 }
