@@ -163,7 +163,10 @@ boot_container
 wait_for 20 found_leader || true
 [ -n "$leader" ] || { cat "$work/console.log" >&2; die "il contenitore non è partito"; }
 in_container() { nsenter -t "$leader" -a "$@"; }
-state=$(in_container timeout 90 systemctl is-system-running --wait 2>/dev/null) || true
+# Until its service manager answers on its bus, the state is empty.
+state=""
+booted() { state=$(in_container timeout 90 systemctl is-system-running --wait 2>/dev/null) || [ -n "$state" ]; }
+wait_for 90 booted || true
 step "avvio del sistema concluso: $state"
 
 # --- What the checks look at
@@ -350,14 +353,14 @@ check_journal() {
 }
 
 check_stop() {
-  in_container systemctl stop nx7totem.service
+  in_container systemctl stop nx7totem.service || fail "stop del servizio non riuscito"
   need_no_kiosk_processes "dopo lo stop"
   step "stop del servizio: nessun processo rimasto"
 }
 
 check_reinstall() {
   local before
-  in_container systemctl start nx7totem.service
+  in_container systemctl start nx7totem.service || fail "avvio del servizio non riuscito"
   need_window
   before=$(kiosk_pid)
   [ -n "$before" ] || fail "processo nx7totem non trovato"
