@@ -30,6 +30,6 @@ export ASAN_OPTIONS="halt_on_error=1:abort_on_error=0:detect_leaks=1:check_initi
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 # Leaks are reported except those of system libraries listed (with the reason) in the file.
 export LSAN_OPTIONS="suppressions=$PWD/../tests/sanitizers/lsan.supp:print_suppressions=0"
-# Two tests at a time on two cores: each starts its own servers on free ports.
+# As many tests at once as there are cores: each starts its own servers on free ports.
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 360 --parallel "$(nproc)" \
   -LE "$left_to_plain_run"
