@@ -21,11 +21,18 @@ function(nx7_add_library target)
   nx7_target_defaults(${target})
 endfunction()
 
+# The programs of the sanitized run (scripts/run-sanitized-tests.sh): every test's but those
+# it leaves to the plain run, so that it builds no more than it runs.
+add_custom_target(sanitized_suite)
+
 # One QtTest executable registered with ctest, run offscreen with a timeout
 # so that a test stuck on a dialog fails quickly instead of hanging CI. OWN_X_SERVER: the
 # test starts its own X server and runs on the real xcb platform, never offscreen.
+# LABELS: ctest labels; "xserver" (implied by OWN_X_SERVER) marks a test whose weight is an
+# X server of its own and waits for it to paint, which the sanitized run leaves to the plain
+# one (scripts/run-sanitized-tests.sh).
 function(nx7_add_test name)
-  cmake_parse_arguments(ARG "OWN_X_SERVER" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_X_SERVER" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 60)
   endif()
@@ -36,9 +43,16 @@ function(nx7_add_test name)
   set(platform "QT_QPA_PLATFORM=offscreen;")
   if(ARG_OWN_X_SERVER)
     set(platform "QT_QPA_PLATFORM=xcb;")
+    list(APPEND ARG_LABELS xserver)
   endif()
   math(EXPR timeout "${ARG_TIMEOUT} * ${NX7_TEST_TIMEOUT_SCALE}")
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${timeout}
     ENVIRONMENT "${platform}LC_ALL=C.UTF-8;TZ=Europe/Rome")
+  if(ARG_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+  endif()
+  if(NOT xserver IN_LIST ARG_LABELS)
+    add_dependencies(sanitized_suite ${name})
+  endif()
 endfunction()
