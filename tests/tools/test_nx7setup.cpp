@@ -2,7 +2,10 @@
 // setting read back as the kiosk reads it, and values the kiosk could not use refused
 // with the value and its range named.
 #include "database.h"
+#include "screenrows.h"
 #include "screensettings.h"
+#include "stationsettings.h"
+#include "stationstate.h"
 #include "serverbackend.h"
 #include "tables.h"
 
@@ -19,10 +22,9 @@ namespace {
 QString kioskReading(const TempInstallation &site, const QString &what)
 {
     auto server = site.stores().server(site.serverPath());
-    auto local = site.stores().local();
-    if (!server || !local)
+    if (!server)
         return QStringLiteral("unreadable");
-    auto screen = RecordSet::openTable(*server, Table::ScreenSettings);
+    auto screen = ScreenRows::screenSettings(*server);
     auto settings = ScreenSettings::read(*screen);
     if (what == u"title")
         return settings->titleText + u' ' + settings->title.colour.name();
@@ -30,17 +32,13 @@ QString kioskReading(const TempInstallation &site, const QString &what)
         return screen->value(Field::Resolution)->toString();
     if (what == u"buttons") {
         QStringList names;
-        auto services = RecordSet::openTable(*server, Table::Services);
-        for (; !services->eof(); services->moveNext()) {
-            if (Value::isTrue(*services->value(Field::ServiceActive)))
-                names << services->value(Field::ServiceName)->toString();
-        }
+        const auto services = ScreenRows::activeServices(*server, kSlotCount);
+        for (const auto &service : services->rows)
+            names << service.name.toString();
         return names.join(u',');
     }
-    auto wait = RecordSet::openTable(*local, Table::LocalSettings);
-    return QStringLiteral("%1 %2")
-        .arg(Value::isTrue(*wait->value(Field::WaitEnabled)))
-        .arg(*Value::toInt32(*wait->value(Field::WaitSeconds)));
+    auto wait = StationSettings::loadWait(site.stores());
+    return QStringLiteral("%1 %2").arg(wait->enabled).arg(wait->seconds);
 }
 
 } // namespace
