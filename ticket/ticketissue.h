@@ -18,6 +18,7 @@ class Clock;
 class Shell;
 class Printers;
 class Waiter;
+class WaitEstimator;
 struct StationState;
 
 // Told what the touches come to (the kiosk's status line for the service manager and the
@@ -66,8 +67,9 @@ public:
         std::chrono::milliseconds limit{3000};
     };
 
+    // `waitEstimator`, when given, puts the expected wait on each ticket.
     TicketIssue(const Stores &stores, StationState &state, Shell &shell, Clock &clock,
-                Waiter &waiter, Printers &printers);
+                Waiter &waiter, Printers &printers, const WaitEstimator *waitEstimator = nullptr);
 
     void IssueTicket(TicketScreen &screen, int slot) override;
     bool issuing() const override { return m_issuing; }
@@ -138,6 +140,7 @@ private:
     IssueObserver *m_observer = &m_noObserver;
     bool m_issuing = false;
     bool m_holding = false;
+    const WaitEstimator *m_waitEstimator = nullptr;
 };
 
 } // namespace nx7
