@@ -76,6 +76,8 @@ int kioskWorker(const QStringList &args);
 int counterWorker(const QString &server, const QString &stopFile);
 // The sample ticket printed for real, through the print service and in ESC/POS (printbench).
 int printersComparison(int tickets);
+// An office day simulated on the real call watching and wait estimate (waitbench).
+int waitBench(int days);
 // The tests' fake receipt printer, run by hand (fakeprinter).
 int fakePrinter(const QDir &folder);
 

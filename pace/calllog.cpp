@@ -19,12 +19,32 @@ bool validSlot(int slot)
     return slot >= 1 && slot <= CallLog::kSlots;
 }
 
+QJsonArray toJson(const QList<Call> &calls)
+{
+    QJsonArray json;
+    for (const Call &call : calls)
+        json.append(QJsonArray{call.number, double(call.atMs)});
+    return json;
+}
+
 QJsonObject toJson(const SlotCalls &day)
 {
-    QJsonArray calls;
-    for (const Call &call : day.calls)
-        calls.append(QJsonArray{call.number, double(call.atMs)});
-    return {{"since", double(day.sinceMs)}, {"calling", day.calling}, {"calls", calls}};
+    return {{"since", double(day.sinceMs)},
+            {"calling", day.calling},
+            {"calls", toJson(day.calls)},
+            {"issued", toJson(day.issued)}};
+}
+
+QList<Call> callsFromJson(const QJsonValue &json)
+{
+    QList<Call> calls;
+    for (const QJsonValue &entry : json.toArray()) {
+        const QJsonArray pair = entry.toArray();
+        calls.append(Call{pair.at(0).toInt(), qint64(pair.at(1).toDouble())});
+    }
+    if (calls.size() > CallLog::kMaxCalls)
+        calls.remove(0, calls.size() - CallLog::kMaxCalls);
+    return calls;
 }
 
 SlotCalls slotFromJson(const QJsonObject &json)
@@ -33,12 +53,8 @@ SlotCalls slotFromJson(const QJsonObject &json)
     day.seen = true;
     day.sinceMs = qint64(json.value("since").toDouble());
     day.calling = json.value("calling").toInt();
-    for (const QJsonValue &entry : json.value("calls").toArray()) {
-        const QJsonArray pair = entry.toArray();
-        day.calls.append(Call{pair.at(0).toInt(), qint64(pair.at(1).toDouble())});
-    }
-    if (day.calls.size() > CallLog::kMaxCalls)
-        day.calls.remove(0, day.calls.size() - CallLog::kMaxCalls);
+    day.calls = callsFromJson(json.value("calls"));
+    day.issued = callsFromJson(json.value("issued"));
     return day;
 }
 
@@ -82,10 +98,7 @@ bool CallLog::observe(int slot, qint32 calling, const QDateTime &at)
     if (!validSlot(slot))
         return false;
     QMutexLocker lock(&m_mutex);
-    if (at.date() != m_day) {
-        m_day = at.date();
-        m_slots = {};
-    }
+    startDay(at.date());
     SlotCalls &day = m_slots[size_t(slot)];
     const qint64 atMs = at.toMSecsSinceEpoch();
     if (day.seen && calling == day.calling)
@@ -98,7 +111,7 @@ bool CallLog::observe(int slot, qint32 calling, const QDateTime &at)
                                             .arg(slot)
                                             .arg(day.calling)
                                             .arg(calling);
-        day = SlotCalls{true, atMs, calling, {}};
+        day = SlotCalls{true, atMs, calling, {}, {}};
         return true;
     }
     for (qint32 number = day.calling; number < calling; ++number)
@@ -107,6 +120,28 @@ bool CallLog::observe(int slot, qint32 calling, const QDateTime &at)
         day.calls.remove(0, day.calls.size() - kMaxCalls);
     day.calling = calling;
     return true;
+}
+
+void CallLog::startDay(const QDate &day)
+{
+    if (day == m_day)
+        return;
+    m_day = day;
+    m_slots = {};
+}
+
+void CallLog::noteIssued(int slot, qint32 number, const QDateTime &at)
+{
+    if (!validSlot(slot))
+        return;
+    QMutexLocker lock(&m_mutex);
+    startDay(at.date());
+    QList<Call> &issued = m_slots[size_t(slot)].issued;
+    if (!issued.isEmpty() && number <= issued.constLast().number)
+        issued.clear(); // the kiosk's numbering started again
+    issued.append(Call{number, at.toMSecsSinceEpoch()});
+    if (issued.size() > kMaxCalls)
+        issued.remove(0, issued.size() - kMaxCalls);
 }
 
 SlotCalls CallLog::slot(int slot) const

@@ -26,6 +26,7 @@ struct SlotCalls
     qint64 sinceMs = 0; // when this slot's day began to be watched
     qint32 calling = 0; // the number the counters will call next, as last read
     QList<Call> calls;  // oldest first
+    QList<Call> issued; // the tickets this kiosk issued, oldest first
 };
 
 // Today's calls per slot, learnt from successive readings of the numbering files. Safe to
@@ -52,6 +53,10 @@ public:
     // reading of a day, starts the slot's day afresh. True when the log changed.
     bool observe(int slot, qint32 calling, const QDateTime &at);
 
+    // A ticket of `slot` numbered `number` was issued at `at`: the numbers up to it were
+    // waiting from then on. A number lower than the last starts the issues afresh.
+    void noteIssued(int slot, qint32 number, const QDateTime &at);
+
     // A copy of the slot's day; an unseen slot for a slot out of range.
     SlotCalls slot(int slot) const;
 
@@ -61,6 +66,8 @@ public:
     const QString &journalPath() const { return m_journalPath; }
 
 private:
+    void startDay(const QDate &day);
+
     QString m_journalPath;
     mutable QMutex m_mutex;
     QDate m_day;

@@ -12,52 +12,114 @@ namespace {
 
 constexpr double kMsPerMinute = 60000.0;
 
-// The recent pace of one slot: calls per minute, each call weighted by its age.
+// The recent pace of one slot: the time per called number while someone was waiting,
+// each interval weighted by its age.
 struct Pace
 {
-    double perMinute = 0;
-    double effectiveCalls = 0; // how many equally weighted calls the weights are worth
+    double minutesPerCall = 0;
+    double effectiveCalls = 0; // how many equally weighted intervals the weights are worth
     double minutesSinceLastCall = 0;
+    bool busyLately = true; // someone was waiting when the last number was called
 };
+
+// When ticket `number` was waiting at the latest: its issue here, or that of a later
+// ticket of this kiosk (another kiosk's ticket was issued before it). None when unknown.
+std::optional<qint64> waitingSince(const QList<Call> &issued, qint32 number)
+{
+    const auto later =
+        std::lower_bound(issued.begin(), issued.end(), number,
+                         [](const Call &issue, qint32 wanted) { return issue.number < wanted; });
+    if (later == issued.end())
+        return std::nullopt;
+    return later->atMs;
+}
+
+// A time between two calls while someone was waiting: all open counters were busy.
+struct Interval
+{
+    qint64 endMs;
+    double minutes;
+};
+
+QList<Interval> busyIntervals(const SlotCalls &calls, qint64 nowMs, bool &busyLately)
+{
+    QList<Interval> busy;
+    busyLately = true;
+    for (qsizetype i = 1; i < calls.calls.size(); ++i) {
+        const Call &previous = calls.calls.at(i - 1);
+        const Call &call = calls.calls.at(i);
+        if (call.atMs > nowMs)
+            break;
+        // An interval in which nobody waited measures the customers, not the counters.
+        const auto waiting = waitingSince(calls.issued, call.number);
+        busyLately = !(waiting && *waiting > previous.atMs);
+        if (!busyLately)
+            continue;
+        busy.append(Interval{call.atMs, (call.atMs - previous.atMs) / kMsPerMinute});
+    }
+    return busy;
+}
+
+// The mean of `intervals` ending after `fromMs`, each weighted by its age when `weightMinutes`
+// is not 0.
+Pace meanOf(const QList<Interval> &intervals, qint64 fromMs, qint64 nowMs, double weightMinutes)
+{
+    double weights = 0;
+    double squares = 0;
+    double weightedMinutes = 0;
+    for (const Interval &interval : intervals) {
+        if (interval.endMs < fromMs)
+            continue;
+        const double weight =
+            weightMinutes > 0 ? std::exp(-(nowMs - interval.endMs) / kMsPerMinute / weightMinutes)
+                              : 1.0;
+        weights += weight;
+        squares += weight * weight;
+        weightedMinutes += weight * interval.minutes;
+    }
+    if (weights <= 0)
+        return {};
+    return Pace{weightedMinutes / weights, weights * weights / squares, 0};
+}
 
 std::optional<Pace> paceOf(const SlotCalls &calls, qint64 nowMs, const WaitEstimator::Rules &rules)
 {
-    if (!calls.seen || (nowMs - calls.sinceMs) < rules.minWatchedMinutes * kMsPerMinute)
+    if (!calls.seen || calls.calls.isEmpty() ||
+        (nowMs - calls.sinceMs) < rules.minWatchedMinutes * kMsPerMinute)
         return std::nullopt;
-    const qint64 windowStart =
-        std::max(nowMs - qint64(rules.windowMinutes * kMsPerMinute), calls.sinceMs);
-    double weights = 0;
-    double squares = 0;
-    int counted = 0;
-    for (const Call &call : calls.calls) {
-        if (call.atMs < windowStart || call.atMs > nowMs)
-            continue;
-        const double weight = std::exp(-(nowMs - call.atMs) / kMsPerMinute / rules.weightMinutes);
-        weights += weight;
-        squares += weight * weight;
-        ++counted;
-    }
-    if (counted < rules.minCalls)
+    bool busyLately = true;
+    const QList<Interval> busy = busyIntervals(calls, nowMs, busyLately);
+    Pace recent = meanOf(busy, nowMs - qint64(rules.windowMinutes * kMsPerMinute), nowMs,
+                         rules.weightMinutes);
+    if (recent.effectiveCalls < rules.minCalls || recent.minutesPerCall <= 0)
         return std::nullopt;
-    // The weights a steady pace of one call a minute would have gathered over the window:
-    // the rate is unbiased whatever the window's length.
-    const double span = (nowMs - windowStart) / kMsPerMinute;
-    const double perMinute =
-        weights / (rules.weightMinutes * (1 - std::exp(-span / rules.weightMinutes)));
-    return Pace{perMinute, weights * weights / squares,
-                (nowMs - calls.calls.constLast().atMs) / kMsPerMinute};
+    // The day's pace is the surer guide as long as the recent one does not tell it wrong:
+    // times between calls vary about as much as they last (a coefficient of variation of
+    // about 1), so two means differ by chance within twice their combined error.
+    const Pace day = meanOf(busy, 0, nowMs, 0);
+    const double error = std::hypot(recent.minutesPerCall / std::sqrt(recent.effectiveCalls),
+                                    day.minutesPerCall / std::sqrt(day.effectiveCalls));
+    Pace chosen = std::abs(recent.minutesPerCall - day.minutesPerCall) <= 2 * error ? day : recent;
+    chosen.minutesSinceLastCall = (nowMs - calls.calls.constLast().atMs) / kMsPerMinute;
+    chosen.busyLately = busyLately;
+    return chosen;
 }
 
 } // namespace
 
-WaitEstimator::WaitEstimator(std::shared_ptr<const CallLog> log, const Clock &clock, Rules rules)
+WaitEstimator::WaitEstimator(std::shared_ptr<CallLog> log, const Clock &clock, Rules rules)
     : m_log(std::move(log)), m_clock(clock), m_rules(rules)
 {
 }
 
-WaitEstimator::WaitEstimator(std::shared_ptr<const CallLog> log, const Clock &clock)
+WaitEstimator::WaitEstimator(std::shared_ptr<CallLog> log, const Clock &clock)
     : WaitEstimator(std::move(log), clock, Rules{})
 {
+}
+
+void WaitEstimator::ticketIssued(int slot, qint32 number)
+{
+    m_log->noteIssued(slot, number, m_clock.now());
 }
 
 std::optional<WaitRange> WaitEstimator::estimate(int slot, qint32 peopleAhead) const
@@ -73,12 +135,14 @@ std::optional<WaitRange> WaitEstimator::estimate(const SlotCalls &calls, qint64 
         return std::nullopt;
     // Counters that have stopped calling (all closed, a pause) set no pace: a gap of
     // several usual intervals means the recent calls no longer tell the wait.
-    const double usualInterval = 1.0 / pace->perMinute;
+    const double usualInterval = pace->minutesPerCall;
     if (pace->minutesSinceLastCall > std::max(15.0, 4 * usualInterval))
         return std::nullopt;
     const double ahead = std::max(peopleAhead, 0);
     // The ticket is called after the people ahead, half an interval into its own turn.
-    const double middle = (ahead + 0.5) * usualInterval;
+    // With nobody ahead and nobody waiting at the last call, a counter is likely free.
+    const double ownTurn = ahead == 0 && !pace->busyLately ? 0.0 : rules.ownTurn;
+    const double middle = (ahead + ownTurn) * usualInterval;
     // The wait for k + 1 calls varies as 1/sqrt(k + 1); the pace itself as 1/sqrt(calls).
     const double relative = std::sqrt(1 / (ahead + 1) + 1 / pace->effectiveCalls);
     const double half = std::max(1.0, rules.spread * relative * middle);

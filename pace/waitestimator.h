@@ -27,16 +27,21 @@ class WaitEstimator
 public:
     struct Rules
     {
-        int windowMinutes = 45;     // only calls this recent count
-        double weightMinutes = 15;  // a call's weight halves roughly every 10 minutes
-        int minCalls = 4;           // fewer calls in the window: no estimate
+        int windowMinutes = 60;     // the recent pace: intervals this recent
+        double weightMinutes = 20;  // an interval's weight falls to 1/e in this time
+        int minCalls = 3;           // fewer busy intervals (weighted) in it: no estimate
         int minWatchedMinutes = 10; // the slot watched at least this long today
         double spread = 1.0;        // the range's half-width, in standard deviations
+        double ownTurn = 0.5;       // of an interval, the ticket's own call after those ahead
         int maxMinutes = 240;       // beyond this the pace says nothing useful
     };
 
-    WaitEstimator(std::shared_ptr<const CallLog> log, const Clock &clock, Rules rules);
-    WaitEstimator(std::shared_ptr<const CallLog> log, const Clock &clock);
+    WaitEstimator(std::shared_ptr<CallLog> log, const Clock &clock, Rules rules);
+    WaitEstimator(std::shared_ptr<CallLog> log, const Clock &clock);
+
+    // A ticket of `slot` was issued now: until it is called the counters are busy, which
+    // tells the intervals that measure their pace.
+    void ticketIssued(int slot, qint32 number);
 
     // For a ticket of `slot` with `peopleAhead` tickets to be called before it.
     std::optional<WaitRange> estimate(int slot, qint32 peopleAhead) const;
@@ -46,7 +51,7 @@ public:
                                              qint32 peopleAhead, const Rules &rules);
 
 private:
-    std::shared_ptr<const CallLog> m_log;
+    std::shared_ptr<CallLog> m_log;
     const Clock &m_clock;
     Rules m_rules;
 };

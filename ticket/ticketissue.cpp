@@ -92,7 +92,7 @@ IssueObserver::ServerAnswer answerOf(int errorNumber, int busyNumber)
 } // namespace
 
 TicketIssue::TicketIssue(const Stores &stores, StationState &state, Shell &shell, Clock &clock,
-                         Waiter &waiter, Printers &printers, const WaitEstimator *waitEstimator)
+                         Waiter &waiter, Printers &printers, WaitEstimator *waitEstimator)
     : m_stores(stores), m_state(state), m_shell(shell), m_clock(clock), m_waiter(waiter),
       m_engine(printers), m_printJob(stores, shell, m_engine),
       m_monitor([this] { return m_engine.printerState(FileName::TicketLayout); }),
@@ -229,8 +229,11 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
     ticket.peopleAhead = peopleAhead(ticket.issuedNumber, *calling, slot,
                                      FilePath::numberingFile(m_state.serverPath, slot));
     const QVariant serviceId = ticket.slotServiceId[slot];
-    ticket.estimatedWait =
-        m_waitEstimator ? m_waitEstimator->estimate(slot, ticket.peopleAhead) : std::nullopt;
+    ticket.estimatedWait.reset();
+    if (m_waitEstimator) {
+        m_waitEstimator->ticketIssued(slot, ticket.issuedNumber);
+        ticket.estimatedWait = m_waitEstimator->estimate(slot, ticket.peopleAhead);
+    }
     m_printJob.setEstimatedWait(WaitEstimateText::printed(ticket.estimatedWait));
 
     if (Status status = m_printJob.WritePrintRow(ticket); !status)

@@ -69,7 +69,7 @@ public:
 
     // `waitEstimator`, when given, puts the expected wait on each ticket.
     TicketIssue(const Stores &stores, StationState &state, Shell &shell, Clock &clock,
-                Waiter &waiter, Printers &printers, const WaitEstimator *waitEstimator = nullptr);
+                Waiter &waiter, Printers &printers, WaitEstimator *waitEstimator = nullptr);
 
     void IssueTicket(TicketScreen &screen, int slot) override;
     bool issuing() const override { return m_issuing; }
@@ -140,7 +140,7 @@ private:
     IssueObserver *m_observer = &m_noObserver;
     bool m_issuing = false;
     bool m_holding = false;
-    const WaitEstimator *m_waitEstimator = nullptr;
+    WaitEstimator *m_waitEstimator = nullptr;
 };
 
 } // namespace nx7
