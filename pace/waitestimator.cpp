@@ -18,6 +18,7 @@ struct Pace
 {
     double minutesPerCall = 0;
     double effectiveCalls = 0; // how many equally weighted intervals the weights are worth
+    double deviation = 0;      // of the intervals, minutes
     double minutesSinceLastCall = 0;
     bool busyLately = true; // someone was waiting when the last number was called
 };
@@ -67,6 +68,7 @@ Pace meanOf(const QList<Interval> &intervals, qint64 fromMs, qint64 nowMs, doubl
     double weights = 0;
     double squares = 0;
     double weightedMinutes = 0;
+    double weightedSquares = 0;
     for (const Interval &interval : intervals) {
         if (interval.endMs < fromMs)
             continue;
@@ -76,10 +78,13 @@ Pace meanOf(const QList<Interval> &intervals, qint64 fromMs, qint64 nowMs, doubl
         weights += weight;
         squares += weight * weight;
         weightedMinutes += weight * interval.minutes;
+        weightedSquares += weight * interval.minutes * interval.minutes;
     }
     if (weights <= 0)
         return {};
-    return Pace{weightedMinutes / weights, weights * weights / squares, 0};
+    const double mean = weightedMinutes / weights;
+    const double variance = std::max(0.0, weightedSquares / weights - mean * mean);
+    return Pace{mean, weights * weights / squares, std::sqrt(variance)};
 }
 
 std::optional<Pace> paceOf(const SlotCalls &calls, qint64 nowMs, const WaitEstimator::Rules &rules)
@@ -94,12 +99,12 @@ std::optional<Pace> paceOf(const SlotCalls &calls, qint64 nowMs, const WaitEstim
     if (recent.effectiveCalls < rules.minCalls || recent.minutesPerCall <= 0)
         return std::nullopt;
     // The day's pace is the surer guide as long as the recent one does not tell it wrong:
-    // times between calls vary about as much as they last (a coefficient of variation of
-    // about 1), so two means differ by chance within twice their combined error.
+    // two means differ by chance within twice their combined standard error.
     const Pace day = meanOf(busy, 0, nowMs, 0);
-    const double error = std::hypot(recent.minutesPerCall / std::sqrt(recent.effectiveCalls),
-                                    day.minutesPerCall / std::sqrt(day.effectiveCalls));
-    Pace chosen = std::abs(recent.minutesPerCall - day.minutesPerCall) <= 2 * error ? day : recent;
+    const double error = std::hypot(recent.deviation / std::sqrt(recent.effectiveCalls),
+                                    day.deviation / std::sqrt(day.effectiveCalls));
+    const bool changed = std::abs(recent.minutesPerCall - day.minutesPerCall) > 2 * error;
+    Pace chosen = changed ? recent : day;
     chosen.minutesSinceLastCall = (nowMs - calls.calls.constLast().atMs) / kMsPerMinute;
     chosen.busyLately = busyLately;
     return chosen;
