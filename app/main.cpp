@@ -1,8 +1,11 @@
 // nx7totem: the ticket kiosk. No options: it works in the current directory, the station
 // folder, and finds the server through "percorsiT.txt".
 #include "accesslog.h"
+#include "calllog.h"
+#include "callwatcher.h"
 #include "clock.h"
 #include "espeakengine.h"
+#include "filenames.h"
 #include "frontend.h"
 #include "kioskservice.h"
 #include "lamain.h"
@@ -15,6 +18,8 @@
 #include "ticketissue.h"
 #include "timedwait.h"
 #include "voicesettings.h"
+#include "waitestimatesetting.h"
+#include "waitestimator.h"
 
 #include <QApplication>
 #include <QDir>
@@ -60,7 +65,14 @@ int main(int argc, char *argv[])
     EventLoopWaiter waiter;
     SystemPrinters printers; // the one of the layout's output line
     MachineInstanceLock instance;
-    TicketIssue issuer(stores, state, shell, clock, waiter, printers);
+    // The counters' pace, learnt from the numbering files, for the wait on each ticket.
+    auto calls = std::make_shared<CallLog>(FilePath::local(CallLog::JournalName));
+    calls->restore(clock.now().date());
+    CallWatcher callWatcher(calls);
+    WaitEstimator waitEstimator(calls, clock);
+    const auto estimating = WaitEstimateSetting::load(stores);
+    TicketIssue issuer(stores, state, shell, clock, waiter, printers,
+                       estimating && !*estimating ? nullptr : &waitEstimator);
     KioskService service(clock); // readiness, status line, watchdog, metrics
     issuer.setObserver(&service);
     service.followPrinter(*issuer.printerMonitor());
@@ -79,6 +91,8 @@ int main(int argc, char *argv[])
         if (auto *frontEnd = qobject_cast<FrontEnd *>(screen.get()))
             frontEnd->setSpeech(voice, speechSettings);
         service.followKioskScreen(screen.get());
+        if (!estimating || *estimating)
+            callWatcher.start(state.serverPath, CallLog::kSlots);
         return screen;
     };
 

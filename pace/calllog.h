@@ -37,6 +37,8 @@ class CallLog
 {
 public:
     static constexpr int kSlots = 20;
+    // The journal's name in the station folder.
+    static inline const QString JournalName = QStringLiteral("AttesaChiamate.json");
     // The oldest calls of a slot are forgotten past this many.
     static constexpr int kMaxCalls = 500;
     // A jump forward larger than this is a numbering set anew, not calls.

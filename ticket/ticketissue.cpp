@@ -233,6 +233,7 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
     if (m_waitEstimator) {
         m_waitEstimator->ticketIssued(slot, ticket.issuedNumber);
         ticket.estimatedWait = m_waitEstimator->estimate(slot, ticket.peopleAhead);
+        m_observer->waitEstimated(slot, ticket.estimatedWait);
     }
     m_printJob.setEstimatedWait(WaitEstimateText::printed(ticket.estimatedWait));
 

@@ -46,6 +46,12 @@ public:
     virtual void serverAnswered(ServerAnswer answer) { Q_UNUSED(answer); }
     // A ticket was numbered and recorded in the shared queue (printed or not).
     virtual void ticketIssued(int slot) { Q_UNUSED(slot); }
+    // The wait estimated for the ticket being issued; none when the pace is not known.
+    virtual void waitEstimated(int slot, const std::optional<WaitRange> &wait)
+    {
+        Q_UNUSED(slot);
+        Q_UNUSED(wait);
+    }
     // A ticket recorded in the shared queue did not come out of the printer.
     virtual void ticketNotPrinted(int slot) { Q_UNUSED(slot); }
     virtual void ticketRefused(int slot, Refusal reason)

@@ -3,6 +3,7 @@
 #include "kioskrole.h"
 #include "stores.h"
 #include "voicesettings.h"
+#include "waitestimatesetting.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -73,6 +74,27 @@ int setVoice(const QCommandLineParser &parser, const QString &station,
     return 0;
 }
 
+// nx7setup attesa STATION --stima si|no: the wait estimate on the station's tickets.
+int setWaitEstimate(const QCommandLineParser &parser, const QString &station,
+                    const QCommandLineOption &estimate)
+{
+    QTextStream err(stderr);
+    const QString answer = parser.value(estimate).toLower();
+    if (answer != QStringLiteral("si") && answer != QStringLiteral("no")) {
+        err << "--stima vuole si o no.\n";
+        return 2;
+    }
+    const bool enabled = answer == QStringLiteral("si");
+    if (Status saved = WaitEstimateSetting::save(Stores(station), enabled); !saved) {
+        err << "Errore " << saved.errorNumber() << ": " << saved.error().description << "\n";
+        return 1;
+    }
+    QTextStream(stdout) << (enabled ? "Attesa stimata stampata e annunciata"
+                                    : "Attesa stimata spenta")
+                        << " (al prossimo avvio del totem).\n";
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -87,13 +109,16 @@ int main(int argc, char *argv[])
         "  nx7setup migra CARTELLA_SERVER --postgresql CONNESSIONE\n"
         "  nx7setup permessi-totem --postgresql CONNESSIONE RUOLO\n"
         "  nx7setup accessibilita CARTELLA [--voce si|no] [--volume N] [--velocita N]\n"
+        "  nx7setup attesa CARTELLA --stima si|no\n"
         "CONNESSIONE e' una stringa di connessione libpq (\"host=... dbname=... user=...\"\n"
         "o \"postgresql://...\"): il database del server diventa quel database PostgreSQL.\n"
         "migra copia il NX7PRO.mdb della cartella nel database PostgreSQL.\n"
         "permessi-totem da' al ruolo RUOLO (gia' creato, per esempio con createuser) i soli\n"
         "permessi che servono ai totem; CONNESSIONE e' quella del proprietario delle tabelle.\n"
         "accessibilita imposta la voce del tastierino della postazione CARTELLA; le opzioni\n"
-        "non indicate restano come sono."));
+        "non indicate restano come sono.\n"
+        "attesa accende o spegne l'attesa stimata sul biglietto e nella voce della postazione\n"
+        "CARTELLA (accesa se mai impostata)."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("tipo"), QStringLiteral("server o postazione"));
     parser.addPositionalArgument(QStringLiteral("cartella"), QStringLiteral("cartella da creare"));
@@ -122,7 +147,11 @@ int main(int argc, char *argv[])
         QStringLiteral("velocita"),
         QStringLiteral("Parole al minuto della voce, da 80 a 450 (predefinito 160)."),
         QStringLiteral("n"));
-    parser.addOptions({server, services, resolution, postgresql, voice, volume, rate});
+    const QCommandLineOption estimate(
+        QStringLiteral("stima"),
+        QStringLiteral("Attesa stimata sul biglietto: si o no (predefinito si)."),
+        QStringLiteral("si|no"), QStringLiteral("si"));
+    parser.addOptions({server, services, resolution, postgresql, voice, volume, rate, estimate});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -133,6 +162,8 @@ int main(int argc, char *argv[])
     }
     if (args.at(0) == QStringLiteral("accessibilita"))
         return setVoice(parser, args.at(1), volume, rate, voice);
+    if (args.at(0) == QStringLiteral("attesa"))
+        return setWaitEstimate(parser, args.at(1), estimate);
     QTextStream out(stdout);
     Status status;
     if (args.at(0) == QStringLiteral("permessi-totem")) {
