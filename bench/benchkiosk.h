@@ -66,6 +66,7 @@ struct IssueOptions
     int kiosks = 5;
     bool render = true;
     bool check = false;
+    bool estimate = true; // the one kiosk estimates each ticket's wait
     QStringList backends{QStringLiteral("sqlite"), QStringLiteral("postgresql")};
 };
 // The ticket issue timed on each backend, one kiosk and then several at once (issuebench).

@@ -4,7 +4,8 @@
 // by side. The print run renders each ticket into an image in memory (or, with --no-render,
 // paints nothing) instead of a printer.
 //
-//   nx7bench [TICKETS] [--no-render] [--backend sqlite|postgresql|both] [--kiosks K] [--check]
+//   nx7bench [TICKETS] [--no-render] [--no-estimate] [--backend sqlite|postgresql|both]
+//            [--kiosks K] [--check]
 //   nx7bench --printers [TICKETS]
 //   nx7bench --fake-printer FOLDER
 //   nx7bench --attesa [DAYS]
@@ -38,8 +39,8 @@ using namespace nx7::bench;
 namespace {
 
 const char kUsage[] =
-    "usage: nx7bench [TICKETS] [--no-render] [--backend sqlite|postgresql|both] [--kiosks K] "
-    "[--check]\n"
+    "usage: nx7bench [TICKETS] [--no-render] [--no-estimate] [--backend sqlite|postgresql|both]\n"
+    "                [--kiosks K] [--check]\n"
     "       nx7bench --printers [TICKETS]\n"
     "       nx7bench --attesa [DAYS]\n"
     "       nx7bench --fake-printer FOLDER\n"
@@ -93,6 +94,8 @@ int main(int argc, char **argv)
         const QString &arg = args.at(i);
         if (arg == u"--no-render")
             options.render = false;
+        else if (arg == u"--no-estimate")
+            options.estimate = false;
         else if (arg == u"--check")
             options.check = true;
         else if (arg == u"--kiosks" && i + 1 < args.size())
