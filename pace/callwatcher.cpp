@@ -47,7 +47,9 @@ int CallWatcher::pollOnce(CallLog &log, const QString &serverPath, int slotCount
         const auto calling =
             NumberingFile::readCallingNumber(FilePath::numberingFile(serverPath, slot), once);
         constexpr double kHighest = std::numeric_limits<qint32>::max();
-        if (!calling || !(*calling >= 0 && *calling <= kHighest)) {
+        // An empty file (one caught while written without a lock) reads as 0: no number,
+        // never a numbering that went back.
+        if (!calling || !(*calling >= 1 && *calling <= kHighest)) {
             ++unread;
             continue;
         }
