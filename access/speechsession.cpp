@@ -28,16 +28,19 @@ QString SpeechSession::instructions()
         "barra attiva il contrasto elevato.");
 }
 
-QString SpeechSession::ticketText(qint32 number, const QString &service, qint32 peopleAhead)
+QString SpeechSession::ticketText(qint32 number, const QString &service, qint32 peopleAhead,
+                                  const QString &waitText)
 {
     const QString ahead = peopleAhead <= 0 ? QStringLiteral("Nessuna persona prima di lei.")
                           : peopleAhead == 1
                               ? QStringLiteral("Una persona prima di lei.")
                               : QStringLiteral("%1 persone prima di lei.").arg(peopleAhead);
-    return QStringLiteral("Il suo numero è %1, servizio %2. %3 Ritiri il biglietto dalla "
+    // The expected wait, when there is one, follows the people ahead it comes from.
+    const QString wait = waitText.isEmpty() ? QString() : waitText + u' ';
+    return QStringLiteral("Il suo numero è %1, servizio %2. %3 %4Ritiri il biglietto dalla "
                           "fessura sotto lo schermo.")
         .arg(number)
-        .arg(service.trimmed(), ahead);
+        .arg(service.trimmed(), ahead, wait);
 }
 
 void SpeechSession::say(const QString &text, bool remember)
@@ -155,12 +158,12 @@ void SpeechSession::touch(qint64 nowMs)
 }
 
 void SpeechSession::ticketIssued(qint32 number, const QString &service, qint32 peopleAhead,
-                                 qint64 nowMs)
+                                 qint64 nowMs, const QString &waitText)
 {
     if (!m_active)
         return;
     m_engine.stop();
-    say(ticketText(number, service, peopleAhead));
+    say(ticketText(number, service, peopleAhead, waitText));
     m_ticketSpokenMs = nowMs;
 }
 

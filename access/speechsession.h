@@ -46,7 +46,9 @@ public:
     int key(AccessKey key, qint64 nowMs);
     // A touch on the screen cuts the current words off.
     void touch(qint64 nowMs);
-    void ticketIssued(qint32 number, const QString &service, qint32 peopleAhead, qint64 nowMs);
+    // `waitText`: the expected wait as said ("Attesa stimata da 10 a 15 minuti."), or empty.
+    void ticketIssued(qint32 number, const QString &service, qint32 peopleAhead, qint64 nowMs,
+                      const QString &waitText = {});
     // A message the screen shows a customer.
     void notice(const QString &text, qint64 nowMs);
     // Ends the session when its time is up; true when it ended now.
@@ -59,7 +61,8 @@ public:
     QString lastUtterance() const { return m_last; }
 
     static QString instructions();
-    static QString ticketText(qint32 number, const QString &service, qint32 peopleAhead);
+    static QString ticketText(qint32 number, const QString &service, qint32 peopleAhead,
+                              const QString &waitText = {});
 
 private:
     void begin(qint64 nowMs);

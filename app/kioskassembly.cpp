@@ -9,6 +9,7 @@
 #include "systemprinters.h"
 #include "timedwait.h"
 #include "voicesettings.h"
+#include "waitestimatesetting.h"
 
 #include <QApplication>
 #include <QDir>
@@ -33,15 +34,28 @@ SpeechSettings stationSpeechSettings(const Stores &stores)
     return {stored->enabled, stored->volumeStep, stored->rate};
 }
 
+// Whether the station prints and says the expected wait; a setting that cannot be read
+// leaves it on, as a station that never set it.
+bool estimateWanted(const Stores &stores)
+{
+    const auto wanted = WaitEstimateSetting::load(stores);
+    return !wanted || *wanted;
+}
+
 } // namespace
 
 KioskAssembly::KioskAssembly(const QString &stationFolder, const KioskDevices &devices,
                              const QString &version)
     : m_stores(stationFolder), m_devices(devices),
-      m_issuer(m_stores, m_state, devices.shell, devices.clock, devices.waiter, devices.printers),
+      m_calls(std::make_shared<CallLog>(QDir(stationFolder).filePath(CallLog::JournalName))),
+      m_callWatcher(m_calls), m_waitEstimator(m_calls, devices.clock),
+      m_estimating(estimateWanted(m_stores)),
+      m_issuer(m_stores, m_state, devices.shell, devices.clock, devices.waiter, devices.printers,
+               m_estimating ? &m_waitEstimator : nullptr),
       m_service(devices.clock, version), // readiness, status line, watchdog, metrics
       m_speech(stationSpeechSettings(m_stores))
 {
+    m_calls->restore(devices.clock.now().date());
     // The voice of the keypad beside the screen; it speaks only once a key was pressed.
     if (m_devices.makeVoice)
         m_voice = m_devices.makeVoice(m_speech);
@@ -62,7 +76,11 @@ std::unique_ptr<FrontEnd> KioskAssembly::makeKioskScreen(QWidget *parent)
     const KioskScreenParts parts{m_stores,        m_state,  m_devices.shell,
                                  m_devices.clock, m_issuer, {m_voice, m_speech},
                                  &m_service};
-    return FrontEnd::createLoaded(parts, parent);
+    auto screen = FrontEnd::createLoaded(parts, parent);
+    // The pace is watched while the kiosk screen serves, from the server it was loaded for.
+    if (screen && m_estimating)
+        m_callWatcher.start(m_state.serverPath, CallLog::kSlots);
+    return screen;
 }
 
 bool KioskAssembly::start()

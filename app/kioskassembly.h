@@ -1,5 +1,7 @@
 #pragma once
 
+#include "calllog.h"
+#include "callwatcher.h"
 #include "frontend.h"
 #include "kioskservice.h"
 #include "lamain.h"
@@ -7,6 +9,7 @@
 #include "stationstate.h"
 #include "stores.h"
 #include "ticketissue.h"
+#include "waitestimator.h"
 
 #include <functional>
 #include <memory>
@@ -60,6 +63,11 @@ private:
     Stores m_stores;
     StationState m_state;
     KioskDevices m_devices;
+    // The counters' pace, learnt from the numbering files, for the wait on each ticket.
+    std::shared_ptr<CallLog> m_calls;
+    CallWatcher m_callWatcher;
+    WaitEstimator m_waitEstimator;
+    bool m_estimating = true; // the station's setting
     TicketIssue m_issuer;
     KioskService m_service;
     SpeechSettings m_speech;

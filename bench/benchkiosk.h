@@ -66,6 +66,7 @@ struct IssueOptions
     int kiosks = 5;
     bool render = true;
     bool check = false;
+    bool estimate = true; // the one kiosk estimates each ticket's wait
     QStringList backends{QStringLiteral("sqlite"), QStringLiteral("postgresql")};
 };
 // The ticket issue timed on each backend, one kiosk and then several at once (issuebench).
@@ -76,6 +77,8 @@ int kioskWorker(const QStringList &args);
 int counterWorker(const QString &server, const QString &stopFile);
 // The sample ticket printed for real, through the print service and in ESC/POS (printbench).
 int printersComparison(int tickets);
+// An office day simulated on the real call watching and wait estimate (waitbench).
+int waitBench(int days);
 // The tests' fake receipt printer, run by hand (fakeprinter).
 int fakePrinter(const QDir &folder);
 

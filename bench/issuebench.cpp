@@ -1,6 +1,7 @@
 // The ticket issue timed on temporary installations: one kiosk, then several kiosk
 // processes at once with as many simulated counter stations, on each backend.
 #include "benchkiosk.h"
+#include "calllog.h"
 #include "clock.h"
 #include "counterstation.h"
 #include "filenames.h"
@@ -12,6 +13,7 @@
 #include "ticketfakes.h"
 #include "ticketissue.h"
 #include "ticketstore.h"
+#include "waitestimator.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -36,9 +38,25 @@ struct Timings
     bool failed = false;
 };
 
+// A morning of calls on every slot, a number every two minutes while people waited, so that
+// each ticket's estimate weighs a full log.
+std::shared_ptr<CallLog> morningOfCalls(const Clock &clock)
+{
+    auto log = std::make_shared<CallLog>();
+    const QDateTime now = clock.now();
+    for (int slot = 1; slot <= CallLog::kSlots; ++slot) {
+        log->observe(slot, 1, now.addSecs(-4 * 3600));
+        log->noteIssued(slot, 200, now.addSecs(-4 * 3600));
+        for (int number = 2; number <= 120; ++number)
+            log->observe(slot, number, now.addSecs(-4 * 3600 + number * 120));
+    }
+    return log;
+}
+
 // One kiosk issuing `tickets` tickets on services firstId.. firstId + services - 1, with the
 // station folder as the current directory.
-Timings issueTickets(const QString &server, int firstId, int services, int tickets, bool render)
+Timings issueTickets(const QString &server, int firstId, int services, int tickets, bool render,
+                     bool estimate = true)
 {
     StationState state;
     state.serverPath = server;
@@ -49,7 +67,9 @@ Timings issueTickets(const QString &server, int firstId, int services, int ticke
     test::ImageTicketPrinter imagePrinter(8.0); // 203 dpi, a thermal receipt printer
     NullPrinter nullPrinter;
     Printers &printers = render ? static_cast<Printers &>(imagePrinter) : nullPrinter;
-    TicketIssue issue(Stores(QDir::currentPath()), state, shell, clock, waiter, printers);
+    WaitEstimator estimator(morningOfCalls(clock), clock);
+    TicketIssue issue(Stores(QDir::currentPath()), state, shell, clock, waiter, printers,
+                      estimate ? &estimator : nullptr);
     BenchScreen screen(firstId, services);
     Timings result;
     result.millis.reserve(size_t(tickets));
@@ -76,7 +96,7 @@ struct Figures
     QString note;
 };
 
-Figures singleKiosk(Backend &backend, int tickets, bool render)
+Figures singleKiosk(Backend &backend, int tickets, bool render, bool estimate)
 {
     Figures figures;
     QTemporaryDir root;
@@ -89,7 +109,7 @@ Figures singleKiosk(Backend &backend, int tickets, bool render)
     QFile::copy(QStringLiteral(NX7_TICKET_LAYOUT), FileName::TicketLayout);
     QElapsedTimer total;
     total.start();
-    Timings timings = issueTickets(server, 1, 6, tickets, render);
+    Timings timings = issueTickets(server, 1, 6, tickets, render, estimate);
     const double seconds = double(total.nsecsElapsed()) / 1e9;
     QDir::setCurrent(*previous);
     figures.median = percentile(timings.millis, 0.50);
@@ -265,15 +285,15 @@ int issueBench(const IssueOptions &options)
     std::vector<Figures> single;
     std::vector<Figures> load;
     for (Backend &backend : chosen) {
-        single.push_back(singleKiosk(backend, options.tickets, options.render));
+        single.push_back(singleKiosk(backend, options.tickets, options.render, options.estimate));
         load.push_back(
             loadRun(backend, options.kiosks, options.tickets, options.render, options.check));
     }
 
-    std::printf("%d tickets per run, %s; load: %d kiosk processes and %d counter stations\n",
-                options.tickets,
-                options.render ? "rendered into an image at 8 dots/mm"
-                               : "print run painting nothing",
+    std::printf("%d tickets per run, %s%s; load: %d kiosk processes and %d counter stations\n",
+                options.tickets, options.estimate ? "wait estimated" : "no wait estimate",
+                options.render ? ", rendered into an image at 8 dots/mm"
+                               : ", print run painting nothing",
                 options.kiosks, options.kiosks);
     std::printf("%-34s", "");
     for (const Backend &backend : chosen)

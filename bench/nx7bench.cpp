@@ -4,9 +4,11 @@
 // by side. The print run renders each ticket into an image in memory (or, with --no-render,
 // paints nothing) instead of a printer.
 //
-//   nx7bench [TICKETS] [--no-render] [--backend sqlite|postgresql|both] [--kiosks K] [--check]
+//   nx7bench [TICKETS] [--no-render] [--no-estimate] [--backend sqlite|postgresql|both]
+//            [--kiosks K] [--check]
 //   nx7bench --printers [TICKETS]
 //   nx7bench --fake-printer FOLDER
+//   nx7bench --attesa [DAYS]
 //
 // The load run starts K kiosk processes (this program in a headless kiosk mode, each with
 // its own station folder and its own services) and K simulated counter stations that mark
@@ -37,13 +39,15 @@ using namespace nx7::bench;
 namespace {
 
 const char kUsage[] =
-    "usage: nx7bench [TICKETS] [--no-render] [--backend sqlite|postgresql|both] [--kiosks K] "
-    "[--check]\n"
+    "usage: nx7bench [TICKETS] [--no-render] [--no-estimate] [--backend sqlite|postgresql|both]\n"
+    "                [--kiosks K] [--check]\n"
     "       nx7bench --printers [TICKETS]\n"
+    "       nx7bench --attesa [DAYS]\n"
     "       nx7bench --fake-printer FOLDER\n"
     "Issues TICKETS tickets (3000) through the real ticket issue on temporary installations\n"
     "and times them; --printers prints the sample ticket through CUPS and in ESC/POS;\n"
-    "--fake-printer runs the tests' fake ESC/POS printer.\n";
+    "--fake-printer runs the tests' fake ESC/POS printer; --attesa simulates DAYS office\n"
+    "days (5) per scenario and compares the printed wait estimates with the real waits.\n";
 
 // Usage asked for: on standard output, success. A wrong command line: on standard error.
 int usage(bool asked)
@@ -70,6 +74,13 @@ int main(int argc, char **argv)
         return counterWorker(args.at(1), args.at(2));
     if (args.value(0) == u"--fake-printer" && args.size() == 2)
         return fakePrinter(QDir(args.at(1)));
+    if (args.value(0) == u"--attesa") {
+        bool counted = false;
+        const int days = args.value(1, QStringLiteral("5")).toInt(&counted);
+        if (!counted || args.size() > 2)
+            return usage(false);
+        return waitBench(std::clamp(days, 1, 100));
+    }
     if (args.value(0) == u"--printers") {
         bool counted = false;
         const int count = args.value(1, QStringLiteral("500")).toInt(&counted);
@@ -83,6 +94,8 @@ int main(int argc, char **argv)
         const QString &arg = args.at(i);
         if (arg == u"--no-render")
             options.render = false;
+        else if (arg == u"--no-estimate")
+            options.estimate = false;
         else if (arg == u"--check")
             options.check = true;
         else if (arg == u"--kiosks" && i + 1 < args.size())

@@ -6,6 +6,7 @@
 #include "printerstate.h"
 #include "stationstate.h"
 #include "ticketscreen.h"
+#include "waitestimator.h"
 
 #include <QCoreApplication>
 
@@ -138,7 +139,7 @@ void KioskController::ticketPrinted(const TicketContext &ticket)
     // Spoken while the waiting message holds the screen, not after it.
     if (m_speech)
         m_speech->ticketIssued(ticket.issuedNumber, ticket.issuedServiceName, ticket.peopleAhead,
-                               speechNow());
+                               speechNow(), WaitEstimateText::spoken(ticket.estimatedWait));
 }
 
 void KioskController::screenGivenBack()

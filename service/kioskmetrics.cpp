@@ -132,6 +132,15 @@ void KioskMetrics::changed()
         write();
 }
 
+void KioskMetrics::setEstimatedWait(int slot, std::optional<qint64> seconds)
+{
+    if (seconds)
+        m_estimatedWait.insert(slot, *seconds);
+    else
+        m_estimatedWait.remove(slot);
+    changed();
+}
+
 QByteArray KioskMetrics::text() const
 {
     QByteArray out;
@@ -177,6 +186,10 @@ QByteArray KioskMetrics::text() const
             refused.sample(slotLabel(slot) + ',' + label("reason", reason),
                            qint64(m_refused.value({slot, reason})));
     }
+    Family estimated(out, "nx7totem_estimated_wait_seconds", "gauge",
+                     "The wait estimated for the last ticket of the slot; absent when none.");
+    for (auto it = m_estimatedWait.cbegin(); it != m_estimatedWait.cend(); ++it)
+        estimated.sample(slotLabel(it.key()), it.value());
     Family(out, "nx7totem_last_ticket_timestamp_seconds", "gauge",
            "When the last ticket was issued, in seconds since the epoch; 0 before the first.")
         .sample({}, m_lastTicketSeconds);

@@ -50,6 +50,9 @@ public:
     void ticketIssued(int slot, qint64 atSeconds);
     void ticketNotPrinted(int slot);
     void ticketRefused(int slot, const QString &reason);
+    // The wait estimated for the slot's last ticket (the middle of its range); none when
+    // the kiosk could not know it, and the slot's gauge is then absent.
+    void setEstimatedWait(int slot, std::optional<qint64> seconds);
 
     QByteArray text() const;
     // Writes the file now; false (logged once per run of failures) when it cannot.
@@ -73,6 +76,7 @@ private:
     QMap<int, quint64> m_issued;
     QMap<int, quint64> m_notPrinted;
     QMap<std::pair<int, QString>, quint64> m_refused;
+    QMap<int, qint64> m_estimatedWait;
     QByteArray m_written;
     bool m_failing = false;
 };

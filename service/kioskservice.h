@@ -42,6 +42,10 @@ public:
     void ticketIssued(int slot) override;
     void ticketNotPrinted(int slot) override { m_metrics.ticketNotPrinted(slot); }
     void ticketRefused(int slot, Refusal reason) override;
+    void waitEstimated(int slot, const std::optional<WaitRange> &wait) override
+    {
+        m_metrics.setEstimatedWait(slot, wait ? std::optional(wait->middleSeconds) : std::nullopt);
+    }
 
 private:
     void setScreen(KioskStatus::Screen screen, int serviceCount = 0);

@@ -11,6 +11,7 @@
 #include "ticketlog.h"
 #include "ticketstore.h"
 #include "timedwait.h"
+#include "waitestimator.h"
 
 #include <QDir>
 #include <QScopeGuard>
@@ -86,10 +87,11 @@ IssueObserver::ServerAnswer answerOf(int errorNumber, int busyNumber)
 } // namespace
 
 TicketIssue::TicketIssue(const Stores &stores, StationState &state, Shell &shell, Clock &clock,
-                         Waiter &waiter, Printers &printers)
+                         Waiter &waiter, Printers &printers, WaitEstimator *waitEstimator)
     : m_stores(stores), m_state(state), m_shell(shell), m_clock(clock), m_waiter(waiter),
       m_engine(printers), m_printJob(stores, shell, m_engine),
-      m_monitor([this] { return m_engine.printerState(FileName::TicketLayout); })
+      m_monitor([this] { return m_engine.printerState(FileName::TicketLayout); }),
+      m_waitEstimator(waitEstimator)
 {
 }
 
@@ -222,6 +224,13 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
     ticket.peopleAhead = peopleAhead(ticket.issuedNumber, *calling, slot,
                                      FilePath::numberingFile(m_state.serverPath, slot));
     const QVariant serviceId = ticket.slotServiceId[slot];
+    ticket.estimatedWait.reset();
+    if (m_waitEstimator) {
+        m_waitEstimator->ticketIssued(slot, ticket.issuedNumber);
+        ticket.estimatedWait = m_waitEstimator->estimate(slot, ticket.peopleAhead);
+        m_observer->waitEstimated(slot, ticket.estimatedWait);
+    }
+    m_printJob.setEstimatedWait(WaitEstimateText::printed(ticket.estimatedWait));
 
     if (Status status = m_printJob.WritePrintRow(ticket); !status)
         return abandon(status.error(), slot, skipped,

@@ -18,6 +18,7 @@ class Clock;
 class Shell;
 class Printers;
 class Waiter;
+class WaitEstimator;
 struct StationState;
 
 // Told what the touches come to (the kiosk's status line for the service manager and the
@@ -45,6 +46,12 @@ public:
     virtual void serverAnswered(ServerAnswer answer) { Q_UNUSED(answer); }
     // A ticket was numbered and recorded in the shared queue (printed or not).
     virtual void ticketIssued(int slot) { Q_UNUSED(slot); }
+    // The wait estimated for the ticket being issued; none when the pace is not known.
+    virtual void waitEstimated(int slot, const std::optional<WaitRange> &wait)
+    {
+        Q_UNUSED(slot);
+        Q_UNUSED(wait);
+    }
     // A ticket recorded in the shared queue did not come out of the printer.
     virtual void ticketNotPrinted(int slot) { Q_UNUSED(slot); }
     virtual void ticketRefused(int slot, Refusal reason)
@@ -66,8 +73,9 @@ public:
         std::chrono::milliseconds limit{3000};
     };
 
+    // `waitEstimator`, when given, puts the expected wait on each ticket.
     TicketIssue(const Stores &stores, StationState &state, Shell &shell, Clock &clock,
-                Waiter &waiter, Printers &printers);
+                Waiter &waiter, Printers &printers, WaitEstimator *waitEstimator = nullptr);
 
     void IssueTicket(TicketScreen &screen, int slot) override;
     bool issuing() const override { return m_issuing; }
@@ -124,6 +132,7 @@ private:
     IssueObserver *m_observer = &m_noObserver;
     bool m_issuing = false;
     bool m_holding = false;
+    WaitEstimator *m_waitEstimator = nullptr;
 };
 
 } // namespace nx7

@@ -7,6 +7,7 @@
 #include "ticketlog.h"
 #include "ticketscreen.h"
 #include "ticketstore.h"
+#include "waitestimator.h"
 
 #include <QDateTime>
 
@@ -120,6 +121,9 @@ void TicketPrintJob::DefineTicketVariables(qint32 userData, qint32 flag, qint32 
         m_typeCode = variable.typeCode;
         m_lastDefineResult = m_engine.defineVariable(variable.name, variable.contents, m_typeCode);
     }
+    m_typeCode = VariableType::Text;
+    m_lastDefineResult =
+        m_engine.defineVariable(WaitEstimateText::Variable, m_estimatedWait, m_typeCode);
     if (flag == 0) {
         const double position =
             rows.recordCount() > 0 ? 100.0 * m_position / rows.recordCount() : 0.0;

@@ -31,6 +31,10 @@ public:
     // and left alone: the print run then shows its no-data message.
     Status WritePrintRow(const TicketContext &ticket);
 
+    // The printed text of the ticket's estimated wait, handed to the layout beside the print
+    // row's columns (not stored in the row); empty prints nothing.
+    void setEstimatedWait(const QString &text) { m_estimatedWait = text; }
+
     // Prints the row whose "ID" is 1 with "Ticket.lbl", or shows the no-data message.
     // Printing problems are logged, not returned; errors are those of the local database.
     Status PrintTicket(QWidget *parent);
@@ -63,6 +67,7 @@ private:
     qint32 m_typeCode = 0;
     qint32 m_lastDefineResult = 0;
     bool m_lastPrinted = false;
+    QString m_estimatedWait;
 };
 
 } // namespace nx7

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "waitestimator.h"
+
 #include <QString>
 #include <QVariant>
 
 #include <array>
+#include <optional>
 
 class QWidget;
 
@@ -23,6 +26,7 @@ struct TicketContext
     QString issuedTime;
     qint32 issuedNumber = 0;
     qint32 peopleAhead = 0;
+    std::optional<WaitRange> estimatedWait; // none when the pace is not known
 };
 
 // What a ticket issue needs of the kiosk screen.

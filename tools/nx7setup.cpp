@@ -10,6 +10,7 @@
 #include "textrecord.h"
 #include "ticketpreview.h"
 #include "voicesettings.h"
+#include "waitestimatesetting.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -182,6 +183,21 @@ int setVoice(const Invocation &call)
     out() << "Voce " << (wanted->enabled ? "attiva" : "spenta") << ", volume " << wanted->volumeStep
           << " di " << VoiceSettings::kMaxVolume << ", velocità " << wanted->rate
           << " parole al minuto (dal prossimo avvio del totem).\n";
+    return 0;
+}
+
+// nx7setup attesa STATION --stima si|no: the expected wait on the station's tickets.
+int setWaitEstimate(const Invocation &call)
+{
+    const SiteConfig::Setting estimate{QStringLiteral("--stima"), {}, SiteConfig::Kind::YesNo, {}};
+    auto answer = SiteConfig::parse(estimate, call.value(QStringLiteral("stima")));
+    if (!answer)
+        return failed(answer.error());
+    const bool enabled = answer->toInt() != 0;
+    if (Status saved = WaitEstimateSetting::save(Stores(call.arguments.at(0)), enabled); !saved)
+        return failed(saved.error());
+    out() << (enabled ? "Attesa stimata stampata e annunciata" : "Attesa stimata spenta")
+          << " (dal prossimo avvio del totem).\n";
     return 0;
 }
 
@@ -453,6 +469,17 @@ QList<Command> commands()
          1,
          {QStringLiteral("la CARTELLA della postazione")},
          setVoice},
+        {QStringLiteral("attesa"),
+         QStringLiteral("CARTELLA --stima si|no"),
+         QStringLiteral("accende o spegne l'attesa stimata sul biglietto di una postazione"),
+         QStringLiteral("Stampa e annuncia, o no, l'attesa stimata (\"Attesa stimata: 10–15\n"
+                        "minuti\") sui biglietti della postazione CARTELLA, imparata dal ritmo\n"
+                        "con cui gli sportelli chiamano i numeri. Accesa se mai impostata."),
+         {QStringLiteral("stima")},
+         {},
+         1,
+         {QStringLiteral("la CARTELLA della postazione")},
+         setWaitEstimate},
         {QStringLiteral("servizi"),
          QStringLiteral("CARTELLA [N [--nome TESTO] [--attivo si|no]]"),
          QStringLiteral("elenca i servizi, o rinomina e accende o spegne il servizio N"),
@@ -492,7 +519,7 @@ QList<Command> commands()
          QStringLiteral("mostra o imposta la pausa dopo ogni biglietto di una postazione"),
          QStringLiteral(
              "Senza valori mostra il messaggio di attesa della postazione CARTELLA: con\n"
-             "attivo=si lo schermo resta fermo secondi=N secondi (da 0 a 32767) dopo\n"
+             "attivo=si lo schermo resta fermo secondi=N secondi (da 0 a 60) dopo\n"
              "ogni biglietto. Vale dal prossimo avvio della numerazione."),
          {},
          {},

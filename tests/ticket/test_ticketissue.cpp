@@ -1,3 +1,4 @@
+#include "calllog.h"
 #include "database.h"
 #include "filenames.h"
 #include "filesizelimit.h"
@@ -41,8 +42,8 @@ struct Kiosk : StationFixture
     {
     }
     Kiosk(std::unique_ptr<TempInstallation> made, int activeServices)
-        : StationFixture(std::move(made)),
-          issue(installation.stores(), state, shell, clock, waiter, printer)
+        : StationFixture(std::move(made)), estimator(calls, clock),
+          issue(installation.stores(), state, shell, clock, waiter, printer, &estimator)
     {
         QFile::copy(QStringLiteral(NX7_TICKET_LAYOUT),
                     QDir(installation.stationPath()).filePath(FileName::TicketLayout));
@@ -79,6 +80,8 @@ struct Kiosk : StationFixture
     ImageTicketPrinter printer;
     FakeTicketScreen screen;
     RecordingObserver observer;
+    std::shared_ptr<CallLog> calls = std::make_shared<CallLog>();
+    WaitEstimator estimator;
     TicketIssue issue;
 };
 
@@ -210,6 +213,7 @@ void TestTicketIssue::countingExample()
         {"NumeroArrivati", "0", VariableType::Numeric},
         {"QualeOra", "10.15", VariableType::Text},
         {"NumeroDaStampare", "1", VariableType::Numeric},
+        {"AttesaStimata", "", VariableType::Text}, // no pace known yet
     };
     QCOMPARE(k.issue.reportEngine().lastRunLabels().first(), expected);
     QCOMPARE(k.printer.targets, (QList<PrintTarget>{PrintTarget{}}));
@@ -219,7 +223,16 @@ void TestTicketIssue::countingExample()
     k.setCalling(3, "4\r\n");
     k.screen.context.slotNextNumber[3] = 9;
     k.clock.advanceSeconds(95);
+    // For the last hour they called a number every two minutes, with people waiting.
+    const QDateTime hourAgo = k.clock.now().addSecs(-3600);
+    k.calls->noteIssued(3, 8, hourAgo);
+    for (int called = 0; called <= 30; ++called)
+        k.calls->observe(3, 1 + called, hourAgo.addSecs(120 * called));
     k.issue.IssueTicket(k.screen, 3);
+    QVERIFY(t.estimatedWait);
+    QCOMPARE(t.estimatedWait->middleSeconds, 11 * 60); // 5 ahead and half a turn, 2 min each
+    QCOMPARE(k.issue.reportEngine().lastRunLabels().first().constLast().contents,
+             WaitEstimateText::printed(t.estimatedWait));
     QCOMPARE(t.issuedNumber, 9);
     QCOMPARE(t.peopleAhead, 5);
     QCOMPARE(k.attesa(3), 6);

@@ -48,6 +48,7 @@ const ReportVariables kTicket{
     {"NumeroArrivati", "5", VariableType::Numeric},
     {"QualeOra", "10.15", VariableType::Text},
     {"NumeroDaStampare", "42", VariableType::Numeric},
+    {"AttesaStimata", "Attesa stimata: 10–15 minuti", VariableType::Text},
 };
 
 // Gives `labels` in turn to the engine, as the print job does with its rows.
@@ -181,6 +182,7 @@ void TestTicketPrint::printRowFeedsTheEngine()
         {"QualeOra", "09.05", VariableType::Text},
         {"NumeroDaStampare", "12", VariableType::Numeric},
         {"Emesso", "", VariableType::Date},
+        {"AttesaStimata", "", VariableType::Text},
     };
     QCOMPARE(engine.lastRunLabels().first(), expected);
     QCOMPARE(printer.lastPages.size(), 1);
@@ -190,6 +192,12 @@ void TestTicketPrint::printRowFeedsTheEngine()
     QVERIFY(job.WritePrintRow(ticket));
     QVERIFY(job.PrintTicket(nullptr));
     QCOMPARE(engine.lastRunLabels().first().at(5).contents, QStringLiteral("13"));
+    // The estimate goes beside the row, never into it.
+    job.setEstimatedWait(QStringLiteral("Attesa stimata: 4–7 minuti"));
+    QVERIFY(job.PrintTicket(nullptr));
+    QCOMPARE(engine.lastRunLabels().first().constLast().contents,
+             QStringLiteral("Attesa stimata: 4–7 minuti"));
+    QCOMPARE(engine.lastRunLabels().first().size(), expected.size());
     QVERIFY(shell.messages.isEmpty());
 }
 
@@ -358,7 +366,7 @@ void TestTicketPrint::shippedLayoutIsCleanAndPrintsToTheDefaultPrinter()
         texts += item.content + u'\n';
     }
     for (const char *name : {"{NumeroDaStampare}", "{QualeUtente}", "{NumeroArrivati:min0}",
-                             "{QualeData}", "{QualeOra}"})
+                             "{QualeData}", "{QualeOra}", "{AttesaStimata}"})
         QVERIFY2(texts.contains(QLatin1StringView(name)), name);
 
     // The line the demo rewrites to get PDF tickets.
@@ -457,6 +465,7 @@ void TestTicketPrint::pdfTicketCarriesTheValues()
     QVERIFY2(text.contains(QStringLiteral("Persone in attesa prima di lei: 5")), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("08/12/2026")), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("ore 10.15")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("Attesa stimata: 10–15 minuti")), qPrintable(text));
 
     // The next ticket gets its own file; the first one stays as it was.
     feeder.given = 0;

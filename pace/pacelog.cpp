@@ -1,0 +1,3 @@
+#include "pacelog.h"
+
+Q_LOGGING_CATEGORY(lcPace, "nx7.pace")
