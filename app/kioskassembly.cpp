@@ -6,10 +6,10 @@
 #include "previousinstance.h"
 #include "shell.h"
 #include "signalstop.h"
+#include "stationsettings.h"
 #include "systemprinters.h"
 #include "timedwait.h"
 #include "voicesettings.h"
-#include "waitestimatesetting.h"
 
 #include <QApplication>
 #include <QDir>

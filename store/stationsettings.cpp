@@ -55,6 +55,18 @@ std::optional<RowFailure> writeFirstRow(Database &db, const FieldValues &values)
     return std::nullopt;
 }
 
+// A row written, or the failure as the technician reads it: an empty table named as such.
+Status rowWritten(const std::optional<RowFailure> &failure)
+{
+    if (failure && failure->step == RowFailure::Step::EmptyTable)
+        return Error::make(failure->cause.number,
+                           QStringLiteral("La tabella \"%1\" del database locale \"%2\" è vuota.")
+                               .arg(kTable, FileName::LocalDatabase));
+    if (failure)
+        return failure->cause;
+    return {};
+}
+
 } // namespace
 
 namespace StationSettings {
@@ -213,16 +225,45 @@ Status save(const Stores &stores, const Values &values)
     const auto failure = writeFirstRow(*db, {{Field::VoiceEnabled, storedYesNo(values.enabled)},
                                              {Field::VoiceVolume, values.volumeStep},
                                              {Field::VoiceRate, values.rate}});
-    if (failure && failure->step == RowFailure::Step::EmptyTable)
-        return Error::make(failure->cause.number,
-                           QStringLiteral("La tabella \"%1\" del database locale \"%2\" è vuota.")
-                               .arg(kTable, FileName::LocalDatabase));
-    if (failure)
-        return failure->cause;
+    if (Status written = rowWritten(failure); !written)
+        return written;
     qCInfo(lcStore) << "voice settings saved: enabled" << values.enabled << "volume"
                     << values.volumeStep << "rate" << values.rate;
     return {};
 }
 
 } // namespace VoiceSettings
+namespace WaitEstimateSetting {
+
+Result<bool> load(const Stores &stores)
+{
+    auto db = stores.local();
+    if (!db)
+        return db.error();
+    auto settings = RecordSet::openTable(*db, kTable);
+    if (!settings)
+        return settings.error();
+    if (settings->eof())
+        return true;
+    const auto stored = settings->value(Field::WaitEstimateEnabled);
+    return !stored || Value::isNull(*stored) || Value::isTrue(*stored);
+}
+
+Status save(const Stores &stores, bool enabled)
+{
+    auto db = stores.local();
+    if (!db)
+        return db.error();
+    if (Status upgraded = db->addMissingColumns(
+            kTable, {{Field::WaitEstimateEnabled, QStringLiteral("BOOLEAN")}});
+        !upgraded)
+        return upgraded;
+    const auto failure = writeFirstRow(*db, {{Field::WaitEstimateEnabled, storedYesNo(enabled)}});
+    if (Status written = rowWritten(failure); !written)
+        return written;
+    qCInfo(lcStore) << "wait estimate on tickets:" << (enabled ? "on" : "off");
+    return {};
+}
+
+} // namespace WaitEstimateSetting
 } // namespace nx7

@@ -29,4 +29,16 @@ Status saveWait(const Stores &stores, const Wait &wait);
 Status upgradeWait(const Stores &stores);
 
 } // namespace StationSettings
+
+// Whether the station prints and says the expected wait on its tickets: the Yes/No field
+// "StimaAttesaSN" of the same row. A database without the field, or with Null in it,
+// estimates; saving adds the field.
+namespace WaitEstimateSetting {
+
+// An error only when the table cannot be read at all.
+Result<bool> load(const Stores &stores);
+
+Status save(const Stores &stores, bool enabled);
+
+} // namespace WaitEstimateSetting
 } // namespace nx7

@@ -6,11 +6,11 @@
 #include "installation.h"
 #include "kioskrole.h"
 #include "siteconfig.h"
+#include "stationsettings.h"
 #include "stores.h"
 #include "textrecord.h"
 #include "ticketpreview.h"
 #include "voicesettings.h"
-#include "waitestimatesetting.h"
 
 #include <QDir>
 #include <QFileInfo>

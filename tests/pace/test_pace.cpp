@@ -2,7 +2,7 @@
 #include "callwatcher.h"
 #include "tempinstallation.h"
 #include "textrecord.h"
-#include "waitestimatesetting.h"
+#include "stationsettings.h"
 #include "waitestimator.h"
 
 #include <QTest>

@@ -4,9 +4,9 @@
 #include "database.h"
 #include "screenrows.h"
 #include "screensettings.h"
+#include "serverbackend.h"
 #include "stationsettings.h"
 #include "stationstate.h"
-#include "serverbackend.h"
 #include "tables.h"
 
 #include <QProcess>
