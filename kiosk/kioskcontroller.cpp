@@ -28,7 +28,7 @@ KioskController::~KioskController()
         m_observer->kioskScreenGone();
 }
 
-void KioskController::loaded(const QStringList &serviceNames)
+void KioskController::loaded(const QStringList &serviceNames, int leftOut)
 {
     m_services = serviceNames;
     if (m_speech)
@@ -36,7 +36,7 @@ void KioskController::loaded(const QStringList &serviceNames)
     m_restartCheck.emplace(m_clock.now());
     m_loaded = true;
     if (m_observer)
-        m_observer->kioskScreenLoaded(activeServiceCount());
+        m_observer->kioskScreenLoaded(activeServiceCount(), leftOut);
 }
 
 bool KioskController::touchSlot(int slot)

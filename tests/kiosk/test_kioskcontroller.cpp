@@ -36,7 +36,10 @@ public:
         focus = focusSlot;
         contrast = highContrast;
     }
-    void kioskScreenLoaded(int count) override { events << QStringLiteral("loaded %1").arg(count); }
+    void kioskScreenLoaded(int count, int) override
+    {
+        events << QStringLiteral("loaded %1").arg(count);
+    }
     void kioskScreenGone() override { events << QStringLiteral("gone"); }
 
     int closed = 0;
