@@ -68,13 +68,13 @@ class TestFrontEnd : public test::BackendSuite
     Q_OBJECT
 public:
     TestFrontEnd()
-        : BackendSuite({"countWithoutLayoutShowsNoButton", "titleShownAsStored",
-                        "backgroundPicture", "missingBackgroundPictureIsReportedOnce",
-                        "dateCaptionPlacementAndTicketDate", "weekdayInTheSystemLanguage",
-                        "escapeClosesAndOtherKeysDoNothing", "buttonsIssueTicketsForTheirSlot",
-                        "waitingPanel", "nightlyRestartAtTheSecond",
-                        "nightlyRestartDuringARealIssue", "nightlyRestartEndsALongHold",
-                        "paperNoticeCoversNothing"})
+        : BackendSuite(
+              {"moreServicesThanTheLayoutsHold", "sizesBeyondTheScreenAreClamped",
+               "titleShownAsStored", "backgroundPicture", "missingBackgroundPictureIsReportedOnce",
+               "dateCaptionPlacementAndTicketDate", "weekdayInTheSystemLanguage",
+               "escapeClosesAndOtherKeysDoNothing", "buttonsIssueTicketsForTheirSlot",
+               "waitingPanel", "nightlyRestartAtTheSecond", "nightlyRestartDuringARealIssue",
+               "nightlyRestartEndsALongHold", "paperNoticeCoversNothing"})
     {
     }
 
@@ -84,7 +84,9 @@ private Q_SLOTS:
     void formSizeFollowsTheResolution_data();
     void formSizeFollowsTheResolution();
     void onlyTwentyServicesGetSlots();
-    void countWithoutLayoutShowsNoButton();
+    void moreServicesThanTheLayoutsHold();
+    void sizesBeyondTheScreenAreClamped_data();
+    void sizesBeyondTheScreenAreClamped();
     void noActiveService();
     void unreadableConfigurationLeavesAnEmptyScreen();
     void fontsColoursAndVisibility();
@@ -205,17 +207,54 @@ void TestFrontEnd::onlyTwentyServicesGetSlots()
     QCOMPARE(visibleButtons(*screen), expectedButtons(0, 20));
 }
 
-void TestFrontEnd::countWithoutLayoutShowsNoButton()
+// One service more at the counter stations keeps the buttons that fit; the operator who
+// started the kiosk is told, a restart nobody attends is not held by a message.
+void TestFrontEnd::moreServicesThanTheLayoutsHold()
 {
     KioskFixture kiosk(13, 3); // 800 x 600 has layouts up to 12
+    for (bool unattended : {false, true}) {
+        kiosk.state.unattendedRestart = unattended;
+        auto screen = kiosk.load();
+        QVERIFY(screen);
+        QCOMPARE(screen->activeServiceCount(), 12);
+        QCOMPARE(visibleButtons(*screen), expectedButtons(3, 12));
+        QCOMPARE(screen->buttonCaption(13), QStringLiteral("Pulsante 13"));
+        QCOMPARE(screen->titoloTXT()->text(), QStringLiteral("Scegli il Servizio"));
+        QCOMPARE(kiosk.shell.modalForms.size(), 1);
+    }
+    QCOMPARE(kiosk.shell.modalForms.first().lines.first(),
+             QStringLiteral("Servizi attivi (\"ServizioAttivo\"): 13, lo schermo 800 × 600 ne "
+                            "mostra al massimo 12."));
+}
+
+void TestFrontEnd::sizesBeyondTheScreenAreClamped_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<int>("size");
+    QTest::newRow("title") << QStringLiteral("FontSizeTitolo") << 600;
+    QTest::newRow("date") << QStringLiteral("FontSizeData") << 10000;
+    QTest::newRow("a title that fits") << QStringLiteral("FontSizeTitolo") << 40;
+}
+
+void TestFrontEnd::sizesBeyondTheScreenAreClamped()
+{
+    QFETCH(QString, field);
+    QFETCH(int, size);
+    KioskFixture kiosk(4, 3);
+    QVERIFY(kiosk.setConfiguration(field, size));
+    const bool clamped = size > 40;
+    if (clamped)
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(QStringLiteral("^\"%1\" %2 does not fit the screen: "
+                                                            "\\d+ used$")
+                                                 .arg(field)
+                                                 .arg(size)));
     auto screen = kiosk.load();
     QVERIFY(screen);
-    QCOMPARE(screen->activeServiceCount(), 13);
-    QVERIFY(visibleButtons(*screen).isEmpty());
-    QCOMPARE(screen->buttonCaption(13), QStringLiteral("Servizio 13 "));
-    QCOMPARE(screen->buttonCaption(14), QStringLiteral("Pulsante 14"));
-    QCOMPARE(screen->titoloTXT()->text(), QStringLiteral("Scegli il Servizio"));
-    QVERIFY(screen->label1()->text().endsWith(QStringLiteral("08/12/2026")));
+    const QLabel *label =
+        field.contains(QStringLiteral("Titolo")) ? screen->titoloTXT() : screen->label1();
+    QCOMPARE(label->font().pointSize() < size, clamped);
+    QVERIFY(label->geometry().bottom() < screen->height());
 }
 
 void TestFrontEnd::noActiveService()
