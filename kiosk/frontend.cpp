@@ -476,6 +476,8 @@ void FrontEnd::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     centreOnScreen();
+    // Over the start-up window even when a message at the load gave it back the focus.
+    raise();
     activateWindow();
     Form_Activate();
 }
