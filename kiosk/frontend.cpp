@@ -26,6 +26,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <limits>
+
 namespace nx7 {
 
 using namespace FrontEndDesign;
@@ -238,14 +240,19 @@ void FrontEnd::ApplyScreenConfiguration(const KioskScreenData &data)
 FontSetting FrontEnd::fittingFont(FontSetting setting, const QLabel &label,
                                   const QString &field) const
 {
-    // A label higher than the screen is cut off: its caption unreadable.
+    // A caption higher or wider than the screen is cut off, unreadable.
     const QFont base = label.font();
-    const int fits = ScreenFit::fittingPointSize(setting.pointSize, height() - label.y(),
-                                                 [&setting, &base](int pointSize) {
-                                                     FontSetting at = setting;
-                                                     at.pointSize = pointSize;
-                                                     return QFontMetrics(at.applyTo(base)).height();
-                                                 });
+    const QString caption = label.text();
+    const int widthLeft = width() - m_titoloTXT->x();
+    const auto heightAt = [&](int pointSize) {
+        FontSetting at = setting;
+        at.pointSize = pointSize;
+        const QFontMetrics metrics(at.applyTo(base));
+        // Too wide is refused as too high is: both grow with the size.
+        return metrics.horizontalAdvance(caption) <= widthLeft ? metrics.height()
+                                                               : std::numeric_limits<int>::max();
+    };
+    const int fits = ScreenFit::fittingPointSize(setting.pointSize, height() - label.y(), heightAt);
     if (fits < setting.pointSize) {
         qCWarning(lcKiosk).noquote() << ScreenFit::clampedSizeText(field, setting.pointSize, fits);
         setting.pointSize = fits;
