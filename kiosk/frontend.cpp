@@ -243,7 +243,7 @@ FontSetting FrontEnd::fittingFont(FontSetting setting, const QLabel &label,
     // A caption higher or wider than the screen is cut off, unreadable.
     const QFont base = label.font();
     const QString caption = label.text();
-    const int widthLeft = width() - m_titoloTXT->x();
+    const int widthLeft = width() - Twips::toPixels(240); // the date's margin on the right
     const auto heightAt = [&](int pointSize) {
         FontSetting at = setting;
         at.pointSize = pointSize;

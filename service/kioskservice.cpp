@@ -6,20 +6,8 @@
 
 namespace nx7 {
 
-namespace {
-
-KioskState initialState(const QString &version, qint64 startSeconds)
-{
-    KioskState state;
-    state.version = version;
-    state.startSeconds = startSeconds;
-    return state;
-}
-
-} // namespace
-
 KioskService::KioskService(Clock &clock, const QString &version)
-    : m_clock(clock), m_state(initialState(version, clock.now().toSecsSinceEpoch())),
+    : m_clock(clock), m_state(KioskState::startedAt(version, clock.now().toSecsSinceEpoch())),
       m_metrics(qEnvironmentVariable(MetricsFileVariable), [this] { return m_state.metricsText(); })
 {
     m_notifier.setStatus(m_state.statusLine());

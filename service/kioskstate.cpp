@@ -108,6 +108,14 @@ QString serverText(KioskState::Server server)
 
 } // namespace
 
+KioskState KioskState::startedAt(const QString &version, qint64 startSeconds)
+{
+    KioskState state;
+    state.version = version;
+    state.startSeconds = startSeconds;
+    return state;
+}
+
 void KioskState::setWindow(Window shown, int buttons, int leftOut)
 {
     window = shown;

@@ -54,6 +54,8 @@ struct KioskState
     QMap<int, quint64> notPrintedPerSlot;
     QMap<std::pair<int, Refusal>, quint64> refusedPerSlot;
 
+    static KioskState startedAt(const QString &version, qint64 startSeconds);
+
     void setWindow(Window shown, int buttons = 0, int leftOut = 0);
     void setPrinter(const PrinterState &state);
     void ticketIssued(int slot, qint64 atSeconds);

@@ -117,14 +117,6 @@ void TestServiceNotifier::notifyProtocol()
 
 namespace {
 
-KioskState startedState()
-{
-    KioskState state;
-    state.version = QStringLiteral("3.1.17");
-    state.startSeconds = 1765270800;
-    return state;
-}
-
 // What Prometheus's own checker says of the text (`promtool check metrics`: the parser,
 // then the lint of names, types, units and help); empty when all is well.
 QString formatProblem(const QByteArray &text)
@@ -189,7 +181,7 @@ void TestServiceNotifier::metricsFile()
     QTemporaryDir dir;
     // The exporter's folder may come later: nothing is written meanwhile, then it is.
     const QString path = dir.filePath(QStringLiteral("textfile/nx7totem.prom"));
-    KioskState state = startedState();
+    auto state = KioskState::startedAt(QStringLiteral("3.1.17"), 1765270800);
     KioskMetrics metrics(path, [&state] { return state.metricsText(); });
     QVERIFY(!QFile::exists(path));
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("textfile")));
@@ -230,7 +222,7 @@ void TestServiceNotifier::metricsNeverSeenHalfWritten()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("nx7totem.prom"));
-    KioskState state = startedState();
+    auto state = KioskState::startedAt(QStringLiteral("3.1.17"), 1765270800);
     KioskMetrics metrics(path, [&state] { return state.metricsText(); });
     std::atomic<bool> writing{true};
     std::atomic<int> reads{0};
@@ -295,11 +287,10 @@ void TestServiceNotifier::serviceStateInBothRenderings()
         QVERIFY2(service.state().metricsText().contains("{slot=\"3\",reason=\"" + name + "\"} 1"),
                  name.constData());
     }
-    KioskState state;
+    KioskState state; // every printer state, in the order they are declared
     for (const char *name : {"ready", "paper_near_end", "paper_out", "cover_open", "unreachable",
                              "error", "layout_unusable", "no_default_printer"}) {
-        state.printer = state.printer ? PrinterState::Condition(int(*state.printer) + 1)
-                                      : PrinterState::Condition::Ready;
+        state.printer = PrinterState::Condition(state.printer ? int(*state.printer) + 1 : 0);
         QVERIFY2(state.metricsText().contains("{state=\"" + QByteArray(name) + "\"} 1"), name);
     }
 }
