@@ -66,7 +66,7 @@ KioskAssembly::KioskAssembly(const QString &stationFolder, const KioskDevices &d
         [this](QWidget *parent) -> std::unique_ptr<QDialog> { return makeKioskScreen(parent); });
     QObject::connect(m_laMain.get(), &LaMain::numberingResumed, m_laMain.get(),
                      [this](const QDateTime &started) {
-                         m_service.status().setResumedWithoutOperator(
+                         m_service.setResumedWithoutOperator(
                              started.toString(QStringLiteral("HH:mm")));
                      });
 }
@@ -111,7 +111,7 @@ int runKiosk(QApplication &app)
                         QStringLiteral(NX7_VERSION));
     voice->setDeviceObserver([&app, &kiosk](bool usable) {
         QMetaObject::invokeMethod(
-            &app, [&kiosk, usable] { kiosk.service().status().setVoiceUsable(usable); },
+            &app, [&kiosk, usable] { kiosk.service().setVoiceUsable(usable); },
             Qt::QueuedConnection);
     });
     // systemd's stop: the ticket being issued is finished, then the event loop is left.

@@ -10,6 +10,7 @@
 #include "logtext.h"
 #include "msgform.h"
 #include "printerstateview.h"
+#include "screenfit.h"
 #include "shell.h"
 
 #include <QCloseEvent>
@@ -24,6 +25,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+
+#include <limits>
 
 namespace nx7 {
 
@@ -136,21 +139,47 @@ bool FrontEnd::Form_Load()
         m_shell.reportRuntimeError(this, data.error);
         return false;
     }
+    int leftOut = 0;
     if (data.outcome == KioskScreenData::Outcome::Loaded) {
-        for (int n = 1; n <= data.activeServiceCount(); ++n)
+        // One service more at the counter stations must not take every button away: the
+        // services the layouts hold keep theirs.
+        const int shown = ScreenFit::servicesShown(m_resolutionCode, data.activeServiceCount());
+        for (int n = 1; n <= shown; ++n)
             m_context.slotServiceId[n] = data.serviceIds.at(n - 1);
-        m_combo1 = data.serviceNames;
+        m_combo1 = data.serviceNames.first(shown);
+        leftOut = data.activeServiceCount() + data.servicesBeyondSlots - shown;
+        if (leftOut > 0)
+            reportServicesLeftOut(shown + leftOut);
         if (data.settings)
             ApplyScreenConfiguration(data);
     }
-    finishLoad();
+    finishLoad(leftOut);
     return true;
 }
 
-void FrontEnd::finishLoad()
+void FrontEnd::reportServicesLeftOut(int activeServices)
+{
+    const int most = ScreenFit::mostServices(m_resolutionCode);
+    qCWarning(lcKiosk).noquote() << QStringLiteral("%1 active services, resolution %2 lays out "
+                                                   "%3: the first %3 get a button")
+                                        .arg(activeServices)
+                                        .arg(m_resolutionCode)
+                                        .arg(most);
+    // Told to the operator who started the kiosk; a restart nobody attends must not wait
+    // for a message to be closed (the status line and the metrics say it then).
+    if (m_state.unattendedRestart)
+        return;
+    MsgForm::showMessage(
+        m_shell, this,
+        {ScreenFit::tooManyServicesText(m_resolutionCode, activeServices),
+         QStringLiteral("Sul totem compaiono solo i primi %1 servizi.").arg(most),
+         QStringLiteral("Disattivare quelli in più o scegliere una risoluzione maggiore.")});
+}
+
+void FrontEnd::finishLoad(int servicesLeftOut)
 {
     m_timer1->start();
-    m_controller.loaded(m_combo1);
+    m_controller.loaded(m_combo1, servicesLeftOut);
     prepareKeypad();
     m_printerView->placePaperNotice(m_pannelloAttesaStampa);
     if (PrinterMonitor *monitor = m_issuer.printerMonitor()) {
@@ -200,11 +229,35 @@ void FrontEnd::ApplyScreenConfiguration(const KioskScreenData &data)
         button->setFont(settings.button.applyTo(button->font()));
         setTextColour(button, QPalette::ButtonText, settings.button.colour);
     }
-    applyFont(m_titoloTXT, settings.title);
-    applyFont(m_label1, settings.date);
+    applyFont(m_titoloTXT,
+              fittingFont(settings.title, *m_titoloTXT, QStringLiteral("FontSizeTitolo")));
+    applyFont(m_label1, fittingFont(settings.date, *m_label1, QStringLiteral("FontSizeData")));
     // Placed again with the date font, or a date font larger than the design one would
     // push the end of the date off the screen.
     placeDateLabel();
+}
+
+FontSetting FrontEnd::fittingFont(FontSetting setting, const QLabel &label,
+                                  const QString &field) const
+{
+    // A caption higher or wider than the screen is cut off, unreadable.
+    const QFont base = label.font();
+    const QString caption = label.text();
+    const int widthLeft = width() - Twips::toPixels(240); // the date's margin on the right
+    const auto heightAt = [&](int pointSize) {
+        FontSetting at = setting;
+        at.pointSize = pointSize;
+        const QFontMetrics metrics(at.applyTo(base));
+        // Too wide is refused as too high is: both grow with the size.
+        return metrics.horizontalAdvance(caption) <= widthLeft ? metrics.height()
+                                                               : std::numeric_limits<int>::max();
+    };
+    const int fits = ScreenFit::fittingPointSize(setting.pointSize, height() - label.y(), heightAt);
+    if (fits < setting.pointSize) {
+        qCWarning(lcKiosk).noquote() << ScreenFit::clampedSizeText(field, setting.pointSize, fits);
+        setting.pointSize = fits;
+    }
+    return setting;
 }
 
 void FrontEnd::ApplyScreenLayout(const ScreenSettings &settings)
@@ -430,6 +483,8 @@ void FrontEnd::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     centreOnScreen();
+    // Over the start-up window even when a message at the load gave it back the focus.
+    raise();
     activateWindow();
     Form_Activate();
 }

@@ -128,9 +128,14 @@ private:
     void applyResolution(const Resolution &resolution);
     void ApplyScreenConfiguration(const KioskScreenData &data);
     void ApplyScreenLayout(const ScreenSettings &settings);
+    // `setting` with a size the screen can show below the label's top, logged with its
+    // `field` when clamped.
+    FontSetting fittingFont(FontSetting setting, const QLabel &label, const QString &field) const;
+    // More active services than the resolution's layouts hold: the log, and the operator.
+    void reportServicesLeftOut(int activeServices);
     void loadBackground(const QString &path);
     void placeDateLabel();
-    void finishLoad();
+    void finishLoad(int servicesLeftOut);
     void prepareKeypad();
     void restoreWaitingCaption();
     void placeWaitingPanel();

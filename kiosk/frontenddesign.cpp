@@ -99,6 +99,10 @@ Controls create(QWidget *screen)
     c.label1->move(Twips::toPixels(kDateDesignLeft), Twips::toPixels(kLabelTop));
     c.label1->adjustSize();
 
+    // A large caption may reach over the buttons: the touches there are theirs.
+    for (QLabel *label : {c.titoloTXT, c.label1})
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+
     c.pannelloAttesaStampa = new QLabel(kWaitingCaption, screen);
     c.pannelloAttesaStampa->setObjectName(QStringLiteral("PannelloAttesaStampa"));
     QFont panelFont(QStringLiteral("Tahoma"));

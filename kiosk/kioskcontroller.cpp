@@ -29,7 +29,7 @@ KioskController::~KioskController()
         m_observer->kioskScreenGone();
 }
 
-void KioskController::loaded(const QStringList &serviceNames)
+void KioskController::loaded(const QStringList &serviceNames, int leftOut)
 {
     m_services = serviceNames;
     if (m_speech)
@@ -37,7 +37,7 @@ void KioskController::loaded(const QStringList &serviceNames)
     m_restartCheck.emplace(m_clock.now());
     m_loaded = true;
     if (m_observer)
-        m_observer->kioskScreenLoaded(activeServiceCount());
+        m_observer->kioskScreenLoaded(activeServiceCount(), leftOut);
 }
 
 bool KioskController::touchSlot(int slot)

@@ -38,8 +38,9 @@ class KioskScreenObserver
 {
 public:
     virtual ~KioskScreenObserver() = default;
-    // A screen loaded and about to be shown, with its number of active services.
-    virtual void kioskScreenLoaded(int serviceCount) = 0;
+    // A screen loaded and about to be shown, with its service buttons and the active
+    // services beyond what its layouts hold.
+    virtual void kioskScreenLoaded(int serviceCount, int servicesLeftOut) = 0;
     // That screen is gone.
     virtual void kioskScreenGone() = 0;
 };
@@ -67,8 +68,9 @@ public:
                     KioskScreenObserver *observer = nullptr);
     ~KioskController();
 
-    // The screen's services are loaded: slot n is item n - 1. The restart clock starts.
-    void loaded(const QStringList &serviceNames);
+    // The screen's services are loaded: slot n is item n - 1; `leftOut` more are active
+    // than the screen lays out. The restart clock starts.
+    void loaded(const QStringList &serviceNames, int leftOut = 0);
 
     // A touch on the button of a slot; true when a ticket issue ran.
     bool touchSlot(int slot);

@@ -81,6 +81,7 @@ KioskScreenData KioskScreenData::read(const Stores &stores, const QString &serve
         data.serviceIds.append(row.id);
         data.serviceNames.append(row.name.toString());
     }
+    data.servicesBeyondSlots = services->beyondLimit;
     if (services->beyondLimit > 0)
         qCWarning(lcKiosk) << services->beyondLimit
                            << "active services beyond the twentieth have no button";

@@ -33,6 +33,7 @@ struct KioskScreenData
     QList<QVariant> serviceIds;             // "ID" of "Servizi" as read; slot n is item n - 1
     QStringList serviceNames;               // the hidden list Combo1
     std::optional<ScreenSettings> settings; // read only when a service is active
+    int servicesBeyondSlots = 0;            // active past the twentieth, not read
 
     int activeServiceCount() const { return int(serviceNames.size()); }
 

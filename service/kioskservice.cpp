@@ -6,128 +6,106 @@
 
 namespace nx7 {
 
-namespace {
-
-using Condition = PrinterState::Condition;
-
-// Every state the printer can be in, as the metrics label it, in the order of Condition.
-const QList<std::pair<Condition, QString>> kPrinterStates{
-    {Condition::Ready, QStringLiteral("ready")},
-    {Condition::PaperNearEnd, QStringLiteral("paper_near_end")},
-    {Condition::PaperOut, QStringLiteral("paper_out")},
-    {Condition::CoverOpen, QStringLiteral("cover_open")},
-    {Condition::Unreachable, QStringLiteral("unreachable")},
-    {Condition::Failed, QStringLiteral("error")},
-    {Condition::LayoutUnusable, QStringLiteral("layout_unusable")},
-    {Condition::NoDefaultPrinter, QStringLiteral("no_default_printer")},
-};
-
-const QList<std::pair<IssueObserver::Refusal, QString>> kRefusals{
-    {IssueObserver::Refusal::PrinterUnavailable, QStringLiteral("printer_unavailable")},
-    {IssueObserver::Refusal::NumberingFileUnavailable,
-     QStringLiteral("numbering_file_unavailable")},
-    {IssueObserver::Refusal::ServerUnavailable, QStringLiteral("server_unavailable")},
-    {IssueObserver::Refusal::LocalDatabaseFailed, QStringLiteral("local_database_failed")},
-};
-
-const QStringList kWindows{QStringLiteral("starting"), QStringLiteral("startup_window"),
-                           QStringLiteral("kiosk_screen")};
-
-template <typename Key> QStringList names(const QList<std::pair<Key, QString>> &table)
-{
-    QStringList all;
-    for (const auto &[key, name] : table)
-        all.append(name);
-    return all;
-}
-
-template <typename Key> QString nameOf(const QList<std::pair<Key, QString>> &table, Key key)
-{
-    for (const auto &[each, name] : table) {
-        if (each == key)
-            return name;
-    }
-    return QString();
-}
-
-} // namespace
-
 KioskService::KioskService(Clock &clock, const QString &version)
-    : m_clock(clock), m_metrics(qEnvironmentVariable(MetricsFileVariable),
-                                {version, kWindows, names(kPrinterStates), names(kRefusals)},
-                                clock.now().toSecsSinceEpoch())
+    : m_clock(clock), m_state(KioskState::startedAt(version, clock.now().toSecsSinceEpoch())),
+      m_metrics(qEnvironmentVariable(MetricsFileVariable), [this] { return m_state.metricsText(); })
 {
-    QObject::connect(&m_status, &KioskStatus::changed, &m_notifier, &ServiceNotifier::setStatus);
-    m_notifier.setStatus(m_status.line());
+    m_notifier.setStatus(m_state.statusLine());
 }
 
-void KioskService::setScreen(KioskStatus::Screen screen, int serviceCount)
+void KioskService::changed()
 {
-    m_status.setScreen(screen, serviceCount);
-    m_metrics.setWindow(kWindows.at(int(screen)), serviceCount);
+    m_notifier.setStatus(m_state.statusLine()); // sent only when the line changed
+    m_metrics.changed();
 }
 
-void KioskService::setServer(KioskStatus::Server server)
+void KioskService::setServer(KioskState::Server server)
 {
-    m_status.setServer(server);
-    m_metrics.setServer(server != KioskStatus::Server::Unreachable,
-                        server == KioskStatus::Server::Refused);
-    m_metrics.setServerReconnections(Database::serverReconnections());
+    m_state.server = server;
+    m_state.serverReconnections = Database::serverReconnections();
+    changed();
 }
 
 void KioskService::startupWindowShown()
 {
-    if (m_liveScreens == 0)
-        setScreen(KioskStatus::Screen::StartupWindow);
+    if (m_liveScreens > 0)
+        return;
+    m_state.setWindow(KioskState::Window::StartupWindow);
+    changed();
 }
 
-void KioskService::kioskScreenLoaded(int serviceCount)
+void KioskService::kioskScreenLoaded(int serviceCount, int servicesLeftOut)
 {
     ++m_liveScreens;
-    setScreen(KioskStatus::Screen::KioskScreen, serviceCount);
+    m_state.setWindow(KioskState::Window::KioskScreen, serviceCount, servicesLeftOut);
     // Its load has just read the server database.
-    setServer(KioskStatus::Server::Reachable);
+    setServer(KioskState::Server::Reachable);
 }
 
 void KioskService::kioskScreenGone()
 {
     if (--m_liveScreens == 0)
-        setScreen(KioskStatus::Screen::StartupWindow);
+        startupWindowShown();
 }
 
 void KioskService::followPrinter(PrinterMonitor &monitor)
 {
-    QObject::connect(&monitor, &PrinterMonitor::printerStateChanged, &m_status,
+    QObject::connect(&monitor, &PrinterMonitor::printerStateChanged, &m_metrics,
                      [this](const PrinterState &state) {
-                         m_status.setPrinterState(state.text());
-                         m_metrics.setPrinterState(nameOf(kPrinterStates, state.condition));
+                         m_state.setPrinter(state);
+                         changed();
                      });
+}
+
+void KioskService::setVoiceUsable(bool usable)
+{
+    m_state.voiceUsable = usable;
+    changed();
+}
+
+void KioskService::setResumedWithoutOperator(const QString &dayStarted)
+{
+    m_state.resumedDayStart = dayStarted;
+    changed();
 }
 
 void KioskService::serverAnswered(ServerAnswer answer)
 {
     switch (answer) {
     case ServerAnswer::Reached:
-        setServer(KioskStatus::Server::Reachable);
+        setServer(KioskState::Server::Reachable);
         break;
     case ServerAnswer::Unreachable:
-        setServer(KioskStatus::Server::Unreachable);
+        setServer(KioskState::Server::Unreachable);
         break;
     case ServerAnswer::Refused:
-        setServer(KioskStatus::Server::Refused);
+        setServer(KioskState::Server::Refused);
         break;
     }
 }
 
 void KioskService::ticketIssued(int slot)
 {
-    m_status.addTicketIssued();
-    m_metrics.ticketIssued(slot, m_clock.now().toSecsSinceEpoch());
+    m_state.ticketIssued(slot, m_clock.now().toSecsSinceEpoch());
+    changed();
+}
+
+void KioskService::waitEstimated(int slot, const std::optional<WaitRange> &wait)
+{
+    m_state.setEstimatedWait(slot, wait ? std::optional(wait->middleSeconds) : std::nullopt);
+    changed();
+}
+
+void KioskService::ticketNotPrinted(int slot)
+{
+    m_state.ticketNotPrinted(slot);
+    changed();
 }
 
 void KioskService::ticketRefused(int slot, Refusal reason)
 {
-    m_metrics.ticketRefused(slot, nameOf(kRefusals, reason));
+    m_state.ticketRefused(slot, reason);
+    changed();
 }
 
 } // namespace nx7

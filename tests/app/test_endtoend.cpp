@@ -84,7 +84,7 @@ void TestEndToEnd::ticketsThenNightlyRestart()
         if (!screen)
             return int(QDialog::Rejected);
         secondScreenServices = screen->activeServiceCount();
-        secondScreenStatus = assembled.kiosk.service().status().line();
+        secondScreenStatus = assembled.kiosk.service().statusLine();
         screen->show();
         screen->Form_Activate();
         QTest::mouseClick(screen->bottone(3), Qt::LeftButton);
@@ -98,7 +98,7 @@ void TestEndToEnd::ticketsThenNightlyRestart()
     // The status line follows the screens: the restart's screen, then the start-up window.
     QVERIFY(secondScreenStatus.startsWith(QStringLiteral("Schermo del totem con 6 servizi;")));
     QVERIFY(
-        assembled.kiosk.service().status().line().startsWith(QStringLiteral("Finestra di avvio;")));
+        assembled.kiosk.service().statusLine().startsWith(QStringLiteral("Finestra di avvio;")));
     QVERIFY(state.unattendedRestart);
     QVERIFY(!state.restartRequested);
     QVERIFY(!shell.programEnded());

@@ -68,13 +68,13 @@ class TestFrontEnd : public test::BackendSuite
     Q_OBJECT
 public:
     TestFrontEnd()
-        : BackendSuite({"countWithoutLayoutShowsNoButton", "titleShownAsStored",
-                        "backgroundPicture", "missingBackgroundPictureIsReportedOnce",
-                        "dateCaptionPlacementAndTicketDate", "weekdayInTheSystemLanguage",
-                        "escapeClosesAndOtherKeysDoNothing", "buttonsIssueTicketsForTheirSlot",
-                        "waitingPanel", "nightlyRestartAtTheSecond",
-                        "nightlyRestartDuringARealIssue", "nightlyRestartEndsALongHold",
-                        "paperNoticeCoversNothing"})
+        : BackendSuite(
+              {"moreServicesThanTheLayoutsHold", "sizesBeyondTheScreenAreClamped",
+               "titleShownAsStored", "backgroundPicture", "missingBackgroundPictureIsReportedOnce",
+               "dateCaptionPlacementAndTicketDate", "weekdayInTheSystemLanguage",
+               "escapeClosesAndOtherKeysDoNothing", "buttonsIssueTicketsForTheirSlot",
+               "waitingPanel", "nightlyRestartAtTheSecond", "nightlyRestartDuringARealIssue",
+               "nightlyRestartEndsALongHold", "paperNoticeCoversNothing"})
     {
     }
 
@@ -84,7 +84,8 @@ private Q_SLOTS:
     void formSizeFollowsTheResolution_data();
     void formSizeFollowsTheResolution();
     void onlyTwentyServicesGetSlots();
-    void countWithoutLayoutShowsNoButton();
+    void moreServicesThanTheLayoutsHold();
+    void sizesBeyondTheScreenAreClamped();
     void noActiveService();
     void unreadableConfigurationLeavesAnEmptyScreen();
     void fontsColoursAndVisibility();
@@ -205,17 +206,35 @@ void TestFrontEnd::onlyTwentyServicesGetSlots()
     QCOMPARE(visibleButtons(*screen), expectedButtons(0, 20));
 }
 
-void TestFrontEnd::countWithoutLayoutShowsNoButton()
+// The buttons that fit; the operator who started the kiosk is told, a restart nobody
+// attends is not held by a message.
+void TestFrontEnd::moreServicesThanTheLayoutsHold()
 {
     KioskFixture kiosk(13, 3); // 800 x 600 has layouts up to 12
-    auto screen = kiosk.load();
-    QVERIFY(screen);
-    QCOMPARE(screen->activeServiceCount(), 13);
-    QVERIFY(visibleButtons(*screen).isEmpty());
-    QCOMPARE(screen->buttonCaption(13), QStringLiteral("Servizio 13 "));
-    QCOMPARE(screen->buttonCaption(14), QStringLiteral("Pulsante 14"));
-    QCOMPARE(screen->titoloTXT()->text(), QStringLiteral("Scegli il Servizio"));
-    QVERIFY(screen->label1()->text().endsWith(QStringLiteral("08/12/2026")));
+    for (bool unattended : {false, true}) {
+        kiosk.state.unattendedRestart = unattended;
+        auto screen = kiosk.load();
+        QCOMPARE(visibleButtons(*screen), expectedButtons(3, 12));
+        QCOMPARE(screen->buttonCaption(13), QStringLiteral("Pulsante 13"));
+        QCOMPARE(kiosk.shell.modalForms.size(), 1);
+    }
+    QVERIFY(kiosk.shell.modalForms.first().lines.first().contains(
+        QStringLiteral("13, lo schermo 800 × 600")));
+}
+
+// Logged with the field named; a size that fits stays as stored (fontsColoursAndVisibility).
+void TestFrontEnd::sizesBeyondTheScreenAreClamped()
+{
+    for (const QString &field :
+         {QStringLiteral("FontSizeTitolo"), QStringLiteral("FontSizeData")}) {
+        KioskFixture kiosk(4, 3);
+        QVERIFY(kiosk.setConfiguration(field, 10000));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(u'"' + field + "\" 10000 does not fit"));
+        auto screen = kiosk.load();
+        const QLabel *label = field.endsWith(u'o') ? screen->titoloTXT() : screen->label1();
+        QVERIFY(screen->rect().contains(label->geometry()));
+    }
 }
 
 void TestFrontEnd::noActiveService()

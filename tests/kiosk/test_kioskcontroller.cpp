@@ -36,7 +36,7 @@ public:
         focus = focusSlot;
         contrast = highContrast;
     }
-    void kioskScreenLoaded(int count) override { events << QStringLiteral("loaded %1").arg(count); }
+    void kioskScreenLoaded(int n, int) override { events << QStringLiteral("loaded %1").arg(n); }
     void kioskScreenGone() override { events << QStringLiteral("gone"); }
 
     int closed = 0;

@@ -116,6 +116,10 @@ void TestRealInput::printerStateComesAndGoesOnTheScreen()
     EventLoopWaiter waiter;
     SystemPrinters printers;
     test::AssembledKiosk assembled(installation, clock, waiter, printers);
+    // A title too large for the screen, over the buttons: the touches stay theirs.
+    QVERIFY(test::run(installation.serverDatabase(),
+                      QStringLiteral("UPDATE \"configurazioneTotem\" SET \"FontSizeTitolo\" = "
+                                     "600, \"TitoloTotem\" = 'Sì'")));
     auto kioskScreen = assembled.kiosk.makeKioskScreen();
     QVERIFY(kioskScreen);
     FrontEnd &screen = *kioskScreen;
@@ -139,7 +143,9 @@ void TestRealInput::printerStateComesAndGoesOnTheScreen()
     QTRY_VERIFY_WITH_TIMEOUT(!shows(middle, QColor(160, 0, 0)), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(shows(screen.paperNotice()->geometry().center(), QColor(255, 200, 0)),
                              2000);
-    const QPoint button = screen.bottone(1)->mapToGlobal(QPoint(10, 10));
+    const QRect underTitle = screen.titoloTXT()->geometry() & screen.bottone(1)->geometry();
+    QVERIFY(!underTitle.isEmpty());
+    const QPoint button = screen.mapToGlobal(underTitle.center());
     g_display->run(QStringLiteral("xdotool"), {"mousemove", QString::number(button.x()),
                                                QString::number(button.y()), "click", "1"});
     QTRY_COMPARE_WITH_TIMEOUT(receiptPrinter.tickets().size(), 1, 5000);

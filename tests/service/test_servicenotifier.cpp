@@ -3,7 +3,7 @@
 // the node exporter reads it.
 #include "kioskmetrics.h"
 #include "kioskservice.h"
-#include "kioskstatus.h"
+#include "kioskstate.h"
 #include "servicenotifier.h"
 #include "testshell.h"
 
@@ -15,6 +15,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <array>
 #include <atomic>
 
 #include <sys/socket.h>
@@ -89,12 +90,12 @@ void TestServiceNotifier::notifyProtocol()
         value.isEmpty() ? qunsetenv(name) : qputenv(name, value);
     ServiceNotifier notifier;
     QCOMPARE(notifier.pingInterval().count(), interval);
-    KioskStatus status; // a line break would end the STATUS= field and start a bogus one
-    status.setPrinterState(QStringLiteral("Stampante non disponibile\n(carta esaurita)"));
+    KioskState state; // a line break would end the STATUS= field and start a bogus one
+    state.printerText = QStringLiteral("Stampante non disponibile\n(carta esaurita)");
     const QString line = QStringLiteral("STATUS=Avvio in corso; Stampante non disponibile (carta "
                                         "esaurita); server non verificato; ticket emessi: 0");
-    notifier.setStatus(status.line());
-    notifier.setStatus(status.line()); // unchanged: not sent again
+    notifier.setStatus(state.statusLine());
+    notifier.setStatus(state.statusLine()); // unchanged: not sent again
     notifier.notifyReadyWhenRunning();
     QCOMPARE(take(), managed ? QStringList(line) : QStringList()); // READY waits for the loop
     QTest::qWait(320);
@@ -115,12 +116,6 @@ void TestServiceNotifier::notifyProtocol()
 }
 
 namespace {
-
-const KioskMetrics::Labels kLabels{
-    QStringLiteral("3.1.17"),
-    {QStringLiteral("starting"), QStringLiteral("startup_window"), QStringLiteral("kiosk_screen")},
-    {QStringLiteral("ready"), QStringLiteral("paper_near_end"), QStringLiteral("paper_out")},
-    {QStringLiteral("printer_unavailable"), QStringLiteral("server_unavailable")}};
 
 // What Prometheus's own checker says of the text (`promtool check metrics`: the parser,
 // then the lint of names, types, units and help); empty when all is well.
@@ -186,23 +181,25 @@ void TestServiceNotifier::metricsFile()
     QTemporaryDir dir;
     // The exporter's folder may come later: nothing is written meanwhile, then it is.
     const QString path = dir.filePath(QStringLiteral("textfile/nx7totem.prom"));
-    KioskMetrics metrics(path, kLabels, 1765270800);
+    auto state = KioskState::startedAt(QStringLiteral("3.1.17"), 1765270800);
+    KioskMetrics metrics(path, [&state] { return state.metricsText(); });
     QVERIFY(!QFile::exists(path));
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("textfile")));
     if (services > 0)
-        metrics.setWindow(QStringLiteral("kiosk_screen"), services);
-    if (server >= 0)
-        metrics.setServer(server > 0, server == 2);
+        state.setWindow(KioskState::Window::KioskScreen, services);
+    using Server = KioskState::Server;
+    state.server = std::array{Server::Unknown, Server::Unreachable, Server::Reachable,
+                              Server::Refused}[server + 1];
     for (int slot : issued)
-        metrics.ticketIssued(slot, 1765271000);
+        state.ticketIssued(slot, 1765271000);
     for (int slot : refused)
-        metrics.ticketRefused(slot, QStringLiteral("printer_unavailable"));
+        state.ticketRefused(slot, KioskState::Refusal::PrinterUnavailable);
     metrics.write(); // the first row changes nothing after the folder appears
 
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray text = file.readAll();
-    QCOMPARE(text, metrics.text()); // each change written at once
+    QCOMPARE(text, state.metricsText()); // each change written at once
     // The exporter runs as another user.
     QVERIFY(file.permissions().testFlag(QFileDevice::ReadOther));
     QCOMPARE(formatProblem(text), QString());
@@ -213,12 +210,11 @@ void TestServiceNotifier::metricsFile()
         QVERIFY(!text.contains("nx7totem_server_"));
 
     // The status line names a refusal apart from a server out of reach.
-    KioskStatus status;
-    status.setServer(KioskStatus::Server::Refused);
-    QVERIFY(status.line().contains(QStringLiteral("; Permessi insufficienti sul server;")));
-    QVERIFY(!status.line().contains(QStringLiteral("voce")));
-    status.setVoiceUsable(false);
-    QVERIFY(status.line().contains(QStringLiteral("; voce del tastierino NON disponibile;")));
+    state.server = Server::Refused;
+    QVERIFY(state.statusLine().contains(QStringLiteral("; Permessi insufficienti sul server;")));
+    QVERIFY(!state.statusLine().contains(QStringLiteral("voce")));
+    state.voiceUsable = false;
+    QVERIFY(state.statusLine().contains(QStringLiteral("; voce del tastierino NON disponibile;")));
 }
 
 // The node exporter reads whenever it is scraped; the kiosk writes at every change.
@@ -226,7 +222,8 @@ void TestServiceNotifier::metricsNeverSeenHalfWritten()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("nx7totem.prom"));
-    KioskMetrics metrics(path, kLabels, 1765270800);
+    auto state = KioskState::startedAt(QStringLiteral("3.1.17"), 1765270800);
+    KioskMetrics metrics(path, [&state] { return state.metricsText(); });
     std::atomic<bool> writing{true};
     std::atomic<int> reads{0};
     QString torn;
@@ -243,9 +240,11 @@ void TestServiceNotifier::metricsNeverSeenHalfWritten()
         }
     });
     reader->start();
-    metrics.setWindow(QStringLiteral("kiosk_screen"), 20);
-    for (int ticket = 1; ticket <= 400; ++ticket)
-        metrics.ticketIssued(ticket % 20 + 1, 1765271000 + ticket);
+    state.setWindow(KioskState::Window::KioskScreen, 20);
+    for (int ticket = 1; ticket <= 400; ++ticket) {
+        state.ticketIssued(ticket % 20 + 1, 1765271000 + ticket);
+        metrics.changed();
+    }
     writing = false;
     reader->wait();
     delete reader;
@@ -255,21 +254,26 @@ void TestServiceNotifier::metricsNeverSeenHalfWritten()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("nx7totem.prom")});
 }
 
-// The kiosk screens and the refusals as the status line and the metrics name them; the
-// next screen of a nightly restart is loaded before the old one is gone.
+// The kiosk screens, the printer's states and the refusals as the status line and the
+// metrics name them; the next screen of a nightly restart is loaded before the old one is
+// gone.
 void TestServiceNotifier::serviceStateInBothRenderings()
 {
     test::TestClock clock;
     KioskService service(clock, QStringLiteral("9.9"));
     const auto shows = [&](const char *line, const char *sample) {
-        return service.status().line().startsWith(QLatin1String(line)) &&
-               service.metrics().text().contains(sample);
+        return service.statusLine().startsWith(QLatin1String(line)) &&
+               service.state().metricsText().contains(sample);
     };
-    service.kioskScreenLoaded(6);
-    service.kioskScreenLoaded(6);
+    service.kioskScreenLoaded(6, 0);
+    service.kioskScreenLoaded(12, 1); // one active service more than 800 × 600 lays out
+    QVERIFY(shows("Schermo del totem con 12 servizi; stampante non verificata; server "
+                  "raggiungibile; servizi attivi: 13, lo schermo ne mostra al massimo 12;",
+                  "nx7totem_services_without_button 1"));
     service.kioskScreenGone();
-    QVERIFY(shows("Schermo del totem con 6 servizi; stampante non verificata; server raggiungibile",
-                  "nx7totem_window_shown{window=\"kiosk_screen\"} 1"));
+    QVERIFY(
+        shows("Schermo del totem con 12 servizi; stampante non verificata; server raggiungibile",
+              "nx7totem_window_shown{window=\"kiosk_screen\"} 1"));
     service.kioskScreenGone();
     QVERIFY(shows("Finestra di avvio;", "nx7totem_window_shown{window=\"startup_window\"} 1"));
     using Refusal = IssueObserver::Refusal;
@@ -280,8 +284,14 @@ void TestServiceNotifier::serviceStateInBothRenderings()
         {Refusal::LocalDatabaseFailed, "local_database_failed"}};
     for (const auto &[reason, name] : reasons) {
         service.ticketRefused(3, reason);
-        QVERIFY2(service.metrics().text().contains("{slot=\"3\",reason=\"" + name + "\"} 1"),
+        QVERIFY2(service.state().metricsText().contains("{slot=\"3\",reason=\"" + name + "\"} 1"),
                  name.constData());
+    }
+    KioskState state; // every printer state, in the order they are declared
+    for (const char *name : {"ready", "paper_near_end", "paper_out", "cover_open", "unreachable",
+                             "error", "layout_unusable", "no_default_printer"}) {
+        state.printer = PrinterState::Condition(state.printer ? int(*state.printer) + 1 : 0);
+        QVERIFY2(state.metricsText().contains("{state=\"" + QByteArray(name) + "\"} 1"), name);
     }
 }
 
