@@ -28,6 +28,12 @@ QString SpeechSession::instructions()
         "barra attiva il contrasto elevato.");
 }
 
+QString SpeechSession::endingWarning()
+{
+    return QStringLiteral(
+        "La sessione sta per terminare. Prema un tasto qualsiasi per continuare.");
+}
+
 QString SpeechSession::ticketText(qint32 number, const QString &service, qint32 peopleAhead)
 {
     const QString ahead = peopleAhead <= 0 ? QStringLiteral("Nessuna persona prima di lei.")
@@ -55,6 +61,8 @@ void SpeechSession::begin(qint64 nowMs)
     m_active = true;
     m_lastKeyMs = nowMs;
     m_ticketSpokenMs = -1;
+    m_ticketWords.clear();
+    m_warned = false;
     qCInfo(lcAccess) << "keypad session started";
     m_engine.beginSession();
     QString welcome = QStringLiteral("Benvenuto. ") + instructions() +
@@ -72,6 +80,9 @@ void SpeechSession::end()
     m_volume = m_settings.defaultVolumeStep;
     m_highContrast = false;
     m_ticketSpokenMs = -1;
+    m_ticketWords.clear();
+    m_warned = false;
+    m_touchedSlot = 0;
     m_last.clear();
     qCInfo(lcAccess) << "keypad session ended";
 }
@@ -82,6 +93,39 @@ QString SpeechSession::serviceText() const
         .arg(m_services.at(m_focus - 1).trimmed())
         .arg(m_focus)
         .arg(m_services.size());
+}
+
+QString SpeechSession::stateText() const
+{
+    return QStringLiteral("Volume %1 di %2. %3")
+        .arg(m_volume)
+        .arg(VolumeSteps::kMax)
+        .arg(m_highContrast ? QStringLiteral("Contrasto elevato attivo.")
+                            : QStringLiteral("Contrasto elevato non attivo."));
+}
+
+// The ticket first while the session lasts (what is printed can be heard again), then what
+// can only be seen or guessed otherwise, then how to use the keys and the last words.
+QString SpeechSession::helpText() const
+{
+    QStringList parts;
+    if (!m_ticketWords.isEmpty())
+        parts << m_ticketWords;
+    parts << stateText() << instructions();
+    if (!m_last.isEmpty() && m_last != m_ticketWords)
+        parts << m_last;
+    return parts.join(u' ');
+}
+
+void SpeechSession::changeVolume(int delta)
+{
+    m_volume = std::clamp(m_volume + delta, VolumeSteps::kMin, VolumeSteps::kMax);
+    if (m_volume == VolumeSteps::kMax)
+        say(QStringLiteral("Volume massimo"));
+    else if (m_volume == VolumeSteps::kMin)
+        say(QStringLiteral("Volume minimo"));
+    else
+        say(QStringLiteral("Volume %1 di %2").arg(m_volume).arg(VolumeSteps::kMax));
 }
 
 void SpeechSession::move(int delta)
@@ -111,14 +155,43 @@ int SpeechSession::take()
     return m_focus;
 }
 
-int SpeechSession::key(AccessKey key, qint64 nowMs)
+// A held key's repeats, and a second press of the same key within the station's repeat
+// delay, do nothing at all: a leaning hand or a tremor takes one step and at most one ticket.
+bool SpeechSession::ignoredPress(AccessKey key, qint64 nowMs, bool autoRepeat)
 {
+    if (autoRepeat) {
+        if (!m_repeating)
+            qCInfo(lcAccess) << "key held down: its repeats are ignored";
+        m_repeating = true;
+        return true;
+    }
+    m_repeating = false;
+    const qint64 since = nowMs - m_lastPressMs;
+    if (m_lastPress == key && since >= 0 && since < m_settings.repeatDelayMs) {
+        qCInfo(lcAccess).noquote() << QStringLiteral("same key again after %1 ms ignored (repeat "
+                                                     "delay %2 ms)")
+                                          .arg(since)
+                                          .arg(m_settings.repeatDelayMs);
+        return true;
+    }
+    m_lastPress = key;
+    m_lastPressMs = nowMs;
+    return false;
+}
+
+int SpeechSession::key(AccessKey key, qint64 nowMs, bool autoRepeat)
+{
+    if (ignoredPress(key, nowMs, autoRepeat))
+        return 0;
     m_engine.stop(); // every key cuts the current words off
     if (!m_active) {
         begin(nowMs); // the first key only welcomes: it issues nothing
         return 0;
     }
-    m_lastKeyMs = nowMs;
+    // Any key gives the full time again, also after the ticket: a customer still pressing
+    // keys is not done.
+    m_ticketSpokenMs = -1;
+    keepAlive(nowMs);
     switch (key) {
     case AccessKey::Next:
         move(1);
@@ -129,13 +202,13 @@ int SpeechSession::key(AccessKey key, qint64 nowMs)
     case AccessKey::Take:
         return take();
     case AccessKey::Help:
-        say(instructions() + u' ' + m_last, false);
+        say(helpText(), false);
         return 0;
     case AccessKey::VolumeUp:
+        changeVolume(1);
+        return 0;
     case AccessKey::VolumeDown:
-        m_volume = std::clamp(m_volume + (key == AccessKey::VolumeUp ? 1 : -1), VolumeSteps::kMin,
-                              VolumeSteps::kMax);
-        say(QStringLiteral("Volume %1 di %2").arg(m_volume).arg(VolumeSteps::kMax));
+        changeVolume(-1);
         return 0;
     case AccessKey::Contrast:
         m_highContrast = !m_highContrast;
@@ -151,7 +224,39 @@ void SpeechSession::touch(qint64 nowMs)
     if (!m_active)
         return; // a touch-only customer hears nothing
     m_engine.stop();
+    keepAlive(nowMs);
+}
+
+// A touch gives the idle time again; it does not undo the end after a ticket, which the
+// next customer touching the screen is likely to meet.
+void SpeechSession::keepAlive(qint64 nowMs)
+{
     m_lastKeyMs = nowMs;
+    if (m_ticketSpokenMs < 0)
+        m_warned = false;
+}
+
+int SpeechSession::touchSlot(int slot, qint64 nowMs)
+{
+    if (!m_active || slot < 1 || slot > m_services.size())
+        return 0;
+    const bool confirms =
+        m_touchedSlot == slot && m_focus == slot && nowMs - m_touchedMs <= kTouchConfirmMs;
+    m_touchedSlot = 0;
+    keepAlive(nowMs);
+    if (confirms) {
+        qCInfo(lcAccess) << "second touch on slot" << slot << "takes its ticket";
+        return take();
+    }
+    // A hand feeling the screen for the buttons must not take a ticket by finding one.
+    qCInfo(lcAccess) << "touch on slot" << slot << "selects it";
+    m_engine.stop();
+    m_focus = slot;
+    m_touchedSlot = slot;
+    m_touchedMs = nowMs;
+    say(serviceText() +
+        QStringLiteral(". Prema 5 per il numero, oppure tocchi di nuovo lo stesso pulsante"));
+    return 0;
 }
 
 void SpeechSession::ticketIssued(qint32 number, const QString &service, qint32 peopleAhead,
@@ -160,8 +265,13 @@ void SpeechSession::ticketIssued(qint32 number, const QString &service, qint32 p
     if (!m_active)
         return;
     m_engine.stop();
-    say(ticketText(number, service, peopleAhead));
+    // The session ends kAfterTicketEndMs after the ticket unless a key comes: the warning
+    // is due at once, so the ticket's own words carry it.
+    m_ticketWords = ticketText(number, service, peopleAhead);
+    say(m_ticketWords + u' ' + endingWarning(), false);
+    m_last = m_ticketWords;
     m_ticketSpokenMs = nowMs;
+    m_warned = true;
 }
 
 void SpeechSession::notice(const QString &text, qint64)
@@ -188,12 +298,24 @@ bool SpeechSession::tick(qint64 nowMs)
 {
     if (!m_active)
         return false;
-    const bool idle = nowMs - m_lastKeyMs >= kIdleEndMs;
-    const bool served = m_ticketSpokenMs >= 0 && nowMs - m_ticketSpokenMs >= kAfterTicketEndMs;
-    if (!idle && !served)
-        return false;
-    end();
-    return true;
+    const qint64 endsAt = endsAtMs();
+    if (nowMs >= endsAt) {
+        end();
+        return true;
+    }
+    if (!m_warned && nowMs >= endsAt - kWarningMs) {
+        m_warned = true;
+        m_engine.stop();
+        say(endingWarning(), false);
+    }
+    return false;
+}
+
+qint64 SpeechSession::endsAtMs() const
+{
+    const qint64 idleEnd = m_lastKeyMs + kIdleEndMs;
+    return m_ticketSpokenMs >= 0 ? std::min(idleEnd, m_ticketSpokenMs + kAfterTicketEndMs)
+                                 : idleEnd;
 }
 
 } // namespace nx7

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace nx7 {
 
 // The keys of the keypad beside the screen, by meaning.
@@ -24,17 +26,25 @@ struct SpeechSettings
     bool enabled = true;
     int defaultVolumeStep = VolumeSteps::kDefault;
     int rate = 160; // words per minute
+    // A second press of the same key this soon after the first is ignored: a tremor or a
+    // bounce is not a second choice.
+    int repeatDelayMs = 400;
 };
 
 // The keypad customer's session: which service is selected, the volume, the high-contrast
 // view, and what is said. It begins with the first key and ends by itself; a customer who
-// only touches the screen never starts one and hears nothing. Times are milliseconds of a
-// steady clock the caller owns.
+// only touches the screen never starts one and hears nothing. In a session a touch on a
+// service button only selects and says it; a second touch on it, or 5, takes the ticket.
+// Times are milliseconds of a steady clock the caller owns.
 class SpeechSession
 {
 public:
     static constexpr qint64 kIdleEndMs = 30000;
     static constexpr qint64 kAfterTicketEndMs = 10000;
+    // The customer is told this long before the session ends that a key keeps it.
+    static constexpr qint64 kWarningMs = 10000;
+    // A second touch on the same button within this time takes its ticket.
+    static constexpr qint64 kTouchConfirmMs = 5000;
 
     SpeechSession(SpeechEngine &engine, const SpeechSettings &settings);
 
@@ -42,10 +52,14 @@ public:
     // The screen refuses tickets for this reason; empty when it takes them again.
     void setOutOfService(const QString &reason, qint64 nowMs);
 
-    // Returns the slot (1..n) to issue a ticket for, 0 when the key issues nothing.
-    int key(AccessKey key, qint64 nowMs);
+    // Returns the slot (1..n) to issue a ticket for, 0 when the key issues nothing. The
+    // keyboard's own repeats of a held key do nothing: one press, one action.
+    int key(AccessKey key, qint64 nowMs, bool autoRepeat = false);
     // A touch on the screen cuts the current words off.
     void touch(qint64 nowMs);
+    // A touch on the button of a slot during a session: the slot to issue a ticket for when
+    // it confirms the touch before it, else 0 (the slot is selected and said).
+    int touchSlot(int slot, qint64 nowMs);
     void ticketIssued(qint32 number, const QString &service, qint32 peopleAhead, qint64 nowMs);
     // A message the screen shows a customer.
     void notice(const QString &text, qint64 nowMs);
@@ -59,6 +73,7 @@ public:
     QString lastUtterance() const { return m_last; }
 
     static QString instructions();
+    static QString endingWarning();
     static QString ticketText(qint32 number, const QString &service, qint32 peopleAhead);
 
 private:
@@ -66,8 +81,14 @@ private:
     void end();
     void say(const QString &text, bool remember = true);
     QString serviceText() const;
+    QString stateText() const;
+    QString helpText() const;
     void move(int delta);
+    void changeVolume(int delta);
     int take();
+    bool ignoredPress(AccessKey key, qint64 nowMs, bool autoRepeat);
+    qint64 endsAtMs() const;
+    void keepAlive(qint64 nowMs);
 
     SpeechEngine &m_engine;
     SpeechSettings m_settings;
@@ -80,6 +101,13 @@ private:
     QString m_last;
     qint64 m_lastKeyMs = 0;
     qint64 m_ticketSpokenMs = -1;
+    QString m_ticketWords; // the session's ticket, for help to say again
+    bool m_warned = false; // the end was announced since the last key
+    std::optional<AccessKey> m_lastPress;
+    qint64 m_lastPressMs = 0;
+    bool m_repeating = false; // the keyboard repeats a held key
+    int m_touchedSlot = 0;    // the slot a touch selected, waiting for its confirmation
+    qint64 m_touchedMs = 0;
 };
 
 } // namespace nx7

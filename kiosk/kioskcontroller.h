@@ -70,12 +70,14 @@ public:
     // The screen's services are loaded: slot n is item n - 1. The restart clock starts.
     void loaded(const QStringList &serviceNames);
 
-    // A touch on the button of a slot; true when a ticket issue ran.
+    // A touch on the button of a slot; true when a ticket issue ran. In a keypad session
+    // the first touch only selects and says the service.
     bool touchSlot(int slot);
     // Any touch on the screen, on a button or beside them.
     void touchedScreen();
-    // Escape first, then the keypad customer's keys; true when the key was acted on.
-    bool key(int keyCode);
+    // Escape first, then the keypad customer's keys; true when the key is one of theirs.
+    // `autoRepeat`: the keyboard repeats a key held down.
+    bool key(int keyCode, bool autoRepeat = false);
     // Every second while the screen is up.
     void tick();
     void nightlyRestart();
@@ -93,7 +95,9 @@ public:
 
 private:
     qint64 speechNow() const { return m_speechClock.elapsed(); }
-    bool keypadKey(int keyCode);
+    bool keypadKey(int keyCode, bool autoRepeat);
+    bool bounced(int slot) const;
+    bool issue(int slot);
     void followSpeech();
 
     StationState &m_state;

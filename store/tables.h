@@ -27,6 +27,7 @@ inline const QString WaitSeconds = QStringLiteral("AttesaSecondi");
 inline const QString VoiceEnabled = QStringLiteral("VoceSN");
 inline const QString VoiceVolume = QStringLiteral("VoceVolume");
 inline const QString VoiceRate = QStringLiteral("VoceVelocita");
+inline const QString VoiceRepeatDelay = QStringLiteral("VoceRipetizione");
 // "Numerazione" and "NumerazioneIniziale": "P1" .. "P20"
 inline QString counter(int slot)
 {
