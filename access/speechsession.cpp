@@ -157,16 +157,17 @@ int SpeechSession::take()
 
 // A held key's repeats, and a second press of the same key within the station's repeat
 // delay, do nothing at all: a leaning hand or a tremor takes one step and at most one ticket.
-bool SpeechSession::ignoredPress(AccessKey key, qint64 nowMs, bool autoRepeat)
+bool SpeechSession::ignoredPress(AccessKey key, qint64 nowMs, KeyPress press)
 {
-    if (autoRepeat) {
+    if (press.autoRepeat) {
         if (!m_repeating)
             qCInfo(lcAccess) << "key held down: its repeats are ignored";
         m_repeating = true;
         return true;
     }
     m_repeating = false;
-    const qint64 since = nowMs - m_lastPressMs;
+    const qint64 pressedMs = press.sentMs > 0 ? press.sentMs : nowMs;
+    const qint64 since = pressedMs - m_lastPressMs;
     if (m_lastPress == key && since >= 0 && since < m_settings.repeatDelayMs) {
         qCInfo(lcAccess).noquote() << QStringLiteral("same key again after %1 ms ignored (repeat "
                                                      "delay %2 ms)")
@@ -175,13 +176,13 @@ bool SpeechSession::ignoredPress(AccessKey key, qint64 nowMs, bool autoRepeat)
         return true;
     }
     m_lastPress = key;
-    m_lastPressMs = nowMs;
+    m_lastPressMs = pressedMs;
     return false;
 }
 
-int SpeechSession::key(AccessKey key, qint64 nowMs, bool autoRepeat)
+int SpeechSession::key(AccessKey key, qint64 nowMs, KeyPress press)
 {
-    if (ignoredPress(key, nowMs, autoRepeat))
+    if (ignoredPress(key, nowMs, press))
         return 0;
     m_engine.stop(); // every key cuts the current words off
     if (!m_active) {

@@ -21,6 +21,15 @@ enum class AccessKey
     Contrast
 };
 
+// How a key came: as the keyboard's repeat of a key held down, and when the keyboard sent it
+// (milliseconds of the device's own clock; 0 when unknown, and then the session's time
+// counts). Keys queued while the screen was busy are told apart by when they were pressed.
+struct KeyPress
+{
+    bool autoRepeat = false;
+    qint64 sentMs = 0;
+};
+
 struct SpeechSettings
 {
     bool enabled = true;
@@ -54,7 +63,7 @@ public:
 
     // Returns the slot (1..n) to issue a ticket for, 0 when the key issues nothing. The
     // keyboard's own repeats of a held key do nothing: one press, one action.
-    int key(AccessKey key, qint64 nowMs, bool autoRepeat = false);
+    int key(AccessKey key, qint64 nowMs, KeyPress press = {});
     // A touch on the screen cuts the current words off.
     void touch(qint64 nowMs);
     // A touch on the button of a slot during a session: the slot to issue a ticket for when
@@ -86,7 +95,7 @@ private:
     void move(int delta);
     void changeVolume(int delta);
     int take();
-    bool ignoredPress(AccessKey key, qint64 nowMs, bool autoRepeat);
+    bool ignoredPress(AccessKey key, qint64 nowMs, KeyPress press);
     qint64 endsAtMs() const;
     void keepAlive(qint64 nowMs);
 

@@ -304,9 +304,9 @@ bool FrontEnd::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
-bool FrontEnd::Form_KeyDown(int keyCode, bool autoRepeat)
+bool FrontEnd::Form_KeyDown(int keyCode, KeyPress press)
 {
-    return m_controller.key(keyCode, autoRepeat);
+    return m_controller.key(keyCode, press);
 }
 
 void FrontEnd::Timer1_Timer()
@@ -398,7 +398,7 @@ void FrontEnd::setScreenEnabled(bool enabled)
 void FrontEnd::keyPressEvent(QKeyEvent *event)
 {
     // Escape first; then the keypad customer's keys; every other key is ignored.
-    if (Form_KeyDown(event->key(), event->isAutoRepeat()))
+    if (Form_KeyDown(event->key(), {event->isAutoRepeat(), qint64(event->timestamp())}))
         event->accept();
     else
         event->ignore();

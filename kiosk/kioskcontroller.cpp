@@ -85,24 +85,24 @@ void KioskController::touchedScreen()
         m_speech->touch(speechNow());
 }
 
-bool KioskController::key(int keyCode, bool autoRepeat)
+bool KioskController::key(int keyCode, KeyPress press)
 {
     if (keyCode == Qt::Key_Escape) {
         qCInfo(lcKiosk) << "kiosk screen closed with Escape";
         m_view.closeScreen();
         return true;
     }
-    return keypadKey(keyCode, autoRepeat);
+    return keypadKey(keyCode, press);
 }
 
-bool KioskController::keypadKey(int keyCode, bool autoRepeat)
+bool KioskController::keypadKey(int keyCode, KeyPress press)
 {
     if (!m_speech)
         return false;
     const auto key = accessKeyFor(keyCode);
     if (!key)
         return false;
-    const int slot = m_speech->key(*key, speechNow(), autoRepeat);
+    const int slot = m_speech->key(*key, speechNow(), press);
     followSpeech();
     if (slot > 0 && !bounced(slot))
         issue(slot); // the guards of a touch: the bounce and the printer

@@ -76,8 +76,7 @@ public:
     // Any touch on the screen, on a button or beside them.
     void touchedScreen();
     // Escape first, then the keypad customer's keys; true when the key is one of theirs.
-    // `autoRepeat`: the keyboard repeats a key held down.
-    bool key(int keyCode, bool autoRepeat = false);
+    bool key(int keyCode, KeyPress press = {});
     // Every second while the screen is up.
     void tick();
     void nightlyRestart();
@@ -95,7 +94,7 @@ public:
 
 private:
     qint64 speechNow() const { return m_speechClock.elapsed(); }
-    bool keypadKey(int keyCode, bool autoRepeat);
+    bool keypadKey(int keyCode, KeyPress press);
     bool bounced(int slot) const;
     bool issue(int slot);
     void followSpeech();

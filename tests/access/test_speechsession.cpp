@@ -18,8 +18,8 @@ struct Run
 };
 
 // Steps "action@ms": next, prev, take, help, up, down, contrast (with "held:" before it, the
-// keyboard's repeat of a held key), touch, slotN (a touch on slot N), ticket, tick,
-// notice:TEXT, oos:REASON (oos: alone, back in service).
+// keyboard's repeat of a held key; "@ms#sent" for a key the keyboard sent at `sent`), touch, slotN
+// (a touch on slot N), ticket, tick, notice:TEXT, oos:REASON (oos: alone, back in service).
 Run play(SpeechSession &session, test::FakeSpeechEngine &engine, const QStringList &steps)
 {
     static const QHash<QString, AccessKey> keys{
@@ -30,10 +30,11 @@ Run play(SpeechSession &session, test::FakeSpeechEngine &engine, const QStringLi
     Run run;
     for (const QString &step : steps) {
         const QString action = step.section(u'@', 0, 0);
-        const qint64 at = step.section(u'@', 1).toLongLong();
+        const qint64 at = step.section(u'@', 1).section(u'#', 0, 0).toLongLong();
+        const qint64 sent = step.section(u'#', 1).toLongLong();
         const bool held = action.startsWith("held:");
         if (keys.contains(action.mid(held ? 5 : 0))) {
-            if (int slot = session.key(keys.value(action.mid(held ? 5 : 0)), at, held))
+            if (int slot = session.key(keys.value(action.mid(held ? 5 : 0)), at, {held, sent}))
                 run.taken.append(slot);
         } else if (action.startsWith("slot")) {
             if (int slot = session.touchSlot(action.mid(4).toInt(), at))
@@ -187,6 +188,9 @@ void TestSpeechSession::keysAndWhatIsSaid_data()
                        "prev@1199", "prev@1200", "take@1300", "take@1700"}
         << QStringList{welcome, "Anagrafe", "Stato civile", "Tributi"} << QList<int>{2} << "1 2 6 0"
         << 500;
+    QTest::addRow("keys queued behind a busy screen count by when they were pressed")
+        << QStringList{"next@0#1", "next@900#500", "next@900#501"}
+        << QStringList{welcome, "Anagrafe"} << QList<int>{} << "1 1 6 0" << 400;
 }
 
 void TestSpeechSession::keysAndWhatIsSaid()

@@ -66,7 +66,7 @@ struct Road
             if (step.startsWith(u't'))
                 controller.touchSlot(step.mid(1).toInt());
             else if (step.startsWith(u'k') || step.startsWith(u'r'))
-                controller.key(QKeySequence(step.mid(1))[0].key(), step.startsWith(u'r'));
+                controller.key(QKeySequence(step.mid(1))[0].key(), {step.startsWith(u'r')});
             else if (step == QLatin1String("out"))
                 controller.setPrinterState({PrinterState::Condition::PaperOut, {}});
             else if (step == QLatin1String("in"))
