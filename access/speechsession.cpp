@@ -155,29 +155,39 @@ int SpeechSession::take()
     return m_focus;
 }
 
-// A held key's repeats, and a second press of the same key within the station's repeat
-// delay, do nothing at all: a leaning hand or a tremor takes one step and at most one ticket.
+// A held key's repeats, and a press of the same key within the station's repeat delay of
+// the press before it (ignored or not, so that a tremor's run of presses counts once), do
+// nothing at all: a leaning hand or a tremor takes one step and at most one ticket.
 bool SpeechSession::ignoredPress(AccessKey key, qint64 nowMs, KeyPress press)
 {
-    if (press.autoRepeat) {
-        if (!m_repeating)
-            qCInfo(lcAccess) << "key held down: its repeats are ignored";
-        m_repeating = true;
-        return true;
-    }
-    m_repeating = false;
     const qint64 pressedMs = press.sentMs > 0 ? press.sentMs : nowMs;
+    const bool sameKey = m_lastPress == key;
     const qint64 since = pressedMs - m_lastPressMs;
-    if (m_lastPress == key && since >= 0 && since < m_settings.repeatDelayMs) {
-        qCInfo(lcAccess).noquote() << QStringLiteral("same key again after %1 ms ignored (repeat "
-                                                     "delay %2 ms)")
-                                          .arg(since)
-                                          .arg(m_settings.repeatDelayMs);
-        return true;
-    }
+    // A finger cannot lift and press again within the same millisecond: a release and a
+    // press sent together are a keyboard repeating a held key, whatever the toolkit saw.
+    const bool repeat =
+        press.autoRepeat || (sameKey && press.sentMs > 0 && press.sentMs == m_lastReleaseMs);
+    const bool tooSoon = sameKey && since >= 0 && since < m_settings.repeatDelayMs;
     m_lastPress = key;
     m_lastPressMs = pressedMs;
-    return false;
+    if (!repeat && !tooSoon) {
+        m_ignoring = false;
+        return false;
+    }
+    if (!m_ignoring) // once per run: a held key repeats 25 times a second
+        qCInfo(lcAccess).noquote()
+            << (repeat ? QStringLiteral("key held down: its repeats are ignored")
+                       : QStringLiteral("same key again after %1 ms ignored (repeat delay %2 ms)")
+                             .arg(since)
+                             .arg(m_settings.repeatDelayMs));
+    m_ignoring = true;
+    return true;
+}
+
+void SpeechSession::keyReleased(AccessKey key, qint64 sentMs)
+{
+    if (m_lastPress == key)
+        m_lastReleaseMs = sentMs;
 }
 
 int SpeechSession::key(AccessKey key, qint64 nowMs, KeyPress press)

@@ -64,6 +64,8 @@ public:
     // Returns the slot (1..n) to issue a ticket for, 0 when the key issues nothing. The
     // keyboard's own repeats of a held key do nothing: one press, one action.
     int key(AccessKey key, qint64 nowMs, KeyPress press = {});
+    // A key let go, at the time the keyboard sent it (0: unknown).
+    void keyReleased(AccessKey key, qint64 sentMs);
     // A touch on the screen cuts the current words off.
     void touch(qint64 nowMs);
     // A touch on the button of a slot during a session: the slot to issue a ticket for when
@@ -114,8 +116,9 @@ private:
     bool m_warned = false; // the end was announced since the last key
     std::optional<AccessKey> m_lastPress;
     qint64 m_lastPressMs = 0;
-    bool m_repeating = false; // the keyboard repeats a held key
-    int m_touchedSlot = 0;    // the slot a touch selected, waiting for its confirmation
+    qint64 m_lastReleaseMs = -1; // when the last pressed key was let go
+    bool m_ignoring = false;     // presses of one key ignored in a run
+    int m_touchedSlot = 0;       // the slot a touch selected, waiting for its confirmation
     qint64 m_touchedMs = 0;
 };
 

@@ -404,6 +404,13 @@ void FrontEnd::keyPressEvent(QKeyEvent *event)
         event->ignore();
 }
 
+void FrontEnd::keyReleaseEvent(QKeyEvent *event)
+{
+    // A held key comes as presses and releases; when each was sent tells them apart.
+    m_controller.keyReleased(event->key(), qint64(event->timestamp()));
+    QDialog::keyReleaseEvent(event);
+}
+
 void FrontEnd::closeEvent(QCloseEvent *event)
 {
     QDialog::closeEvent(event);

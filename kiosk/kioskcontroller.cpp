@@ -109,6 +109,12 @@ bool KioskController::keypadKey(int keyCode, KeyPress press)
     return true;
 }
 
+void KioskController::keyReleased(int keyCode, qint64 sentMs)
+{
+    if (const auto key = accessKeyFor(keyCode); key && m_speech)
+        m_speech->keyReleased(*key, sentMs);
+}
+
 void KioskController::followSpeech()
 {
     if (m_speech)

@@ -77,6 +77,7 @@ public:
     void touchedScreen();
     // Escape first, then the keypad customer's keys; true when the key is one of theirs.
     bool key(int keyCode, KeyPress press = {});
+    void keyReleased(int keyCode, qint64 sentMs);
     // Every second while the screen is up.
     void tick();
     void nightlyRestart();

@@ -19,7 +19,8 @@ struct Run
 
 // Steps "action@ms": next, prev, take, help, up, down, contrast (with "held:" before it, the
 // keyboard's repeat of a held key; "@ms#sent" for a key the keyboard sent at `sent`), touch, slotN
-// (a touch on slot N), ticket, tick, notice:TEXT, oos:REASON (oos: alone, back in service).
+// (a touch on slot N), ticket, tick, notice:TEXT, oos:REASON (oos: alone, back in service),
+// release:KEY.
 Run play(SpeechSession &session, test::FakeSpeechEngine &engine, const QStringList &steps)
 {
     static const QHash<QString, AccessKey> keys{
@@ -36,6 +37,8 @@ Run play(SpeechSession &session, test::FakeSpeechEngine &engine, const QStringLi
         if (keys.contains(action.mid(held ? 5 : 0))) {
             if (int slot = session.key(keys.value(action.mid(held ? 5 : 0)), at, {held, sent}))
                 run.taken.append(slot);
+        } else if (action.startsWith("release:")) {
+            session.keyReleased(keys.value(action.mid(8)), sent);
         } else if (action.startsWith("slot")) {
             if (int slot = session.touchSlot(action.mid(4).toInt(), at))
                 run.taken.append(slot);
@@ -185,9 +188,19 @@ void TestSpeechSession::keysAndWhatIsSaid_data()
         << QStringList{welcome, "Anagrafe"} << QList<int>{1} << "1 1 6 0" << 0;
     QTest::addRow("the same key within the repeat delay is ignored, another key is not")
         << QStringList{"next@0",    "next@100",  "next@600",  "prev@700",
-                       "prev@1199", "prev@1200", "take@1300", "take@1700"}
+                       "prev@1199", "prev@1700", "take@1800", "take@2200"}
         << QStringList{welcome, "Anagrafe", "Stato civile", "Tributi"} << QList<int>{2} << "1 2 6 0"
         << 500;
+    QTest::addRow("a held key sent as release and press at once acts once, whatever the delay")
+        << QStringList{"next@0#1",
+                       "next@600#600",
+                       "release:next@1300#1300",
+                       "next@1300#1300",
+                       "release:next@1340#1340",
+                       "next@1340#1340",
+                       "release:next@2000#2000",
+                       "next@2500#2500"}
+        << QStringList{welcome, "Anagrafe", "Tributi"} << QList<int>{} << "1 2 6 0" << 0;
     QTest::addRow("keys queued behind a busy screen count by when they were pressed")
         << QStringList{"next@0#1", "next@900#500", "next@900#501"}
         << QStringList{welcome, "Anagrafe"} << QList<int>{} << "1 1 6 0" << 400;
