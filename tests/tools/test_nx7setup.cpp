@@ -88,8 +88,6 @@ void TestNx7Setup::settingReadAsTheKioskReadsIt_data()
         "secondi \"61\" non valido: un numero da 0 a 60.", "wait", "0 0");
     row("repeat delay", {"accessibilita", station, "--ripetizione", "1500"}, 0,
         "ripetizione 1500 ms", "repeat", "1500");
-    row("repeat delay past 2 s refused", {"accessibilita", station, "--ripetizione", "2001"}, 2,
-        "--ripetizione \"2001\" non valido: va da 0 a 2000.", "repeat", "400");
     row("station on a folder that is no server", {"postazione", station, "--server", "/tmp"}, 1,
         "/tmp non è una cartella server: manca FraseTTS.txt.", "buttons",
         "Servizio 1,Servizio 2,Servizio 3");
