@@ -28,6 +28,12 @@ QString SpeechSession::instructions()
         "barra attiva il contrasto elevato.");
 }
 
+QString SpeechSession::endingWarning()
+{
+    return QStringLiteral(
+        "La sessione sta per terminare. Prema un tasto qualsiasi per continuare.");
+}
+
 QString SpeechSession::ticketText(qint32 number, const QString &service, qint32 peopleAhead,
                                   const QString &waitText)
 {
@@ -58,6 +64,8 @@ void SpeechSession::begin(qint64 nowMs)
     m_active = true;
     m_lastKeyMs = nowMs;
     m_ticketSpokenMs = -1;
+    m_ticketWords.clear();
+    m_warned = false;
     qCInfo(lcAccess) << "keypad session started";
     m_engine.beginSession();
     QString welcome = QStringLiteral("Benvenuto. ") + instructions() +
@@ -75,6 +83,9 @@ void SpeechSession::end()
     m_volume = m_settings.defaultVolumeStep;
     m_highContrast = false;
     m_ticketSpokenMs = -1;
+    m_ticketWords.clear();
+    m_warned = false;
+    m_touchedSlot = 0;
     m_last.clear();
     qCInfo(lcAccess) << "keypad session ended";
 }
@@ -85,6 +96,39 @@ QString SpeechSession::serviceText() const
         .arg(m_services.at(m_focus - 1).trimmed())
         .arg(m_focus)
         .arg(m_services.size());
+}
+
+QString SpeechSession::stateText() const
+{
+    return QStringLiteral("Volume %1 di %2. %3")
+        .arg(m_volume)
+        .arg(VolumeSteps::kMax)
+        .arg(m_highContrast ? QStringLiteral("Contrasto elevato attivo.")
+                            : QStringLiteral("Contrasto elevato non attivo."));
+}
+
+// The ticket first while the session lasts (what is printed can be heard again), then what
+// can only be seen or guessed otherwise, then how to use the keys and the last words.
+QString SpeechSession::helpText() const
+{
+    QStringList parts;
+    if (!m_ticketWords.isEmpty())
+        parts << m_ticketWords;
+    parts << stateText() << instructions();
+    if (!m_last.isEmpty() && m_last != m_ticketWords)
+        parts << m_last;
+    return parts.join(u' ');
+}
+
+void SpeechSession::changeVolume(int delta)
+{
+    m_volume = std::clamp(m_volume + delta, VolumeSteps::kMin, VolumeSteps::kMax);
+    if (m_volume == VolumeSteps::kMax)
+        say(QStringLiteral("Volume massimo"));
+    else if (m_volume == VolumeSteps::kMin)
+        say(QStringLiteral("Volume minimo"));
+    else
+        say(QStringLiteral("Volume %1 di %2").arg(m_volume).arg(VolumeSteps::kMax));
 }
 
 void SpeechSession::move(int delta)
@@ -114,14 +158,54 @@ int SpeechSession::take()
     return m_focus;
 }
 
-int SpeechSession::key(AccessKey key, qint64 nowMs)
+// A held key's repeats, and a press of the same key within the station's repeat delay of
+// the press before it (ignored or not, so that a tremor's run of presses counts once), do
+// nothing at all: a leaning hand or a tremor takes one step and at most one ticket.
+bool SpeechSession::ignoredPress(AccessKey key, qint64 nowMs, KeyPress press)
 {
+    const qint64 pressedMs = press.sentMs > 0 ? press.sentMs : nowMs;
+    const bool sameKey = m_lastPress == key;
+    const qint64 since = pressedMs - m_lastPressMs;
+    // A finger cannot lift and press again within the same millisecond: a release and a
+    // press sent together are a keyboard repeating a held key, whatever the toolkit saw.
+    const bool repeat =
+        press.autoRepeat || (sameKey && press.sentMs > 0 && press.sentMs == m_lastReleaseMs);
+    const bool tooSoon = sameKey && since >= 0 && since < m_settings.repeatDelayMs;
+    m_lastPress = key;
+    m_lastPressMs = pressedMs;
+    if (!repeat && !tooSoon) {
+        m_ignoring = false;
+        return false;
+    }
+    if (!m_ignoring) // once per run: a held key repeats 25 times a second
+        qCInfo(lcAccess).noquote()
+            << (repeat ? QStringLiteral("key held down: its repeats are ignored")
+                       : QStringLiteral("same key again after %1 ms ignored (repeat delay %2 ms)")
+                             .arg(since)
+                             .arg(m_settings.repeatDelayMs));
+    m_ignoring = true;
+    return true;
+}
+
+void SpeechSession::keyReleased(AccessKey key, qint64 sentMs)
+{
+    if (m_lastPress == key)
+        m_lastReleaseMs = sentMs;
+}
+
+int SpeechSession::key(AccessKey key, qint64 nowMs, KeyPress press)
+{
+    if (ignoredPress(key, nowMs, press))
+        return 0;
     m_engine.stop(); // every key cuts the current words off
     if (!m_active) {
         begin(nowMs); // the first key only welcomes: it issues nothing
         return 0;
     }
-    m_lastKeyMs = nowMs;
+    // Any key gives the full time again, also after the ticket: a customer still pressing
+    // keys is not done.
+    m_ticketSpokenMs = -1;
+    keepAlive(nowMs);
     switch (key) {
     case AccessKey::Next:
         move(1);
@@ -132,13 +216,13 @@ int SpeechSession::key(AccessKey key, qint64 nowMs)
     case AccessKey::Take:
         return take();
     case AccessKey::Help:
-        say(instructions() + u' ' + m_last, false);
+        say(helpText(), false);
         return 0;
     case AccessKey::VolumeUp:
+        changeVolume(1);
+        return 0;
     case AccessKey::VolumeDown:
-        m_volume = std::clamp(m_volume + (key == AccessKey::VolumeUp ? 1 : -1), VolumeSteps::kMin,
-                              VolumeSteps::kMax);
-        say(QStringLiteral("Volume %1 di %2").arg(m_volume).arg(VolumeSteps::kMax));
+        changeVolume(-1);
         return 0;
     case AccessKey::Contrast:
         m_highContrast = !m_highContrast;
@@ -154,7 +238,39 @@ void SpeechSession::touch(qint64 nowMs)
     if (!m_active)
         return; // a touch-only customer hears nothing
     m_engine.stop();
+    keepAlive(nowMs);
+}
+
+// A touch gives the idle time again; it does not undo the end after a ticket, which the
+// next customer touching the screen is likely to meet.
+void SpeechSession::keepAlive(qint64 nowMs)
+{
     m_lastKeyMs = nowMs;
+    if (m_ticketSpokenMs < 0)
+        m_warned = false;
+}
+
+int SpeechSession::touchSlot(int slot, qint64 nowMs)
+{
+    if (!m_active || slot < 1 || slot > m_services.size())
+        return 0;
+    const bool confirms =
+        m_touchedSlot == slot && m_focus == slot && nowMs - m_touchedMs <= kTouchConfirmMs;
+    m_touchedSlot = 0;
+    keepAlive(nowMs);
+    if (confirms) {
+        qCInfo(lcAccess) << "second touch on slot" << slot << "takes its ticket";
+        return take();
+    }
+    // A hand feeling the screen for the buttons must not take a ticket by finding one.
+    qCInfo(lcAccess) << "touch on slot" << slot << "selects it";
+    m_engine.stop();
+    m_focus = slot;
+    m_touchedSlot = slot;
+    m_touchedMs = nowMs;
+    say(serviceText() +
+        QStringLiteral(". Prema 5 per il numero, oppure tocchi di nuovo lo stesso pulsante"));
+    return 0;
 }
 
 void SpeechSession::ticketIssued(qint32 number, const QString &service, qint32 peopleAhead,
@@ -163,8 +279,13 @@ void SpeechSession::ticketIssued(qint32 number, const QString &service, qint32 p
     if (!m_active)
         return;
     m_engine.stop();
-    say(ticketText(number, service, peopleAhead, waitText));
+    // The session ends kAfterTicketEndMs after the ticket unless a key comes: the warning
+    // is due at once, so the ticket's own words carry it.
+    m_ticketWords = ticketText(number, service, peopleAhead, waitText);
+    say(m_ticketWords + u' ' + endingWarning(), false);
+    m_last = m_ticketWords;
     m_ticketSpokenMs = nowMs;
+    m_warned = true;
 }
 
 void SpeechSession::notice(const QString &text, qint64)
@@ -191,12 +312,24 @@ bool SpeechSession::tick(qint64 nowMs)
 {
     if (!m_active)
         return false;
-    const bool idle = nowMs - m_lastKeyMs >= kIdleEndMs;
-    const bool served = m_ticketSpokenMs >= 0 && nowMs - m_ticketSpokenMs >= kAfterTicketEndMs;
-    if (!idle && !served)
-        return false;
-    end();
-    return true;
+    const qint64 endsAt = endsAtMs();
+    if (nowMs >= endsAt) {
+        end();
+        return true;
+    }
+    if (!m_warned && nowMs >= endsAt - kWarningMs) {
+        m_warned = true;
+        m_engine.stop();
+        say(endingWarning(), false);
+    }
+    return false;
+}
+
+qint64 SpeechSession::endsAtMs() const
+{
+    const qint64 idleEnd = m_lastKeyMs + kIdleEndMs;
+    return m_ticketSpokenMs >= 0 ? std::min(idleEnd, m_ticketSpokenMs + kAfterTicketEndMs)
+                                 : idleEnd;
 }
 
 } // namespace nx7

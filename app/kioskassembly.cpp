@@ -18,6 +18,7 @@ namespace nx7 {
 
 static_assert(VoiceSettings::kMinVolume == VolumeSteps::kMin &&
               VoiceSettings::kMaxVolume == VolumeSteps::kMax);
+static_assert(VoiceSettings::Values{}.repeatDelayMs == SpeechSettings{}.repeatDelayMs);
 
 namespace {
 
@@ -31,7 +32,7 @@ SpeechSettings stationSpeechSettings(const Stores &stores)
             << "voice settings not read, the defaults speak:" << stored.error().description;
         return {};
     }
-    return {stored->enabled, stored->volumeStep, stored->rate};
+    return {stored->enabled, stored->volumeStep, stored->rate, stored->repeatDelayMs};
 }
 
 // Whether the station prints and says the expected wait; a setting that cannot be read

@@ -357,9 +357,9 @@ bool FrontEnd::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
-bool FrontEnd::Form_KeyDown(int keyCode)
+bool FrontEnd::Form_KeyDown(int keyCode, KeyPress press)
 {
-    return m_controller.key(keyCode);
+    return m_controller.key(keyCode, press);
 }
 
 void FrontEnd::Timer1_Timer()
@@ -451,10 +451,17 @@ void FrontEnd::setScreenEnabled(bool enabled)
 void FrontEnd::keyPressEvent(QKeyEvent *event)
 {
     // Escape first; then the keypad customer's keys; every other key is ignored.
-    if (Form_KeyDown(event->key()))
+    if (Form_KeyDown(event->key(), {event->isAutoRepeat(), qint64(event->timestamp())}))
         event->accept();
     else
         event->ignore();
+}
+
+void FrontEnd::keyReleaseEvent(QKeyEvent *event)
+{
+    // A held key comes as presses and releases; when each was sent tells them apart.
+    m_controller.keyReleased(event->key(), qint64(event->timestamp()));
+    QDialog::keyReleaseEvent(event);
 }
 
 void FrontEnd::closeEvent(QCloseEvent *event)

@@ -61,7 +61,7 @@ public:
     void Form_Activate();
     // True when the key was acted on: Escape closes the screen, the keypad keys serve the
     // keypad customer.
-    bool Form_KeyDown(int keyCode);
+    bool Form_KeyDown(int keyCode, KeyPress press = {});
     void Timer1_Timer();
     // Whether a request to close the screen is granted.
     bool Form_QueryUnload();
@@ -109,6 +109,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;

@@ -42,19 +42,38 @@ void KioskController::loaded(const QStringList &serviceNames, int leftOut)
 
 bool KioskController::touchSlot(int slot)
 {
-    if (slot < 1 || slot > activeServiceCount())
+    if (slot < 1 || slot > activeServiceCount() || bounced(slot))
         return false;
-    if (m_outOfService) {
-        qCInfo(lcKiosk) << "touch on slot" << slot << "ignored: the printer cannot print";
-        return false;
-    }
-    if (m_givenBackAt.isValid()) {
-        const qint64 since = m_givenBackAt.msecsTo(m_clock.now());
-        if (since >= 0 && since < kBounceMs) {
-            qCInfo(lcKiosk) << "touch on slot" << slot << since
-                            << "ms after the screen came back ignored as a bounce";
+    if (m_speech && m_speech->active()) {
+        const int confirmed = m_speech->touchSlot(slot, speechNow());
+        followSpeech();
+        if (confirmed == 0)
             return false;
-        }
+        qCInfo(lcKiosk) << "touch on slot" << slot << "confirmed in the keypad session";
+        return issue(confirmed);
+    }
+    qCInfo(lcKiosk) << "touch on slot" << slot << "issues at once";
+    return issue(slot);
+}
+
+bool KioskController::bounced(int slot) const
+{
+    if (!m_givenBackAt.isValid())
+        return false;
+    const qint64 since = m_givenBackAt.msecsTo(m_clock.now());
+    if (since < 0 || since >= kBounceMs)
+        return false;
+    qCInfo(lcKiosk) << "ticket for slot" << slot << "asked" << since
+                    << "ms after the screen came back ignored as a bounce";
+    return true;
+}
+
+// The ticket of a slot, by a touch or a key, unless the printer cannot print.
+bool KioskController::issue(int slot)
+{
+    if (m_outOfService) {
+        qCInfo(lcKiosk) << "ticket for slot" << slot << "refused: the printer cannot print";
+        return false;
     }
     m_issuer.IssueTicket(m_screen, slot);
     return true;
@@ -67,28 +86,34 @@ void KioskController::touchedScreen()
         m_speech->touch(speechNow());
 }
 
-bool KioskController::key(int keyCode)
+bool KioskController::key(int keyCode, KeyPress press)
 {
     if (keyCode == Qt::Key_Escape) {
         qCInfo(lcKiosk) << "kiosk screen closed with Escape";
         m_view.closeScreen();
         return true;
     }
-    return keypadKey(keyCode);
+    return keypadKey(keyCode, press);
 }
 
-bool KioskController::keypadKey(int keyCode)
+bool KioskController::keypadKey(int keyCode, KeyPress press)
 {
     if (!m_speech)
         return false;
     const auto key = accessKeyFor(keyCode);
     if (!key)
         return false;
-    const int slot = m_speech->key(*key, speechNow());
+    const int slot = m_speech->key(*key, speechNow(), press);
     followSpeech();
-    if (slot > 0)
-        touchSlot(slot); // the road of a touch, with all its guards
+    if (slot > 0 && !bounced(slot))
+        issue(slot); // the guards of a touch: the bounce and the printer
     return true;
+}
+
+void KioskController::keyReleased(int keyCode, qint64 sentMs)
+{
+    if (const auto key = accessKeyFor(keyCode); key && m_speech)
+        m_speech->keyReleased(*key, sentMs);
 }
 
 void KioskController::followSpeech()

@@ -72,12 +72,14 @@ public:
     // than the screen lays out. The restart clock starts.
     void loaded(const QStringList &serviceNames, int leftOut = 0);
 
-    // A touch on the button of a slot; true when a ticket issue ran.
+    // A touch on the button of a slot; true when a ticket issue ran. In a keypad session
+    // the first touch only selects and says the service.
     bool touchSlot(int slot);
     // Any touch on the screen, on a button or beside them.
     void touchedScreen();
-    // Escape first, then the keypad customer's keys; true when the key was acted on.
-    bool key(int keyCode);
+    // Escape first, then the keypad customer's keys; true when the key is one of theirs.
+    bool key(int keyCode, KeyPress press = {});
+    void keyReleased(int keyCode, qint64 sentMs);
     // Every second while the screen is up.
     void tick();
     void nightlyRestart();
@@ -95,7 +97,9 @@ public:
 
 private:
     qint64 speechNow() const { return m_speechClock.elapsed(); }
-    bool keypadKey(int keyCode);
+    bool keypadKey(int keyCode, KeyPress press);
+    bool bounced(int slot) const;
+    bool issue(int slot);
     void followSpeech();
 
     StationState &m_state;

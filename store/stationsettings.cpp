@@ -156,8 +156,10 @@ struct Range
     int Values::*member;
 };
 
-const Range kRanges[] = {{Field::VoiceVolume, kMinVolume, kMaxVolume, &Values::volumeStep},
-                         {Field::VoiceRate, kMinRate, kMaxRate, &Values::rate}};
+const Range kRanges[] = {
+    {Field::VoiceVolume, kMinVolume, kMaxVolume, &Values::volumeStep},
+    {Field::VoiceRate, kMinRate, kMaxRate, &Values::rate},
+    {Field::VoiceRepeatDelay, kMinRepeatDelay, kMaxRepeatDelay, &Values::repeatDelayMs}};
 
 // One numeric field into `values`, left at its default when missing, Null or out of range.
 void readNumber(const RecordSet &settings, const Range &range, Values &values)
@@ -206,6 +208,11 @@ Status check(const Values &values)
                            QStringLiteral("La velocità va da %1 a %2 parole al minuto.")
                                .arg(kMinRate)
                                .arg(kMaxRate));
+    if (values.repeatDelayMs < kMinRepeatDelay || values.repeatDelayMs > kMaxRepeatDelay)
+        return Error::make(ErrorNumber::Overflow,
+                           QStringLiteral("Il ritardo di ripetizione va da %1 a %2 millisecondi.")
+                               .arg(kMinRepeatDelay)
+                               .arg(kMaxRepeatDelay));
     return {};
 }
 
@@ -219,16 +226,19 @@ Status save(const Stores &stores, const Values &values)
     if (Status upgraded =
             db->addMissingColumns(kTable, {{Field::VoiceEnabled, QStringLiteral("BOOLEAN")},
                                            {Field::VoiceVolume, QStringLiteral("SMALLINT")},
-                                           {Field::VoiceRate, QStringLiteral("SMALLINT")}});
+                                           {Field::VoiceRate, QStringLiteral("SMALLINT")},
+                                           {Field::VoiceRepeatDelay, QStringLiteral("SMALLINT")}});
         !upgraded)
         return upgraded;
     const auto failure = writeFirstRow(*db, {{Field::VoiceEnabled, storedYesNo(values.enabled)},
                                              {Field::VoiceVolume, values.volumeStep},
-                                             {Field::VoiceRate, values.rate}});
+                                             {Field::VoiceRate, values.rate},
+                                             {Field::VoiceRepeatDelay, values.repeatDelayMs}});
     if (Status written = rowWritten(failure); !written)
         return written;
     qCInfo(lcStore) << "voice settings saved: enabled" << values.enabled << "volume"
-                    << values.volumeStep << "rate" << values.rate;
+                    << values.volumeStep << "rate" << values.rate << "repeat delay ms"
+                    << values.repeatDelayMs;
     return {};
 }
 

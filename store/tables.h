@@ -28,6 +28,7 @@ inline const QString VoiceEnabled = QStringLiteral("VoceSN");
 inline const QString VoiceVolume = QStringLiteral("VoceVolume");
 inline const QString VoiceRate = QStringLiteral("VoceVelocita");
 inline const QString WaitEstimateEnabled = QStringLiteral("StimaAttesaSN");
+inline const QString VoiceRepeatDelay = QStringLiteral("VoceRipetizione");
 // "Numerazione" and "NumerazioneIniziale": "P1" .. "P20"
 inline QString counter(int slot)
 {

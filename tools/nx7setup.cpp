@@ -155,10 +155,14 @@ Result<VoiceSettings::Values> voiceOptions(const Invocation &call, VoiceSettings
                               VoiceSettings::kMaxVolume, values.volumeStep);
     auto rate = call.number(QStringLiteral("velocita"), VoiceSettings::kMinRate,
                             VoiceSettings::kMaxRate, values.rate);
-    if (!volume || !rate)
-        return !volume ? volume.error() : rate.error();
+    auto repeatDelay = call.number(QStringLiteral("ripetizione"), VoiceSettings::kMinRepeatDelay,
+                                   VoiceSettings::kMaxRepeatDelay, values.repeatDelayMs);
+    for (const auto *number : {&volume, &rate, &repeatDelay})
+        if (!*number)
+            return number->error();
     values.volumeStep = *volume;
     values.rate = *rate;
+    values.repeatDelayMs = *repeatDelay;
     if (call.has(QStringLiteral("voce"))) {
         const SiteConfig::Setting voice{QStringLiteral("--voce"), {}, SiteConfig::Kind::YesNo, {}};
         auto answer = SiteConfig::parse(voice, call.value(QStringLiteral("voce")));
@@ -182,7 +186,8 @@ int setVoice(const Invocation &call)
         return failed(saved.error());
     out() << "Voce " << (wanted->enabled ? "attiva" : "spenta") << ", volume " << wanted->volumeStep
           << " di " << VoiceSettings::kMaxVolume << ", velocità " << wanted->rate
-          << " parole al minuto (dal prossimo avvio del totem).\n";
+          << " parole al minuto, ripetizione " << wanted->repeatDelayMs
+          << " ms (dal prossimo avvio del totem).\n";
     return 0;
 }
 
@@ -457,14 +462,17 @@ QList<Command> commands()
          {QStringLiteral("il RUOLO")},
          grantKioskRole},
         {QStringLiteral("accessibilita"),
-         QStringLiteral("CARTELLA [--voce si|no] [--volume N] [--velocita N]"),
+         QStringLiteral("CARTELLA [--voce si|no] [--volume N] [--velocita N] [--ripetizione MS]"),
          QStringLiteral("imposta la voce del tastierino di una postazione"),
          QStringLiteral("Imposta la voce del tastierino della postazione CARTELLA; le opzioni non\n"
                         "indicate restano come sono.\n"
                         "  --voce si|no    voce accesa o spenta\n"
                         "  --volume N      volume di partenza, da 1 a 8 (predefinito 6)\n"
-                        "  --velocita N    parole al minuto, da 80 a 450 (predefinito 160)"),
-         {QStringLiteral("voce"), QStringLiteral("volume"), QStringLiteral("velocita")},
+                        "  --velocita N    parole al minuto, da 80 a 450 (predefinito 160)\n"
+                        "  --ripetizione MS  millisecondi in cui una seconda pressione dello\n"
+                        "                  stesso tasto è ignorata, da 0 a 2000 (predefinito 400)"),
+         {QStringLiteral("voce"), QStringLiteral("volume"), QStringLiteral("velocita"),
+          QStringLiteral("ripetizione")},
          {},
          1,
          {QStringLiteral("la CARTELLA della postazione")},

@@ -177,7 +177,8 @@ void TestRealInput::keypadAloneTakesOneTicketOfTheSelectedService()
     QVERIFY(QTest::qWaitForWindowExposed(&screen));
     QTRY_VERIFY(screen.isActiveWindow());
     const auto keys = [&](const QString &names) {
-        QStringList args{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60")};
+        // Slower than the station's repeat delay, which ignores the same key pressed faster.
+        QStringList args{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("450")};
         g_display->run(QStringLiteral("xdotool"), args + names.split(u' '));
     };
 
@@ -258,6 +259,21 @@ void TestRealInput::keypadAloneTakesOneTicketOfTheSelectedService()
     QVERIFY(QFontInfo(panel->font()).pixelSize() > QFontInfo(plainPanel).pixelSize());
     QVERIFY(panel->width() < screen.width());
     QVERIFY(QFontMetrics(panel->font()).horizontalAdvance(panel->text()) < panel->width());
+
+    // Still in the session (a key came after the ticket): a hand feeling the screen selects
+    // and hears a button; the same button touched again takes its ticket.
+    const QPoint fourth = screen.bottone(4)->mapToGlobal(screen.bottone(4)->rect().center());
+    g_display->run(QStringLiteral("xdotool"), {"mousemove", QString::number(fourth.x()),
+                                               QString::number(fourth.y()), "click", "1"});
+    QTRY_VERIFY_WITH_TIMEOUT(voice.last().endsWith(QStringLiteral("servizio 4 di 6. Prema 5 per "
+                                                                  "il numero, oppure tocchi di "
+                                                                  "nuovo lo stesso pulsante")),
+                             5000);
+    QCOMPARE(screen.accessView()->focusFrame()->geometry(), screen.bottone(4)->geometry());
+    QCOMPARE(test::queueLength(installation), 1);
+    g_display->run(QStringLiteral("xdotool"), {"click", "1"});
+    QTRY_VERIFY_WITH_TIMEOUT(voice.last().startsWith(QStringLiteral("Il suo numero è")), 5000);
+    QCOMPARE(test::queueLength(installation), 2);
 }
 
 int main(int argc, char **argv)

@@ -416,19 +416,21 @@ void TestDatabase::voiceSettingsStayWithTheStation()
     // Out of range: refused before anything is added to the table.
     QCOMPARE(VoiceSettings::save(stores, {true, 9, 160}).errorNumber(), ErrorNumber::Overflow);
     QCOMPARE(VoiceSettings::save(stores, {true, 6, 79}).errorNumber(), ErrorNumber::Overflow);
+    QCOMPARE(VoiceSettings::save(stores, {true, 6, 160, 2001}).errorNumber(),
+             ErrorNumber::Overflow);
     QCOMPARE(columnCount(), before);
 
-    const VoiceSettings::Values chosen{false, 3, 200};
+    const VoiceSettings::Values chosen{false, 3, 200, 1500};
     QVERIFY(VoiceSettings::save(stores, chosen));
-    QCOMPARE(columnCount(), before + 3);
+    QCOMPARE(columnCount(), before + 4);
     QCOMPARE(*VoiceSettings::load(stores), chosen);
     QVERIFY(VoiceSettings::save(stores, {true, 8, 450})); // fields added once only
-    QCOMPARE(columnCount(), before + 3);
+    QCOMPARE(columnCount(), before + 4);
 
     // A value a technician typed into the table by hand that the voice cannot use.
     auto db = stores.local();
     QVERIFY(db->exec(QStringLiteral("UPDATE ConfigurazioneTotem SET VoceVolume = 99, "
-                                    "VoceVelocita = NULL")));
+                                    "VoceVelocita = NULL, VoceRipetizione = 2500")));
     QCOMPARE(*VoiceSettings::load(stores), (VoiceSettings::Values{true, 6, 160}));
 }
 

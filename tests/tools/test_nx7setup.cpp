@@ -8,6 +8,7 @@
 #include "stationsettings.h"
 #include "stationstate.h"
 #include "tables.h"
+#include "voicesettings.h"
 
 #include <QProcess>
 #include <QTest>
@@ -18,7 +19,7 @@ using namespace nx7::test;
 namespace {
 
 // What the kiosk makes of the settings: its title and title colour, resolution code, the
-// names of its service buttons and its waiting message.
+// names of its service buttons, its waiting message and its keypad's repeat delay.
 QString kioskReading(const TempInstallation &site, const QString &what)
 {
     auto server = site.stores().server(site.serverPath());
@@ -30,6 +31,8 @@ QString kioskReading(const TempInstallation &site, const QString &what)
         return settings->titleText + u' ' + settings->title.colour.name();
     if (what == u"resolution")
         return screen->value(Field::Resolution)->toString();
+    if (what == u"repeat")
+        return QString::number(VoiceSettings::load(site.stores())->repeatDelayMs);
     if (what == u"buttons") {
         QStringList names;
         const auto services = ScreenRows::activeServices(*server, kSlotCount);
@@ -83,6 +86,8 @@ void TestNx7Setup::settingReadAsTheKioskReadsIt_data()
         "1 12");
     row("seconds past the longest hold", {"messaggio", station, "secondi=61"}, 2,
         "secondi \"61\" non valido: un numero da 0 a 60.", "wait", "0 0");
+    row("repeat delay", {"accessibilita", station, "--ripetizione", "1500"}, 0,
+        "ripetizione 1500 ms", "repeat", "1500");
     row("station on a folder that is no server", {"postazione", station, "--server", "/tmp"}, 1,
         "/tmp non è una cartella server: manca FraseTTS.txt.", "buttons",
         "Servizio 1,Servizio 2,Servizio 3");
