@@ -40,6 +40,9 @@ public:
     virtual ~KioskScreenObserver() = default;
     // A screen loaded and about to be shown, with its number of active services.
     virtual void kioskScreenLoaded(int serviceCount) = 0;
+    // Whether the loaded screen's tickets take their numbers from the server's shared
+    // numbering, told before it is loaded.
+    virtual void numberingShared(bool shared) { Q_UNUSED(shared); }
     // That screen is gone.
     virtual void kioskScreenGone() = 0;
 };

@@ -19,6 +19,12 @@ void KioskStatus::setPrinterState(const QString &text)
     update();
 }
 
+void KioskStatus::setNumberingShared(bool shared)
+{
+    m_numberingShared = shared;
+    update();
+}
+
 void KioskStatus::setServerReachable(bool reachable)
 {
     setServer(reachable ? Server::Reachable : Server::Unreachable);
@@ -87,6 +93,8 @@ QString KioskStatus::line() const
         parts << QStringLiteral("ripreso da solo dopo un arresto non richiesto, numerazione "
                                 "del giorno avviata alle %1")
                      .arg(m_resumedDayStart);
+    if (m_numberingShared)
+        parts << QStringLiteral("numerazione condivisa tra i totem sul server");
     if (!m_voiceUsable) // said only when it matters: most kiosks never start a voice
         parts << QStringLiteral("voce del tastierino NON disponibile");
     return (parts << QStringLiteral("ticket emessi: %1").arg(m_tickets)).join(QStringLiteral("; "));

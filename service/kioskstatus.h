@@ -32,6 +32,8 @@ public:
     void setScreen(Screen screen, int serviceCount = 0);
     // The printer's state as the operator reads it ("pronta", "carta esaurita", ...).
     void setPrinterState(const QString &text);
+    // The tickets are numbered by the server for every kiosk of the installation.
+    void setNumberingShared(bool shared);
     void setServerReachable(bool reachable);
     void setServer(Server server);
     // The keypad's voice cannot be heard (no sound device, or one that failed).
@@ -57,6 +59,7 @@ private:
     Server m_server = Server::Unknown;
     int m_tickets = 0;
     bool m_voiceUsable = true;
+    bool m_numberingShared = false;
     QString m_resumedDayStart;
     QString m_line;
 };

@@ -8,6 +8,7 @@
 #include "numberingjournal.h"
 #include "numberingstart.h"
 #include "previousinstance.h"
+#include "sharednumbering.h"
 #include "shell.h"
 #include "startuplog.h"
 #include "stationsettings.h"
@@ -185,6 +186,12 @@ void LaMain::buildControls()
         m_radioButton1[i]->setGeometry(14, 14 + i * 34, 290, 26);
     }
     m_radioButton1[0]->setChecked(true);
+    m_sharedNumbering =
+        new QLabel(QStringLiteral("Numerazione condivisa tra i totem"), m_groupBox1);
+    m_sharedNumbering->setObjectName(QStringLiteral("NumerazioneCondivisa"));
+    m_sharedNumbering->setGeometry(14, 82, 290, 24);
+    m_sharedNumbering->setStyleSheet(QStringLiteral("color: #b01e28; font-weight: bold;"));
+    m_sharedNumbering->hide();
 
     const QStringList captions{QStringLiteral("C&hiudi"), QStringLiteral("C&onferma"),
                                QStringLiteral("&Memorizza scelte")};
@@ -228,6 +235,7 @@ void LaMain::Form_Load()
     if (!proveServerFolder())
         return;
     loadWaitSettings();
+    showNumbering();
     if (m_day.resumesWithoutOperator(m_clock.now())) // from the event loop, as the nightly restart
         QMetaObject::invokeMethod(this, &LaMain::resumeServing, Qt::QueuedConnection);
 }
@@ -280,6 +288,19 @@ void LaMain::serverPathMissing()
     ImpoRete::showSetup(m_shell, this);
     if (m_shell.programEnded()) // the operator saved or closed the form: the next start is theirs
         m_day.endedByOperator();
+}
+
+// The operator knows before the start that the day's numbers are the installation's.
+void LaMain::showNumbering()
+{
+    auto server = m_stores.server(m_state.serverPath);
+    auto shared = server ? SharedNumbering::isOn(*server) : Result<bool>(server.error());
+    if (!shared) {
+        qCWarning(lcStartup).noquote()
+            << "shared numbering switch not read:" << shared.error().description;
+        return;
+    }
+    m_sharedNumbering->setVisible(*shared);
 }
 
 void LaMain::loadWaitSettings()

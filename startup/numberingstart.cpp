@@ -5,9 +5,9 @@
 #include "kioskneeds.h"
 #include "numberingjournal.h"
 #include "numberingstore.h"
-#include "sharednumbering.h"
 #include "operatorerror.h"
 #include "sharedfile.h"
+#include "sharednumbering.h"
 #include "startuplog.h"
 #include "tables.h"
 #include "textrecord.h"
@@ -150,7 +150,7 @@ void NumberingStart::readNumbering(Database &server)
     using Numbering = StationState::Numbering;
     auto shared = SharedNumbering::isOn(server);
     // Unread, it is asked again at the first touch: never numbered locally by mistake.
-    m_state.numbering = !shared ? Numbering::Unknown
+    m_state.numbering = !shared   ? Numbering::Unknown
                         : *shared ? Numbering::Shared
                                   : Numbering::Local;
     if (!shared)
@@ -274,8 +274,9 @@ NumberingStart::Outcome NumberingStart::startInitial()
             return abandon(serverTableError(emptied.error(), Table::Queue));
         // The office's kiosks start the day's numbers again with the queue they empty.
         if (Status restarted = SharedNumbering::restartDay(*server); !restarted)
-            return abandon(operatorError(
-                restarted.error(), QStringLiteral("Numerazione condivisa del server non azzerata.")));
+            return abandon(
+                operatorError(restarted.error(),
+                              QStringLiteral("Numerazione condivisa del server non azzerata.")));
         reached(Stage::QueueEmptied);
     }
     NumberingStore::WaitingReset reset;

@@ -59,11 +59,7 @@ Result<bool> isOn(Database &server)
 Status setOn(Database &server, bool on, qint32 initialNumber)
 {
     if (!server.isPostgres())
-        return Error::make(ErrorNumber::DatabaseOperationFailed,
-                           QStringLiteral("La numerazione condivisa richiede il database del "
-                                          "server su PostgreSQL: un file di database in una "
-                                          "cartella condivisa non regge le scritture di più "
-                                          "totem insieme. Spostarlo prima con nx7setup migra."));
+        return Error::make(ErrorNumber::DatabaseOperationFailed, NeedsPostgres);
     if (!on && !server.hasTable(kOptions))
         return {}; // never switched on: nothing to write
     if (Status begun = server.beginTransaction(); !begun)

@@ -13,6 +13,12 @@ namespace nx7 {
 // an installation that never switches it on has none of its tables.
 namespace SharedNumbering {
 
+// Why it is refused on a database file.
+inline const QString NeedsPostgres =
+    QStringLiteral("La numerazione condivisa richiede il database del server su PostgreSQL: "
+                   "un file di database in una cartella condivisa non regge le scritture di più "
+                   "totem insieme. Spostarlo prima con nx7setup migra.");
+
 // Whether the installation's kiosks share their numbering: false on a database file and
 // wherever it was never switched on.
 Result<bool> isOn(Database &server);

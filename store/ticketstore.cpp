@@ -1,7 +1,7 @@
 #include "ticketstore.h"
 
-#include "stores.h"
 #include "sharednumbering.h"
+#include "stores.h"
 #include "tables.h"
 
 #include <QElapsedTimer>
@@ -266,4 +266,3 @@ Result<SharedTicket> recordSharedOnServer(const Stores &stores, const QString &s
 }
 
 } // namespace nx7::TicketStore
-
