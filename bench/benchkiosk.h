@@ -66,6 +66,9 @@ struct IssueOptions
     int kiosks = 5;
     bool render = true;
     bool check = false;
+    // The load run also with the installation's shared numbering, every kiosk on the same
+    // services, beside the same run numbered by each kiosk (PostgreSQL only).
+    bool shared = false;
     QStringList backends{QStringLiteral("sqlite"), QStringLiteral("postgresql")};
 };
 // The ticket issue timed on each backend, one kiosk and then several at once (issuebench).

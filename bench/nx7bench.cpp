@@ -5,8 +5,7 @@
 // paints nothing) instead of a printer.
 //
 //   nx7bench [TICKETS] [--no-render] [--backend sqlite|postgresql|both] [--kiosks K] [--check]
-//   nx7bench --printers [TICKETS]
-//   nx7bench --fake-printer FOLDER
+//   [--shared] nx7bench --printers [TICKETS] nx7bench --fake-printer FOLDER
 //
 // The load run starts K kiosk processes (this program in a headless kiosk mode, each with
 // its own station folder and its own services) and K simulated counter stations that mark
@@ -85,7 +84,10 @@ int main(int argc, char **argv)
             options.render = false;
         else if (arg == u"--check")
             options.check = true;
-        else if (arg == u"--kiosks" && i + 1 < args.size())
+        else if (arg == u"--shared") {
+            options.shared = true;
+            options.backends = {QStringLiteral("postgresql")};
+        } else if (arg == u"--kiosks" && i + 1 < args.size())
             options.kiosks = std::clamp(args.at(++i).toInt(), 1, 5);
         else if (arg == u"--backend" && i + 1 < args.size()) {
             const QString chosen = args.at(++i);
