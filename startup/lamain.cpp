@@ -8,7 +8,6 @@
 #include "numberingjournal.h"
 #include "numberingstart.h"
 #include "previousinstance.h"
-#include "sharednumbering.h"
 #include "shell.h"
 #include "startuplog.h"
 #include "stationsettings.h"
@@ -235,7 +234,6 @@ void LaMain::Form_Load()
     if (!proveServerFolder())
         return;
     loadWaitSettings();
-    showNumbering();
     if (m_day.resumesWithoutOperator(m_clock.now())) // from the event loop, as the nightly restart
         QMetaObject::invokeMethod(this, &LaMain::resumeServing, Qt::QueuedConnection);
 }
@@ -290,17 +288,12 @@ void LaMain::serverPathMissing()
         m_day.endedByOperator();
 }
 
-// The operator knows before the start that the day's numbers are the installation's.
+// The operator back at this window knows that the day's numbers are the installation's. Read
+// at each start, not before: a connection made here would be kept for the start and hide a
+// refusal the operator must see.
 void LaMain::showNumbering()
 {
-    auto server = m_stores.server(m_state.serverPath);
-    auto shared = server ? SharedNumbering::isOn(*server) : Result<bool>(server.error());
-    if (!shared) {
-        qCWarning(lcStartup).noquote()
-            << "shared numbering switch not read:" << shared.error().description;
-        return;
-    }
-    m_sharedNumbering->setVisible(*shared);
+    m_sharedNumbering->setVisible(m_state.numbering == StationState::Numbering::Shared);
 }
 
 void LaMain::loadWaitSettings()
@@ -496,6 +489,7 @@ void LaMain::showFrontEnd()
             m_shell.execModal(*screen);
     }
     m_starting = false;
+    showNumbering();
     // Without a window manager nothing gives the focus back: take it, so that the
     // operator's keys (Alt+O, Alt+H) reach this window again.
     if (!m_shell.programEnded() && isVisible())

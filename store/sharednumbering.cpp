@@ -1,6 +1,10 @@
 #include "sharednumbering.h"
 
+#include "filenames.h"
 #include "internal/storelog.h"
+#include "stores.h"
+
+#include <QFileInfo>
 
 namespace nx7::SharedNumbering {
 
@@ -54,6 +58,16 @@ Result<bool> isOn(Database &server)
     if (!rows)
         return rows.error();
     return !rows->isEmpty() && rows->first().value(0).toBool();
+}
+
+Result<bool> isOn(const Stores &stores, const QString &serverPath)
+{
+    if (!QFileInfo::exists(FilePath::server(serverPath, FileName::ServerConnection)))
+        return false;
+    auto server = stores.server(serverPath);
+    if (!server)
+        return server.error();
+    return isOn(*server);
 }
 
 Status setOn(Database &server, bool on, qint32 initialNumber)

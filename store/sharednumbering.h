@@ -7,6 +7,8 @@
 
 namespace nx7 {
 
+class Stores;
+
 // One numbering for every kiosk of an installation: each service's numbers are given out by
 // the server database, one counter per service and day, so that two kiosks serving the same
 // services never hand out the same number. Switched on per installation, on PostgreSQL only;
@@ -22,6 +24,8 @@ inline const QString NeedsPostgres =
 // Whether the installation's kiosks share their numbering: false on a database file and
 // wherever it was never switched on.
 Result<bool> isOn(Database &server);
+// The same for the server folder of a station, without opening a database file (never shared).
+Result<bool> isOn(const Stores &stores, const QString &serverPath);
 
 // Switches the shared numbering on or off for every kiosk of the installation. Switching on
 // makes its tables the first time and gives each service of "Servizi" that has none the

@@ -227,10 +227,7 @@ Result<bool> TicketIssue::sharedNumbering()
     using Numbering = StationState::Numbering;
     if (m_state.numbering != Numbering::Unknown)
         return m_state.numbering == Numbering::Shared;
-    auto server = m_stores.server(m_state.serverPath);
-    if (!server)
-        return server.error();
-    auto on = SharedNumbering::isOn(*server);
+    auto on = SharedNumbering::isOn(m_stores, m_state.serverPath);
     if (!on)
         return on.error();
     m_state.numbering = *on ? Numbering::Shared : Numbering::Local;
