@@ -77,7 +77,9 @@ struct Figures
     QString note;
 };
 
-Figures singleKiosk(Backend &backend, int tickets, bool render)
+Status shareNumbering(const QString &server);
+
+Figures singleKiosk(Backend &backend, int tickets, bool render, bool shared)
 {
     Figures figures;
     QTemporaryDir root;
@@ -85,6 +87,10 @@ Figures singleKiosk(Backend &backend, int tickets, bool render)
     const auto previous = enterNewStation(root, backend);
     if (!previous) {
         figures.note = previous.error().description;
+        return figures;
+    }
+    if (Status on = shared ? shareNumbering(server) : Status(); !on) {
+        figures.note = on.error().description;
         return figures;
     }
     QFile::copy(QStringLiteral(NX7_TICKET_LAYOUT), FileName::TicketLayout);
@@ -282,7 +288,7 @@ int issueBench(const IssueOptions &options)
     QStringList columns;
     for (Backend &backend : chosen) {
         for (const bool shared : options.shared ? std::vector{false, true} : std::vector{false}) {
-            single.push_back(singleKiosk(backend, options.tickets, options.render));
+            single.push_back(singleKiosk(backend, options.tickets, options.render, shared));
             load.push_back(loadRun(backend, options.kiosks, options.tickets, options.render,
                                    options.check, shared));
             columns << (shared                      ? QStringLiteral("PG shared")
