@@ -270,13 +270,14 @@ NumberingStart::Outcome NumberingStart::startInitial()
             return abandon(operatorError(begun.error(),
                                          QStringLiteral("Database del server non disponibile.")));
         inTransaction = true;
-        if (Status emptied = NumberingStore::emptyQueue(*server); !emptied)
-            return abandon(serverTableError(emptied.error(), Table::Queue));
-        // The office's kiosks start the day's numbers again with the queue they empty.
+        // The office's kiosks start the day's numbers again with the queue emptied: first,
+        // as it waits for the tickets being numbered and holds back the next ones.
         if (Status restarted = SharedNumbering::restartDay(*server); !restarted)
             return abandon(
                 operatorError(restarted.error(),
                               QStringLiteral("Numerazione condivisa del server non azzerata.")));
+        if (Status emptied = NumberingStore::emptyQueue(*server); !emptied)
+            return abandon(serverTableError(emptied.error(), Table::Queue));
         reached(Stage::QueueEmptied);
     }
     NumberingStore::WaitingReset reset;

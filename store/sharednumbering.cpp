@@ -114,8 +114,14 @@ Status restartDay(Database &server)
         return on.error();
     if (!*on)
         return {};
-    return server.exec(QStringLiteral("DELETE FROM \"NumeriCondivisi\" WHERE \"Giorno\" >= "
-                                      "CURRENT_DATE"));
+    // The lock waits for the tickets being numbered and holds back every other kiosk until the
+    // caller commits, so that no ticket numbered before the restart outlives the emptied queue.
+    if (Status locked =
+            server.exec(QStringLiteral("LOCK TABLE \"NumeriCondivisi\" IN EXCLUSIVE MODE"));
+        !locked)
+        return locked;
+    return server.exec(
+        QStringLiteral("DELETE FROM \"NumeriCondivisi\" WHERE \"Giorno\" >= CURRENT_DATE"));
 }
 
 QList<TableRights> kioskRights(Database &server)

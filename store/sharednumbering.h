@@ -38,7 +38,8 @@ Status setOn(Database &server, bool on, qint32 initialNumber = 1);
 Result<qint32> take(Database &server, const QVariant &serviceId);
 
 // Today's counters start again from the initial numbers (the attended initial start, inside
-// its transaction). Nothing to do where the numbering is not shared.
+// its transaction, before it empties the queue: every other kiosk's ticket waits until it
+// commits). Nothing to do where the numbering is not shared.
 Status restartDay(Database &server);
 
 // The tables the kiosks' role needs, with the rights on each: empty where the shared
