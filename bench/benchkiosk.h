@@ -67,6 +67,9 @@ struct IssueOptions
     bool render = true;
     bool check = false;
     bool estimate = true; // the one kiosk estimates each ticket's wait
+    // The load run also with the installation's shared numbering, every kiosk on the same
+    // services, beside the same run numbered by each kiosk (PostgreSQL only).
+    bool shared = false;
     QStringList backends{QStringLiteral("sqlite"), QStringLiteral("postgresql")};
 };
 // The ticket issue timed on each backend, one kiosk and then several at once (issuebench).

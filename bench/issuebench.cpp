@@ -7,6 +7,7 @@
 #include "filenames.h"
 #include "imageticketprinter.h"
 #include "installation.h"
+#include "sharednumbering.h"
 #include "stationstate.h"
 #include "stores.h"
 #include "testshell.h"
@@ -96,7 +97,9 @@ struct Figures
     QString note;
 };
 
-Figures singleKiosk(Backend &backend, int tickets, bool render, bool estimate)
+Status shareNumbering(const QString &server);
+
+Figures singleKiosk(Backend &backend, int tickets, bool render, bool estimate, bool shared)
 {
     Figures figures;
     QTemporaryDir root;
@@ -104,6 +107,10 @@ Figures singleKiosk(Backend &backend, int tickets, bool render, bool estimate)
     const auto previous = enterNewStation(root, backend);
     if (!previous) {
         figures.note = previous.error().description;
+        return figures;
+    }
+    if (Status on = shared ? shareNumbering(server) : Status(); !on) {
+        figures.note = on.error().description;
         return figures;
     }
     QFile::copy(QStringLiteral(NX7_TICKET_LAYOUT), FileName::TicketLayout);
@@ -153,13 +160,26 @@ QString checkQueue(const QString &server, int kiosks, int perKiosk)
     return {};
 }
 
-Figures loadRun(Backend &backend, int kiosks, int tickets, bool render, bool check)
+Status shareNumbering(const QString &server)
+{
+    auto db = Stores(QDir::currentPath()).server(server);
+    if (!db)
+        return db.error();
+    return SharedNumbering::setOn(*db, true);
+}
+
+// Shared: every kiosk issues on the same services, which the server numbers.
+Figures loadRun(Backend &backend, int kiosks, int tickets, bool render, bool check, bool shared)
 {
     Figures figures;
     QTemporaryDir root;
     const QString server = root.filePath(QStringLiteral("server"));
     if (Status made = makeServer(backend, server); !made) {
         figures.note = made.error().description;
+        return figures;
+    }
+    if (Status on = shared ? shareNumbering(server) : Status(); !on) {
+        figures.note = on.error().description;
         return figures;
     }
     const int perKiosk = std::max(1, tickets / kiosks);
@@ -189,7 +209,8 @@ Figures loadRun(Backend &backend, int kiosks, int tickets, bool render, bool che
         kiosk->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         kiosk->setWorkingDirectory(root.filePath(QStringLiteral("station%1").arg(k + 1)));
         kiosk->start(self, {QStringLiteral("--kiosk-worker"), server,
-                            QString::number(1 + k * kServicesPerKiosk), QString::number(perKiosk),
+                            QString::number(shared ? 1 : 1 + k * kServicesPerKiosk),
+                            QString::number(perKiosk),
                             render ? QStringLiteral("1") : QStringLiteral("0")});
         kioskProcesses.push_back(std::move(kiosk));
     }
@@ -284,10 +305,17 @@ int issueBench(const IssueOptions &options)
 
     std::vector<Figures> single;
     std::vector<Figures> load;
+    QStringList columns;
     for (Backend &backend : chosen) {
-        single.push_back(singleKiosk(backend, options.tickets, options.render, options.estimate));
-        load.push_back(
-            loadRun(backend, options.kiosks, options.tickets, options.render, options.check));
+        for (const bool shared : options.shared ? std::vector{false, true} : std::vector{false}) {
+            single.push_back(
+                singleKiosk(backend, options.tickets, options.render, options.estimate, shared));
+            load.push_back(loadRun(backend, options.kiosks, options.tickets, options.render,
+                                   options.check, shared));
+            columns << (shared                      ? QStringLiteral("PG shared")
+                        : backend.name == u"sqlite" ? QStringLiteral("SQLite file")
+                                                    : QStringLiteral("PostgreSQL"));
+        }
     }
 
     std::printf("%d tickets per run, %s%s; load: %d kiosk processes and %d counter stations\n",
@@ -296,9 +324,8 @@ int issueBench(const IssueOptions &options)
                                : ", print run painting nothing",
                 options.kiosks, options.kiosks);
     std::printf("%-34s", "");
-    for (const Backend &backend : chosen)
-        std::printf("%16s", qPrintable(backend.name == u"sqlite" ? QStringLiteral("SQLite file")
-                                                                 : QStringLiteral("PostgreSQL")));
+    for (const QString &column : std::as_const(columns))
+        std::printf("%16s", qPrintable(column));
     std::printf("\n");
     const auto line = [&](const char *label, const std::vector<Figures> &figures,
                           double Figures::*field, const char *unit) {
@@ -316,10 +343,10 @@ int issueBench(const IssueOptions &options)
     line("load: throughput, all kiosks", load, &Figures::throughput, "/s");
     line("load: peak memory of a kiosk", load, &Figures::peakMiB, "MB");
     bool ok = true;
-    for (size_t i = 0; i < chosen.size(); ++i) {
+    for (size_t i = 0; i < size_t(columns.size()); ++i) {
         for (const Figures *f : {&single[i], &load[i]}) {
             if (!f->note.isEmpty())
-                std::printf("%s: %s\n", qPrintable(chosen[i].name), qPrintable(f->note));
+                std::printf("%s: %s\n", qPrintable(columns.at(qsizetype(i))), qPrintable(f->note));
             ok &= f->ok;
         }
     }

@@ -5,7 +5,7 @@
 // paints nothing) instead of a printer.
 //
 //   nx7bench [TICKETS] [--no-render] [--no-estimate] [--backend sqlite|postgresql|both]
-//            [--kiosks K] [--check]
+//            [--kiosks K] [--check] [--shared]
 //   nx7bench --printers [TICKETS]
 //   nx7bench --fake-printer FOLDER
 //   nx7bench --attesa [DAYS]
@@ -98,7 +98,10 @@ int main(int argc, char **argv)
             options.estimate = false;
         else if (arg == u"--check")
             options.check = true;
-        else if (arg == u"--kiosks" && i + 1 < args.size())
+        else if (arg == u"--shared") {
+            options.shared = true;
+            options.backends = {QStringLiteral("postgresql")};
+        } else if (arg == u"--kiosks" && i + 1 < args.size())
             options.kiosks = std::clamp(args.at(++i).toInt(), 1, 5);
         else if (arg == u"--backend" && i + 1 < args.size()) {
             const QString chosen = args.at(++i);

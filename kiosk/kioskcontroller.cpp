@@ -36,8 +36,10 @@ void KioskController::loaded(const QStringList &serviceNames, int leftOut)
         m_speech->setServices(serviceNames);
     m_restartCheck.emplace(m_clock.now());
     m_loaded = true;
-    if (m_observer)
+    if (m_observer) {
+        m_observer->numberingShared(m_state.numbering == StationState::Numbering::Shared);
         m_observer->kioskScreenLoaded(activeServiceCount(), leftOut);
+    }
 }
 
 bool KioskController::touchSlot(int slot)

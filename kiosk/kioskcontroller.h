@@ -41,6 +41,9 @@ public:
     // A screen loaded and about to be shown, with its service buttons and the active
     // services beyond what its layouts hold.
     virtual void kioskScreenLoaded(int serviceCount, int servicesLeftOut) = 0;
+    // Whether the loaded screen's tickets take their numbers from the server's shared
+    // numbering, told before it is loaded.
+    virtual void numberingShared(bool shared) { Q_UNUSED(shared); }
     // That screen is gone.
     virtual void kioskScreenGone() = 0;
 };

@@ -90,6 +90,12 @@ void KioskService::ticketIssued(int slot)
     changed();
 }
 
+void KioskService::numberingShared(bool shared)
+{
+    m_state.numberingShared = shared;
+    changed();
+}
+
 void KioskService::waitEstimated(int slot, const std::optional<WaitRange> &wait)
 {
     m_state.setEstimatedWait(slot, wait ? std::optional(wait->middleSeconds) : std::nullopt);

@@ -33,6 +33,7 @@ public:
     // A kiosk screen loaded: the line names it until it is gone. The next screen of a
     // nightly restart may be loaded before this one is gone.
     void kioskScreenLoaded(int serviceCount, int servicesLeftOut) override;
+    void numberingShared(bool shared) override;
     void kioskScreenGone() override;
 
     // The printer's state as the kiosk screen's poll finds it.

@@ -173,6 +173,8 @@ QString KioskState::statusLine() const
         parts << QStringLiteral("ripreso da solo dopo un arresto non richiesto, numerazione "
                                 "del giorno avviata alle %1")
                      .arg(resumedDayStart);
+    if (numberingShared)
+        parts << QStringLiteral("numerazione condivisa tra i totem sul server");
     if (!voiceUsable) // said only when it matters: most kiosks never start a voice
         parts << QStringLiteral("voce del tastierino NON disponibile");
     return (parts << QStringLiteral("ticket emessi: %1").arg(ticketsIssued))

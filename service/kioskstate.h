@@ -46,6 +46,7 @@ struct KioskState
     Server server = Server::Unknown;
     quint64 serverReconnections = 0;
     bool voiceUsable = true;
+    bool numberingShared = false; // the server numbers the tickets of every kiosk
     QString resumedDayStart; // "HH:mm": the day resumed by itself after a stop nobody asked for
     int ticketsIssued = 0;
     qint64 lastTicketSeconds = 0;

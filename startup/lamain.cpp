@@ -185,6 +185,12 @@ void LaMain::buildControls()
         m_radioButton1[i]->setGeometry(14, 14 + i * 34, 290, 26);
     }
     m_radioButton1[0]->setChecked(true);
+    m_sharedNumbering =
+        new QLabel(QStringLiteral("Numerazione condivisa tra i totem"), m_groupBox1);
+    m_sharedNumbering->setObjectName(QStringLiteral("NumerazioneCondivisa"));
+    m_sharedNumbering->setGeometry(14, 82, 290, 24);
+    m_sharedNumbering->setStyleSheet(QStringLiteral("color: #b01e28; font-weight: bold;"));
+    m_sharedNumbering->hide();
 
     const QStringList captions{QStringLiteral("C&hiudi"), QStringLiteral("C&onferma"),
                                QStringLiteral("&Memorizza scelte")};
@@ -280,6 +286,14 @@ void LaMain::serverPathMissing()
     ImpoRete::showSetup(m_shell, this);
     if (m_shell.programEnded()) // the operator saved or closed the form: the next start is theirs
         m_day.endedByOperator();
+}
+
+// The operator back at this window knows that the day's numbers are the installation's. Read
+// at each start, not before: a connection made here would be kept for the start and hide a
+// refusal the operator must see.
+void LaMain::showNumbering()
+{
+    m_sharedNumbering->setVisible(m_state.numbering == StationState::Numbering::Shared);
 }
 
 void LaMain::loadWaitSettings()
@@ -475,6 +489,7 @@ void LaMain::showFrontEnd()
             m_shell.execModal(*screen);
     }
     m_starting = false;
+    showNumbering();
     // Without a window manager nothing gives the focus back: take it, so that the
     // operator's keys (Alt+O, Alt+H) reach this window again.
     if (!m_shell.programEnded() && isVisible())

@@ -64,6 +64,7 @@ private:
     // Steps of the start-up sequence; false when the sequence stops.
     bool readServerPath();
     bool proveServerFolder();
+    void showNumbering();
     void loadWaitSettings();
     Status readWaitSettings();
     void serverPathMissing();
@@ -89,6 +90,7 @@ private:
     QCheckBox *m_attesaSiNo = nullptr;
     QLineEdit *m_messaggioSecondi = nullptr;
     QLabel *m_label3 = nullptr;
+    QLabel *m_sharedNumbering = nullptr;
     std::array<QPushButton *, 3> m_pb1{};
     std::array<QRadioButton *, 2> m_radioButton1{};
     QLabel *m_label1 = nullptr;

@@ -7,6 +7,7 @@
 #include "numberingstore.h"
 #include "operatorerror.h"
 #include "sharedfile.h"
+#include "sharednumbering.h"
 #include "startuplog.h"
 #include "tables.h"
 #include "textrecord.h"
@@ -144,6 +145,21 @@ Result<NumberingStart::Counters> NumberingStart::readCounters(const QString &tab
     return counters;
 }
 
+void NumberingStart::readNumbering(Database &server)
+{
+    using Numbering = StationState::Numbering;
+    auto shared = SharedNumbering::isOn(server);
+    // Unread, it is asked again at the first touch: never numbered locally by mistake.
+    m_state.numbering = !shared   ? Numbering::Unknown
+                        : *shared ? Numbering::Shared
+                                  : Numbering::Local;
+    if (!shared)
+        qCWarning(lcStartup).noquote()
+            << "shared numbering switch not read:" << shared.error().description;
+    else if (*shared)
+        qCInfo(lcStartup) << "numbering shared by the installation's kiosks on the server";
+}
+
 NumberingStart::Outcome NumberingStart::loadCurrent()
 {
     auto counters = readCounters(Table::Counters);
@@ -162,6 +178,8 @@ NumberingStart::Outcome NumberingStart::loadCurrent()
         return Outcome{Outcome::Kind::ServerNotOpened, server.error(), {}};
     }
     m_state.serviceCounters = *counters;
+    if (auto server = m_stores.server(m_state.serverPath); server)
+        readNumbering(*server);
     qCInfo(lcStartup) << "current numbering loaded";
     return {};
 }
@@ -252,6 +270,12 @@ NumberingStart::Outcome NumberingStart::startInitial()
             return abandon(operatorError(begun.error(),
                                          QStringLiteral("Database del server non disponibile.")));
         inTransaction = true;
+        // The office's kiosks start the day's numbers again with the queue emptied: first,
+        // as it waits for the tickets being numbered and holds back the next ones.
+        if (Status restarted = SharedNumbering::restartDay(*server); !restarted)
+            return abandon(
+                operatorError(restarted.error(),
+                              QStringLiteral("Numerazione condivisa del server non azzerata.")));
         if (Status emptied = NumberingStore::emptyQueue(*server); !emptied)
             return abandon(serverTableError(emptied.error(), Table::Queue));
         reached(Stage::QueueEmptied);
@@ -296,6 +320,7 @@ NumberingStart::Outcome NumberingStart::startInitial()
     NumberingJournal::remove(m_stores);
 
     m_state.serviceCounters = *counters;
+    readNumbering(*server);
     qCInfo(lcStartup) << "initial numbering started"
                       << (attended ? "(queue emptied," : "(unattended, queue kept,")
                       << m_servicesReset << "waiting counts reset)";

@@ -74,6 +74,8 @@ public:
     int servicesReset() const { return m_servicesReset; }
 
 private:
+    // Whether the installation shares its numbering, into the station's state.
+    void readNumbering(Database &server);
     Outcome failed(const QString &title, const Error &error, int filesNotRestored = 0) const;
 
     void reached(Stage stage) const

@@ -1,6 +1,7 @@
 #include "kioskrole.h"
 
 #include "database.h"
+#include "sharednumbering.h"
 #include "storelog.h"
 
 namespace nx7::KioskRole {
@@ -167,15 +168,25 @@ Result<QStringList> grant(const QString &connectionString, const QString &role)
             return table.error();
         tables.append(*table);
     }
-    const SharedTable &services = tables.at(0);
-    const SharedTable &configuration = tables.at(1);
-    const SharedTable &queue = tables.at(2);
+    const SharedTable services = tables.at(0);
+    const SharedTable configuration = tables.at(1);
+    const SharedTable queue = tables.at(2);
     auto waiting = waitingColumn(*db, services);
     if (!waiting)
         return waiting.error();
     auto sequences = keySequences(*db, queue);
     if (!sequences)
         return sequences.error();
+
+    // The shared numbering's tables, where the installation switched it on.
+    QList<std::pair<SharedTable, QString>> numbering;
+    for (const auto &[name, rights] : SharedNumbering::kioskRights(*db)) {
+        auto table = findTable(*db, name, role);
+        if (!table)
+            return table.error();
+        numbering.append({*table, rights});
+        tables.append(*table);
+    }
 
     const QString grantee = Database::quoted(role);
     Plan plan;
@@ -201,6 +212,9 @@ Result<QStringList> grant(const QString &connectionString, const QString &role)
     plan.add(QStringLiteral("GRANT SELECT, INSERT, DELETE ON TABLE %1 TO %2")
                  .arg(queue.sqlName, grantee),
              QStringLiteral("SELECT, INSERT, DELETE su %1").arg(queue.sqlName));
+    for (const auto &[table, rights] : numbering)
+        plan.add(QStringLiteral("GRANT %1 ON TABLE %2 TO %3").arg(rights, table.sqlName, grantee),
+                 QStringLiteral("%1 su %2").arg(rights, table.sqlName));
     for (const QString &sequence : *sequences)
         plan.add(
             QStringLiteral("GRANT USAGE ON SEQUENCE %1 TO %2").arg(sequence, grantee),

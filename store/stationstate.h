@@ -22,6 +22,16 @@ struct StationState
     // The missing-background message is shown once per run: a nightly restart must not
     // leave the kiosk waiting for someone to close it.
     bool backgroundWarningShown = false;
+    // Where the numbers come from, as the server's switch read at the start said: Unknown
+    // until it could be read, so that a kiosk never numbers on its own while its
+    // installation shares the numbering.
+    enum class Numbering
+    {
+        Unknown,
+        Local,
+        Shared
+    };
+    Numbering numbering = Numbering::Unknown;
 };
 
 } // namespace nx7

@@ -1,9 +1,12 @@
 #include "ticketstore.h"
 
+#include "sharednumbering.h"
 #include "stores.h"
 #include "tables.h"
 
 #include <QElapsedTimer>
+
+#include <functional>
 
 namespace nx7::TicketStore {
 
@@ -31,17 +34,20 @@ FieldValues queueRowOf(const QueuedTicket &ticket)
     };
 }
 
-ServerWrite writeOnServer(Database &db, const QueuedTicket &ticket, qint32 waiting, LogCategory log)
+Status writeTicketRows(Database &db, const QueuedTicket &ticket, qint32 waiting, LogCategory log)
+{
+    if (auto found = setWaitingCount(db, ticket.serviceId, waiting, log); !found)
+        return found.error();
+    // appended without reading the queue, which grows all day long
+    return db.insert(Table::Queue, queueRowOf(ticket));
+}
+
+ServerWrite inTransaction(Database &db, const std::function<Status()> &writes)
 {
     const auto lost = [&db](const Status &status) { return db.lostConnection(status); };
     if (Status begun = db.beginTransaction(); !begun)
         return {begun, lost(begun)};
-    Status written;
-    if (auto found = setWaitingCount(db, ticket.serviceId, waiting, log); !found)
-        written = found.error();
-    if (written) // appended without reading the queue, which grows all day long
-        written = db.insert(Table::Queue, queueRowOf(ticket));
-    if (!written) {
+    if (Status written = writes(); !written) {
         const bool broke = lost(written);
         if (!broke)
             db.rollback();
@@ -49,6 +55,30 @@ ServerWrite writeOnServer(Database &db, const QueuedTicket &ticket, qint32 waiti
     }
     const Status committed = db.commit();
     return {committed, lost(committed), true};
+}
+
+ServerWrite writeOnServer(Database &db, const QueuedTicket &ticket, qint32 waiting, LogCategory log)
+{
+    return inTransaction(db, [&] { return writeTicketRows(db, ticket, waiting, log); });
+}
+
+// The number taken from the service's counter, the waiting count and the queue row: all
+// three committed together or none.
+ServerWrite writeSharedOnServer(const Stores &stores, const QString &serverPath,
+                                QueuedTicket ticket, const WaitingFor &waitingFor,
+                                SharedTicket &shared, LogCategory log)
+{
+    auto db = stores.server(serverPath);
+    if (!db)
+        return {db.error()};
+    return inTransaction(*db, [&]() -> Status {
+        auto number = SharedNumbering::take(*db, ticket.serviceId);
+        if (!number)
+            return number.error();
+        ticket.number = shared.number = *number;
+        shared.waiting = waitingFor(*number);
+        return writeTicketRows(*db, ticket, shared.waiting, log);
+    });
 }
 
 ServerWrite writeOnServer(const Stores &stores, const QString &serverPath,
@@ -207,6 +237,32 @@ Status recordOnServer(const Stores &stores, const QString &serverPath, const Que
     qCWarning(log) << "connection to the server database lost before ticket" << ticket.number
                    << "was recorded: connecting again";
     return writeOnServer(stores, serverPath, ticket, waiting, log).status;
+}
+
+Result<SharedTicket> recordSharedOnServer(const Stores &stores, const QString &serverPath,
+                                          const QueuedTicket &ticket, const WaitingFor &waitingFor,
+                                          LogCategory log)
+{
+    QElapsedTimer spent;
+    spent.start();
+    SharedTicket shared;
+    ServerWrite write = writeSharedOnServer(stores, serverPath, ticket, waitingFor, shared, log);
+    // Written again only when nothing can have been committed: a COMMIT whose answer was lost
+    // may have given out the number, and the queue row would not tell which one it was.
+    if (!write.status && write.connectionLost && !write.commitSent &&
+        spent.elapsed() < kReconnectStartsWithinMs) {
+        qCWarning(log) << "connection to the server database lost before a shared number was "
+                          "given out: connecting again";
+        write = writeSharedOnServer(stores, serverPath, ticket, waitingFor, shared, log);
+    }
+    if (!write.status) {
+        if (write.commitSent)
+            qCWarning(log) << "connection lost during COMMIT: a number of service"
+                           << ticket.serviceId.toString()
+                           << "may have been given out without a ticket";
+        return write.status.error();
+    }
+    return shared;
 }
 
 } // namespace nx7::TicketStore

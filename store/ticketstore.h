@@ -7,6 +7,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
+
 namespace nx7 {
 
 class Stores;
@@ -60,6 +62,22 @@ Result<QList<QueuedTicket>> queuedTickets(Database &server);
 // COMMIT whose answer was lost is settled by asking for the queue row, never written twice.
 Status recordOnServer(const Stores &stores, const QString &serverPath, const QueuedTicket &ticket,
                       qint32 waiting, LogCategory log);
+
+// A ticket of the shared numbering, as the server gave it out.
+struct SharedTicket
+{
+    qint32 number = 0;
+    qint32 waiting = 0; // "Attesa" as written
+};
+// The waiting count of the ticket that got `number`.
+using WaitingFor = std::function<qint32(qint32 number)>;
+// As recordOnServer, with the number taken from the service's counter on the server in the
+// same transaction (`ticket.number` is not used): the number is given out only with its
+// queue row. A connection lost before the COMMIT is made again once within the touch; one
+// lost during the COMMIT is not, as the number it may have given out cannot be told.
+Result<SharedTicket> recordSharedOnServer(const Stores &stores, const QString &serverPath,
+                                          const QueuedTicket &ticket, const WaitingFor &waitingFor,
+                                          LogCategory log);
 
 } // namespace TicketStore
 } // namespace nx7

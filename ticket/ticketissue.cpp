@@ -5,6 +5,7 @@
 #include "filenames.h"
 #include "logtext.h"
 #include "numberingfile.h"
+#include "sharednumbering.h"
 #include "shell.h"
 #include "stationstate.h"
 #include "storefailure.h"
@@ -195,6 +196,61 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
         return refuse(slot, IssueObserver::Refusal::PrinterUnavailable, PrinterNotice);
     }
 
+    auto shared = sharedNumbering();
+    if (!shared) {
+        m_observer->serverAnswered(answerOf(shared.errorNumber(), ErrorNumber::DatabaseLocked));
+        qCWarning(lcTicket).noquote()
+            << QStringLiteral("ticket refused: slot %1, no number used: the server does not say "
+                              "whether the numbering is shared: %2")
+                   .arg(slot)
+                   .arg(shared.error().description);
+        return refuse(slot, IssueObserver::Refusal::ServerUnavailable, BusyNotice);
+    }
+    auto numbered = *shared ? numberOnServer(ticket, slot) : numberLocally(ticket, slot);
+    if (!numbered || !numbered->issued)
+        return numbered;
+    m_observer->ticketIssued(slot);
+    qCInfo(lcTicket).noquote() << QStringLiteral("ticket %1 issued: slot %2, service %3 \"%4\", "
+                                                 "%5 ahead")
+                                      .arg(ticket.issuedNumber)
+                                      .arg(slot)
+                                      .arg(ticket.slotServiceId[slot].toString(),
+                                           LogText::escaped(ticket.issuedServiceName))
+                                      .arg(ticket.peopleAhead);
+    if (!numbered->notice.isEmpty()) {
+        m_observer->ticketNotPrinted(slot);
+        return numbered;
+    }
+    return print(screen, ticket, slot);
+}
+
+Result<bool> TicketIssue::sharedNumbering()
+{
+    using Numbering = StationState::Numbering;
+    if (m_state.numbering != Numbering::Unknown)
+        return m_state.numbering == Numbering::Shared;
+    auto on = SharedNumbering::isOn(m_stores, m_state.serverPath);
+    if (!on)
+        return on.error();
+    m_state.numbering = *on ? Numbering::Shared : Numbering::Local;
+    return *on;
+}
+
+// The wait the ticket tells, from the counters' pace, once its number and the people ahead
+// are known; none when the station does not estimate or the pace is not known.
+void TicketIssue::estimateWait(TicketContext &ticket, int slot)
+{
+    ticket.estimatedWait.reset();
+    if (m_waitEstimator) {
+        m_waitEstimator->ticketIssued(slot, ticket.issuedNumber);
+        ticket.estimatedWait = m_waitEstimator->estimate(slot, ticket.peopleAhead);
+        m_observer->waitEstimated(slot, ticket.estimatedWait);
+    }
+    m_printJob.setEstimatedWait(WaitEstimateText::printed(ticket.estimatedWait));
+}
+
+Result<TicketIssue::Outcome> TicketIssue::numberLocally(TicketContext &ticket, int slot)
+{
     ticket.issuedNumber = ticket.slotNextNumber[slot];
     if (ticket.issuedNumber == kMaxNumber)
         return overflow(
@@ -223,33 +279,74 @@ Result<TicketIssue::Outcome> TicketIssue::issue(TicketScreen &screen, int slot)
 
     ticket.peopleAhead = peopleAhead(ticket.issuedNumber, *calling, slot,
                                      FilePath::numberingFile(m_state.serverPath, slot));
-    const QVariant serviceId = ticket.slotServiceId[slot];
-    ticket.estimatedWait.reset();
-    if (m_waitEstimator) {
-        m_waitEstimator->ticketIssued(slot, ticket.issuedNumber);
-        ticket.estimatedWait = m_waitEstimator->estimate(slot, ticket.peopleAhead);
-        m_observer->waitEstimated(slot, ticket.estimatedWait);
-    }
-    m_printJob.setEstimatedWait(WaitEstimateText::printed(ticket.estimatedWait));
-
+    estimateWait(ticket, slot);
     if (Status status = m_printJob.WritePrintRow(ticket); !status)
         return abandon(status.error(), slot, skipped,
                        QStringLiteral("local database DatiDaStampare"),
                        IssueObserver::Refusal::LocalDatabaseFailed);
-    const Status recorded = recordOnServer(ticket, serviceId);
+    const Status recorded = recordOnServer(ticket, ticket.slotServiceId[slot]);
     m_observer->serverAnswered(answerOf(recorded.errorNumber(), ErrorNumber::DatabaseLocked));
     if (!recorded)
         return abandon(recorded.error(), slot, skipped,
                        QStringLiteral("server database (Attesa and Codafromtotem not written)"),
                        IssueObserver::Refusal::ServerUnavailable);
-    m_observer->ticketIssued(slot);
-    qCInfo(lcTicket).noquote() << QStringLiteral("ticket %1 issued: slot %2, service %3 \"%4\", "
-                                                 "%5 ahead")
-                                      .arg(ticket.issuedNumber)
-                                      .arg(slot)
-                                      .arg(serviceId.toString(),
-                                           LogText::escaped(ticket.issuedServiceName))
-                                      .arg(ticket.peopleAhead);
+    return Outcome{true, QString()};
+}
+
+Result<TicketIssue::Outcome> TicketIssue::numberOnServer(TicketContext &ticket, int slot)
+{
+    // Read before the number is taken, so that a locked or missing file costs no number.
+    auto calling = readCallingNumber(slot);
+    m_observer->serverAnswered(answerOf(calling.errorNumber(), ErrorNumber::PermissionDenied));
+    const QString file = FilePath::numberingFile(m_state.serverPath, slot);
+    if (!calling) {
+        qCWarning(lcTicket).noquote()
+            << QStringLiteral("ticket abandoned: slot %1, no shared number used, %2 (%3)")
+                   .arg(slot)
+                   .arg(reasonOf(calling.error()), QDir::toNativeSeparators(file));
+        return refuse(slot, IssueObserver::Refusal::NumberingFileUnavailable, BusyNotice);
+    }
+    const TicketStore::QueuedTicket queued{ticket.slotServiceId[slot], ticket.issuedServiceName,
+                                           m_clock.now().toString(QStringLiteral("hh.mm.ss"))};
+    const auto waitingFor = [&](qint32 number) {
+        return peopleAhead(number, *calling, slot, file) + 1;
+    };
+    auto recorded = TicketStore::recordSharedOnServer(m_stores, m_state.serverPath, queued,
+                                                      waitingFor, lcTicket);
+    m_observer->serverAnswered(answerOf(recorded.errorNumber(), ErrorNumber::DatabaseLocked));
+    if (!recorded)
+        return abandon(recorded.error(), slot, QStringLiteral("no shared number used"),
+                       QStringLiteral("server database (shared number, Attesa and "
+                                      "Codafromtotem not written)"),
+                       IssueObserver::Refusal::ServerUnavailable);
+    ticket.issuedNumber = recorded->number;
+    ticket.peopleAhead = recorded->waiting - 1;
+    // The station's own counter follows, so that switching the sharing off goes on from here.
+    if (recorded->number < kMaxNumber) {
+        ticket.slotNextNumber[slot] = recorded->number + 1;
+        if (Status status = TicketStore::advanceCounter(m_stores, slot, recorded->number + 1);
+            !status)
+            qCWarning(lcTicket).noquote()
+                << QStringLiteral("shared number %1 of slot %2: local Numerazione not written: %3")
+                       .arg(recorded->number)
+                       .arg(slot)
+                       .arg(status.error().description);
+    }
+    estimateWait(ticket, slot);
+    if (Status status = m_printJob.WritePrintRow(ticket); !status) {
+        qCWarning(lcTicket).noquote()
+            << QStringLiteral("ticket %1 of slot %2 recorded but not printed: print row: %3")
+                   .arg(recorded->number)
+                   .arg(slot)
+                   .arg(status.error().description);
+        return Outcome{true, NotPrintedNotice};
+    }
+    return Outcome{true, QString()};
+}
+
+Result<TicketIssue::Outcome> TicketIssue::print(TicketScreen &screen, const TicketContext &ticket,
+                                                int slot)
+{
     if (Status status = m_printJob.PrintTicket(screen.screenWindow()); !status) {
         if (storeFailureOf(status.errorNumber()) == StoreFailure::Broken)
             return status.error();

@@ -108,6 +108,14 @@ private:
     };
 
     Result<Outcome> issue(TicketScreen &screen, int slot);
+    // The number and the server writes: from the station's counters, or from the server's.
+    Result<Outcome> numberLocally(TicketContext &ticket, int slot);
+    Result<Outcome> numberOnServer(TicketContext &ticket, int slot);
+    void estimateWait(TicketContext &ticket, int slot);
+    // Whether the installation shares its numbering, asked of the server until it answers.
+    Result<bool> sharedNumbering();
+    // The print row and the ticket of a number recorded in the queue.
+    Result<Outcome> print(TicketScreen &screen, const TicketContext &ticket, int slot);
     // A failure of a store step: a busy or unreachable store abandons the ticket (logged
     // with the number skipped), a broken one is returned for the run-time error report.
     Result<Outcome> abandon(const Error &error, int slot, const QString &numberFate,

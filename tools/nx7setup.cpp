@@ -5,6 +5,7 @@
 #include "filenames.h"
 #include "installation.h"
 #include "kioskrole.h"
+#include "sharednumbering.h"
 #include "siteconfig.h"
 #include "stationsettings.h"
 #include "stores.h"
@@ -70,6 +71,48 @@ void kioskRoleHint(const QString &connection)
           << withoutPassword(connection) << "\"\n";
 }
 
+Result<bool> yesNo(const QString &option, const QString &typed)
+{
+    const SiteConfig::Setting flag{option, {}, SiteConfig::Kind::YesNo, {}};
+    auto parsed = SiteConfig::parse(flag, typed);
+    if (!parsed)
+        return parsed.error();
+    return Value::isTrue(*parsed);
+}
+
+Result<Database> serverDatabase(const QString &folder);
+
+// The installation's kiosks number together on the server, or each on its own.
+int switchSharedNumbering(const QString &folder, bool on, int initialNumber)
+{
+    auto db = serverDatabase(folder);
+    if (!db)
+        return failed(db.error());
+    if (Status switched = SharedNumbering::setOn(*db, on, initialNumber); !switched)
+        return failed(switched.error());
+    if (!on) {
+        out() << "Numerazione condivisa spenta: ogni totem numera dai propri contatori.\n";
+        return 0;
+    }
+    out() << "Numerazione condivisa accesa: i totem di " << native(folder)
+          << " prendono i numeri dal server.\n"
+             "Il primo numero di ogni servizio è nella tabella \"NumeriIniziali\" del server\n"
+             "(predefinito "
+          << initialNumber
+          << "). Ridare i permessi al ruolo dei totem con\n"
+             "nx7setup permessi-totem e riavviare i totem.\n";
+    return 0;
+}
+
+int sharedNumbering(const Invocation &call)
+{
+    auto on = yesNo(QStringLiteral("numerazione-condivisa"), call.arguments.at(1));
+    auto initial = call.number(QStringLiteral("numero-iniziale"), 0, 2147483646, 1);
+    if (!on || !initial)
+        return failed(!on ? on.error() : initial.error());
+    return switchSharedNumbering(call.arguments.at(0), *on, *initial);
+}
+
 int createServer(const Invocation &call)
 {
     Installation::ServerOptions options;
@@ -81,6 +124,18 @@ int createServer(const Invocation &call)
     options.resolutionCode = *resolution;
     const QString folder = call.arguments.at(0);
     const QString connection = call.value(QStringLiteral("postgresql"));
+    bool shared = false;
+    if (call.has(QStringLiteral("numerazione-condivisa"))) {
+        auto on = yesNo(QStringLiteral("--numerazione-condivisa"),
+                        call.value(QStringLiteral("numerazione-condivisa")));
+        if (!on)
+            return failed(on.error());
+        shared = *on;
+        // Refused before anything is made, as the database file could never take it.
+        if (shared && !call.has(QStringLiteral("postgresql")))
+            return failed(
+                Error::make(ErrorNumber::DatabaseOperationFailed, SharedNumbering::NeedsPostgres));
+    }
     const Status made = call.has(QStringLiteral("postgresql"))
                             ? Installation::createPostgresServer(folder, connection, options)
                             : Installation::createServer(folder, options);
@@ -93,7 +148,7 @@ int createServer(const Invocation &call)
                                    : QStringLiteral(", database su PostgreSQL.\n"));
     if (!connection.isEmpty())
         kioskRoleHint(connection);
-    return 0;
+    return shared ? switchSharedNumbering(folder, true, options.initialNumber) : 0;
 }
 
 int moveToPostgres(const Invocation &call)
@@ -414,9 +469,12 @@ QList<Command> commands()
              "  --servizi N       servizi attivi, da 0 a 20 (predefinito 6)\n"
              "  --risoluzione R   schermo del totem: 0=1280x1024, 1=1920x1080,\n"
              "                    2=1440x900, 3=800x600 (predefinito 0)\n"
-             "  --postgresql C    il database del server è quel database PostgreSQL\n") +
+             "  --postgresql C    il database del server è quel database PostgreSQL\n"
+             "  --numerazione-condivisa si|no\n"
+             "                    i totem numerano insieme sul server (solo PostgreSQL)\n") +
              connectionHelp,
-         {QStringLiteral("servizi"), QStringLiteral("risoluzione"), QStringLiteral("postgresql")},
+         {QStringLiteral("servizi"), QStringLiteral("risoluzione"), QStringLiteral("postgresql"),
+          QStringLiteral("numerazione-condivisa")},
          {},
          1,
          {QStringLiteral("la CARTELLA da creare")},
@@ -448,6 +506,20 @@ QList<Command> commands()
          1,
          {QStringLiteral("la CARTELLA_SERVER")},
          moveToPostgres},
+        {QStringLiteral("numerazione-condivisa"),
+         QStringLiteral("CARTELLA_SERVER si|no [--numero-iniziale N]"),
+         QStringLiteral("i totem del server numerano insieme o ognuno da sé"),
+         QStringLiteral(
+             "Con si, ogni servizio ha una sola numerazione per tutti i totem dell'impianto:\n"
+             "i numeri li dà il server PostgreSQL, un contatore per servizio e giorno. Con no\n"
+             "ogni totem riprende dai propri contatori. Non disponibile con NX7PRO.mdb.\n"
+             "  --numero-iniziale N  primo numero del giorno dei servizi che non ne hanno\n"
+             "                       uno (predefinito 1)"),
+         {QStringLiteral("numero-iniziale")},
+         {},
+         2,
+         {QStringLiteral("la CARTELLA_SERVER"), QStringLiteral("si o no")},
+         sharedNumbering},
         {QStringLiteral("permessi-totem"),
          QStringLiteral("RUOLO --postgresql CONNESSIONE"),
          QStringLiteral("dà a un ruolo PostgreSQL i soli permessi dei totem"),

@@ -10,6 +10,7 @@
 #include "numberingstart.h"
 #include "postgresserver.h"
 #include "previousinstance.h"
+#include "sharednumbering.h"
 #include "tempinstallation.h"
 #include "testshell.h"
 #include "textrecord.h"
@@ -40,7 +41,8 @@ private Q_SLOTS:
 private:
     // A server folder made by the owner, the role "totem" granted (after the owner had
     // given it everything), "NX7PRO.pg" naming it over TLS with `ca` beside it.
-    std::unique_ptr<test::TempInstallation> install(const QString &ca, const QString &schema = {});
+    std::unique_ptr<test::TempInstallation> install(const QString &ca, const QString &schema = {},
+                                                    bool shared = false);
     QByteArray psql(const QString &sql) { return m_pg.psql(m_database, sql); }
 
     test::PostgresServer m_pg;
@@ -48,12 +50,15 @@ private:
 };
 
 std::unique_ptr<test::TempInstallation> TestKioskRole::install(const QString &ca,
-                                                               const QString &schema)
+                                                               const QString &schema, bool shared)
 {
     m_database = m_pg.createDatabase();
     const QString owner =
         m_pg.connectionString(m_database) + " options='-c search_path=sede,public'";
     auto inst = std::make_unique<test::TempInstallation>(Installation::ServerOptions{}, owner);
+    if (auto db = Database::openPostgres(owner);
+        !db || (shared && !SharedNumbering::setOn(*db, true)))
+        return nullptr;
     psql("GRANT ALL ON ALL TABLES IN SCHEMA public TO totem;" + schema);
     auto granted = KioskRole::grant(owner, QStringLiteral("totem"));
     if (!granted || *granted != *KioskRole::grant(owner, QStringLiteral("totem")))
@@ -74,8 +79,10 @@ void TestKioskRole::kioskRoleRunsTheKioskAndNothingElse_data()
 {
     QTest::addColumn<QString>("schema");
     QTest::addColumn<QStringList>("tables"); // services, screen configuration, queue
-    QTest::newRow("nx7setup's quoted names")
-        << QString() << QStringList{"\"Servizi\"", "\"configurazioneTotem\"", "\"Codafromtotem\""};
+    QTest::addColumn<bool>("shared");        // the numbering shared by the kiosks
+    const QStringList quoted{"\"Servizi\"", "\"configurazioneTotem\"", "\"Codafromtotem\""};
+    QTest::newRow("nx7setup's quoted names") << QString() << quoted << false;
+    QTest::newRow("shared numbering") << QString() << quoted << true;
     // Another tool's tables: lower-case names in a schema of their own, a serial column.
     QTest::newRow("lower-case names, own schema")
         << QStringLiteral(
@@ -84,15 +91,16 @@ void TestKioskRole::kioskRoleRunsTheKioskAndNothingElse_data()
                "ALTER TABLE \"Codafromtotem\" RENAME TO codafromtotem; ALTER TABLE codafromtotem "
                "ADD n serial; ALTER SCHEMA public RENAME TO sede; CREATE SCHEMA public; ALTER ROLE "
                "totem SET search_path = sede;")
-        << QStringList{"sede.servizi", "sede.configurazionetotem", "sede.codafromtotem"};
+        << QStringList{"sede.servizi", "sede.configurazionetotem", "sede.codafromtotem"} << false;
 }
 
 void TestKioskRole::kioskRoleRunsTheKioskAndNothingElse()
 {
     QFETCH(QString, schema);
     QFETCH(QStringList, tables);
+    QFETCH(bool, shared);
     const QString queue = tables.at(2);
-    auto inst = install(QStringLiteral("ca.crt"), schema);
+    auto inst = install(QStringLiteral("ca.crt"), schema, shared);
     QVERIFY(inst);
     // A ticket of the day before, some fields Null as a station may leave them.
     psql("INSERT INTO " + queue + " (\"Ora\", \"NrDaChiamare\") VALUES ('18.59', 40)");
@@ -119,6 +127,7 @@ void TestKioskRole::kioskRoleRunsTheKioskAndNothingElse()
 
     // The attended start, a ticket on the kiosk screen, the nightly restart, the current one.
     QVERIFY(NumberingStart(inst->stores(), state).startInitial().started());
+    QCOMPARE(state.numbering == StationState::Numbering::Shared, shared);
     test::TestShell shell;
     test::TestClock clock;
     EventLoopWaiter waiter;
