@@ -67,16 +67,22 @@ Status rowWritten(const std::optional<RowFailure> &failure)
     return {};
 }
 
+// The settings table of the station's local database, on its first row.
+Result<RecordSet> openSettings(const Stores &stores)
+{
+    auto db = stores.local();
+    if (!db)
+        return db.error();
+    return RecordSet::openTable(*db, kTable);
+}
+
 } // namespace
 
 namespace StationSettings {
 
 Result<Wait> loadWait(const Stores &stores)
 {
-    auto db = stores.local();
-    if (!db)
-        return db.error();
-    auto settings = RecordSet::openTable(*db, kTable);
+    auto settings = openSettings(stores);
     if (!settings)
         return settings.error();
     auto enabled = settings->value(Field::WaitEnabled);
@@ -181,10 +187,7 @@ void readNumber(const RecordSet &settings, const Range &range, Values &values)
 
 Result<Values> load(const Stores &stores)
 {
-    auto db = stores.local();
-    if (!db)
-        return db.error();
-    auto settings = RecordSet::openTable(*db, kTable);
+    auto settings = openSettings(stores);
     if (!settings)
         return settings.error();
     Values values;
@@ -243,14 +246,12 @@ Status save(const Stores &stores, const Values &values)
 }
 
 } // namespace VoiceSettings
+
 namespace WaitEstimateSetting {
 
 Result<bool> load(const Stores &stores)
 {
-    auto db = stores.local();
-    if (!db)
-        return db.error();
-    auto settings = RecordSet::openTable(*db, kTable);
+    auto settings = openSettings(stores);
     if (!settings)
         return settings.error();
     if (settings->eof())
